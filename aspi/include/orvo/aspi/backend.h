@@ -1,0 +1,47 @@
+// The device side of the ASPI layer: one backend executes one SCSI request at a
+// time, synchronously, on the layer's dispatch thread. The layer owns the
+// request block bookkeeping, the abort rules and the completion events.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvo::aspi {
+
+enum class Direction { None, In, Out };
+
+struct Request {
+    uint8_t adapter = 0;
+    uint8_t target = 0;
+    uint8_t lun = 0;
+    std::array<uint8_t, 16> cdb{};
+    uint8_t cdbLength = 0;
+    Direction direction = Direction::None;
+    uint32_t transferLength = 0;   // SRB_BufLen
+    std::vector<uint8_t> dataOut;  // copy of the caller's buffer for Direction::Out
+};
+
+struct Reply {
+    // false: the device never answers this request (the layer then never
+    // completes it; only an abort withdraws it).
+    bool completes = true;
+    uint8_t srbStatus = 0x01;  // SS_COMP
+    uint8_t haStat = 0;
+    uint8_t targStat = 0;
+    std::vector<uint8_t> dataIn;  // at most transferLength bytes are delivered
+    std::vector<uint8_t> sense;   // delivered on CHECK CONDITION
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // Value for GetASPI32SupportInfo: status in bits 8-15, adapters in 0-7.
+    virtual uint32_t supportInfo() = 0;
+    virtual Reply execute(const Request& request) = 0;
+    virtual std::string name() const = 0;
+};
+
+}  // namespace orvo::aspi

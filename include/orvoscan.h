@@ -1,0 +1,94 @@
+/*
+ * K4TR driver library: the public C interface of the OrvoData cheque scanner
+ * driver (QXS-7100 (QV710)). Link with -lK4TR.
+ *
+ * All functions are called from one client thread. Every buffer or text a
+ * function returns belongs to the library and stays valid until the next call
+ * that replaces it. Result codes are listed below.
+ */
+#ifndef ORVOSCAN_H
+#define ORVOSCAN_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define ORVOSCAN_API __attribute__((visibility("default")))
+#else
+#define ORVOSCAN_API
+#endif
+
+/* Result codes. */
+#define ORVOSCAN_OK 0
+#define ORVOSCAN_ERR_NO_SCANNER (-1)   /* scanner not found */
+#define ORVOSCAN_ERR_DRIVER (-2)       /* driver library missing / worker not created */
+#define ORVOSCAN_NO_PAGE (-3)          /* batch over, every page taken */
+#define ORVOSCAN_ERR_NO_SCSI (-6)      /* no SCSI support, or QA transfer failed */
+#define ORVOSCAN_ERR_CODE_TABLE (-7)   /* a code table file could not be loaded */
+#define ORVOSCAN_ERR_MEMORY (-8)       /* memory allocation failure */
+#define ORVOSCAN_ERR_RESOURCE (-9)     /* settings dialog resources unavailable */
+#define ORVOSCAN_ERR_ENDORSER (-10)    /* illegal endorser format */
+#define ORVOSCAN_ERR_QA_LIBRARY (-11)  /* QA dialog resources unavailable */
+#define ORVOSCAN_ERR_DEVICE (-100)     /* device error, see OrvoScan_GetDeviceError */
+
+/* Device error word bits (OrvoScan_GetDeviceError). */
+#define ORVOSCAN_DEV_JAM1 0x00000001u
+#define ORVOSCAN_DEV_JAM2 0x00000002u
+#define ORVOSCAN_DEV_JAM3 0x00000004u
+#define ORVOSCAN_DEV_JAM4 0x00000008u
+#define ORVOSCAN_DEV_ELEVATION_SETUP 0x00000010u
+#define ORVOSCAN_DEV_ELEVATION_HOME 0x00000020u
+#define ORVOSCAN_DEV_DOUBLE_FEED 0x00000040u
+#define ORVOSCAN_DEV_NO_DOCUMENT 0x00000080u
+#define ORVOSCAN_DEV_COVER_OPEN 0x00000100u
+#define ORVOSCAN_DEV_MICR_DETECT 0x00000200u
+#define ORVOSCAN_DEV_MODEL 0x00000400u
+#define ORVOSCAN_DEV_UNKNOWN 0x80000000u
+
+/* Output file formats (OrvoScan_ImageFormat). */
+#define ORVOSCAN_FORMAT_TIFF 0
+#define ORVOSCAN_FORMAT_DIB 1
+#define ORVOSCAN_FORMAT_RAW 2
+
+/* Driver start and end. */
+ORVOSCAN_API int OrvoScan_Init(void);
+ORVOSCAN_API int OrvoScan_End(void);
+ORVOSCAN_API const char* OrvoScan_Version(void);
+ORVOSCAN_API int OrvoScan_ImageFormat(int format);
+ORVOSCAN_API uint32_t OrvoScan_GetDeviceError(void);
+
+/* Setup dialogs and QA block. hwnd is the owner window (may be null). */
+ORVOSCAN_API int OrvoScan_Setup(void* hwnd, const char* profile);
+ORVOSCAN_API int OrvoScan_Setup_Qa(void* hwnd);
+ORVOSCAN_API int OrvoScan_RestoreSettingsQa(unsigned char* qa12);
+ORVOSCAN_API int OrvoScan_SaveSettingsQa(const unsigned char* qa10);
+
+/* Batch control. */
+ORVOSCAN_API int OrvoScan_StartBatch(const char* profile);
+ORVOSCAN_API int OrvoScan_IsPageLoaded(void);
+ORVOSCAN_API int OrvoScan_EndBatch(void);
+
+/* Page retrieval to a file, and as an in-memory image. */
+ORVOSCAN_API int OrvoScan_GetOneImage(const char* path, int* height);
+ORVOSCAN_API int OrvoScan_GetOneImageBufPtr(const char* path, int* height);
+ORVOSCAN_API int OrvoScan_ClearOneImageBuf(void);
+
+/* Accessors of the last in-memory page and of the MICR text. */
+ORVOSCAN_API unsigned char* OrvoScan_ImageBufPtr(void);
+ORVOSCAN_API int OrvoScan_ImageSize(void);
+ORVOSCAN_API int OrvoScan_ImageWidth(void);
+ORVOSCAN_API int OrvoScan_ImageHeitgt(void); /* the height; the name is spelled this way */
+ORVOSCAN_API int OrvoScan_ImagePitchSrc(void);
+ORVOSCAN_API int OrvoScan_ImagePitchDst(void);
+ORVOSCAN_API unsigned char OrvoScan_ImageBitPerPixel(void);
+ORVOSCAN_API char* OrvoScan_MicrDataBufPtr(void);
+ORVOSCAN_API int OrvoScan_MicrDataSize(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORVOSCAN_H */
