@@ -1,0 +1,21 @@
+// The line framing shared by every coding of the scanner: EOL (eleven or more
+// 0 bits and a 1) before each line, RTC (six EOLs in a row) after the last.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace orvo {
+
+// True when byte `i` of data[0..n) is an EOL anchor: the byte before the byte
+// that holds the final 1 bit of an EOL.
+bool IsEolAnchor(const uint8_t* data, std::size_t n, std::size_t i);
+
+// Index of the byte after the sixth anchor of the first run of six anchors
+// lying at most 2 bytes apart, or -1. (result + 1 bytes hold the whole RTC.)
+long RtcSearch(const uint8_t* data, std::size_t n);
+
+// Number of EOL anchors in data[0..n) minus 6.
+long EolCount(const uint8_t* data, std::size_t n);
+
+}  // namespace orvo
