@@ -11,8 +11,9 @@ namespace orvo {
 // that holds the final 1 bit of an EOL.
 bool IsEolAnchor(const uint8_t* data, std::size_t n, std::size_t i);
 
-// Index of the byte after the sixth anchor of the first run of six anchors
-// lying at most 2 bytes apart, or -1. (result + 1 bytes hold the whole RTC.)
+// RTC search: index of the byte that holds the last bit of the first RTC (the
+// byte after the sixth anchor of a run of anchors at most 2 bytes apart), or
+// -1 when there is none. result + 1 bytes hold the data through the RTC.
 long RtcSearch(const uint8_t* data, std::size_t n);
 
 // Number of EOL anchors in data[0..n) minus 6.
