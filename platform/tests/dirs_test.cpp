@@ -1,0 +1,127 @@
+#include "orvo/platform/dirs.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace orvo::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Points TMPDIR at a fresh directory for the test and puts it back afterwards.
+class PrivateTempDirTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* old = std::getenv("TMPDIR");
+        hadOld_ = old != nullptr;
+        if (hadOld_) old_ = old;
+        std::string pattern = (fs::temp_directory_path() / "orvo-dirs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        setenv("TMPDIR", root_.c_str(), 1);
+        expected_ = root_ + "/orvoscan-" + std::to_string(geteuid());
+    }
+    void TearDown() override {
+        if (hadOld_) {
+            setenv("TMPDIR", old_.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    std::string Refusal() {
+        std::string error;
+        std::string dir = PrivateTempDir(&error);
+        EXPECT_EQ(dir, "");
+        EXPECT_FALSE(error.empty());
+        return error;
+    }
+
+    bool hadOld_ = false;
+    std::string old_;
+    std::string root_;
+    std::string expected_;
+};
+
+TEST_F(PrivateTempDirTest, CreatesAPrivateDirectoryAndReusesIt) {
+    std::string error;
+    EXPECT_EQ(PrivateTempDir(&error), expected_ + "/");
+    struct stat st {};
+    ASSERT_EQ(lstat(expected_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(PrivateTempDir(), expected_ + "/");
+}
+
+TEST_F(PrivateTempDirTest, TrailingSlashOfTmpdirIsNotDoubled) {
+    setenv("TMPDIR", (root_ + "//").c_str(), 1);
+    EXPECT_EQ(PrivateTempDir(), expected_ + "/");
+}
+
+TEST_F(PrivateTempDirTest, RefusesADirectoryOpenToOthers) {
+    ASSERT_EQ(mkdir(expected_.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(expected_.c_str(), 0755), 0);
+    EXPECT_NE(Refusal().find("open to other users"), std::string::npos);
+    ASSERT_EQ(chmod(expected_.c_str(), 0710), 0);
+    Refusal();
+}
+
+TEST_F(PrivateTempDirTest, RefusesASymbolicLinkEvenToAPrivateDirectory) {
+    const std::string target = root_ + "/elsewhere";
+    ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(target.c_str(), expected_.c_str()), 0);
+    EXPECT_NE(Refusal().find("symbolic link"), std::string::npos);
+}
+
+TEST_F(PrivateTempDirTest, RefusesAPlainFile) {
+    std::ofstream(expected_) << "x";
+    EXPECT_NE(Refusal().find("not a directory"), std::string::npos);
+}
+
+TEST_F(PrivateTempDirTest, RefusesADirectoryOfAnotherUser) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give the directory away";
+    ASSERT_EQ(mkdir(expected_.c_str(), 0700), 0);
+    ASSERT_EQ(chown(expected_.c_str(), 12345, 12345), 0);
+    EXPECT_NE(Refusal().find("another user"), std::string::npos);
+}
+
+TEST_F(PrivateTempDirTest, RelativeTmpdirFallsBackToTmp) {
+    setenv("TMPDIR", "relative/dir", 1);
+    std::string dir = PrivateTempDir();
+    EXPECT_EQ(dir, "/tmp/orvoscan-" + std::to_string(geteuid()) + "/");
+}
+
+TEST(DirsTest, WithTrailingSlash) {
+    EXPECT_EQ(WithTrailingSlash(""), "");
+    EXPECT_EQ(WithTrailingSlash("/a"), "/a/");
+    EXPECT_EQ(WithTrailingSlash("/a/"), "/a/");
+}
+
+TEST(DirsTest, EnvGivesEmptyTextWhenUnset) {
+    unsetenv("ORVO_DIRS_TEST_UNSET");
+    EXPECT_EQ(Env("ORVO_DIRS_TEST_UNSET"), "");
+    setenv("ORVO_DIRS_TEST_SET", "value", 1);
+    EXPECT_EQ(Env("ORVO_DIRS_TEST_SET"), "value");
+}
+
+void MarkerFunction() {}
+
+TEST(DirsTest, ObjectDirOfNamesTheTestProgram) {
+    std::string name;
+    std::string dir = ObjectDirOf(reinterpret_cast<const void*>(&MarkerFunction), &name);
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.back(), '/');
+    EXPECT_EQ(name, "platform_tests");
+    EXPECT_TRUE(fs::exists(dir + name));
+    EXPECT_EQ(ObjectDirOf(nullptr), "");
+}
+
+}  // namespace
+}  // namespace orvo::platform
