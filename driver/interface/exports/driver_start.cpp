@@ -1,0 +1,88 @@
+// Driver start and end, version, output format and device error word.
+#include <cstdio>
+#include <new>
+
+#include "orvo/code_tables.h"
+#include "orvo/driver_state.h"
+#include "orvo/platform/dirs.h"
+#include "orvo/settings.h"
+#include "orvo/transport.h"
+#include "orvoscan.h"
+#include "wnaspi32.h"
+
+namespace {
+
+constexpr char kVersion[] = "QXS.1.00.00.71QS.03.04.28";
+
+// The system directory: ORVOSCAN_SYSTEM_DIR, else the directory this library
+// was loaded from. It must hold the driver library itself.
+bool SettleSystemDir(orvo::DriverState& state) {
+    std::string ownName;
+    std::string dir = orvo::platform::ObjectDirOf(reinterpret_cast<const void*>(&OrvoScan_Init),
+                                                  &ownName);
+    const std::string configured = orvo::platform::Env("ORVOSCAN_SYSTEM_DIR");
+    if (!configured.empty()) dir = configured;
+    if (dir.empty()) return false;
+    if (ownName.empty()) ownName = "libK4TR.so";
+    dir = orvo::platform::WithTrailingSlash(dir);
+    std::FILE* f = std::fopen((dir + ownName).c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    state.systemDir = dir;
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORVOSCAN_API int OrvoScan_Init(void) {
+    orvo::DriverState& state = orvo::State();
+    if (state.systemDir.empty() && !SettleSystemDir(state)) return ORVOSCAN_ERR_DRIVER;
+    if (state.tempDir.empty()) {
+        state.tempDir = orvo::platform::PrivateTempDir();
+        // A temporary directory that is not private to this user is refused.
+        if (state.tempDir.empty()) return ORVOSCAN_ERR_DRIVER;
+    }
+    if (state.settingsPath.empty()) state.settingsPath = state.systemDir + "OrvoScan.ini";
+
+    const uint32_t info = GetASPI32SupportInfo();
+    const uint32_t status = (info >> 8) & 0xFF;
+    const int adapters = static_cast<int>(info & 0xFF);
+    if (status != SS_COMP || adapters == 0) return ORVOSCAN_ERR_NO_SCSI;
+
+    if (!orvo::DiscoverScanner(adapters)) return ORVOSCAN_ERR_NO_SCANNER;
+    if (orvo::LoadCodeTables(state.systemDir) != 0) return ORVOSCAN_ERR_CODE_TABLE;
+
+    // A second start replaces the buffers of the first.
+    state.workImage.reset(new (std::nothrow) uint8_t[orvo::kWorkImageBufferSize]);
+    state.rowBuffer.reset(new (std::nothrow) uint8_t[orvo::kRowBufferSize]);
+    if (!state.workImage || !state.rowBuffer) {
+        state.workImage.reset();
+        state.rowBuffer.reset();
+        return ORVOSCAN_ERR_MEMORY;
+    }
+    return ORVOSCAN_OK;
+}
+
+ORVOSCAN_API int OrvoScan_End(void) {
+    orvo::DriverState& state = orvo::State();
+    state.workImage.reset();
+    state.rowBuffer.reset();
+    return 0;
+}
+
+ORVOSCAN_API const char* OrvoScan_Version(void) { return kVersion; }
+
+ORVOSCAN_API int OrvoScan_ImageFormat(int format) {
+    orvo::DriverState& state = orvo::State();
+    if (format >= 0 && format <= 2) state.settings.ImageFileFormat = format;
+    orvo::StoreInt("Misc", "ImageFileFormat", state.settings.ImageFileFormat, state.settingsPath);
+    return 1;
+}
+
+ORVOSCAN_API uint32_t OrvoScan_GetDeviceError(void) {
+    return orvo::State().deviceError.load(std::memory_order_acquire);
+}
+
+}  // extern "C"

@@ -1,0 +1,28 @@
+// Diagnostic traces: always on, one line per step, appended and closed at once
+// so that every line is on disk when the call returns. A trace that cannot be
+// written is skipped without disturbing the caller.
+#pragma once
+
+#include <string>
+
+namespace orvo {
+
+enum class TraceFile { Thread, GetOne, Log };
+
+// "thread.txt", "getone.txt", "log.txt" in the trace directory:
+// ORVOSCAN_TRACE_DIR when set, else the driver's temporary directory.
+std::string TracePath(TraceFile file);
+
+// Appends one line: "%3d:\t", then "<text> HH:MM:SS:mmm" right-aligned with
+// "%65s\t", then "[%7d]\n".
+void Trace(TraceFile file, int number, const char* text, int value);
+
+// The line Trace writes, for a given time (exposed for tests).
+std::string FormatTraceLine(int number, const char* text, int value, int hour, int minute,
+                            int second, int millisecond);
+
+// Empties log.txt, thread.txt and getone.txt, in this order; a file that does
+// not exist is not created.
+void EmptyTraceFiles();
+
+}  // namespace orvo

@@ -1,0 +1,10 @@
+#include "orvo/driver_state.h"
+
+namespace orvo {
+
+DriverState& State() {
+    static DriverState state;
+    return state;
+}
+
+}  // namespace orvo

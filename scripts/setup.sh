@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs (only those missing).
+set -euo pipefail
+
+PACKAGES=(
+  cmake g++ make pkg-config
+  libtiff-dev           # image files
+  nlohmann-json3-dev    # scenario files of the virtual scanner
+  libsimpleini-dev      # OrvoScan.ini (private-profile files)
+  libgtest-dev          # tests
+  libbenchmark-dev      # benchmarks
+  clang libclang-rt-14-dev  # fuzz targets (libFuzzer)
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}" >&2
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: a normal build, then
+# the same tests under AddressSanitizer + UndefinedBehaviorSanitizer, then the
+# threaded parts under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc)
+export CTEST_OUTPUT_ON_FAILURE=1
+
+echo "== build and test (RelWithDebInfo)"
+scripts/build.sh build
+ctest --test-dir build -j"$jobs" --timeout 600
+
+echo "== build and test (AddressSanitizer + UndefinedBehaviorSanitizer)"
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=address,undefined
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -j"$jobs" --timeout 900 -LE slow
+
+echo "== build and test (ThreadSanitizer: worker, batch and ASPI layer)"
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=thread
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan -j"$jobs" --timeout 900 -L "threads" -LE slow
