@@ -1,0 +1,259 @@
+#include "orvo/platform/profile.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace orvo::platform {
+namespace {
+
+class ProfileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* base = std::getenv("TMPDIR");
+        std::string tmpl =
+            std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/profile_test.XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        file_ = dir_ + "/OrvoScan.ini";
+    }
+    void TearDown() override {
+        ::chmod(dir_.c_str(), 0700);
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    void Put(const std::string& text) {
+        std::ofstream out(file_, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    std::string Contents() const {
+        std::ifstream in(file_, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    // Names in the directory other than the settings file.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> names;
+        DIR* d = ::opendir(dir_.c_str());
+        if (d == nullptr) return names;
+        while (dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != ".." && n != "OrvoScan.ini") names.push_back(n);
+        }
+        ::closedir(d);
+        return names;
+    }
+
+    std::string dir_;
+    std::string file_;
+};
+
+TEST_F(ProfileTest, MissingFileGivesDefaults) {
+    EXPECT_TRUE(ProfileSectionNames(file_).empty());
+    EXPECT_EQ(ProfileInt("Default", "Side", 1, file_), 1);
+    EXPECT_EQ(ProfileString("Misc", "EndorserFormat", "abcdef", 4, file_), "abc");
+    EXPECT_EQ(ProfileString("Misc", "EndorserFormat", "abc", 0, file_), "");
+}
+
+TEST_F(ProfileTest, SectionNamesInFileOrderAndLookupIgnoresCase) {
+    Put("top=1\n[Zeta]\na=1\n[Default]\nSide=0\n[alpha]\n[MISC]\nMicrDetect=2\n");
+    EXPECT_EQ(ProfileSectionNames(file_),
+              (std::vector<std::string>{"Zeta", "Default", "alpha", "MISC"}));
+    EXPECT_EQ(ProfileInt("default", "SIDE", 1, file_), 0);
+    EXPECT_EQ(ProfileInt("Misc", "micrdetect", 0, file_), 2);
+    EXPECT_EQ(ProfileInt("Misc", "Missing", 9, file_), 9);
+    EXPECT_EQ(ProfileInt("Nowhere", "a", 9, file_), 9);
+}
+
+TEST_F(ProfileTest, IntegersReadLikeThePlatform) {
+    Put("[S]\nplain=1704\nneg=-12\npos=+5\ntrail=12abc\nalpha=abc\nempty=\nblank=   \n"
+        "sign=-\nwrap=4294967297\nquoted=\"42\"\nspaced=  7  \n");
+    EXPECT_EQ(ProfileInt("S", "plain", 0, file_), 1704);
+    EXPECT_EQ(ProfileInt("S", "neg", 0, file_), -12);
+    EXPECT_EQ(ProfileInt("S", "pos", 0, file_), 5);
+    EXPECT_EQ(ProfileInt("S", "trail", 0, file_), 12);
+    EXPECT_EQ(ProfileInt("S", "alpha", 3, file_), 0);
+    EXPECT_EQ(ProfileInt("S", "empty", 3, file_), 3);
+    EXPECT_EQ(ProfileInt("S", "blank", 3, file_), 3);
+    EXPECT_EQ(ProfileInt("S", "sign", 3, file_), 0);
+    EXPECT_EQ(ProfileInt("S", "wrap", 0, file_), 1);
+    EXPECT_EQ(ProfileInt("S", "quoted", 0, file_), 42);
+    EXPECT_EQ(ProfileInt("S", "spaced", 0, file_), 7);
+}
+
+TEST_F(ProfileTest, TextCutToBufferAndQuotesRemoved) {
+    Put("[Misc]\nEndorserFormat=0123456789\nQ='it is'\nHalf=\"open\nDate=2003051499\n");
+    EXPECT_EQ(ProfileString("Misc", "EndorserFormat", "", 36, file_), "0123456789");
+    EXPECT_EQ(ProfileString("Misc", "EndorserFormat", "", 5, file_), "0123");
+    EXPECT_EQ(ProfileString("Misc", "EndorserFormat", "", 1, file_), "");
+    EXPECT_EQ(ProfileString("Misc", "Date", "", 9, file_), "20030514");
+    EXPECT_EQ(ProfileString("Misc", "Q", "", 36, file_), "it is");
+    EXPECT_EQ(ProfileString("Misc", "Half", "", 36, file_), "\"open");
+    EXPECT_EQ(ProfileString("Misc", "None", "dflt", 36, file_), "dflt");
+}
+
+TEST_F(ProfileTest, DuplicateKeyFirstValueWinsAndWriteReplacesIt) {
+    Put("[S]\nk=first\nK=second\nz=1\n");
+    EXPECT_EQ(ProfileString("S", "k", "", 36, file_), "first");
+    ASSERT_TRUE(WriteProfileString("S", "K", "new", file_));
+    EXPECT_EQ(ProfileString("S", "k", "", 36, file_), "new");
+    const std::string text = Contents();
+    // Still before z, where the first occurrence was.
+    EXPECT_LT(text.find("=new"), text.find("z=1"));
+}
+
+TEST_F(ProfileTest, DuplicateSectionsAreMergedIntoTheFirst) {
+    Put("[A]\nx=1\n[B]\n[a]\nx=2\ny=3\n");
+    EXPECT_EQ(ProfileSectionNames(file_), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(ProfileInt("A", "x", 0, file_), 1);
+    EXPECT_EQ(ProfileInt("A", "y", 0, file_), 3);
+}
+
+TEST_F(ProfileTest, WriteCreatesFileAndSection) {
+    ASSERT_TRUE(WriteProfileString("Misc", "ImageFileFormat", "2", file_));
+    ASSERT_TRUE(WriteProfileString("Check2", "Side", "0", file_));
+    EXPECT_EQ(ProfileSectionNames(file_), (std::vector<std::string>{"Misc", "Check2"}));
+    EXPECT_EQ(ProfileInt("misc", "imagefileformat", 0, file_), 2);
+    EXPECT_EQ(ProfileInt("Check2", "Side", 1, file_), 0);
+    EXPECT_NE(Contents().find("[Misc]\nImageFileFormat=2\n"), std::string::npos);
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(ProfileTest, WriteKeepsCommentsOrderAndUnknownKeys) {
+    Put("; settings of the scanner\n\n[Default]\n; the side\nSide=1\nUnknown=keep me\n"
+        "ScanWidth=1700\n[Misc]\n# hash comment\nFoo=bar\n");
+    ASSERT_TRUE(WriteProfileString("DEFAULT", "scanwidth", "1704", file_));
+    ASSERT_TRUE(WriteProfileString("Default", "LED", "1", file_));
+    const std::string text = Contents();
+    EXPECT_NE(text.find("; settings of the scanner"), std::string::npos);
+    EXPECT_NE(text.find("; the side"), std::string::npos);
+    EXPECT_NE(text.find("# hash comment"), std::string::npos);
+    EXPECT_NE(text.find("Unknown=keep me"), std::string::npos);
+    // The existing key keeps its spelling and place; the new one goes to the end
+    // of its section, before the next section.
+    const auto side = text.find("Side=1");
+    const auto width = text.find("ScanWidth=1704");
+    const auto led = text.find("LED=1");
+    const auto misc = text.find("[Misc]");
+    ASSERT_NE(width, std::string::npos);
+    ASSERT_NE(led, std::string::npos);
+    EXPECT_LT(side, width);
+    EXPECT_LT(width, led);
+    EXPECT_LT(led, misc);
+    EXPECT_EQ(ProfileString("Misc", "Foo", "", 36, file_), "bar");
+}
+
+TEST_F(ProfileTest, CommentAtTheEndOfTheFileSurvivesRewrites) {
+    Put("[Misc]\nA=1\n; last words\n");
+    ASSERT_TRUE(WriteProfileString("Misc", "B", "2", file_));
+    ASSERT_TRUE(WriteProfileString("Misc", "B", "3", file_));
+    const std::string text = Contents();
+    EXPECT_NE(text.find("B=3\n; last words\n"), std::string::npos);
+    EXPECT_EQ(text.find("; last words"), text.rfind("; last words"));
+}
+
+TEST_F(ProfileTest, BytesOfOtherEncodingsAreKept) {
+    const std::string giro = "\xC0\xCF\xB9\xDD\xC1\xF6\xB7\xCE";  // CP949 text
+    const std::string utf8 = "\xEC\x9D\xBC\xEB\xB0\x98";
+    Put("[" + giro + "]\nName=" + utf8 + "\n");
+    EXPECT_EQ(ProfileSectionNames(file_), (std::vector<std::string>{giro}));
+    EXPECT_EQ(ProfileString(giro, "Name", "", 64, file_), utf8);
+    ASSERT_TRUE(WriteProfileString(giro, "Other", giro, file_));
+    EXPECT_EQ(ProfileString(giro, "Other", "", 64, file_), giro);
+    EXPECT_NE(Contents().find("[" + giro + "]"), std::string::npos);
+}
+
+TEST_F(ProfileTest, CrLfFileKeepsItsLineEnds) {
+    Put("[Default]\r\nSide=1\r\n");
+    ASSERT_TRUE(WriteProfileString("Default", "LED", "1", file_));
+    const std::string text = Contents();
+    EXPECT_NE(text.find("Side=1\r\nLED=1\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("1\n"), std::string::npos);
+}
+
+TEST_F(ProfileTest, WriteRefusesTextThatWouldBreakTheFile) {
+    Put("[Misc]\nEndorserFormat=x\n");
+    EXPECT_FALSE(WriteProfileString("Misc", "EndorserFormat", "a\n[Evil]\nk=v", file_));
+    EXPECT_FALSE(WriteProfileString("Mi]sc", "K", "v", file_));
+    EXPECT_FALSE(WriteProfileString("Misc", "K=1", "v", file_));
+    EXPECT_FALSE(WriteProfileString("Misc", "", "v", file_));
+    EXPECT_FALSE(WriteProfileString("", "K", "v", file_));
+    EXPECT_EQ(Contents(), "[Misc]\nEndorserFormat=x\n");
+}
+
+TEST_F(ProfileTest, FailedWriteLeavesOldFileWhole) {
+    const std::string old = "[Default]\nSide=1\nScanWidth=1700\n";
+    Put(old);
+    // The file size limit makes the write of the replacement fail half way.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tiny = saved;
+    tiny.rlim_cur = 8;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    const bool written = WriteProfileString("Default", "ScanWidth", "1704", file_);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(Contents(), old);
+    EXPECT_TRUE(Leftovers().empty());
+    EXPECT_TRUE(WriteProfileString("Default", "ScanWidth", "1704", file_));
+    EXPECT_EQ(ProfileInt("Default", "ScanWidth", 0, file_), 1704);
+}
+
+TEST_F(ProfileTest, ReadOnlyDirectoryLeavesOldFileWhole) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    const std::string old = "[Default]\nSide=1\n";
+    Put(old);
+    ASSERT_EQ(::chmod(dir_.c_str(), 0500), 0);
+    EXPECT_FALSE(WriteProfileString("Default", "Side", "0", file_));
+    ASSERT_EQ(::chmod(dir_.c_str(), 0700), 0);
+    EXPECT_EQ(Contents(), old);
+}
+
+TEST_F(ProfileTest, UnreadableTargetIsNotReplaced) {
+    // A directory where the file should be: nothing is read, nothing replaced.
+    ASSERT_EQ(::mkdir(file_.c_str(), 0700), 0);
+    EXPECT_FALSE(WriteProfileString("Misc", "K", "1", file_));
+    EXPECT_EQ(ProfileInt("Misc", "K", 5, file_), 5);
+    struct stat st {};
+    ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST_F(ProfileTest, WriteThroughSymbolicLinkKeepsTheLink) {
+    const std::string real = dir_ + "/real.ini";
+    {
+        std::ofstream out(real);
+        out << "[Misc]\nA=1\n";
+    }
+    ASSERT_EQ(::symlink(real.c_str(), file_.c_str()), 0);
+    ASSERT_TRUE(WriteProfileString("Misc", "B", "2", file_));
+    struct stat st {};
+    ASSERT_EQ(::lstat(file_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ProfileInt("Misc", "B", 0, real), 2);
+    EXPECT_EQ(ProfileInt("Misc", "A", 0, real), 1);
+}
+
+TEST_F(ProfileTest, ReplacementKeepsFileMode) {
+    Put("[Misc]\nA=1\n");
+    ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
+    ASSERT_TRUE(WriteProfileString("Misc", "A", "2", file_));
+    struct stat st {};
+    ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+}  // namespace
+}  // namespace orvo::platform
