@@ -1,0 +1,66 @@
+// One batch: its buffers, page counters and worker, and the three operations
+// the client uses to run it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "orvo/settings.h"
+
+namespace orvo {
+
+struct BatchState {
+    std::unique_ptr<uint8_t[]> scanBuf;  // the scanner's document data, block for block
+    std::size_t scanBufSize = 0;         // bytes usable (whole blocks)
+    std::unique_ptr<uint8_t[]> imageBuf; // one page file as read from disk
+    std::size_t imageBufSize = 0;
+    std::unique_ptr<uint8_t[]> decodeBuf;  // decoded rows
+    std::size_t decodeBufSize = 0;
+
+    std::atomic<int> nPageScanned{0};  // raised by the worker after the file is closed
+    int nPageFetched = 0;              // pages taken by the client
+    int TempScanMode = 0;              // ScanMode1 as loaded at batch start
+
+    std::thread worker;                  // hScanThread
+    bool hasWorker = false;              // the thread handle is held
+    std::atomic<bool> workerDone{true};  // set when the worker has ended
+    int exitCode = 0;                    // valid once workerDone
+    int stopEvent = -1;                  // asks the worker to stop at once
+    int pageEvent = -1;                  // signalled on every new page and at the end
+    Settings settings;                   // the worker's copy of the batch settings
+    std::string endorserText;
+};
+
+BatchState& Batch();
+
+// Name of a temporary page file / error dump file in `tempDir` (ends in '/').
+std::string PageFileName(const std::string& tempDir, int number);
+std::string DumpFileName(const std::string& tempDir, int number);
+
+// Deletes the page and dump files of earlier batches from `tempDir` (only the
+// names "_tmpNNNN.dat" and "_errNNNN.dat"; symbolic links are removed, never
+// followed). Returns the number of files deleted.
+int DeleteBatchFiles(const std::string& tempDir);
+
+// Batch control, results as the exported functions return them.
+int StartBatch(const char* profile);
+int IsPageLoaded();
+int EndBatch();
+
+// Bounds the worker keeps where the scanner could otherwise keep it forever.
+struct WorkerBounds {
+    uint32_t notReadyMs = 60000;       // TEST UNIT READY answering not cleanly
+    uint32_t scanStartMs = 25000;      // SCAN answering not cleanly
+    uint32_t firstDocumentMs = 120000; // polling before the first document
+    int sideRereads = 3;               // a side failing its check read again
+};
+inline constexpr WorkerBounds kWorkerBounds{};
+
+// The worker thread's body; returns the exit code (0 normal end, 1 aborted).
+int ScanWorker(BatchState& batch);
+
+}  // namespace orvo

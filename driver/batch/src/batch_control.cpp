@@ -1,0 +1,203 @@
+// Opening a batch, waiting for its pages, closing it.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "orvo/batch.h"
+#include "orvo/buffer_sizing.h"
+#include "orvo/commands.h"
+#include "orvo/driver_state.h"
+#include "orvo/endorser.h"
+#include "orvo/platform/clock.h"
+#include "orvo/platform/event.h"
+#include "orvo/trace.h"
+#include "orvoscan.h"
+
+namespace orvo {
+
+namespace {
+
+constexpr uint32_t kPageWaitMs = 300;  // longest sleep between two looks
+
+// "_tmp" or "_err", then four or more digits, then ".dat".
+bool IsBatchFileName(const char* name) {
+    if (std::strncmp(name, "_tmp", 4) != 0 && std::strncmp(name, "_err", 4) != 0) return false;
+    const char* p = name + 4;
+    int digits = 0;
+    while (std::isdigit(static_cast<unsigned char>(*p))) {
+        ++p;
+        ++digits;
+    }
+    return digits >= 4 && std::strcmp(p, ".dat") == 0;
+}
+
+std::string Numbered(const std::string& tempDir, const char* form, int number) {
+    char name[32];
+    std::snprintf(name, sizeof name, form, number);
+    return tempDir + name;
+}
+
+void ReleaseBuffers(BatchState& b) {
+    b.scanBuf.reset();
+    b.imageBuf.reset();
+    b.decodeBuf.reset();
+    b.scanBufSize = b.imageBufSize = b.decodeBufSize = 0;
+}
+
+// Stops a running worker at its next request boundary and waits for it.
+void StopWorker(BatchState& b) {
+    if (!b.hasWorker) return;
+    if (!b.workerDone.load(std::memory_order_acquire)) platform::SetEvent(b.stopEvent);
+    if (b.worker.joinable()) b.worker.join();
+    b.hasWorker = false;
+}
+
+void CloseEvents(BatchState& b) {
+    if (b.stopEvent >= 0) platform::CloseEvent(b.stopEvent);
+    if (b.pageEvent >= 0) platform::CloseEvent(b.pageEvent);
+    b.stopEvent = b.pageEvent = -1;
+}
+
+uint8_t* Allocate(std::size_t size) {
+    return new (std::nothrow) uint8_t[size == 0 ? 1 : size]();
+}
+
+}  // namespace
+
+BatchState& Batch() {
+    static BatchState batch;
+    return batch;
+}
+
+std::string PageFileName(const std::string& tempDir, int number) {
+    return Numbered(tempDir, "_tmp%04d.dat", number);
+}
+
+std::string DumpFileName(const std::string& tempDir, int number) {
+    return Numbered(tempDir, "_err%04d.dat", number);
+}
+
+int DeleteBatchFiles(const std::string& tempDir) {
+    if (tempDir.empty()) return 0;
+    DIR* dir = opendir(tempDir.c_str());
+    if (!dir) return 0;
+    const int fd = dirfd(dir);
+    int deleted = 0;
+    while (dirent* entry = readdir(dir)) {
+        if (!IsBatchFileName(entry->d_name)) continue;
+        struct stat st;
+        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) continue;
+        if (unlinkat(fd, entry->d_name, 0) == 0) ++deleted;
+    }
+    closedir(dir);
+    return deleted;
+}
+
+int StartBatch(const char* profile) {
+    DriverState& state = State();
+    BatchState& b = Batch();
+    // A batch that was never ended is ended now, so that its worker never
+    // runs on buffers that are replaced below.
+    StopWorker(b);
+    if (state.tempDir.empty() || state.settingsPath.empty()) return ORVOSCAN_ERR_DRIVER;
+
+    DeleteBatchFiles(state.tempDir);
+    EmptyTraceFiles();
+
+    char name[256] = {};
+    if (profile) std::strncpy(name, profile, sizeof name - 1);
+    LoadProfile(name, state.settingsPath, state.settings);
+
+    const platform::LocalTime today = platform::Now();
+    std::string endorser;
+    if (!BuildEndorserText(state.settings.EndorserFormat, today.year, today.month, today.day,
+                           endorser)) {
+        return ORVOSCAN_ERR_ENDORSER;
+    }
+
+    const Settings& s = state.settings;
+    const BatchBufferSizes sizes = SizeBatchBuffers(s.ScanMode[0], s.Resolution, s.Side, s.ScanLines[0]);
+    ReleaseBuffers(b);
+    CloseEvents(b);
+    // ScanBuf holds whole blocks: a block that starts inside it fits.
+    const std::size_t scanBlocks = (sizes.scanBuf + kBlockSize - 1) / kBlockSize;
+    b.scanBufSize = scanBlocks * kBlockSize;
+    b.scanBuf.reset(Allocate(b.scanBufSize));
+    b.imageBufSize = sizes.imageBuf;
+    b.imageBuf.reset(Allocate(b.imageBufSize));
+    b.decodeBufSize = sizes.decodeBuf;
+    b.decodeBuf.reset(Allocate(b.decodeBufSize));
+    b.stopEvent = platform::CreateEvent();
+    b.pageEvent = platform::CreateEvent();
+    if (!b.scanBuf || !b.imageBuf || !b.decodeBuf || b.stopEvent < 0 || b.pageEvent < 0) {
+        ReleaseBuffers(b);
+        CloseEvents(b);
+        return ORVOSCAN_ERR_MEMORY;
+    }
+
+    b.nPageScanned.store(0, std::memory_order_relaxed);
+    b.nPageFetched = 0;
+    b.TempScanMode = s.ScanMode[0];
+    b.settings = s;
+    b.exitCode = 0;
+    b.workerDone.store(false, std::memory_order_relaxed);
+    state.deviceError.store(0, std::memory_order_relaxed);
+    try {
+        b.worker = std::thread([&b] {
+            const int code = ScanWorker(b);
+            b.exitCode = code;
+            b.workerDone.store(true, std::memory_order_release);
+            platform::SetEvent(b.pageEvent);
+        });
+    } catch (const std::system_error&) {
+        b.workerDone.store(true, std::memory_order_relaxed);
+        return ORVOSCAN_ERR_DRIVER;
+    }
+    b.hasWorker = true;
+    return ORVOSCAN_OK;
+}
+
+int IsPageLoaded() {
+    BatchState& b = Batch();
+    for (;;) {
+        const int scanned = b.nPageScanned.load(std::memory_order_acquire);
+        if (scanned == b.nPageFetched) {
+            // No worker (before the first batch or after its end): nothing
+            // will come, so answer at once.
+            if (!b.hasWorker) return ORVOSCAN_NO_PAGE;
+            if (b.workerDone.load(std::memory_order_acquire)) {
+                // Pages raised just before the worker ended are still taken.
+                if (b.nPageScanned.load(std::memory_order_acquire) != b.nPageFetched) continue;
+                return State().deviceError.load(std::memory_order_acquire) != 0
+                           ? ORVOSCAN_ERR_DEVICE
+                           : ORVOSCAN_NO_PAGE;
+            }
+        } else if (b.nPageFetched < scanned) {
+            return ORVOSCAN_OK;
+        }
+        if (b.pageEvent >= 0) {
+            platform::WaitForEvent(b.pageEvent, kPageWaitMs);
+        } else {
+            platform::SleepMs(kPageWaitMs);
+        }
+    }
+}
+
+int EndBatch() {
+    DriverState& state = State();
+    BatchState& b = Batch();
+    StopWorker(b);
+    ReleaseBuffers(b);
+    CloseEvents(b);
+    state.settings.ScanMode[0] = b.TempScanMode;
+    return 0;
+}
+
+}  // namespace orvo

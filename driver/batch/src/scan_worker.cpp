@@ -1,0 +1,368 @@
+// The scan worker: readies the scanner, sends the window, starts the feed and
+// reads every document into temporary page files until the scanner says the
+// batch is over, no document came for the idle time, or something failed.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "orvo/batch.h"
+#include "orvo/commands.h"
+#include "orvo/driver_state.h"
+#include "orvo/endorser.h"
+#include "orvo/framing.h"
+#include "orvo/platform/clock.h"
+#include "orvo/platform/event.h"
+#include "orvo/platform/profile.h"
+#include "orvo/platform/thread.h"
+#include "orvo/trace.h"
+#include "orvo/transport.h"
+
+namespace orvo {
+
+namespace {
+
+constexpr uint32_t kRetryBudgetMs = 25000;
+constexpr uint32_t kIdleTimeoutMs = 25000;
+constexpr uint32_t kBlockCap = 1024;
+constexpr int kExitNormal = 0;
+constexpr int kExitAborted = 1;
+
+void T(int number, const char* text, int value) {
+    Trace(TraceFile::Thread, number, text, value);
+}
+
+bool MarkersPass(uint8_t b1, uint8_t b2) {
+    return b1 == b2 && (b1 == 0x55 || b1 == 0xAA);
+}
+
+// Writes `length` bytes to a new file; false when it could not be written whole.
+bool WriteWhole(const std::string& path, const uint8_t* data, std::size_t length) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(data, 1, length, f) == length;
+    return std::fclose(f) == 0 && ok;
+}
+
+class Worker {
+public:
+    explicit Worker(BatchState& batch) : b_(batch), s_(batch.settings) {}
+
+    int Run() {
+        if (!Ready()) return kExitAborted;
+        if (!SetWindow()) return kExitAborted;
+        if (!StartFeed()) return kExitAborted;
+        return Poll();
+    }
+
+private:
+    bool Stopped(Outcome o) const { return o == Outcome::Cancelled; }
+    bool Failed(Outcome o) const {
+        return o == Outcome::TimedOut || o == Outcome::Error || o == Outcome::Cancelled;
+    }
+    int Page() const { return b_.nPageScanned.load(std::memory_order_relaxed); }
+    void Unknown() { State().deviceError.store(kDeviceErrorUnknown, std::memory_order_relaxed); }
+
+    // Repeats a command while it answers without completing cleanly, for at
+    // most `boundMs`; past that the scanner is reported as an unknown error.
+    bool RepeatUntilClean(void (*build)(SRB_ExecSCSICmd&), uint32_t waitMs, uint32_t boundMs) {
+        const uint32_t start = platform::TickCount();
+        for (;;) {
+            const Outcome o = Exchange(build, waitMs, StatusCheck::OptionA, b_.stopEvent);
+            if (Failed(o)) return false;
+            if (o == Outcome::Completed) return true;
+            if (platform::TicksSince(start, platform::TickCount()) > boundMs) {
+                Unknown();
+                return false;
+            }
+        }
+    }
+
+    // Step 1: TEST UNIT READY until the scanner answers cleanly.
+    bool Ready() {
+        if (!RepeatUntilClean(BuildTestUnitReady, kWaitLong, kWorkerBounds.notReadyMs)) return false;
+        T(0, "TestUnitReady_Cmd", 0);
+        return true;
+    }
+
+    // Steps 2 to 4: endorser text for the date of key Date (or today), window.
+    bool SetWindow() {
+        const std::string dateKey =
+            platform::ProfileString("Misc", "Date", "", 9, State().settingsPath);
+        const platform::LocalTime now = platform::Now();
+        const EndorserDateParts date = EndorserDate(dateKey, now.year, now.month, now.day);
+        if (!BuildEndorserText(s_.EndorserFormat, date.year, date.month, date.day, b_.endorserText)) {
+            return false;
+        }
+        if (s_.Resolution == 1) s_.ScanMode[0] = 4;
+        ComposeWindowBlock(s_, s_.DocumentType, b_.endorserText, window_);
+        const Outcome o = Exchange([this](SRB_ExecSCSICmd& srb) { BuildSetWindow(srb, window_); },
+                                   kWaitScan, StatusCheck::OptionA, b_.stopEvent);
+        if (Failed(o)) return false;
+        T(0, "SetWindow_Cmd-Bright", 5);
+        T(0, "SetWindow_Cmd-bPhoto", 0);
+        T(0, "SetWindow_Cmd-Side", s_.Side);
+        T(0, "SetWindow_Cmd-DFDetect", s_.DFDetect);
+        T(0, "SetWindow_Cmd-Endorser", s_.Endorser);
+        T(0, "SetWindow_Cmd-LED", s_.LED);
+        T(0, "SetWindow_Cmd-MicrDetect", s_.MicrDetect);
+        T(0, "SetWindow_Cmd-ScanMode", s_.ScanMode[0]);
+        T(0, "SetWindow_Cmd-CompressMode", s_.CompressMode);
+        T(0, "SetWindow_Cmd-Resolution", s_.Resolution);
+        T(0, "SetWindow_Cmd-BWSlice", s_.BWSlice[0]);
+        T(0, "SetWindow_Cmd-LeftOffset", s_.LeftOffset);
+        T(0, "SetWindow_Cmd-ScanWidth", s_.ScanWidth);
+        T(0, "SetWindow_Cmd-TopMargin", s_.TopMargin);
+        T(0, "SetWindow_Cmd-ScanLines", s_.ScanLines[0]);
+        T(0, "SetWindow_Cmd-bUseScanCount", s_.LimitScanCount);
+        return true;
+    }
+
+    // Step 5: SCAN until the scanner answers cleanly.
+    bool StartFeed() {
+        if (!RepeatUntilClean(BuildScan, kWaitScan, kWorkerBounds.scanStartMs)) return false;
+        T(0, "ScanStart_Cmd", 0);
+        return true;
+    }
+
+    enum class Poll { Data, Terminate, Nothing, Abort };
+
+    // One poll cycle of GET DATA BUFFER STATUS.
+    Poll PollCycle() {
+        const uint32_t start = platform::TickCount();
+        for (;;) {
+            std::memset(reply_, 0, sizeof reply_);
+            const Outcome o = Exchange(
+                [this](SRB_ExecSCSICmd& srb) { BuildGetDataBufferStatus(srb, reply_); },
+                kWaitScan, StatusCheck::Plain, b_.stopEvent);
+            if (Failed(o)) return Poll::Abort;
+            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) return Poll::Abort;
+            const uint8_t status = reply_[3];
+            Poll result;
+            if (status & 0x01) {
+                result = Poll::Data;
+            } else if (status & 0x80) {
+                result = Poll::Terminate;
+            } else if (o == Outcome::Completed) {
+                result = Poll::Nothing;
+            } else {
+                continue;
+            }
+            T(Page(), "GetDBStat_Cmd", 0);
+            return result;
+        }
+    }
+
+    // Steps 6 and 9.
+    int Poll() {
+        bool haveDocument = false;
+        const uint32_t pollStart = platform::TickCount();
+        uint32_t lastDocument = pollStart;
+        for (;;) {
+            const Poll p = PollCycle();
+            if (p == Poll::Abort) return kExitAborted;
+            if (p == Poll::Terminate) {
+                T(Page(), "GetDBStat_Cmd :bTerminate TRUE", 0);
+                return Terminate();
+            }
+            if (p == Poll::Data) {
+                if (!ReadDocument()) return kExitAborted;
+                if (!WriteDocument()) return kExitAborted;
+                haveDocument = true;
+                lastDocument = platform::TickCount();
+            } else if (!haveDocument) {
+                if (platform::TicksSince(pollStart, platform::TickCount()) >
+                    kWorkerBounds.firstDocumentMs) {
+                    Unknown();
+                    return kExitAborted;
+                }
+                if (!Pause()) return kExitAborted;
+                continue;
+            } else if (!Pause()) {
+                return kExitAborted;
+            }
+            if (platform::TicksSince(lastDocument, platform::TickCount()) > kIdleTimeoutMs) {
+                return Terminate();
+            }
+        }
+    }
+
+    // A short rest after a poll that found nothing, so that waiting for the
+    // next document does not keep a processor core busy.
+    // Returns false when the batch is being ended meanwhile.
+    bool Pause() {
+        return platform::WaitForEvent(b_.stopEvent, 2) != platform::WaitResult::Signalled;
+    }
+
+    int Terminate() {
+        Exchange(BuildTerminate, kWaitScan, StatusCheck::None, b_.stopEvent);
+        T(Page(), "Terminate_Cmd", 0);
+        return kExitNormal;
+    }
+
+    bool ReadBlock(uint32_t k) {
+        if (static_cast<std::size_t>(k + 1) * kBlockSize > b_.scanBufSize) {
+            // The scanner announces more data than a document of these
+            // settings can hold: stop instead of reading past the buffer.
+            Unknown();
+            return false;
+        }
+        const uint32_t start = platform::TickCount();
+        for (;;) {
+            const Outcome o = Exchange(
+                [this, k](SRB_ExecSCSICmd& srb) { BuildReadBuffer(srb, b_.scanBuf.get(), k); },
+                kWaitScan, StatusCheck::Plain, b_.stopEvent);
+            if (Failed(o)) return false;
+            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) return false;
+            if (o == Outcome::Completed) break;
+        }
+        T(Page(), "Read_Buff_Cmd", static_cast<int>(k));
+        return true;
+    }
+
+    bool CodedMh() const { return s_.ScanMode[0] >= 0 && s_.ScanMode[0] <= 2 && s_.CompressMode == 0; }
+
+    static uint32_t BlockCount(const uint8_t* header) {
+        return static_cast<uint32_t>(header[2]) | (static_cast<uint32_t>(header[3]) << 8);
+    }
+
+    // A side that failed its check goes to the dump file; too many failures
+    // in a row end the batch with an unknown device error.
+    bool Rejected(const uint8_t* side, std::size_t length, int& failures) {
+        WriteWhole(DumpFileName(State().tempDir, Page()), side, length);
+        if (++failures > kWorkerBounds.sideRereads) {
+            Unknown();
+            return false;
+        }
+        return true;
+    }
+
+    // Step 7.
+    bool ReadDocument() {
+        uint8_t* buf = b_.scanBuf.get();
+        bool frontComplete = false, frontKnown = false;
+        bool rearComplete = false, rearKnown = false;
+        frontLength_ = 0;
+        rearLength_ = 0;
+        rearStart_ = 0;
+        uint32_t k = 0;
+        int frontFailures = 0, rearFailures = 0;
+        const bool twoSided = s_.Side != 0;
+        std::memset(buf, 0, b_.scanBufSize);
+        for (;;) {
+            if (!ReadBlock(k)) return false;
+            ++k;
+            if (!frontComplete) {
+                const uint32_t n = BlockCount(buf);
+                T(Page(), "nBlockToReceive = ", static_cast<int>(n));
+                if (!frontKnown) {
+                    if (CodedMh()) {
+                        frontLength_ = static_cast<std::size_t>(
+                            RtcSearch(buf, static_cast<std::size_t>(k) * kBlockSize) + 1);
+                        frontKnown = frontLength_ > 0;
+                    } else if (k >= n) {
+                        frontLength_ = static_cast<std::size_t>(k) * kBlockSize;
+                        frontKnown = true;
+                    }
+                }
+                if (k >= n) {
+                    frontComplete = true;
+                    rearStart_ = k;
+                    T(Page(), "b1 = ", buf[0]);
+                    T(Page(), "b2 = ", buf[1]);
+                    if (!MarkersPass(buf[0], buf[1]) || !frontKnown) {
+                        if (!Rejected(buf, frontKnown ? frontLength_ : 0, frontFailures)) return false;
+                        frontComplete = frontKnown = false;
+                        frontLength_ = 0;
+                        rearStart_ = 0;
+                        k = 0;
+                    }
+                } else if (k >= kBlockCap) {
+                    frontComplete = true;
+                    frontLength_ = static_cast<std::size_t>(k) * kBlockSize;
+                    rearStart_ = k;
+                }
+            } else {
+                uint8_t* rear = buf + static_cast<std::size_t>(rearStart_) * kBlockSize;
+                const uint32_t n = BlockCount(rear);
+                T(Page(), "nBlockToReceive = ", static_cast<int>(n));
+                const uint32_t m = k - rearStart_;
+                if (!rearKnown) {
+                    if (CodedMh()) {
+                        rearLength_ = static_cast<std::size_t>(
+                            RtcSearch(rear, static_cast<std::size_t>(m) * kBlockSize) + 1);
+                        rearKnown = rearLength_ > 0;
+                    } else if (m >= n) {
+                        rearLength_ = static_cast<std::size_t>(m) * kBlockSize;
+                        rearKnown = true;
+                    }
+                }
+                if (m >= n) {
+                    rearComplete = true;
+                    T(Page(), "b1 = ", rear[0]);
+                    T(Page(), "b2 = ", rear[1]);
+                    if (!MarkersPass(rear[0], rear[1]) || !rearKnown) {
+                        if (!Rejected(rear, rearKnown ? rearLength_ : 0, rearFailures)) return false;
+                        rearComplete = rearKnown = false;
+                        rearLength_ = 0;
+                        k = rearStart_;
+                    }
+                } else if (k >= kBlockCap) {
+                    rearComplete = true;
+                    rearLength_ = static_cast<std::size_t>(m) * kBlockSize;
+                }
+            }
+            if (!twoSided && frontComplete) return true;
+            if (twoSided && rearComplete) return true;
+        }
+    }
+
+    // Raises the page counter once the file it announces is closed.
+    void Publish() {
+        b_.nPageScanned.fetch_add(1, std::memory_order_release);
+        platform::SetEvent(b_.pageEvent);
+    }
+
+    // Step 8.
+    bool WriteDocument() {
+        T(Page(), "Got one page--------", 0);
+        const uint8_t* buf = b_.scanBuf.get();
+        if (frontLength_ > 0) {
+            if (!WriteWhole(PageFileName(State().tempDir, Page()), buf, frontLength_)) {
+                Unknown();  // the page could not be kept: stop rather than lose it silently
+                return false;
+            }
+            T(Page(), "Front RTC Found", 0);
+        }
+        Publish();
+        if (s_.Side != 0) {
+            if (rearLength_ > 0) {
+                const uint8_t* rear = buf + static_cast<std::size_t>(rearStart_) * kBlockSize;
+                if (!WriteWhole(PageFileName(State().tempDir, Page()), rear, rearLength_)) {
+                    Unknown();
+                    return false;
+                }
+                T(Page(), "Back RTC Found", 0);
+            }
+            Publish();
+        }
+        return true;
+    }
+
+    BatchState& b_;
+    Settings s_;
+    uint8_t window_[kWindowBlockSize] = {};
+    uint8_t reply_[57] = {};
+    std::size_t frontLength_ = 0;
+    std::size_t rearLength_ = 0;
+    uint32_t rearStart_ = 0;
+};
+
+}  // namespace
+
+int ScanWorker(BatchState& batch) {
+    platform::RaiseCurrentThreadPriority();
+    Worker worker(batch);
+    return worker.Run();
+}
+
+}  // namespace orvo
