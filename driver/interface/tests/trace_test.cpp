@@ -1,0 +1,61 @@
+// The trace line format and the emptying of trace files.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "orvo/driver_state.h"
+#include "orvo/trace.h"
+
+namespace orvo {
+namespace {
+
+TEST(Trace, LineBytes) {
+    const std::string line = FormatTraceLine(0, "SetWindow_Cmd-Bright", 5, 14, 3, 7, 45);
+    const std::string stamped = "SetWindow_Cmd-Bright 14:03:07:045";
+    const std::string expected =
+        "  0:\t" + std::string(65 - stamped.size(), ' ') + stamped + "\t[      5]\n";
+    EXPECT_EQ(line, expected);
+    EXPECT_EQ(FormatTraceLine(123, "x", -1, 0, 0, 0, 0).substr(0, 5), "123:\t");
+    // A text longer than the field is written whole.
+    const std::string longText(80, 'a');
+    EXPECT_NE(FormatTraceLine(1, longText.c_str(), 0, 0, 0, 0, 0).find(longText), std::string::npos);
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Trace, AppendsAndEmptiesWithoutCreating) {
+    char dirTemplate[] = "/tmp/orvo-trace-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = std::string(dirTemplate) + "/";
+    setenv("ORVOSCAN_TRACE_DIR", dir.c_str(), 1);
+    Trace(TraceFile::Thread, 2, "Read_Buff_Cmd", 3);
+    Trace(TraceFile::Thread, 2, "Read_Buff_Cmd", 4);
+    const std::string text = Slurp(dir + "thread.txt");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+    EXPECT_NE(text.find("[      4]\n"), std::string::npos);
+
+    EmptyTraceFiles();
+    EXPECT_EQ(Slurp(dir + "thread.txt"), "");
+    std::FILE* f = std::fopen((dir + "getone.txt").c_str(), "r");
+    EXPECT_EQ(f, nullptr);  // not created by emptying
+    if (f) std::fclose(f);
+    std::remove((dir + "thread.txt").c_str());
+
+    // A trace that cannot be written is skipped quietly.
+    setenv("ORVOSCAN_TRACE_DIR", "/nonexistent/dir", 1);
+    Trace(TraceFile::GetOne, 0, "x", 0);
+    unsetenv("ORVOSCAN_TRACE_DIR");
+    rmdir(dirTemplate);
+}
+
+}  // namespace
+}  // namespace orvo
