@@ -1,0 +1,45 @@
+#include "orvo/buffer_sizing.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace orvo {
+
+namespace {
+
+constexpr int64_t kBilevelLineBytes = 324;
+constexpr int64_t kGray4LineBytes = 2592;
+constexpr int64_t kGray8LineBytes = 10368;
+
+// Coded data may take half as much again as the plain rows.
+int64_t CodedSize(int64_t lines, int64_t lineBytes) {
+    return static_cast<int64_t>(std::trunc(static_cast<double>(lines) * lineBytes * 1.5));
+}
+
+}  // namespace
+
+BatchBufferSizes SizeBatchBuffers(int scanMode1, int resolution, int side, int scanLines1) {
+    BatchBufferSizes sizes;
+    sizes.unknownScanMode = scanMode1 < 0 || scanMode1 > 4;
+    if (scanLines1 < 0) return sizes;
+    const int64_t sides = side != 0 ? 2 : 1;
+    const int64_t lines = scanLines1;
+    int64_t n = 0;
+    int64_t image = 0;
+    if (scanMode1 == 4 || sizes.unknownScanMode || resolution == 1) {
+        n = sides * lines * kGray8LineBytes;
+        image = n;
+    } else if (scanMode1 == 3) {
+        n = CodedSize(lines, kGray4LineBytes) * sides;
+        image = n / 2;
+    } else {
+        n = CodedSize(lines, kBilevelLineBytes) * sides;
+        image = n;
+    }
+    sizes.scanBuf = static_cast<std::size_t>(n);
+    sizes.imageBuf = static_cast<std::size_t>(image);
+    sizes.decodeBuf = static_cast<std::size_t>(n);
+    return sizes;
+}
+
+}  // namespace orvo
