@@ -1,5 +1,6 @@
 // Opening a batch, waiting for its pages, closing it.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,7 +124,8 @@ int StartBatch(const char* profile) {
     }
 
     const Settings& s = state.settings;
-    const BatchBufferSizes sizes = SizeBatchBuffers(s.ScanMode[0], s.Resolution, s.Side, s.ScanLines[0]);
+    const BatchBufferSizes sizes =
+        SizeBatchBuffers(s.ScanMode[0], s.Resolution, s.Side, s.ScanLines[0]);
     ReleaseBuffers(b);
     CloseEvents(b);
     // ScanBuf holds whole blocks: a block that starts inside it fits.

@@ -44,17 +44,17 @@ bool WriteWhole(const std::string& path, const uint8_t* data, std::size_t length
 }
 
 class Worker {
-public:
+  public:
     explicit Worker(BatchState& batch) : b_(batch), s_(batch.settings) {}
 
     int Run() {
         if (!Ready()) return kExitAborted;
         if (!SetWindow()) return kExitAborted;
         if (!StartFeed()) return kExitAborted;
-        return Poll();
+        return PollUntilEnd();
     }
 
-private:
+  private:
     bool Stopped(Outcome o) const { return o == Outcome::Cancelled; }
     bool Failed(Outcome o) const {
         return o == Outcome::TimedOut || o == Outcome::Error || o == Outcome::Cancelled;
@@ -79,7 +79,8 @@ private:
 
     // Step 1: TEST UNIT READY until the scanner answers cleanly.
     bool Ready() {
-        if (!RepeatUntilClean(BuildTestUnitReady, kWaitLong, kWorkerBounds.notReadyMs)) return false;
+        if (!RepeatUntilClean(BuildTestUnitReady, kWaitLong, kWorkerBounds.notReadyMs))
+            return false;
         T(0, "TestUnitReady_Cmd", 0);
         return true;
     }
@@ -90,7 +91,8 @@ private:
             platform::ProfileString("Misc", "Date", "", 9, State().settingsPath);
         const platform::LocalTime now = platform::Now();
         const EndorserDateParts date = EndorserDate(dateKey, now.year, now.month, now.day);
-        if (!BuildEndorserText(s_.EndorserFormat, date.year, date.month, date.day, b_.endorserText)) {
+        if (!BuildEndorserText(s_.EndorserFormat, date.year, date.month, date.day,
+                               b_.endorserText)) {
             return false;
         }
         if (s_.Resolution == 1) s_.ScanMode[0] = 4;
@@ -124,26 +126,27 @@ private:
         return true;
     }
 
-    enum class Poll { Data, Terminate, Nothing, Abort };
+    enum class Found { Data, Terminate, Nothing, Abort };
 
     // One poll cycle of GET DATA BUFFER STATUS.
-    Poll PollCycle() {
+    Found PollCycle() {
         const uint32_t start = platform::TickCount();
         for (;;) {
             std::memset(reply_, 0, sizeof reply_);
-            const Outcome o = Exchange(
-                [this](SRB_ExecSCSICmd& srb) { BuildGetDataBufferStatus(srb, reply_); },
-                kWaitScan, StatusCheck::Plain, b_.stopEvent);
-            if (Failed(o)) return Poll::Abort;
-            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) return Poll::Abort;
+            const Outcome o =
+                Exchange([this](SRB_ExecSCSICmd& srb) { BuildGetDataBufferStatus(srb, reply_); },
+                         kWaitScan, StatusCheck::Plain, b_.stopEvent);
+            if (Failed(o)) return Found::Abort;
+            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs)
+                return Found::Abort;
             const uint8_t status = reply_[3];
-            Poll result;
+            Found result;
             if (status & 0x01) {
-                result = Poll::Data;
+                result = Found::Data;
             } else if (status & 0x80) {
-                result = Poll::Terminate;
+                result = Found::Terminate;
             } else if (o == Outcome::Completed) {
-                result = Poll::Nothing;
+                result = Found::Nothing;
             } else {
                 continue;
             }
@@ -153,18 +156,18 @@ private:
     }
 
     // Steps 6 and 9.
-    int Poll() {
+    int PollUntilEnd() {
         bool haveDocument = false;
         const uint32_t pollStart = platform::TickCount();
         uint32_t lastDocument = pollStart;
         for (;;) {
-            const Poll p = PollCycle();
-            if (p == Poll::Abort) return kExitAborted;
-            if (p == Poll::Terminate) {
+            const Found p = PollCycle();
+            if (p == Found::Abort) return kExitAborted;
+            if (p == Found::Terminate) {
                 T(Page(), "GetDBStat_Cmd :bTerminate TRUE", 0);
                 return Terminate();
             }
-            if (p == Poll::Data) {
+            if (p == Found::Data) {
                 if (!ReadDocument()) return kExitAborted;
                 if (!WriteDocument()) return kExitAborted;
                 haveDocument = true;
@@ -219,7 +222,9 @@ private:
         return true;
     }
 
-    bool CodedMh() const { return s_.ScanMode[0] >= 0 && s_.ScanMode[0] <= 2 && s_.CompressMode == 0; }
+    bool CodedMh() const {
+        return s_.ScanMode[0] >= 0 && s_.ScanMode[0] <= 2 && s_.CompressMode == 0;
+    }
 
     static uint32_t BlockCount(const uint8_t* header) {
         return static_cast<uint32_t>(header[2]) | (static_cast<uint32_t>(header[3]) << 8);
@@ -270,7 +275,8 @@ private:
                     T(Page(), "b1 = ", buf[0]);
                     T(Page(), "b2 = ", buf[1]);
                     if (!MarkersPass(buf[0], buf[1]) || !frontKnown) {
-                        if (!Rejected(buf, frontKnown ? frontLength_ : 0, frontFailures)) return false;
+                        if (!Rejected(buf, frontKnown ? frontLength_ : 0, frontFailures))
+                            return false;
                         frontComplete = frontKnown = false;
                         frontLength_ = 0;
                         rearStart_ = 0;
@@ -301,7 +307,8 @@ private:
                     T(Page(), "b1 = ", rear[0]);
                     T(Page(), "b2 = ", rear[1]);
                     if (!MarkersPass(rear[0], rear[1]) || !rearKnown) {
-                        if (!Rejected(rear, rearKnown ? rearLength_ : 0, rearFailures)) return false;
+                        if (!Rejected(rear, rearKnown ? rearLength_ : 0, rearFailures))
+                            return false;
                         rearComplete = rearKnown = false;
                         rearLength_ = 0;
                         k = rearStart_;
