@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace orvo::platform {
 namespace {
@@ -244,6 +246,29 @@ TEST_F(ProfileTest, WriteThroughSymbolicLinkKeepsTheLink) {
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ProfileInt("Misc", "B", 0, real), 2);
     EXPECT_EQ(ProfileInt("Misc", "A", 0, real), 1);
+}
+
+TEST_F(ProfileTest, ReadersSeeTheOldOrTheNewFileNeverAPart) {
+    std::string body = "[Misc]\nValue=0\n";
+    for (int i = 0; i < 200; ++i)
+        body += "Filler" + std::to_string(i) + "=" + std::string(40, 'f') + "\n";
+    Put(body);
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            const int v = ProfileInt("Misc", "Value", -1, file_);
+            const std::string last = ProfileString("Misc", "Filler199", "", 64, file_);
+            if (v < 0 || last.size() != 40) torn.fetch_add(1);
+        }
+    });
+    for (int i = 1; i <= 50; ++i) {
+        EXPECT_TRUE(WriteProfileString("Misc", "Value", std::to_string(i), file_));
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(ProfileInt("Misc", "Value", -1, file_), 50);
 }
 
 TEST_F(ProfileTest, ReplacementKeepsFileMode) {
