@@ -1,0 +1,25 @@
+// The few settings a scan run reads from the driver's settings file itself:
+// the profile list, whether a profile scans both sides, and whether MICR lines
+// are recorded. Section and key names compare without regard to case.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orvo::scanrun {
+
+// "<system directory>/OrvoScan.ini".
+std::string SettingsFilePath(const std::string& systemDir);
+
+// The profiles: every section in file order except empty names, "Default"
+// and "MISC" (any case, so "Misc" is left out too).
+std::vector<std::string> ListProfiles(const std::string& settingsFile);
+
+// Integer key `Side` of the profile's section (default 1); non-zero means
+// two-sided.
+int ProfileSide(const std::string& settingsFile, const std::string& profile);
+
+// Integer key `MicrDetect` of section "MISC" (default 1).
+int MicrDetect(const std::string& settingsFile);
+
+}  // namespace orvo::scanrun

@@ -1,0 +1,65 @@
+#include "orvo/scanrun/page_naming.h"
+
+#include <cstdio>
+
+namespace orvo::scanrun {
+
+OutputLocation SplitOutputPath(const std::string& path) {
+    OutputLocation loc;
+    const std::size_t slash = path.rfind('/');
+    const std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+    loc.directory = slash == std::string::npos ? std::string() : path.substr(0, slash);
+
+    // The prefix path is cut at the last '.' of the whole path, which may lie
+    // in the directory part when the file name has none.
+    const std::size_t dot = path.rfind('.');
+    loc.prefixPath = dot == std::string::npos ? std::string() : path.substr(0, dot);
+
+    const std::size_t nameDot = fileName.rfind('.');
+    if (nameDot != std::string::npos) {
+        loc.fileTitle = fileName.substr(0, nameDot);
+        loc.extension = fileName.substr(nameDot + 1);
+    }
+    return loc;
+}
+
+std::string MicrFilePath(const OutputLocation& location) {
+    return location.directory + "/micr.txt";
+}
+
+int ImageFormatForExtension(const std::string& extension) {
+    if (extension == "tif") return 0;
+    if (extension == "bmp") return 1;
+    if (extension == "raw") return 2;
+    return -1;
+}
+
+namespace {
+
+std::string Numbered(const std::string& base, int n, char side) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%06d%c", n, side);
+    return base + digits;
+}
+
+}  // namespace
+
+PageName NamePage(const OutputLocation& location, bool twoSided, int p) {
+    PageName name;
+    name.front = !twoSided || p % 2 != 0;
+    name.number = StartNumberAfter(twoSided, p);
+    const char side = name.front ? 'F' : 'R';
+    name.path = Numbered(location.prefixPath, name.number, side) + "." + location.extension;
+    name.displayName = Numbered(location.fileTitle, name.number, side);
+    return name;
+}
+
+int FirstPage(int startNumber, bool twoSided) {
+    return twoSided ? 2 * startNumber - 1 : startNumber;
+}
+
+bool PageCarriesMicr(bool twoSided, int p) {
+    return !twoSided || p % 2 != 0;
+}
+
+}  // namespace orvo::scanrun
