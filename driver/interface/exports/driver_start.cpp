@@ -18,8 +18,8 @@ constexpr char kVersion[] = "QXS.1.00.00.71QS.03.04.28";
 // was loaded from. It must hold the driver library itself.
 bool SettleSystemDir(orvo::DriverState& state) {
     std::string ownName;
-    std::string dir = orvo::platform::ObjectDirOf(reinterpret_cast<const void*>(&OrvoScan_Init),
-                                                  &ownName);
+    std::string dir =
+        orvo::platform::ObjectDirOf(reinterpret_cast<const void*>(&OrvoScan_Init), &ownName);
     const std::string configured = orvo::platform::Env("ORVOSCAN_SYSTEM_DIR");
     if (!configured.empty()) dir = configured;
     if (dir.empty()) return false;
@@ -72,7 +72,9 @@ ORVOSCAN_API int OrvoScan_End(void) {
     return 0;
 }
 
-ORVOSCAN_API const char* OrvoScan_Version(void) { return kVersion; }
+ORVOSCAN_API const char* OrvoScan_Version(void) {
+    return kVersion;
+}
 
 ORVOSCAN_API int OrvoScan_ImageFormat(int format) {
     orvo::DriverState& state = orvo::State();

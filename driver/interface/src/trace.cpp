@@ -39,8 +39,8 @@ std::string TracePath(TraceFile file) {
 std::string FormatTraceLine(int number, const char* text, int value, int hour, int minute,
                             int second, int millisecond) {
     char stamped[512];
-    std::snprintf(stamped, sizeof stamped, "%s %02d:%02d:%02d:%03d", text ? text : "", hour,
-                  minute, second, millisecond);
+    std::snprintf(stamped, sizeof stamped, "%s %02d:%02d:%02d:%03d", text ? text : "", hour, minute,
+                  second, millisecond);
     char line[640];
     int n = std::snprintf(line, sizeof line, "%3d:\t%65s\t[%7d]\n", number, stamped, value);
     if (n < 0) return {};
@@ -51,8 +51,8 @@ void Trace(TraceFile file, int number, const char* text, int value) {
     std::string path = TracePath(file);
     if (path.empty()) return;
     platform::LocalTime t = platform::Now();
-    std::string line = FormatTraceLine(number, text, value, t.hour, t.minute, t.second,
-                                       t.millisecond);
+    std::string line =
+        FormatTraceLine(number, text, value, t.hour, t.minute, t.second, t.millisecond);
     std::FILE* f = std::fopen(path.c_str(), "a");
     if (!f) return;
     std::fwrite(line.data(), 1, line.size(), f);

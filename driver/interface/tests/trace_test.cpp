@@ -24,7 +24,8 @@ TEST(Trace, LineBytes) {
     EXPECT_EQ(FormatTraceLine(123, "x", -1, 0, 0, 0, 0).substr(0, 5), "123:\t");
     // A text longer than the field is written whole.
     const std::string longText(80, 'a');
-    EXPECT_NE(FormatTraceLine(1, longText.c_str(), 0, 0, 0, 0, 0).find(longText), std::string::npos);
+    EXPECT_NE(FormatTraceLine(1, longText.c_str(), 0, 0, 0, 0, 0).find(longText),
+              std::string::npos);
 }
 
 std::string Slurp(const std::string& path) {

@@ -25,7 +25,9 @@ void NoData(SRB_ExecSCSICmd& srb, uint8_t opcode) {
     srb.CDBByte[0] = opcode;
 }
 
-uint8_t Low(int v) { return static_cast<uint8_t>(v & 0xFF); }
+uint8_t Low(int v) {
+    return static_cast<uint8_t>(v & 0xFF);
+}
 
 }  // namespace
 
@@ -86,7 +88,9 @@ void BuildInquiry(SRB_ExecSCSICmd& srb, uint8_t adapter, uint8_t target,
     std::memcpy(srb.CDBByte, cdb, sizeof cdb);
 }
 
-void BuildTestUnitReady(SRB_ExecSCSICmd& srb) { NoData(srb, 0x00); }
+void BuildTestUnitReady(SRB_ExecSCSICmd& srb) {
+    NoData(srb, 0x00);
+}
 
 void BuildSetWindow(SRB_ExecSCSICmd& srb, uint8_t (&block)[kWindowBlockSize]) {
     Address(srb);
@@ -98,7 +102,9 @@ void BuildSetWindow(SRB_ExecSCSICmd& srb, uint8_t (&block)[kWindowBlockSize]) {
     srb.CDBByte[8] = 0x46;
 }
 
-void BuildScan(SRB_ExecSCSICmd& srb) { NoData(srb, 0x1B); }
+void BuildScan(SRB_ExecSCSICmd& srb) {
+    NoData(srb, 0x1B);
+}
 
 void BuildGetDataBufferStatus(SRB_ExecSCSICmd& srb, uint8_t* reply) {
     Address(srb);
@@ -125,7 +131,9 @@ void BuildReadBuffer(SRB_ExecSCSICmd& srb, uint8_t* scanBuf, uint32_t blockIndex
     srb.CDBByte[7] = 0x28;  // bytes 6-8 always 00 28 00
 }
 
-void BuildTerminate(SRB_ExecSCSICmd& srb) { NoData(srb, 0x42); }
+void BuildTerminate(SRB_ExecSCSICmd& srb) {
+    NoData(srb, 0x42);
+}
 
 void BuildQaAction(SRB_ExecSCSICmd& srb, int selector) {
     NoData(srb, selector == 1 ? 0x41 : 0x40);

@@ -101,8 +101,7 @@ bool DiscoverScanner(int adapterCount) {
                 },
                 kWaitLong, StatusCheck::None);
             if (outcome == Outcome::TimedOut || outcome == Outcome::Cancelled) return false;
-            if (RequestBlock().SRB_Status == SS_COMP &&
-                std::memcmp(reply + 8, kVendor, 8) == 0 &&
+            if (RequestBlock().SRB_Status == SS_COMP && std::memcmp(reply + 8, kVendor, 8) == 0 &&
                 std::memcmp(reply + 16, kProduct, 16) == 0) {
                 State().adapter = static_cast<uint16_t>(ha);
                 State().target = static_cast<uint16_t>(target);

@@ -14,9 +14,9 @@
 namespace orvo {
 
 struct BatchState {
-    std::unique_ptr<uint8_t[]> scanBuf;  // the scanner's document data, block for block
-    std::size_t scanBufSize = 0;         // bytes usable (whole blocks)
-    std::unique_ptr<uint8_t[]> imageBuf; // one page file as read from disk
+    std::unique_ptr<uint8_t[]> scanBuf;   // the scanner's document data, block for block
+    std::size_t scanBufSize = 0;          // bytes usable (whole blocks)
+    std::unique_ptr<uint8_t[]> imageBuf;  // one page file as read from disk
     std::size_t imageBufSize = 0;
     std::unique_ptr<uint8_t[]> decodeBuf;  // decoded rows
     std::size_t decodeBufSize = 0;
@@ -53,10 +53,10 @@ int EndBatch();
 
 // Bounds the worker keeps where the scanner could otherwise keep it forever.
 struct WorkerBounds {
-    uint32_t notReadyMs = 60000;       // TEST UNIT READY answering not cleanly
-    uint32_t scanStartMs = 25000;      // SCAN answering not cleanly
-    uint32_t firstDocumentMs = 120000; // polling before the first document
-    int sideRereads = 3;               // a side failing its check read again
+    uint32_t notReadyMs = 60000;        // TEST UNIT READY answering not cleanly
+    uint32_t scanStartMs = 25000;       // SCAN answering not cleanly
+    uint32_t firstDocumentMs = 120000;  // polling before the first document
+    int sideRereads = 3;                // a side failing its check read again
 };
 inline constexpr WorkerBounds kWorkerBounds{};
 

@@ -19,12 +19,12 @@ inline constexpr std::size_t kBufferStatusSize = 12;
 inline constexpr std::size_t kQaBlockSize = 12;
 
 // Waits (ms).
-inline constexpr uint32_t kWaitLong = 60000;   // INQUIRY, TEST UNIT READY
-inline constexpr uint32_t kWaitScan = 25000;   // SET WINDOW .. TERMINATE
+inline constexpr uint32_t kWaitLong = 60000;  // INQUIRY, TEST UNIT READY
+inline constexpr uint32_t kWaitScan = 25000;  // SET WINDOW .. TERMINATE
 inline constexpr uint32_t kWaitQaAction = 2500;
 inline constexpr uint32_t kWaitQa = 1000;
 
-inline constexpr char kVendor[] = "OrvoData";          // INQUIRY bytes 8-15
+inline constexpr char kVendor[] = "OrvoData";           // INQUIRY bytes 8-15
 inline constexpr char kProduct[] = "QXS-7100 (QV710)";  // INQUIRY bytes 16-31
 
 // The 70-byte window block for the current settings (ScanMode[0] as it is to be

@@ -1,0 +1,122 @@
+// Driver start through a C client: every result code of OrvoScan_Init on the
+// virtual scanner, each run in a process of its own.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::ClientRun;
+using e2e::RunClient;
+
+struct Start {
+    std::string scenario;  // JSON, "" for the default scanner
+    e2e::SystemDirOptions dir{};
+    std::string aspi = "sim";
+};
+
+Start Scenario(const std::string& json) {
+    Start s;
+    s.scenario = json;
+    return s;
+}
+
+ClientRun RunStart(const Start& start, const std::string& mode = "init") {
+    const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0), start.dir);
+    std::map<std::string, std::string> env = {{"ORVOSCAN_ASPI", start.aspi},
+                                              {"ORVOSCAN_SYSTEM_DIR", dir},
+                                              {"ORVOSCAN_TRACE_DIR", dir},
+                                              {"ORVOSCAN_TIME_SCALE", "200"},
+                                              {"ORVOSCAN_SIM_SCENARIO", ""}};
+    if (!start.scenario.empty()) {
+        e2e::WriteText(dir + "scenario.json", start.scenario);
+        env["ORVOSCAN_SIM_SCENARIO"] = dir + "scenario.json";
+    }
+    ClientRun run = RunClient(mode, env);
+    EXPECT_EQ(run.exitCode, 0);
+    return run;
+}
+
+int Init(const Start& start) {
+    ClientRun run = RunStart(start);
+    return run.values.count("init") ? std::stoi(run.values["init"]) : 999;
+}
+
+TEST(DriverStart, FindsTheScannerAndReportsVersion) {
+    ClientRun run = RunStart({});
+    EXPECT_EQ(run.values["init"], "0");
+    EXPECT_EQ(run.values["version"], "QXS.1.00.00.71QS.03.04.28");
+    EXPECT_EQ(run.values["device_error"], "0x00000000");
+}
+
+TEST(DriverStart, LifecycleEndTwiceAndSecondStart) {
+    ClientRun run = RunStart({}, "lifecycle");
+    EXPECT_EQ(run.values["init"], "0");
+    EXPECT_EQ(run.values["format3"], "1");
+    EXPECT_EQ(run.values["format1"], "1");
+    EXPECT_EQ(run.values["end"], "0");
+    EXPECT_EQ(run.values["end_again"], "0");
+    EXPECT_EQ(run.values["init_again"], "0");
+    EXPECT_EQ(run.values["end_last"], "0");
+}
+
+TEST(DriverStart, DiscoveryOverAdaptersAndTargets) {
+    // Target 7 of the last adapter.
+    EXPECT_EQ(Init(Scenario(R"j({"adapters": 3, "adapter": 2, "target": 7, "defaultStack": 1})j")),
+              0);
+    // Another product answering INQUIRY is not the scanner.
+    EXPECT_EQ(Init(Scenario(R"j({"product": "QXS-7200 (QV720)"})j")), -1);
+    EXPECT_EQ(Init(Scenario(R"j({"present": false})j")), -1);
+    // Every target of adapter 0 ends its INQUIRY with an error status: passed over.
+    EXPECT_EQ(Init(Scenario(R"j({"adapters": 2, "adapter": 1, "target": 0})j")), 0);
+    // Only a completed INQUIRY counts: a scanner answering it without completing
+    // cleanly is not taken.
+    EXPECT_EQ(Init(Scenario(R"j({"commandFaults": [{"opcode": 18, "action": "notClean"}]})j")), -1);
+    // An INQUIRY that is never answered ends discovery at once.
+    EXPECT_EQ(Init(Scenario(R"j({"commandFaults": [{"opcode": 18, "action": "noCompletion"}]})j")),
+              -1);
+    // So does the TEST UNIT READY that follows.
+    EXPECT_EQ(Init(Scenario(R"j({"commandFaults": [{"opcode": 0, "action": "noCompletion"}]})j")),
+              -1);
+    // Its status is not examined.
+    EXPECT_EQ(Init(Scenario(R"j({"commandFaults": [{"opcode": 0, "action": "checkCondition",
+        "error": "coverOpen"}]})j")),
+              0);
+}
+
+TEST(DriverStart, NoScsiSupport) {
+    EXPECT_EQ(Init(Scenario(R"j({"adapters": 0})j")), -6);
+    Start bogus;
+    bogus.aspi = "no-such-backend";
+    EXPECT_EQ(Init(bogus), -6);
+}
+
+TEST(DriverStart, DriverLibraryMustBeInTheSystemDirectory) {
+    Start start;
+    start.dir.library = false;
+    EXPECT_EQ(Init(start), -2);
+}
+
+TEST(DriverStart, CodeTableFiles) {
+    for (const char* missing : {"huffmanb.dat", "huffmanw.dat", "huffmang.dat"}) {
+        Start start;
+        start.dir.tables.clear();
+        for (const char* t : {"huffmanb.dat", "huffmanw.dat", "huffmang.dat"}) {
+            if (std::string(t) != missing) start.dir.tables.push_back(t);
+        }
+        EXPECT_EQ(Init(start), -7) << missing;
+    }
+    Start shortTable;
+    shortTable.dir.tableSizes["huffmanw.dat"] = 16383;
+    EXPECT_EQ(Init(shortTable), -7);
+    Start shortGray;
+    shortGray.dir.tableSizes["huffmang.dat"] = 511;
+    EXPECT_EQ(Init(shortGray), -7);
+    Start longTable;
+    longTable.dir.tableSizes["huffmanw.dat"] = 20000;
+    EXPECT_EQ(Init(longTable), 0);
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace {
+std::string g_systemDir;
+}
+
+std::string Ini(const std::vector<Section>& sections) {
+    std::string text;
+    for (const auto& [name, keys] : sections) {
+        text += "[" + name + "]\n";
+        for (const auto& [k, v] : keys) text += k + "=" + v + "\n";
+        text += "\n";
+    }
+    return text;
+}
+
+std::string ChequeIni(const std::string& profile, int side, int scanMode, int compressMode,
+                      int scanWidth, int scanLines, int resolution) {
+    auto profileKeys = [&] {
+        return std::vector<std::pair<std::string, std::string>>{
+            {"Side", std::to_string(side)},
+            {"ScanWidth", std::to_string(scanWidth)},
+            {"Resolution", std::to_string(resolution)},
+            {"ScanMode1", std::to_string(scanMode)},
+            {"CompressMode", std::to_string(compressMode)},
+            {"BWSlice1", "128"},
+            {"ScanLines1", std::to_string(scanLines)}};
+    };
+    return Ini(
+        {{"Default", profileKeys()},
+         {profile, profileKeys()},
+         {"Misc", {{"MicrDetect", "1"}, {"ImageFileFormat", "0"}, {"GrayTifCompress", "1"}}}});
+}
+
+std::string MakeTempDir(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern + "/";
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::string LaySystemDir(const std::string& iniText, const SystemDirOptions& options) {
+    const std::string dir = MakeTempDir("orvo-sys");
+    const std::string build = std::string(ORVO_BUILD_SYSTEM_DIR) + "/";
+    if (options.library) {
+        if (symlink((build + "libK4TR.so").c_str(), (dir + "libK4TR.so").c_str()) != 0) {
+            throw std::runtime_error("cannot link libK4TR.so");
+        }
+    }
+    for (const std::string& table : options.tables) {
+        std::vector<uint8_t> bytes = ReadBytes(build + table);
+        auto cut = options.tableSizes.find(table);
+        if (cut != options.tableSizes.end()) bytes.resize(cut->second, 0);
+        std::ofstream out(dir + table, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+    if (!iniText.empty()) WriteText(dir + "OrvoScan.ini", iniText);
+    return dir;
+}
+
+ClientRun RunClient(const std::string& mode, const std::map<std::string, std::string>& env) {
+    std::vector<std::string> envText;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        const std::string key = entry.substr(0, entry.find('='));
+        if (env.count(key) == 0) envText.push_back(entry);
+    }
+    for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (std::string& s : envText) envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    const std::string out = MakeTempDir("orvo-client") + "out.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string program = ORVO_C_CLIENT;
+    std::string arg = mode;
+    char* argv[] = {program.data(), arg.data(), nullptr};
+    pid_t pid;
+    ClientRun run;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) return run;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) run.values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return run;
+}
+
+std::string UseVirtualScanner(const std::string& iniText, double timeScale) {
+    g_systemDir = LaySystemDir(iniText);
+    setenv("ORVOSCAN_ASPI", "sim", 1);
+    setenv("ORVOSCAN_SYSTEM_DIR", g_systemDir.c_str(), 1);
+    setenv("ORVOSCAN_TRACE_DIR", g_systemDir.c_str(), 1);
+    unsetenv("ORVOSCAN_SIM_SCENARIO");
+    if (timeScale != 1.0) setenv("ORVOSCAN_TIME_SCALE", std::to_string(timeScale).c_str(), 1);
+    return g_systemDir;
+}
+
+void WriteSettings(const std::string& iniText) {
+    WriteText(g_systemDir + "OrvoScan.ini", iniText);
+}
+
+const std::string& SystemDir() {
+    return g_systemDir;
+}
+
+orvo::sim::Scenario FastScenario(int documents) {
+    orvo::sim::Scenario s;
+    s.documents = orvo::sim::DefaultStack(documents);
+    s.latency.commandMs = 0;
+    s.latency.blockMs = 0;
+    s.latency.documentIntervalMs = 0;
+    return s;
+}
+
+}  // namespace e2e

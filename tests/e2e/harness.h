@@ -1,0 +1,56 @@
+// Helpers of the end-to-end tests: private system directories, settings
+// files, the C client, and the virtual scanner in this process.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "orvo/sim/scanner.h"
+
+namespace e2e {
+
+using Section = std::pair<std::string, std::vector<std::pair<std::string, std::string>>>;
+
+// INI text from sections of key/value pairs, in order.
+std::string Ini(const std::vector<Section>& sections);
+
+// A bilevel profile: Side, width, lines, mode and compression as given,
+// MICR on in "Misc".
+std::string ChequeIni(const std::string& profile, int side, int scanMode, int compressMode,
+                      int scanWidth = 1728, int scanLines = 800, int resolution = 0);
+
+std::string MakeTempDir(const std::string& prefix);
+
+// What a system directory holds.
+struct SystemDirOptions {
+    bool library = true;  // libK4TR.so (a link to the build's)
+    std::vector<std::string> tables = {"huffmanb.dat", "huffmanw.dat", "huffmang.dat"};
+    std::map<std::string, std::size_t> tableSizes;  // cut (or extend) a table file
+};
+std::string LaySystemDir(const std::string& iniText, const SystemDirOptions& options = {});
+
+// The C client in a process of its own.
+struct ClientRun {
+    int exitCode = -1;
+    std::map<std::string, std::string> values;  // its key=value lines
+};
+ClientRun RunClient(const std::string& mode, const std::map<std::string, std::string>& env);
+
+// Points this process's driver at a private system directory with `iniText`
+// and at the virtual scanner; call before the first driver call.
+std::string UseVirtualScanner(const std::string& iniText, double timeScale = 1.0);
+// Rewrites the settings file of that system directory.
+void WriteSettings(const std::string& iniText);
+const std::string& SystemDir();
+
+// A scenario without delays: `documents` cheques of the default stack.
+orvo::sim::Scenario FastScenario(int documents);
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteText(const std::string& path, const std::string& text);
+bool Exists(const std::string& path);
+
+}  // namespace e2e
