@@ -14,7 +14,6 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -287,6 +286,8 @@ bool WriteProfileString(const std::string& section, const std::string& key,
     CSimpleIniA ini;
     std::string raw;
     if (!Load(target, ini, &raw)) return false;
+    // The parser stops at a zero byte; rewriting would lose what follows it.
+    if (raw.find('\0') != std::string::npos) return false;
     // Replaces the first value of the key (keeping its place and comment), or
     // appends the key at the end of its section, creating the section.
     // An existing key keeps the spelling it has in the file.

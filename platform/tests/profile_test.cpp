@@ -223,6 +223,14 @@ TEST_F(ProfileTest, ReadOnlyDirectoryLeavesOldFileWhole) {
     EXPECT_EQ(Contents(), old);
 }
 
+TEST_F(ProfileTest, FileWithZeroByteIsNotRewritten) {
+    const std::string old("[A]\nx=1\n\0[B]\ny=2\n", 17);
+    Put(old);
+    EXPECT_EQ(ProfileInt("A", "x", 0, file_), 1);
+    EXPECT_FALSE(WriteProfileString("A", "x", "3", file_));
+    EXPECT_EQ(Contents(), old);
+}
+
 TEST_F(ProfileTest, UnreadableTargetIsNotReplaced) {
     // A directory where the file should be: nothing is read, nothing replaced.
     ASSERT_EQ(::mkdir(file_.c_str(), 0700), 0);
