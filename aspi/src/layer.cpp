@@ -1,0 +1,365 @@
+// The request dispatcher behind SendASPI32Command: requests are copied at
+// submission, executed one at a time by the backend on the layer's own thread
+// into private buffers, and written back into the caller's block only while
+// the block still belongs to the layer.
+#include "orvo/aspi/layer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "orvo/platform/event.h"
+#include "sg_backend.h"
+#include "wnaspi32.h"
+
+#ifdef ORVO_HAVE_SIM
+#include "orvo/sim/aspi_backend.h"
+#endif
+
+namespace orvo::aspi {
+
+namespace {
+
+// Largest data transfer accepted in one request.
+constexpr uint32_t kMaxTransfer = 64u * 1024u * 1024u;
+
+void StoreStatus(uint8_t* field, uint8_t value) {
+    __atomic_store_n(field, value, __ATOMIC_RELEASE);
+}
+
+struct Job {
+    SRB_ExecSCSICmd* srb = nullptr;
+    Request request;
+    int event = -1;          // our duplicate of the caller's event, or -1
+    bool withdrawn = false;  // the block is no longer ours
+    bool abandoned = false;  // the device never answers; only an abort ends it
+};
+
+class Layer {
+  public:
+    uint32_t supportInfo() {
+        std::lock_guard lock(mutex_);
+        chooseLocked();
+        return supportInfo_;
+    }
+
+    std::string backendName() {
+        std::lock_guard lock(mutex_);
+        chooseLocked();
+        return backend_ ? backend_->name() : std::string();
+    }
+
+    uint32_t execute(SRB_ExecSCSICmd* srb);
+    uint32_t abort(SRB_Abort* srb);
+    void useBackend(std::unique_ptr<Backend> backend);
+
+  private:
+    void chooseLocked();
+    void installLocked(std::unique_ptr<Backend> backend);
+    void withdrawLocked(SRB_ExecSCSICmd* srb);
+    void finishAllPendingLocked();
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;  // the dispatcher: work arrived
+    std::condition_variable idle_;  // a backend call has returned
+    bool chosen_ = false;
+    bool replacing_ = false;
+    std::unique_ptr<Backend> backend_;
+    uint32_t supportInfo_ = static_cast<uint32_t>(SS_FAILED_INIT) << 8;
+    std::deque<std::shared_ptr<Job>> queue_;
+    std::unordered_map<SRB_ExecSCSICmd*, std::shared_ptr<Job>> pending_;
+    std::shared_ptr<Job> running_;
+    bool threadStarted_ = false;
+};
+
+// Signals and closes our duplicate of a caller's event.
+void SignalAndClose(int event) {
+    if (event < 0) return;
+    platform::SetEvent(event);
+    close(event);
+}
+
+void Layer::chooseLocked() {
+    if (chosen_) return;
+    chosen_ = true;
+    const char* env = std::getenv("ORVOSCAN_ASPI");
+    const std::string choice = env != nullptr ? env : "";
+    std::unique_ptr<Backend> backend;
+    if (choice.empty() || choice == "sg") {
+        backend = detail::MakeSgBackend();
+    } else if (choice == "sim") {
+#ifdef ORVO_HAVE_SIM
+        backend = orvo::sim::MakeAspiBackend();
+#else
+        std::fprintf(stderr, "wnaspi32: the virtual scanner is not part of this build\n");
+#endif
+    } else {
+        std::fprintf(stderr,
+                     "wnaspi32: unknown ASPI backend \"%s\" in ORVOSCAN_ASPI (use sg or sim)\n",
+                     choice.c_str());
+    }
+    installLocked(std::move(backend));
+}
+
+void Layer::installLocked(std::unique_ptr<Backend> backend) {
+    backend_ = std::move(backend);
+    supportInfo_ = backend_ ? backend_->supportInfo() : static_cast<uint32_t>(SS_FAILED_INIT) << 8;
+}
+
+void Layer::withdrawLocked(SRB_ExecSCSICmd* srb) {
+    auto found = pending_.find(srb);
+    if (found == pending_.end()) return;
+    std::shared_ptr<Job> job = found->second;
+    pending_.erase(found);
+    job->withdrawn = true;
+    if (job->event >= 0) {
+        close(job->event);
+        job->event = -1;
+    }
+    queue_.erase(std::remove(queue_.begin(), queue_.end(), job), queue_.end());
+}
+
+// Ends every request not being executed right now with SS_ABORTED.
+void Layer::finishAllPendingLocked() {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        std::shared_ptr<Job> job = it->second;
+        if (job == running_) {
+            ++it;
+            continue;
+        }
+        it = pending_.erase(it);
+        job->withdrawn = true;
+        job->srb->SRB_HaStat = HASTAT_OK;
+        job->srb->SRB_TargStat = STATUS_GOOD;
+        StoreStatus(&job->srb->SRB_Status, SS_ABORTED);
+        SignalAndClose(job->event);
+        job->event = -1;
+    }
+    queue_.clear();
+}
+
+uint32_t Layer::execute(SRB_ExecSCSICmd* srb) {
+    // Everything is read from the caller's block now; the backend works on copies.
+    Request request;
+    request.adapter = srb->SRB_HaId;
+    request.target = srb->SRB_Target;
+    request.lun = srb->SRB_Lun;
+    const bool wantsIn = (srb->SRB_Flags & SRB_DIR_IN) != 0;
+    const bool wantsOut = (srb->SRB_Flags & SRB_DIR_OUT) != 0;
+    request.direction = wantsIn ? Direction::In : wantsOut ? Direction::Out : Direction::None;
+    request.transferLength = request.direction == Direction::None ? 0 : srb->SRB_BufLen;
+    const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0 && srb->SRB_PostProc != nullptr;
+    const int callerEvent = notify ? ORVO_ASPI_EVENT_FD(srb->SRB_PostProc) : -1;
+
+    uint8_t immediate = SS_PENDING;
+    if (wantsIn && wantsOut) immediate = SS_INVALID_SRB;
+    if (srb->SRB_CDBLen == 0 || srb->SRB_CDBLen > sizeof srb->CDBByte) immediate = SS_INVALID_SRB;
+    if (request.transferLength > kMaxTransfer) immediate = SS_INVALID_SRB;
+    if (request.transferLength > 0 && srb->SRB_BufPointer == nullptr) immediate = SS_INVALID_SRB;
+
+    int event = -1;
+    if (immediate == SS_PENDING) {
+        request.cdbLength = srb->SRB_CDBLen;
+        std::memcpy(request.cdb.data(), srb->CDBByte, request.cdbLength);
+        if (request.direction == Direction::Out && request.transferLength > 0) {
+            request.dataOut.assign(srb->SRB_BufPointer,
+                                   srb->SRB_BufPointer + request.transferLength);
+        }
+        if (callerEvent >= 0) {
+            // Plain dup() so that thread checkers see the two descriptors as
+            // one event.
+            event = dup(callerEvent);
+            if (event < 0) {
+                immediate = SS_INVALID_SRB;
+            } else {
+                fcntl(event, F_SETFD, FD_CLOEXEC);
+            }
+        }
+    }
+
+    std::unique_lock lock(mutex_);
+    chooseLocked();
+    withdrawLocked(srb);
+    if (immediate == SS_PENDING && request.adapter >= (supportInfo_ & 0xFF)) {
+        immediate = SS_INVALID_HA;
+    }
+    srb->SRB_HaStat = HASTAT_OK;
+    srb->SRB_TargStat = STATUS_GOOD;
+    if (immediate != SS_PENDING) {
+        if (event >= 0) close(event);
+        StoreStatus(&srb->SRB_Status, immediate);
+        lock.unlock();
+        // The caller's own event is still open during this call.
+        if (callerEvent >= 0) platform::SetEvent(callerEvent);
+        return immediate;
+    }
+
+    auto job = std::make_shared<Job>();
+    job->srb = srb;
+    job->request = std::move(request);
+    job->event = event;
+    StoreStatus(&srb->SRB_Status, SS_PENDING);
+    pending_[srb] = job;
+    queue_.push_back(job);
+    if (!threadStarted_) {
+        threadStarted_ = true;
+        // The layer lives as long as the process; so does its thread.
+        std::thread([this] { run(); }).detach();
+    }
+    wake_.notify_one();
+    return SS_PENDING;
+}
+
+uint32_t Layer::abort(SRB_Abort* srb) {
+    auto* target = static_cast<SRB_ExecSCSICmd*>(srb->SRB_ToAbort);
+    std::lock_guard lock(mutex_);
+    auto found = target != nullptr ? pending_.find(target) : pending_.end();
+    if (found == pending_.end()) {
+        StoreStatus(&srb->SRB_Status, SS_ABORT_FAIL);
+        return SS_ABORT_FAIL;
+    }
+    withdrawLocked(target);
+    StoreStatus(&target->SRB_Status, SS_ABORTED);
+    StoreStatus(&srb->SRB_Status, SS_COMP);
+    return SS_COMP;
+}
+
+void Layer::useBackend(std::unique_ptr<Backend> backend) {
+    std::unique_ptr<Backend> old;
+    {
+        std::unique_lock lock(mutex_);
+        replacing_ = true;
+        finishAllPendingLocked();
+        idle_.wait(lock, [this] { return running_ == nullptr; });
+        old = std::move(backend_);
+        if (backend) {
+            chosen_ = true;
+            installLocked(std::move(backend));
+        } else {
+            chosen_ = false;
+            installLocked(nullptr);
+        }
+        replacing_ = false;
+        wake_.notify_one();
+    }
+    // The old backend goes outside the lock: closing devices may take a while.
+}
+
+void Layer::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return !replacing_ && !queue_.empty(); });
+        std::shared_ptr<Job> job = queue_.front();
+        queue_.pop_front();
+        running_ = job;
+        Backend* backend = backend_.get();
+        lock.unlock();
+
+        Reply reply;
+        if (backend == nullptr) {
+            reply.srbStatus = SS_INVALID_HA;
+        } else {
+            try {
+                reply = backend->execute(job->request);
+            } catch (...) {
+                reply = Reply{};
+                reply.srbStatus = SS_ERR;
+                reply.haStat = HASTAT_PHASE_ERR;
+            }
+        }
+
+        lock.lock();
+        running_ = nullptr;
+        idle_.notify_all();
+        if (job->withdrawn) continue;
+        if (!reply.completes) {
+            // No answer will ever come: the block stays pending until the
+            // caller aborts it or submits anew.
+            job->abandoned = true;
+            if (job->event >= 0) close(job->event);
+            job->event = -1;
+            continue;
+        }
+        SRB_ExecSCSICmd* srb = job->srb;
+        if (job->request.direction == Direction::In && srb->SRB_BufPointer != nullptr) {
+            const std::size_t n = std::min<std::size_t>(
+                {reply.dataIn.size(), srb->SRB_BufLen, job->request.transferLength});
+            if (n > 0) std::memcpy(srb->SRB_BufPointer, reply.dataIn.data(), n);
+        }
+        if (reply.targStat == STATUS_CHKCOND) {
+            const std::size_t n = std::min<std::size_t>(
+                {reply.sense.size(), srb->SRB_SenseLen, std::size_t{ORVO_ASPI_SENSE_LEN}});
+            if (n > 0) std::memcpy(srb->SenseArea, reply.sense.data(), n);
+        }
+        srb->SRB_HaStat = reply.haStat;
+        srb->SRB_TargStat = reply.targStat;
+        // A backend must not leave a finished request looking pending.
+        StoreStatus(&srb->SRB_Status, reply.srbStatus == SS_PENDING ? SS_ERR : reply.srbStatus);
+        pending_.erase(srb);
+        const int event = job->event;
+        job->event = -1;
+        // Our duplicate stays valid whatever the caller does with its own event.
+        SignalAndClose(event);
+    }
+}
+
+Layer& TheLayer() {
+    // Never destroyed: the dispatcher thread may still be inside the backend
+    // when the process exits.
+    static Layer* layer = new Layer;
+    return *layer;
+}
+
+}  // namespace
+
+void UseBackend(std::unique_ptr<Backend> backend) {
+    TheLayer().useBackend(std::move(backend));
+}
+
+std::string BackendName() {
+    return TheLayer().backendName();
+}
+
+}  // namespace orvo::aspi
+
+extern "C" {
+
+ASPI_API uint32_t GetASPI32SupportInfo(void) {
+    try {
+        return orvo::aspi::TheLayer().supportInfo();
+    } catch (...) {
+        return static_cast<uint32_t>(SS_FAILED_INIT) << 8;
+    }
+}
+
+ASPI_API uint32_t SendASPI32Command(void* srb) {
+    if (srb == nullptr) return SS_INVALID_SRB;
+    auto* header = static_cast<uint8_t*>(srb);
+    try {
+        switch (header[0]) {
+            case SC_EXEC_SCSI_CMD:
+                return orvo::aspi::TheLayer().execute(static_cast<SRB_ExecSCSICmd*>(srb));
+            case SC_ABORT_SRB:
+                return orvo::aspi::TheLayer().abort(static_cast<SRB_Abort*>(srb));
+            default:
+                __atomic_store_n(&header[1], static_cast<uint8_t>(SS_INVALID_CMD),
+                                 __ATOMIC_RELEASE);
+                return SS_INVALID_CMD;
+        }
+    } catch (...) {
+        return SS_ERR;
+    }
+}
+
+}  // extern "C"

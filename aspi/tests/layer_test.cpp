@@ -1,0 +1,446 @@
+#include "orvo/aspi/layer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "orvo/platform/event.h"
+#include "wnaspi32.h"
+
+namespace orvo::aspi {
+namespace {
+
+using platform::CloseEvent;
+using platform::CreateEvent;
+using platform::WaitForEvent;
+using platform::WaitResult;
+using namespace std::chrono_literals;
+
+// What the fake device does, shared between the test and its backend.
+struct Device {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Request> seen;
+    int executing = 0;
+    bool gateClosed = false;  // execute() waits until the test opens the gate
+    Reply reply;
+
+    void closeGate() {
+        std::lock_guard lock(mutex);
+        gateClosed = true;
+    }
+    void openGate() {
+        std::lock_guard lock(mutex);
+        gateClosed = false;
+        changed.notify_all();
+    }
+    // Waits (bounded) until the device has started `count` requests.
+    bool waitForStarted(std::size_t count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 10s, [&] { return seen.size() >= count; });
+    }
+};
+
+class FakeBackend : public Backend {
+  public:
+    FakeBackend(std::shared_ptr<Device> device, uint32_t info) : device_(device), info_(info) {}
+    uint32_t supportInfo() override { return info_; }
+    std::string name() const override { return "fake"; }
+    Reply execute(const Request& request) override {
+        std::unique_lock lock(device_->mutex);
+        device_->seen.push_back(request);
+        ++device_->executing;
+        device_->changed.notify_all();
+        device_->changed.wait_for(lock, 20s, [&] { return !device_->gateClosed; });
+        --device_->executing;
+        return device_->reply;
+    }
+
+  private:
+    std::shared_ptr<Device> device_;
+    uint32_t info_;
+};
+
+uint8_t Status(const SRB_ExecSCSICmd& srb) {
+    return __atomic_load_n(&srb.SRB_Status, __ATOMIC_ACQUIRE);
+}
+
+class LayerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        device_ = std::make_shared<Device>();
+        UseBackend(std::make_unique<FakeBackend>(device_, (SS_COMP << 8) | 2));
+        event_ = CreateEvent();
+        ASSERT_GE(event_, 0);
+    }
+    void TearDown() override {
+        device_->openGate();
+        UseBackend(nullptr);
+        CloseEvent(event_);
+    }
+
+    static void Fill(SRB_ExecSCSICmd* srb, uint8_t flags, uint8_t* buffer, uint32_t length,
+                     int event) {
+        std::memset(srb, 0, sizeof *srb);
+        srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
+        srb->SRB_HaId = 1;
+        srb->SRB_Flags = flags | SRB_EVENT_NOTIFY;
+        srb->SRB_Target = 3;
+        srb->SRB_BufLen = length;
+        srb->SRB_BufPointer = buffer;
+        srb->SRB_SenseLen = 128;
+        srb->SRB_CDBLen = 6;
+        srb->SRB_PostProc = ORVO_ASPI_EVENT_HANDLE(event);
+        const uint8_t inquiry[6] = {0x12, 0, 0, 0, 0x38, 0};
+        std::memcpy(srb->CDBByte, inquiry, sizeof inquiry);
+    }
+
+    // Runs one request that the device answers at once, to be sure every
+    // earlier request has been dealt with by the dispatcher.
+    void Flush() {
+        int event = CreateEvent();
+        SRB_ExecSCSICmd srb;
+        Fill(&srb, SRB_DIR_OUT, nullptr, 0, event);
+        {
+            std::lock_guard lock(device_->mutex);
+            device_->reply = Reply{};
+        }
+        ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+        ASSERT_EQ(WaitForEvent(event, 10000), WaitResult::Signalled);
+        CloseEvent(event);
+    }
+
+    std::shared_ptr<Device> device_;
+    int event_ = -1;
+};
+
+TEST_F(LayerTest, CompletionFillsTheBlockAndSignalsTheEvent) {
+    device_->reply.dataIn.assign(100, 0xAB);
+    uint8_t buffer[60];
+    std::memset(buffer, 0x11, sizeof buffer);
+    SRB_ExecSCSICmd srb;
+    Fill(&srb, SRB_DIR_IN, buffer, 56, event_);
+
+    EXPECT_EQ(GetASPI32SupportInfo(), (SS_COMP << 8) | 2u);
+    EXPECT_EQ(BackendName(), "fake");
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    EXPECT_EQ(Status(srb), SS_COMP);
+    EXPECT_EQ(srb.SRB_HaStat, 0);
+    EXPECT_EQ(srb.SRB_TargStat, 0);
+    for (int i = 0; i < 56; ++i) ASSERT_EQ(buffer[i], 0xAB) << i;
+    for (int i = 56; i < 60; ++i) ASSERT_EQ(buffer[i], 0x11) << "written past SRB_BufLen";
+
+    ASSERT_EQ(device_->seen.size(), 1u);
+    const Request& request = device_->seen[0];
+    EXPECT_EQ(request.adapter, 1);
+    EXPECT_EQ(request.target, 3);
+    EXPECT_EQ(request.lun, 0);
+    EXPECT_EQ(request.cdbLength, 6);
+    EXPECT_EQ(request.cdb[0], 0x12);
+    EXPECT_EQ(request.cdb[4], 0x38);
+    EXPECT_EQ(request.direction, Direction::In);
+    EXPECT_EQ(request.transferLength, 56u);
+}
+
+TEST_F(LayerTest, DataOutIsCopiedAtSubmission) {
+    device_->closeGate();
+    uint8_t buffer[12];
+    std::memset(buffer, 0x5A, sizeof buffer);
+    SRB_ExecSCSICmd srb;
+    Fill(&srb, SRB_DIR_OUT, buffer, sizeof buffer, event_);
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    EXPECT_EQ(Status(srb), SS_PENDING);
+    std::memset(buffer, 0, sizeof buffer);  // the caller changes its buffer meanwhile
+    device_->openGate();
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    ASSERT_EQ(device_->seen.size(), 1u);
+    EXPECT_EQ(device_->seen[0].direction, Direction::Out);
+    EXPECT_EQ(device_->seen[0].dataOut, std::vector<uint8_t>(12, 0x5A));
+}
+
+TEST_F(LayerTest, SenseIsDeliveredOnCheckConditionWithinBothLimits) {
+    device_->reply.srbStatus = SS_ERR;
+    device_->reply.targStat = STATUS_CHKCOND;
+    device_->reply.sense.assign(200, 0x70);
+    SRB_ExecSCSICmd srb;
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event_);
+    srb.SRB_SenseLen = 255;
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    EXPECT_EQ(Status(srb), SS_ERR);
+    EXPECT_EQ(srb.SRB_TargStat, STATUS_CHKCOND);
+    for (int i = 0; i < ORVO_ASPI_SENSE_LEN; ++i) ASSERT_EQ(srb.SenseArea[i], 0x70) << i;
+    EXPECT_EQ(srb.SenseArea[ORVO_ASPI_SENSE_LEN], 0);
+    EXPECT_EQ(srb.SenseArea[ORVO_ASPI_SENSE_LEN + 1], 0);
+
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event_);
+    srb.SRB_SenseLen = 18;
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    EXPECT_EQ(srb.SenseArea[17], 0x70);
+    EXPECT_EQ(srb.SenseArea[18], 0);
+}
+
+TEST_F(LayerTest, SenseIsLeftAloneWithoutCheckCondition) {
+    device_->reply.srbStatus = SS_ERR;
+    device_->reply.haStat = HASTAT_SEL_TO;
+    device_->reply.sense.assign(18, 0x70);
+    SRB_ExecSCSICmd srb;
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event_);
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    EXPECT_EQ(Status(srb), SS_ERR);
+    EXPECT_EQ(srb.SRB_HaStat, HASTAT_SEL_TO);
+    EXPECT_EQ(srb.SenseArea[0], 0);
+}
+
+TEST_F(LayerTest, RequestsRefusedAtOnceStillSignal) {
+    SRB_ExecSCSICmd srb;
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event_);
+    srb.SRB_HaId = 2;  // two adapters: 0 and 1
+    EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_HA);
+    EXPECT_EQ(Status(srb), SS_INVALID_HA);
+    EXPECT_EQ(WaitForEvent(event_, 0), WaitResult::Signalled);
+
+    Fill(&srb, SRB_DIR_IN, nullptr, 56, event_);  // data wanted, but no buffer
+    EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_SRB);
+    EXPECT_EQ(WaitForEvent(event_, 0), WaitResult::Signalled);
+
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event_);
+    srb.SRB_CDBLen = 17;
+    EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_SRB);
+    EXPECT_EQ(WaitForEvent(event_, 0), WaitResult::Signalled);
+
+    int closed = CreateEvent();
+    CloseEvent(closed);
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, closed);  // not an open event
+    EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_SRB);
+
+    uint8_t unknown[16] = {0x07};
+    EXPECT_EQ(SendASPI32Command(unknown), SS_INVALID_CMD);
+    EXPECT_EQ(unknown[1], SS_INVALID_CMD);
+    EXPECT_EQ(SendASPI32Command(nullptr), SS_INVALID_SRB);
+    EXPECT_TRUE(device_->seen.empty());
+}
+
+TEST_F(LayerTest, AbortOfABlockWithNothingPendingFails) {
+    SRB_ExecSCSICmd idle;
+    Fill(&idle, SRB_DIR_OUT, nullptr, 0, event_);
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = &idle;
+    EXPECT_EQ(SendASPI32Command(&abort), SS_ABORT_FAIL);
+    EXPECT_EQ(abort.SRB_Status, SS_ABORT_FAIL);
+    abort.SRB_ToAbort = nullptr;
+    EXPECT_EQ(SendASPI32Command(&abort), SS_ABORT_FAIL);
+
+    // A completed request has nothing pending either.
+    ASSERT_EQ(SendASPI32Command(&idle), SS_PENDING);
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    abort.SRB_ToAbort = &idle;
+    EXPECT_EQ(SendASPI32Command(&abort), SS_ABORT_FAIL);
+    EXPECT_EQ(Status(idle), SS_COMP);
+}
+
+// The device never answers; the caller gives up, aborts, frees its buffer and
+// block and closes its event. The layer must touch none of them afterwards.
+TEST_F(LayerTest, NeverAnsweredRequestIsWithdrawnByAbort) {
+    device_->reply.completes = false;
+    auto* srb = new SRB_ExecSCSICmd;
+    auto* buffer = new uint8_t[32768];
+    Fill(srb, SRB_DIR_IN, buffer, 32768, event_);
+    ASSERT_EQ(SendASPI32Command(srb), SS_PENDING);
+    ASSERT_TRUE(device_->waitForStarted(1));
+    EXPECT_EQ(WaitForEvent(event_, 50), WaitResult::TimedOut);
+    Flush();  // the unanswered request stays pending meanwhile
+    EXPECT_EQ(Status(*srb), SS_PENDING);
+
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = srb;
+    EXPECT_EQ(SendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(abort.SRB_Status, SS_COMP);
+    EXPECT_EQ(Status(*srb), SS_ABORTED);
+    EXPECT_EQ(SendASPI32Command(&abort), SS_ABORT_FAIL);
+    delete[] buffer;
+    delete srb;
+    Flush();
+    EXPECT_EQ(WaitForEvent(event_, 0), WaitResult::TimedOut);
+}
+
+// The caller timed out and aborted while the device was still working on the
+// request, then freed everything; the late answer must go nowhere.
+TEST_F(LayerTest, LateAnswerAfterAbortIsDiscarded) {
+    device_->closeGate();
+    device_->reply.dataIn.assign(32768, 0xEE);
+    device_->reply.targStat = STATUS_CHKCOND;
+    device_->reply.sense.assign(18, 0x70);
+    auto* srb = new SRB_ExecSCSICmd;
+    auto* buffer = new uint8_t[32768];
+    int event = CreateEvent();
+    Fill(srb, SRB_DIR_IN, buffer, 32768, event);
+    ASSERT_EQ(SendASPI32Command(srb), SS_PENDING);
+    ASSERT_TRUE(device_->waitForStarted(1));
+    EXPECT_EQ(WaitForEvent(event, 20), WaitResult::TimedOut);
+
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = srb;
+    EXPECT_EQ(SendASPI32Command(&abort), SS_COMP);
+    delete[] buffer;
+    delete srb;
+    CloseEvent(event);
+    int reused = CreateEvent();  // most likely the same descriptor number
+
+    device_->openGate();
+    Flush();
+    EXPECT_EQ(WaitForEvent(reused, 0), WaitResult::TimedOut);
+    CloseEvent(reused);
+}
+
+// A caller that closes its event without aborting never gets a stranger's
+// event signalled in its place.
+TEST_F(LayerTest, ClosedCallerEventIsNeverConfusedWithANewOne) {
+    device_->closeGate();
+    SRB_ExecSCSICmd srb;
+    int event = CreateEvent();
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event);
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    ASSERT_TRUE(device_->waitForStarted(1));
+    CloseEvent(event);
+    int reused = CreateEvent();
+    device_->openGate();
+    for (int i = 0; i < 1000 && Status(srb) == SS_PENDING; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(Status(srb), SS_COMP);
+    EXPECT_EQ(WaitForEvent(reused, 0), WaitResult::TimedOut);
+    CloseEvent(reused);
+}
+
+TEST_F(LayerTest, ResubmittingAPendingBlockWithdrawsTheEarlierRequest) {
+    device_->closeGate();
+    device_->reply.dataIn.assign(64, 0xC3);
+    SRB_ExecSCSICmd srb;
+    auto* first = new uint8_t[64];
+    std::memset(first, 0, 64);
+    int firstEvent = CreateEvent();
+    Fill(&srb, SRB_DIR_IN, first, 64, firstEvent);
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    ASSERT_TRUE(device_->waitForStarted(1));
+
+    uint8_t second[64] = {};
+    Fill(&srb, SRB_DIR_IN, second, 64, event_);
+    srb.CDBByte[0] = 0x34;
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    delete[] first;  // the earlier request's buffer is no longer the layer's
+
+    device_->openGate();
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    EXPECT_EQ(Status(srb), SS_COMP);
+    EXPECT_EQ(second[63], 0xC3);
+    EXPECT_EQ(WaitForEvent(firstEvent, 0), WaitResult::TimedOut);
+    CloseEvent(firstEvent);
+    ASSERT_EQ(device_->seen.size(), 2u);
+    EXPECT_EQ(device_->seen[1].cdb[0], 0x34);
+}
+
+TEST_F(LayerTest, ReplacingTheBackendEndsQueuedRequests) {
+    device_->closeGate();
+    SRB_ExecSCSICmd running;
+    SRB_ExecSCSICmd queued;
+    int queuedEvent = CreateEvent();
+    Fill(&running, SRB_DIR_OUT, nullptr, 0, event_);
+    Fill(&queued, SRB_DIR_OUT, nullptr, 0, queuedEvent);
+    ASSERT_EQ(SendASPI32Command(&running), SS_PENDING);
+    ASSERT_TRUE(device_->waitForStarted(1));
+    ASSERT_EQ(SendASPI32Command(&queued), SS_PENDING);
+
+    std::thread opener([this] {
+        std::this_thread::sleep_for(20ms);
+        device_->openGate();
+    });
+    auto next = std::make_shared<Device>();
+    UseBackend(std::make_unique<FakeBackend>(next, (SS_COMP << 8) | 1));
+    opener.join();
+    EXPECT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    EXPECT_EQ(Status(running), SS_COMP);  // finished on the old device
+    EXPECT_EQ(WaitForEvent(queuedEvent, 10000), WaitResult::Signalled);
+    EXPECT_EQ(Status(queued), SS_ABORTED);
+    EXPECT_EQ(GetASPI32SupportInfo(), (SS_COMP << 8) | 1u);
+    EXPECT_TRUE(next->seen.empty());
+    CloseEvent(queuedEvent);
+}
+
+// Restores ORVOSCAN_ASPI and lets the layer choose again.
+class BackendChoiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* old = std::getenv("ORVOSCAN_ASPI");
+        hadOld_ = old != nullptr;
+        if (hadOld_) old_ = old;
+        std::string pattern = "/tmp/orvo-aspi-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        emptyRoot_ = pattern;
+        setenv("ORVOSCAN_SYSFS_ROOT", emptyRoot_.c_str(), 1);
+        UseBackend(nullptr);
+    }
+    void TearDown() override {
+        if (hadOld_) {
+            setenv("ORVOSCAN_ASPI", old_.c_str(), 1);
+        } else {
+            unsetenv("ORVOSCAN_ASPI");
+        }
+        unsetenv("ORVOSCAN_SYSFS_ROOT");
+        rmdir(emptyRoot_.c_str());
+        UseBackend(nullptr);
+    }
+    bool hadOld_ = false;
+    std::string old_;
+    std::string emptyRoot_;
+};
+
+TEST_F(BackendChoiceTest, SgIsTheDefault) {
+    unsetenv("ORVOSCAN_ASPI");
+    EXPECT_EQ(BackendName(), "sg");
+    EXPECT_EQ(GetASPI32SupportInfo(), static_cast<uint32_t>(SS_NO_ADAPTERS) << 8);
+    UseBackend(nullptr);
+    setenv("ORVOSCAN_ASPI", "sg", 1);
+    EXPECT_EQ(BackendName(), "sg");
+}
+
+TEST_F(BackendChoiceTest, UnknownBackendFailsInitialisation) {
+    setenv("ORVOSCAN_ASPI", "parallel-port", 1);
+    EXPECT_EQ(GetASPI32SupportInfo(), static_cast<uint32_t>(SS_FAILED_INIT) << 8);
+    EXPECT_EQ(BackendName(), "");
+    int event = CreateEvent();
+    SRB_ExecSCSICmd srb{};
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_Flags = SRB_DIR_OUT | SRB_EVENT_NOTIFY;
+    srb.SRB_CDBLen = 6;
+    srb.SRB_PostProc = ORVO_ASPI_EVENT_HANDLE(event);
+    EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_HA);
+    EXPECT_EQ(WaitForEvent(event, 0), WaitResult::Signalled);
+    CloseEvent(event);
+}
+
+TEST_F(BackendChoiceTest, SimIsAvailableOrFailsInitialisation) {
+    setenv("ORVOSCAN_ASPI", "sim", 1);
+    const std::string name = BackendName();
+    if (name.empty()) {
+        EXPECT_EQ(GetASPI32SupportInfo() >> 8, static_cast<uint32_t>(SS_FAILED_INIT));
+    } else {
+        EXPECT_NE(name, "sg");
+    }
+}
+
+}  // namespace
+}  // namespace orvo::aspi
