@@ -56,7 +56,12 @@ class Worker {
 
   private:
     bool Stopped(Outcome o) const { return o == Outcome::Cancelled; }
-    bool Failed(Outcome o) const {
+    // A request that failed ends the batch. The scanner's own errors are in
+    // the device error word already; a request it never answered is reported
+    // as an unknown device error, so that the client never takes an aborted
+    // batch for a normal end.
+    bool Failed(Outcome o) {
+        if (o == Outcome::TimedOut) Unknown();
         return o == Outcome::TimedOut || o == Outcome::Error || o == Outcome::Cancelled;
     }
     int Page() const { return b_.nPageScanned.load(std::memory_order_relaxed); }
@@ -137,8 +142,10 @@ class Worker {
                 Exchange([this](SRB_ExecSCSICmd& srb) { BuildGetDataBufferStatus(srb, reply_); },
                          kWaitScan, StatusCheck::Plain, b_.stopEvent);
             if (Failed(o)) return Found::Abort;
-            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs)
+            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) {
+                Unknown();
                 return Found::Abort;
+            }
             const uint8_t status = reply_[3];
             Found result;
             if (status & 0x01) {
@@ -215,7 +222,10 @@ class Worker {
                 [this, k](SRB_ExecSCSICmd& srb) { BuildReadBuffer(srb, b_.scanBuf.get(), k); },
                 kWaitScan, StatusCheck::Plain, b_.stopEvent);
             if (Failed(o)) return false;
-            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) return false;
+            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) {
+                Unknown();
+                return false;
+            }
             if (o == Outcome::Completed) break;
         }
         T(Page(), "Read_Buff_Cmd", static_cast<int>(k));
