@@ -1,0 +1,158 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "aspi_sweep.h"
+#include "exit_codes.h"
+#include "orvo/platform/dirs.h"
+#include "orvo/scanrun/driver_messages.h"
+#include "orvo/scanrun/run_settings.h"
+
+namespace orvoscan {
+
+namespace sr = orvo::scanrun;
+using nlohmann::json;
+
+std::string SystemDir() {
+    const char* env = std::getenv("ORVOSCAN_SYSTEM_DIR");
+    std::string dir = env && *env ? env : LinkedDriverDir();
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    return dir;
+}
+
+namespace {
+
+std::string TraceDir() {
+    const char* env = std::getenv("ORVOSCAN_TRACE_DIR");
+    if (env && *env) return env;
+    std::string error;
+    const std::string dir = orvo::platform::PrivateTempDir(&error);
+    return dir.empty() ? "(none: " + error + ")" : dir;
+}
+
+// Starts the driver and reports a failure; the exit code, 0 when started.
+int StartDriver(const DriverApi& driver, Console& console) {
+    const int result = driver.init();
+    if (result != 0) {
+        const std::string message = sr::DriverErrorText(result, 0);
+        console.Error(message.empty() ? "driver start failed with result " + std::to_string(result)
+                                      : message);
+        console.Event(
+            {{"event", "error"}, {"stage", "init"}, {"result", result}, {"message", message}});
+    }
+    return ExitForInit(result);
+}
+
+}  // namespace
+
+int RunInfo(const DriverApi& driver, Console& console) {
+    const std::string version = driver.version();
+    const int initResult = driver.init();
+    const std::string initMessage =
+        initResult == 0 ? std::string("started") : sr::DriverErrorText(initResult, 0);
+    const SweepResult sweep = SweepAspi();
+    const std::string systemDir = SystemDir();
+    const std::string settings = sr::SettingsFilePath(systemDir);
+    const std::vector<std::string> profiles = sr::ListProfiles(settings);
+    const std::string traceDir = TraceDir();
+
+    json devices = json::array();
+    for (const FoundDevice& d : sweep.devices) {
+        devices.push_back({{"adapter", d.adapter},
+                           {"target", d.target},
+                           {"vendor", d.vendor},
+                           {"product", d.product}});
+    }
+    console.Event({{"event", "info"},
+                   {"version", version},
+                   {"init", initResult},
+                   {"initMessage", initMessage},
+                   {"aspi", sweep.aspiWorks},
+                   {"adapters", sweep.adapters},
+                   {"devices", devices},
+                   {"systemDir", systemDir},
+                   {"settingsFile", settings},
+                   {"profiles", profiles},
+                   {"traceDir", traceDir}});
+
+    console.Line("Driver version:   " + version);
+    console.Line("Driver start:     " + std::to_string(initResult) + " " + initMessage);
+    if (!sweep.aspiWorks) {
+        console.Line("ASPI:             no host adapter");
+    } else {
+        console.Line("ASPI:             " + std::to_string(sweep.adapters) + " host adapter(s)");
+        for (const FoundDevice& d : sweep.devices) {
+            console.Line("  adapter " + std::to_string(d.adapter) + ", target " +
+                         std::to_string(d.target) + ": " + d.vendor + " " + d.product);
+        }
+        if (sweep.devices.empty()) console.Line("  no device answered");
+    }
+    console.Line("System directory: " + systemDir);
+    console.Line("Settings file:    " + settings);
+    std::string list;
+    for (const std::string& p : profiles) list += (list.empty() ? "" : ", ") + p;
+    console.Line("Profiles:         " + (list.empty() ? std::string("(none)") : list));
+    console.Line("Trace directory:  " + traceDir);
+    if (initResult == 0) driver.end();
+    return ExitForInit(initResult);
+}
+
+int RunQaRead(const DriverApi& driver, Console& console) {
+    if (!driver.restoreSettingsQa) {
+        console.Error("this driver library cannot read the QA block");
+        return kExitFailure;
+    }
+    if (const int code = StartDriver(driver, console); code != 0) return code;
+    unsigned char qa[12] = {};
+    const int result = driver.restoreSettingsQa(qa);
+    driver.end();
+    if (result != 0) {
+        console.Error(sr::DriverErrorText(result, 0));
+        console.Event({{"event", "error"}, {"stage", "qa read"}, {"result", result}});
+        return result == -6 ? kExitDevice : kExitFailure;
+    }
+    json bytes = json::array();
+    std::string line;
+    for (unsigned char b : qa) {
+        bytes.push_back(b);
+        line += (line.empty() ? "" : " ") + std::to_string(b);
+    }
+    console.Event({{"event", "qa"}, {"bytes", bytes}});
+    console.Line(line);
+    return kExitDone;
+}
+
+int RunQaWrite(const DriverApi& driver, const std::vector<std::string>& values, Console& console) {
+    if (values.size() != 10) {
+        console.Error("qa write needs exactly 10 byte values");
+        return kExitUsage;
+    }
+    unsigned char qa[10] = {};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        char* end = nullptr;
+        const long v = std::strtol(values[i].c_str(), &end, 0);
+        if (values[i].empty() || *end != '\0' || v < 0 || v > 255) {
+            console.Error("qa write: \"" + values[i] + "\" is not a byte value (0-255)");
+            return kExitUsage;
+        }
+        qa[i] = static_cast<unsigned char>(v);
+    }
+    if (!driver.saveSettingsQa) {
+        console.Error("this driver library cannot write the QA block");
+        return kExitFailure;
+    }
+    if (const int code = StartDriver(driver, console); code != 0) return code;
+    const int result = driver.saveSettingsQa(qa);
+    driver.end();
+    if (result != 0) {
+        console.Error(sr::DriverErrorText(result, 0));
+        console.Event({{"event", "error"}, {"stage", "qa write"}, {"result", result}});
+        return result == -6 ? kExitDevice : kExitFailure;
+    }
+    console.Event({{"event", "qa written"}});
+    console.Line("QA block written.");
+    return kExitDone;
+}
+
+}  // namespace orvoscan
