@@ -5,6 +5,8 @@
 #include "orvo/aspi/layer.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -257,6 +259,12 @@ void Layer::useBackend(std::unique_ptr<Backend> backend) {
 }
 
 void Layer::run() {
+    // Signals go to the caller's threads: an interrupted device request could
+    // neither be repeated safely nor be taken back.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return !replacing_ && !queue_.empty(); });

@@ -121,7 +121,13 @@ uint32_t SgBackend::supportInfo() {
 int SgBackend::openNode(const std::string& node, int* error) {
     auto found = open_.find(node);
     if (found != open_.end()) return found->second;
+    // SG_IO blocks whatever O_NONBLOCK says; the flag only keeps open() from
+    // waiting for another program's exclusive use. Read-only access is enough
+    // for SG_IO to a scanner when write access is not granted.
     int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
     if (fd < 0) {
         *error = errno;
         return -1;
@@ -177,11 +183,9 @@ Reply SgBackend::execute(const Request& request) {
         hdr.dxfer_len = static_cast<unsigned>(dataOut.size());
     }
 
-    int rc;
-    do {
-        rc = ioctl(fd, SG_IO, &hdr);
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0) {
+    // Not repeated on EINTR: the command may already have reached the device.
+    // The dispatcher blocks signals, so this does not happen in the layer.
+    if (ioctl(fd, SG_IO, &hdr) < 0) {
         const int ioError = errno;
         forgetNode(device->node);
         const AspiOutcome out = OutcomeFromSgError(ioError);
