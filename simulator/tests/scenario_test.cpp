@@ -14,7 +14,8 @@ namespace {
 
 std::string ScenarioDir() {
     const char* src = std::getenv("ORVO_SOURCE_DIR");
-    return std::string(src ? src : ".") + "/simulator/scenarios";
+    if (src && *src) return std::string(src) + "/simulator/scenarios";
+    return ORVOSIM_SCENARIO_DIR;
 }
 
 TEST(Scenario, ShippedExamplesAllParse) {
