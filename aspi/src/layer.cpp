@@ -85,6 +85,17 @@ class Layer {
     bool threadStarted_ = false;
 };
 
+// True when `fd` is an open eventfd. Anything else (a file, a socket) is never
+// written to: signalling it would put bytes into someone's data.
+bool IsEventDescriptor(int fd) {
+    if (fd < 0 || fcntl(fd, F_GETFD) < 0) return false;
+    char link[64];
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
+    if (n < 0) return access("/proc/self/fd", F_OK) != 0;  // no /proc: trust the caller
+    return std::string(link, static_cast<std::size_t>(n)) == "anon_inode:[eventfd]";
+}
+
 // Signals and closes our duplicate of a caller's event.
 void SignalAndClose(int event) {
     if (event < 0) return;
@@ -162,9 +173,13 @@ uint32_t Layer::execute(SRB_ExecSCSICmd* srb) {
     request.direction = wantsIn ? Direction::In : wantsOut ? Direction::Out : Direction::None;
     request.transferLength = request.direction == Direction::None ? 0 : srb->SRB_BufLen;
     const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0 && srb->SRB_PostProc != nullptr;
-    const int callerEvent = notify ? ORVO_ASPI_EVENT_FD(srb->SRB_PostProc) : -1;
+    int callerEvent = notify ? ORVO_ASPI_EVENT_FD(srb->SRB_PostProc) : -1;
 
     uint8_t immediate = SS_PENDING;
+    if (callerEvent >= 0 && !IsEventDescriptor(callerEvent)) {
+        immediate = SS_INVALID_SRB;
+        callerEvent = -1;
+    }
     if (wantsIn && wantsOut) immediate = SS_INVALID_SRB;
     if (srb->SRB_CDBLen == 0 || srb->SRB_CDBLen > sizeof srb->CDBByte) immediate = SS_INVALID_SRB;
     if (request.transferLength > kMaxTransfer) immediate = SS_INVALID_SRB;

@@ -1,5 +1,7 @@
 #include "orvo/aspi/layer.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -223,6 +225,16 @@ TEST_F(LayerTest, RequestsRefusedAtOnceStillSignal) {
     CloseEvent(closed);
     Fill(&srb, SRB_DIR_OUT, nullptr, 0, closed);  // not an open event
     EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_SRB);
+
+    // A descriptor that is no event is never written to.
+    char path[] = "/tmp/orvo-aspi-file-XXXXXX";
+    int file = mkstemp(path);
+    ASSERT_GE(file, 0);
+    unlink(path);
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, file);
+    EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_SRB);
+    EXPECT_EQ(lseek(file, 0, SEEK_END), 0);
+    close(file);
 
     uint8_t unknown[16] = {0x07};
     EXPECT_EQ(SendASPI32Command(unknown), SS_INVALID_CMD);
