@@ -2,6 +2,9 @@
 // mistakes are refused with a reason.
 #include <gtest/gtest.h>
 
+#include <tiffio.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -119,6 +122,50 @@ TEST(Scenario, SampleImagesLoad) {
     EXPECT_EQ(rear.height, 180);
     EXPECT_EQ(rear.at(220, 50), 0);
     EXPECT_EQ(rear.at(0, 0), 255);
+}
+
+}  // namespace
+}  // namespace orvo::sim
+
+namespace orvo::sim {
+namespace {
+
+TEST(Scenario, GrayAndBilevelTiffPagesLoad) {
+    for (int bits : {1, 8}) {
+        std::string path = ::testing::TempDir() + "orvosim_page_" + std::to_string(bits) + ".tif";
+        TIFF* t = TIFFOpen(path.c_str(), "w");
+        ASSERT_NE(t, nullptr);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 16u);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, 2u);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
+                     bits == 1 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 2u);
+        std::vector<uint8_t> row(16, 0);
+        for (uint32_t y = 0; y < 2; ++y) {
+            if (bits == 1) {
+                row[0] = y ? 0x80 : 0x00;  // pixel 0 of row 1 black
+            } else {
+                for (int x = 0; x < 16; ++x)
+                    row[static_cast<size_t>(x)] = static_cast<uint8_t>(x * 16 + y);
+            }
+            TIFFWriteScanline(t, row.data(), y, 0);
+        }
+        TIFFClose(t);
+        Image img;
+        std::string error;
+        ASSERT_TRUE(LoadImageFile(path, &img, &error)) << error;
+        EXPECT_EQ(img.width, 16);
+        EXPECT_EQ(img.height, 2);
+        if (bits == 1) {
+            EXPECT_EQ(img.at(0, 1), 0);
+            EXPECT_EQ(img.at(0, 0), 255);
+        } else {
+            EXPECT_EQ(img.at(5, 1), 81);
+        }
+        std::remove(path.c_str());
+    }
 }
 
 }  // namespace
