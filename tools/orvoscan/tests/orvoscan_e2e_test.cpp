@@ -261,3 +261,20 @@ TEST_F(ToolTest, InterruptionKeepsWhatWasTaken) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ToolTest, QaBlockReadAndWrite) {
+    Result r = Run({"qa", "read"});
+    if (r.err.find("cannot read the QA block") != std::string::npos) {
+        GTEST_SKIP() << "this driver library has no QA block exports yet";
+    }
+    ASSERT_EQ(r.code, 0) << r.err;
+    // The virtual scanner's QA block.
+    EXPECT_EQ(r.out, "7 7 32 7 7 32 5 8 4 5 0 0\n");
+    r = Run({"qa", "write", "7", "7", "32", "7", "7", "32", "5", "8", "4", "0x05"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Run({"qa", "write", "1", "2", "3", "4", "5", "6", "7", "8", "9", "256"}).code, 2);
+}
+
+}  // namespace
