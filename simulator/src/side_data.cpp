@@ -84,6 +84,9 @@ SideData BuildSide(const Image& page, bool front, const WindowSettings& w,
         data = PackRows(values, bpp);
     }
     side.imageBytes = static_cast<uint32_t>(data.size());
+    // The scanner counts its image size in 16-bit words; the host takes
+    // twice (size / row bytes) as the row count of uncompressed data.
+    side.actualImageSize = side.imageBytes / 2;
     size_t used = kSideHeaderSize + data.size();
     side.blocks = (used + kBlockSize - 1) / kBlockSize;
     side.bytes.assign(side.blocks * kBlockSize, 0);
@@ -97,7 +100,7 @@ SideData BuildSide(const Image& page, bool front, const WindowSettings& w,
     claimed = std::min<size_t>(claimed, 0xFFFF);
     h[2] = static_cast<uint8_t>(claimed & 0xFF);
     h[3] = static_cast<uint8_t>(claimed >> 8);
-    for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<uint8_t>(side.imageBytes >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<uint8_t>(side.actualImageSize >> (24 - 8 * i));
     if (w.micrDetect != 0) {
         size_t room = options.micrNoCr ? kMicrMaxChars + 1 : kMicrMaxChars;
         size_t n = std::min(options.micr.size(), room);

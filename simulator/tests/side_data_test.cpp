@@ -44,7 +44,8 @@ int EolCount(const std::vector<uint8_t>& d, size_t from, size_t n) {
 uint16_t Blocks(const std::vector<uint8_t>& b, size_t at) {
     return b[at + 2] | (b[at + 3] << 8);
 }
-uint32_t ImageSize(const std::vector<uint8_t>& b, size_t at) {
+// ActualImageSize: the image data in 16-bit words.
+uint32_t ImageWords(const std::vector<uint8_t>& b, size_t at) {
     return (uint32_t{b[at + 4]} << 24) | (b[at + 5] << 16) | (b[at + 6] << 8) | b[at + 7];
 }
 std::string Micr(const std::vector<uint8_t>& b, size_t at) {
@@ -80,7 +81,8 @@ TEST(SideData, CodedSidesEndWhereTheHostFindsTheRtc) {
             EXPECT_EQ(b.size() % kBlockSize, 0u);
             EXPECT_EQ(Blocks(b, 0), b.size() / kBlockSize);
             EXPECT_EQ(s.blocks, b.size() / kBlockSize);
-            EXPECT_EQ(kSideHeaderSize + ImageSize(b, 0), s.rtcEnd);
+            EXPECT_EQ(ImageWords(b, 0), (s.rtcEnd - kSideHeaderSize) / 2);
+            EXPECT_EQ(s.imageBytes, s.rtcEnd - kSideHeaderSize);
             EXPECT_LT(s.rtcEnd, b.size());
             EXPECT_GT(s.rtcEnd + kBlockSize, b.size());  // no wasted block
             EXPECT_EQ(Micr(b, 0), o.micr);
@@ -109,7 +111,7 @@ TEST(SideData, UncompressedRowsInEachDepth) {
         const auto& b = s.bytes;
         EXPECT_EQ(b[0], 0xAA);
         EXPECT_EQ(b[1], 0xAA);
-        EXPECT_EQ(ImageSize(b, 0), 3 * c.rowBytes);
+        EXPECT_EQ(ImageWords(b, 0), 3 * c.rowBytes / 2);
         EXPECT_EQ(b[kMicrOffset], 0) << "no MICR field when MicrDetect is off";
         const uint8_t* d = b.data() + kSideHeaderSize;
         if (c.mode == 0) {
@@ -176,7 +178,7 @@ TEST(SideData, MicrFieldLimitsAndFaults) {
     EXPECT_EQ(s.bytes[1], 0x55);
     EXPECT_EQ(Blocks(s.bytes, 0), 1500);
     EXPECT_EQ(RtcSearch(s.bytes, 0, s.bytes.size()), -1);
-    EXPECT_EQ(EolCount(s.bytes, kSideHeaderSize, ImageSize(s.bytes, 0)), 8 - 6);  // line EOLs stay
+    EXPECT_EQ(EolCount(s.bytes, kSideHeaderSize, s.imageBytes), 8 - 6);  // line EOLs stay
 }
 
 TEST(SideData, DocumentHoldsFrontThenRearOnBlockBoundaries) {
@@ -192,7 +194,7 @@ TEST(SideData, DocumentHoldsFrontThenRearOnBlockBoundaries) {
     size_t rearAt = d.frontBlocks * kBlockSize;
     EXPECT_EQ(d.bytes[rearAt], 0xAA);
     EXPECT_EQ(Blocks(d.bytes, rearAt), sideBlocks);
-    EXPECT_EQ(ImageSize(d.bytes, rearAt), 1728u * 700u);
+    EXPECT_EQ(ImageWords(d.bytes, rearAt), 1728u * 700u / 2);
 
     w.frontOnly = true;
     DocumentData one = BuildDocument(front, fo, &rear, ro, w);
