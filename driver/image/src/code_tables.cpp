@@ -7,6 +7,7 @@ namespace orvo {
 namespace {
 
 CodeTables g_tables;
+MhFastTables g_fast;
 
 // Reads the first `size` bytes of `path` into `table`; the table is changed
 // only when all of them could be read.
@@ -25,9 +26,7 @@ bool ReadTable(const std::string& path, uint8_t* table, std::size_t size) {
     return true;
 }
 
-}  // namespace
-
-int LoadCodeTables(const std::string& systemDir) {
+int ReadAll(const std::string& systemDir) {
     std::string dir = systemDir;
     if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir += '/';
     if (!ReadTable(dir + "huffmanb.dat", g_tables.black, kMhCodeTableSize)) return -1;
@@ -36,8 +35,42 @@ int LoadCodeTables(const std::string& systemDir) {
     return 0;
 }
 
+}  // namespace
+
+void DeriveMhFastTable(const uint8_t* table, uint16_t* fast) {
+    for (std::size_t index = 0; index < kMhFastSize; ++index) {
+        uint32_t state = 1;
+        uint16_t result = 0;
+        for (int n = 1; n <= kMhFastBits; ++n) {
+            const uint32_t bit = (index >> (kMhFastBits - n)) & 1u;
+            state = (state << 1) | bit;  // below 2^13: no folding yet
+            const uint8_t entry = table[state];
+            if ((entry & 0xC0) != 0) {
+                result = static_cast<uint16_t>((n << 8) | entry);
+                break;
+            }
+        }
+        fast[index] = result;
+    }
+}
+
+void DeriveMhFastTables(const CodeTables& tables, MhFastTables& fast) {
+    DeriveMhFastTable(tables.white, fast.white);
+    DeriveMhFastTable(tables.black, fast.black);
+}
+
+int LoadCodeTables(const std::string& systemDir) {
+    const int result = ReadAll(systemDir);
+    DeriveMhFastTables(g_tables, g_fast);
+    return result;
+}
+
 const CodeTables& LoadedCodeTables() {
     return g_tables;
+}
+
+const MhFastTables& LoadedMhFastTables() {
+    return g_fast;
 }
 
 }  // namespace orvo

@@ -26,33 +26,36 @@ constexpr long kRunCap = 1L << 24;
 void BitReader::Reset(const uint8_t* data, std::size_t length) {
     data_ = data;
     length_ = data == nullptr ? 0 : length;
-    index_ = 0;
-    mask_ = 0x80;
+    usable_ = length_ == 0 ? 0 : length_ * 8 - 1;
+    position_ = 0;
     exhausted_ = length_ == 0;
-    current_ = exhausted_ ? 0 : data_[0];
-}
-
-int BitReader::Next() {
-    if (exhausted_) return -1;
-    const int bit = (current_ & mask_) != 0 ? 1 : 0;
-    mask_ = static_cast<uint8_t>(mask_ >> 1);
-    if (mask_ == 0) {
-        mask_ = 0x80;
-        ++index_;
-        if (index_ >= length_) {
-            exhausted_ = true;
-            return -1;
-        }
-        current_ = data_[index_];
-    }
-    return bit;
 }
 
 void BitReader::Seek(Mark mark) {
-    index_ = mark.index;
-    mask_ = mark.mask;
-    exhausted_ = mark.exhausted || index_ >= length_;
-    current_ = exhausted_ ? 0 : data_[index_];
+    position_ = std::min(mark.position, usable_);
+    exhausted_ = mark.exhausted || length_ == 0;
+}
+
+uint32_t BitReader::Peek(unsigned n) const {
+    // Four bytes from the one holding the next bit; bytes past the data read
+    // as 0 (Holds(n) keeps them out of the result).
+    const std::size_t byte = position_ >> 3;
+    uint32_t word = 0;
+    if (length_ - byte >= 4) {
+        word = static_cast<uint32_t>(data_[byte]) << 24 |
+               static_cast<uint32_t>(data_[byte + 1]) << 16 |
+               static_cast<uint32_t>(data_[byte + 2]) << 8 | data_[byte + 3];
+    } else {
+        for (std::size_t i = 0; i < 4; ++i) {
+            word = (word << 8) | (byte + i < length_ ? data_[byte + i] : 0u);
+        }
+    }
+    return (word << (position_ & 7)) >> (32 - n);
+}
+
+Decoder::Decoder(const CodeTables& tables)
+    : tables_(tables), ownFast_(std::make_unique<MhFastTables>()), fast_(ownFast_.get()) {
+    DeriveMhFastTables(tables, *ownFast_);
 }
 
 bool Decoder::SkipToEol() {
@@ -91,7 +94,7 @@ bool Decoder::ReadMhContinuation(const uint8_t* table, long& run) {
     }
 }
 
-bool Decoder::DecodeMhLine(uint8_t* row, std::size_t rowSize) {
+bool Decoder::DecodeMhLineReference(uint8_t* row, std::size_t rowSize) {
     std::memset(line_, 0, sizeof line_);
     bool black = false;
     long x = 0;
@@ -110,6 +113,78 @@ bool Decoder::DecodeMhLine(uint8_t* row, std::size_t rowSize) {
         if (black) {
             const long end = std::min<long>(x + run, kLinePixels);
             for (long p = x; p < end; ++p) line_[p / 8] |= static_cast<uint8_t>(0x80 >> (p % 8));
+        }
+        x = std::min(kRunCap, x + run);
+        decoded = true;
+        black = !black;
+    }
+    if (row != nullptr) std::memcpy(row, line_, std::min(rowSize, sizeof line_));
+    return decoded;
+}
+
+uint8_t Decoder::ReadMhCodeFast(const uint8_t* table, const uint16_t* fast) {
+    if (reader_.Holds(kMhFastBits)) {
+        const uint16_t hit = fast[reader_.Peek(kMhFastBits)];
+        if (hit != 0) {
+            reader_.Skip(hit >> 8);
+            return static_cast<uint8_t>(hit);
+        }
+    }
+    return ReadMhCode(table);
+}
+
+bool Decoder::ReadMhContinuationFast(const uint8_t* table, const uint16_t* fast, long& run) {
+    long total = 0;
+    for (;;) {
+        const uint8_t entry = ReadMhCodeFast(table, fast);
+        const uint8_t cls = entry & kClassMask;
+        if (entry == 0 || cls == kClassEol) return false;
+        if (cls == kClassTerminating) {
+            run = std::min(kRunCap, total + (entry & 0x3F));
+            return true;
+        }
+        total = std::min(kRunCap, total + (entry & 0x3F) * 64L);
+    }
+}
+
+namespace {
+
+// Sets pixels x to end - 1 (0 <= x < end <= kLinePixels) of a bilevel line.
+inline void PaintBlack(uint8_t* line, long x, long end) {
+    const long first = x >> 3;
+    const long last = (end - 1) >> 3;
+    const uint8_t head = static_cast<uint8_t>(0xFFu >> (x & 7));
+    const uint8_t tail = static_cast<uint8_t>(0xFFu << (7 - ((end - 1) & 7)));
+    if (first == last) {
+        line[first] |= static_cast<uint8_t>(head & tail);
+        return;
+    }
+    line[first] |= head;
+    for (long b = first + 1; b < last; ++b) line[b] = 0xFF;
+    line[last] |= tail;
+}
+
+}  // namespace
+
+bool Decoder::DecodeMhLine(uint8_t* row, std::size_t rowSize) {
+    std::memset(line_, 0, sizeof line_);
+    bool black = false;
+    long x = 0;
+    bool decoded = false;
+    for (;;) {
+        const uint8_t* table = black ? tables_.black : tables_.white;
+        const uint16_t* fast = black ? fast_->black : fast_->white;
+        const uint8_t entry = ReadMhCodeFast(table, fast);
+        const uint8_t cls = entry & kClassMask;
+        if (entry == 0 || cls == kClassEol) break;
+        long run = entry & 0x3F;
+        if (cls == kClassMakeUp) {
+            long rest = 0;
+            if (!ReadMhContinuationFast(table, fast, rest)) break;
+            run = run * 64 + rest;
+        }
+        if (black && run > 0 && x < kLinePixels) {
+            PaintBlack(line_, x, std::min<long>(x + run, kLinePixels));
         }
         x = std::min(kRunCap, x + run);
         decoded = true;
@@ -235,8 +310,9 @@ bool Decoder::DecodeGray4Line(uint8_t* row, std::size_t rowSize) {
     return n > 0;
 }
 
-void Decoder::DecodeMhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
-                           std::size_t workSize, uint8_t* dst, std::size_t dstSize) {
+template <bool Fast>
+void Decoder::MhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
+                     std::size_t workSize, uint8_t* dst, std::size_t dstSize) {
     if (data == nullptr || work == nullptr || dst == nullptr) return;
     const std::size_t n = std::min(length, workSize);
     std::memmove(work, data, n);
@@ -245,12 +321,24 @@ void Decoder::DecodeMhPage(const uint8_t* data, std::size_t length, long lines, 
     long decoded = 1;
     std::size_t row = 1;
     while (decoded < lines && (row + 1) * kMhRowBytes <= dstSize) {
-        if (DecodeMhLine(dst + row * kMhRowBytes, kMhRowBytes)) {
+        uint8_t* target = dst + row * kMhRowBytes;
+        if (Fast ? DecodeMhLine(target, kMhRowBytes) : DecodeMhLineReference(target, kMhRowBytes)) {
             ++decoded;
             ++row;
         }
         if (Exhausted()) break;
     }
+}
+
+void Decoder::DecodeMhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
+                           std::size_t workSize, uint8_t* dst, std::size_t dstSize) {
+    MhPage<true>(data, length, lines, work, workSize, dst, dstSize);
+}
+
+void Decoder::DecodeMhPageReference(const uint8_t* data, std::size_t length, long lines,
+                                    uint8_t* work, std::size_t workSize, uint8_t* dst,
+                                    std::size_t dstSize) {
+    MhPage<false>(data, length, lines, work, workSize, dst, dstSize);
 }
 
 void Decoder::DecodeGray8Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
@@ -278,7 +366,7 @@ void Decoder::DecodeGray4Page(const uint8_t* data, std::size_t length, long line
 namespace {
 
 Decoder& PageDecoder() {
-    static Decoder decoder(LoadedCodeTables());
+    static Decoder decoder(LoadedCodeTables(), LoadedMhFastTables());
     return decoder;
 }
 

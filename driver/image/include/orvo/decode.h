@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "orvo/code_tables.h"
 
@@ -20,24 +21,39 @@ inline constexpr std::size_t kGrayValueCount = 5184;
 class BitReader {
   public:
     struct Mark {
-        std::size_t index;
-        uint8_t mask;
+        std::size_t position;  // in bits from the start of the data
         bool exhausted;
     };
 
     void Reset(const uint8_t* data, std::size_t length);
     // The next bit (0 or 1), or -1 once the reader is exhausted.
-    int Next();
+    int Next() {
+        if (exhausted_) return -1;
+        if (position_ >= usable_) {
+            exhausted_ = true;
+            return -1;
+        }
+        const int bit = (data_[position_ >> 3] >> (7 - (position_ & 7))) & 1;
+        ++position_;
+        return bit;
+    }
     bool Exhausted() const { return exhausted_; }
-    Mark Tell() const { return Mark{index_, mask_, exhausted_}; }
+    Mark Tell() const { return Mark{position_, exhausted_}; }
     void Seek(Mark mark);
+
+    // Whether the next n bits can all be taken without exhausting the reader.
+    bool Holds(unsigned n) const { return !exhausted_ && usable_ - position_ >= n; }
+    // The next n (1 to 24) bits as a number, first bit highest, without taking
+    // them; only after Holds(n).
+    uint32_t Peek(unsigned n) const;
+    // Takes n bits that Holds(n) vouched for.
+    void Skip(unsigned n) { position_ += n; }
 
   private:
     const uint8_t* data_ = nullptr;
     std::size_t length_ = 0;
-    std::size_t index_ = 0;
-    uint8_t mask_ = 0x80;
-    uint8_t current_ = 0;
+    std::size_t usable_ = 0;  // bits that can be taken: all but the last
+    std::size_t position_ = 0;
     bool exhausted_ = true;
 };
 
@@ -45,7 +61,10 @@ class BitReader {
 // destination buffers handed in; a page stops at the last whole row that fits.
 class Decoder {
   public:
-    explicit Decoder(const CodeTables& tables) : tables_(tables) {}
+    // Derives its own fast tables from `tables` (allocates once, here).
+    explicit Decoder(const CodeTables& tables);
+    // Uses fast tables derived elsewhere from the same code tables.
+    Decoder(const CodeTables& tables, const MhFastTables& fast) : tables_(tables), fast_(&fast) {}
 
     // Page drivers: decode up to lines - 1 lines into rows 1, 2, ... of `dst`.
     // The bilevel driver first copies the data into `work` (at most workSize
@@ -53,6 +72,9 @@ class Decoder {
     // gray drivers move on one row per line call, decoded or not.
     void DecodeMhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
                       std::size_t workSize, uint8_t* dst, std::size_t dstSize);
+    // The same page through the bit-by-bit line decoder.
+    void DecodeMhPageReference(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
+                               std::size_t workSize, uint8_t* dst, std::size_t dstSize);
     void DecodeGray8Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
                          std::size_t dstSize);
     void DecodeGray4Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
@@ -63,7 +85,12 @@ class Decoder {
     // least one run or value.
     void Start(const uint8_t* data, std::size_t length) { reader_.Reset(data, length); }
     bool SkipToEol();  // false when the data ran out first
+    // Bilevel lines: DecodeMhLine takes whole codes through the fast tables
+    // and falls back to the bit-by-bit walk of the code tables for long
+    // codes, fill bits and the last bits of the data; DecodeMhLineReference
+    // always walks bit by bit. Both give the same rows and positions.
     bool DecodeMhLine(uint8_t* row, std::size_t rowSize);
+    bool DecodeMhLineReference(uint8_t* row, std::size_t rowSize);
     bool DecodeGray8Line(uint8_t* row, std::size_t rowSize);
     bool DecodeGray4Line(uint8_t* row, std::size_t rowSize);
     bool Exhausted() const { return reader_.Exhausted(); }
@@ -73,6 +100,11 @@ class Decoder {
 
     uint8_t ReadMhCode(const uint8_t* table);  // entry of class != 00, or 0 when exhausted
     bool ReadMhContinuation(const uint8_t* table, long& run);
+    uint8_t ReadMhCodeFast(const uint8_t* table, const uint16_t* fast);
+    bool ReadMhContinuationFast(const uint8_t* table, const uint16_t* fast, long& run);
+    template <bool Fast>
+    void MhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
+                std::size_t workSize, uint8_t* dst, std::size_t dstSize);
     Ahead LookAhead();
     // Magnitude of one 8-bit gray code (with its continuations); false when
     // the code is invalid, an EOL, or the data ran out.
@@ -82,6 +114,8 @@ class Decoder {
     void FormPixels(std::size_t n);
 
     const CodeTables& tables_;
+    std::unique_ptr<MhFastTables> ownFast_;
+    const MhFastTables* fast_ = nullptr;
     BitReader reader_;
     uint8_t line_[kMhRowBytes] = {};
     uint8_t values_[kGrayValueCount] = {};
