@@ -105,6 +105,7 @@ bool DiscoverScanner(int adapterCount) {
                 std::memcmp(reply + 16, kProduct, 16) == 0) {
                 State().adapter = static_cast<uint16_t>(ha);
                 State().target = static_cast<uint16_t>(target);
+                State().scannerKnown = true;
                 found = true;
             }
         }

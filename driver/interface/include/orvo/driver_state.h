@@ -21,6 +21,7 @@ struct DriverState {
     std::string settingsPath;  // systemDir + "OrvoScan.ini"
     uint16_t adapter = 0;      // host adapter of the scanner
     uint16_t target = 0;       // target id of the scanner (logical unit 0)
+    bool scannerKnown = false; // discovery has found the scanner
     // Bit set of the last status check. Written by whoever owns the request
     // block (the worker during a batch), read by the client.
     std::atomic<uint32_t> deviceError{0};

@@ -1,0 +1,22 @@
+// QA block exports for clients that keep their own copy of the QA values.
+#include "orvo/qa.h"
+#include "orvoscan.h"
+
+extern "C" {
+
+ORVOSCAN_API int OrvoScan_RestoreSettingsQa(unsigned char* qa12) {
+    if (!qa12) return ORVOSCAN_ERR_NO_SCSI;
+    uint8_t block[12];
+    const int r = orvo::QaRead(block);
+    if (r == 0) {
+        for (int i = 0; i < 12; ++i) qa12[i] = block[i];
+    }
+    return r;
+}
+
+ORVOSCAN_API int OrvoScan_SaveSettingsQa(const unsigned char* qa10) {
+    if (!qa10) return ORVOSCAN_ERR_NO_SCSI;
+    return orvo::QaWrite(qa10);
+}
+
+}  // extern "C"

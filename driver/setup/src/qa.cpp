@@ -1,0 +1,58 @@
+#include "orvo/qa.h"
+
+#include <cstring>
+
+#include "orvo/batch.h"
+#include "orvo/commands.h"
+#include "orvo/driver_state.h"
+#include "orvo/platform/clock.h"
+#include "orvo/transport.h"
+
+namespace orvo {
+
+namespace {
+
+constexpr int kQaFailed = -6;
+constexpr uint32_t kQaReadBudgetMs = 500;
+
+// During a batch the worker owns the request block; the scanner is only
+// reached through it.
+bool BatchRunning() {
+    const BatchState& b = Batch();
+    return b.hasWorker && !b.workerDone.load(std::memory_order_acquire);
+}
+
+}  // namespace
+
+int QaRead(uint8_t (&block)[12]) {
+    if (!State().scannerKnown || BatchRunning()) return kQaFailed;
+    const uint32_t start = platform::TickCount();
+    for (;;) {
+        uint8_t reply[kQaBlockSize] = {};
+        const Outcome o = Exchange([&](SRB_ExecSCSICmd& srb) { BuildQaRead(srb, reply); }, kWaitQa,
+                                   StatusCheck::OptionA);
+        if (o == Outcome::TimedOut || o == Outcome::Error || o == Outcome::Cancelled) {
+            return kQaFailed;
+        }
+        if (platform::TicksSince(start, platform::TickCount()) > kQaReadBudgetMs) return kQaFailed;
+        std::memcpy(block, reply, sizeof reply);
+        if (o == Outcome::Completed) return 0;
+    }
+}
+
+int QaWrite(const uint8_t* qa10) {
+    if (!State().scannerKnown || BatchRunning()) return kQaFailed;
+    const uint32_t start = platform::TickCount();
+    for (;;) {
+        uint8_t block[kQaBlockSize];
+        const Outcome o = Exchange([&](SRB_ExecSCSICmd& srb) { BuildQaWrite(srb, qa10, block); },
+                                   kWaitQa, StatusCheck::OptionA);
+        if (o == Outcome::Completed) return 0;
+        if (o != Outcome::NotClean) return kQaFailed;
+        // A scanner that keeps answering without completing cleanly is given
+        // up on after the budget instead of being asked forever.
+        if (platform::TicksSince(start, platform::TickCount()) > kQaWriteBudgetMs) return kQaFailed;
+    }
+}
+
+}  // namespace orvo
