@@ -140,7 +140,10 @@ class Retrieval {
         }
         if (h <= 0) return 0;
         uint8_t* first = const_cast<uint8_t*>(rows.data);
-        std::memset(first, 0xFF, q);
+        // Row 0 is never written; when a stored row is shorter than the
+        // writer's row length (uncompressed rows of an odd byte count), the
+        // fill stops at the row's end so that it does not reach image row 1.
+        std::memset(first, 0xFF, std::min(q, rows.step));
         retrieval::CopySecondPixelToFirst(first, rows.step, h);
         WriteBilevel(rows);
         return h;
