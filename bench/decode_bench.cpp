@@ -1,0 +1,180 @@
+// Bilevel page decoding: the driver's DecodeMhPage (fast tables), its
+// bit-by-bit reference, and libtiff reading the same coded data as a Group 3
+// one-dimensional TIFF (scanline by scanline, and whole strip). Before any
+// timing the outputs are checked against each other.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "bench_pages.h"
+#include "orvo/code_tables.h"
+#include "orvo/decode.h"
+
+namespace {
+
+using bench::CodedPage;
+
+constexpr std::size_t kWorkImageSize = 10240000;
+constexpr int kCheques = 16;
+
+struct Pages {
+    std::vector<CodedPage> cheques = bench::ChequePages(kCheques);
+    CodedPage full = bench::FullPage();
+    const std::vector<CodedPage>& Set(bool fullPage) const {
+        static const std::vector<CodedPage> one{full};
+        return fullPage ? one : cheques;
+    }
+};
+
+const Pages& ThePages() {
+    static const Pages pages;
+    return pages;
+}
+
+struct Buffers {
+    std::unique_ptr<uint8_t[]> work{new uint8_t[kWorkImageSize]};
+    std::vector<uint8_t> dst = std::vector<uint8_t>(4001 * orvo::kMhRowBytes);
+    std::vector<uint8_t> row = std::vector<uint8_t>(2592 / 8);
+    std::vector<uint8_t> strip = std::vector<uint8_t>(4000 * 2592 / 8);
+};
+
+Buffers& TheBuffers() {
+    static Buffers b;
+    return b;
+}
+
+void Fail(const char* what, const CodedPage& p) {
+    std::fprintf(stderr, "bench_decode: %s (%s, %d lines)\n", what, p.name.c_str(), p.lines);
+    std::exit(1);
+}
+
+// The fast path equals the reference; libtiff's rows equal the driver's
+// (the driver gives lines 1 to N - 1 of an N-line page in rows 1 to N - 1).
+void Check(const CodedPage& p) {
+    Buffers& b = TheBuffers();
+    std::vector<uint8_t> ref(b.dst.size(), 0x5A);
+    std::memset(b.dst.data(), 0x5A, b.dst.size());
+    orvo::Decoder fast(orvo::LoadedCodeTables(), orvo::LoadedMhFastTables());
+    fast.DecodeMhPage(p.data.data(), p.data.size(), p.lines, b.work.get(), kWorkImageSize,
+                      b.dst.data(), b.dst.size());
+    orvo::Decoder slow(orvo::LoadedCodeTables());
+    slow.DecodeMhPageReference(p.data.data(), p.data.size(), p.lines, b.work.get(), kWorkImageSize,
+                               ref.data(), ref.size());
+    if (ref != b.dst) Fail("fast decoder differs from the reference", p);
+    bench::MemoryTiff mem(p.tiff);
+    TIFF* t = mem.Open();
+    if (t == nullptr) Fail("libtiff cannot open the Group 3 TIFF", p);
+    const std::size_t rowBytes = static_cast<std::size_t>(p.width + 7) / 8;
+    for (int r = 0; r + 1 < p.lines; ++r) {
+        if (TIFFReadScanline(t, b.row.data(), static_cast<uint32_t>(r), 0) != 1) {
+            Fail("libtiff cannot decode the data", p);
+        }
+        if (std::memcmp(b.row.data(), b.dst.data() + (r + 1) * orvo::kMhRowBytes, rowBytes) != 0) {
+            Fail("libtiff and the driver decode differently", p);
+        }
+    }
+    TIFFClose(t);
+}
+
+void Setup(benchmark::State& state) {
+    static const bool ready = [] {
+        bench::QuietLibtiff();
+        const char* dir = std::getenv("ORVOSCAN_SYSTEM_DIR");
+        if (orvo::LoadCodeTables(dir ? dir : ORVO_BUILD_SYSTEM_DIR) != 0) {
+            std::fprintf(stderr, "bench_decode: no code table files\n");
+            std::exit(1);
+        }
+        for (const CodedPage& p : ThePages().cheques) Check(p);
+        Check(ThePages().full);
+        return true;
+    }();
+    (void)ready;
+    (void)state;
+}
+
+void Report(benchmark::State& state, const std::vector<CodedPage>& pages) {
+    std::size_t bytes = 0;
+    for (const CodedPage& p : pages) bytes += p.data.size();
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * pages.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.counters["lines"] = pages.front().lines;
+}
+
+void BM_DecodeMhPage(benchmark::State& state) {
+    Setup(state);
+    const auto& pages = ThePages().Set(state.range(0) != 0);
+    Buffers& b = TheBuffers();
+    for (auto _ : state) {
+        for (const CodedPage& p : pages) {
+            orvo::DecodeMhPage(p.data.data(), p.data.size(), p.lines, b.work.get(), kWorkImageSize,
+                               b.dst.data(), b.dst.size());
+            benchmark::DoNotOptimize(b.dst.data());
+        }
+    }
+    Report(state, pages);
+}
+
+void BM_DecodeMhPageReference(benchmark::State& state) {
+    Setup(state);
+    const auto& pages = ThePages().Set(state.range(0) != 0);
+    Buffers& b = TheBuffers();
+    orvo::Decoder d(orvo::LoadedCodeTables(), orvo::LoadedMhFastTables());
+    for (auto _ : state) {
+        for (const CodedPage& p : pages) {
+            d.DecodeMhPageReference(p.data.data(), p.data.size(), p.lines, b.work.get(),
+                                    kWorkImageSize, b.dst.data(), b.dst.size());
+            benchmark::DoNotOptimize(b.dst.data());
+        }
+    }
+    Report(state, pages);
+}
+
+// Opens the in-memory TIFF and reads every scanline, as an application would.
+void BM_LibtiffScanlines(benchmark::State& state) {
+    Setup(state);
+    const auto& pages = ThePages().Set(state.range(0) != 0);
+    Buffers& b = TheBuffers();
+    for (auto _ : state) {
+        for (const CodedPage& p : pages) {
+            bench::MemoryTiff mem(p.tiff);
+            TIFF* t = mem.Open();
+            for (int r = 0; r < p.lines; ++r) {
+                TIFFReadScanline(t, b.row.data(), static_cast<uint32_t>(r), 0);
+            }
+            benchmark::DoNotOptimize(b.row.data());
+            TIFFClose(t);
+        }
+    }
+    Report(state, pages);
+}
+
+// libtiff's fastest way: the whole strip in one call.
+void BM_LibtiffStrip(benchmark::State& state) {
+    Setup(state);
+    const auto& pages = ThePages().Set(state.range(0) != 0);
+    Buffers& b = TheBuffers();
+    for (auto _ : state) {
+        for (const CodedPage& p : pages) {
+            bench::MemoryTiff mem(p.tiff);
+            TIFF* t = mem.Open();
+            TIFFReadEncodedStrip(t, 0, b.strip.data(), static_cast<tmsize_t>(b.strip.size()));
+            benchmark::DoNotOptimize(b.strip.data());
+            TIFFClose(t);
+        }
+    }
+    Report(state, pages);
+}
+
+// Argument 0: cheques (1728 wide), 1: the full 2592 x 3000 page.
+BENCHMARK(BM_DecodeMhPage)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeMhPageReference)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibtiffScanlines)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibtiffStrip)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

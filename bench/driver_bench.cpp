@@ -1,0 +1,394 @@
+// The driver through its exported interface on the virtual scanner in this
+// process: page retrieval per output format against a libtiff-only pipeline,
+// whole batches at zero latency, CPU time at the default latency, peak
+// memory, and how soon a waiting caller gets a page that has just been
+// written.
+#include <benchmark/benchmark.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_pages.h"
+#include "orvo/sim/scanner.h"
+#include "orvo/sim/scenario.h"
+#include "orvoscan.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using orvo::sim::TheScanner;
+
+std::string g_systemDir;
+std::string g_tempDir;
+std::string g_outDir;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double MaxRssMiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+std::string MakeDir(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return pattern + "/";
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary);
+    out << in.rdbuf();
+}
+
+// A profile "Check": both sides, 1728 wide, scan mode and compression as
+// given; output format and gray TIFF compression in "Misc".
+void WriteProfile(int scanMode, int compressMode) {
+    std::string keys =
+        "Side=1\nScanWidth=1728\nResolution=0\nScanMode1=" + std::to_string(scanMode) +
+        "\nCompressMode=" + std::to_string(compressMode) + "\nBWSlice1=128\nScanLines1=800\n";
+    std::ofstream out(g_systemDir + "OrvoScan.ini", std::ios::trunc);
+    out << "[Default]\n"
+        << keys << "\n[Check]\n"
+        << keys << "\n[Misc]\nMicrDetect=1\nImageFileFormat=0\nGrayTifCompress=1\n";
+}
+
+// A private system directory with the driver, the code tables and the
+// settings file, a private temporary directory, and the virtual scanner.
+double g_rssAtStart = 0;
+double g_rssAfterInit = 0;
+
+void StartDriver() {
+    static const bool started = [] {
+        g_rssAtStart = MaxRssMiB();
+        bench::QuietLibtiff();
+        const std::string build = std::string(ORVO_BUILD_SYSTEM_DIR) + "/";
+        g_systemDir = MakeDir("orvo-bench-sys");
+        g_outDir = MakeDir("orvo-bench-out");
+        const std::string tmp = MakeDir("orvo-bench-tmp");
+        setenv("TMPDIR", tmp.c_str(), 1);
+        g_tempDir = tmp + "orvoscan-" + std::to_string(getuid()) + "/";
+        if (symlink((build + "libK4TR.so").c_str(), (g_systemDir + "libK4TR.so").c_str()) != 0) {
+            throw std::runtime_error("cannot link libK4TR.so");
+        }
+        for (const char* t : {"huffmanb.dat", "huffmanw.dat", "huffmang.dat"}) {
+            CopyFile(build + t, g_systemDir + t);
+        }
+        WriteProfile(0, 0);
+        setenv("ORVOSCAN_ASPI", "sim", 1);
+        setenv("ORVOSCAN_SYSTEM_DIR", g_systemDir.c_str(), 1);
+        setenv("ORVOSCAN_TRACE_DIR", g_systemDir.c_str(), 1);
+        unsetenv("ORVOSCAN_SIM_SCENARIO");
+        unsetenv("ORVOSCAN_TIME_SCALE");
+        TheScanner().SetScenario(orvo::sim::DefaultScenario());
+        const int r = OrvoScan_Init();
+        if (r != 0) {
+            std::fprintf(stderr, "bench_driver: OrvoScan_Init returned %d\n", r);
+            std::exit(1);
+        }
+        g_rssAfterInit = MaxRssMiB();
+        return true;
+    }();
+    (void)started;
+}
+
+orvo::sim::Scenario Scenario(int documents, bool zeroLatency) {
+    orvo::sim::Scenario s;
+    s.documents = orvo::sim::DefaultStack(documents);
+    if (zeroLatency) {
+        s.latency.commandMs = 0;
+        s.latency.blockMs = 0;
+        s.latency.documentIntervalMs = 0;
+    }
+    return s;
+}
+
+std::string OutPath(int format) {
+    return g_outDir + (format == ORVOSCAN_FORMAT_DIB ? "page.bmp" : "page.tif");
+}
+
+// Takes every page of the running batch; returns the pages taken.
+int TakeAll(int format, int* last = nullptr) {
+    const std::string out = OutPath(format);
+    int pages = 0;
+    for (;;) {
+        int height = 0;
+        const int r = OrvoScan_GetOneImage(out.c_str(), &height);
+        if (r != 0) {
+            if (last) *last = r;
+            return pages;
+        }
+        ++pages;
+    }
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Retrieval alone: the worker first writes all page files of a 20-cheque
+// batch, then every page is taken and timed.
+void BM_GetOneImage(benchmark::State& state, int scanMode, int format) {
+    StartDriver();
+    constexpr int kDocs = 20;
+    int pages = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        WriteProfile(scanMode, 0);
+        OrvoScan_ImageFormat(format);
+        TheScanner().SetScenario(Scenario(kDocs, true));
+        if (OrvoScan_StartBatch("Check") != 0) {
+            state.SkipWithError("StartBatch failed");
+            return;
+        }
+        char last[32];
+        std::snprintf(last, sizeof last, "_tmp%04d.dat", 2 * kDocs);
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!Exists(g_tempDir + last) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto t0 = Clock::now();
+        pages = TakeAll(format);
+        const double s = Seconds(Clock::now() - t0);
+        seconds += s;
+        state.SetIterationTime(s);
+        OrvoScan_EndBatch();
+    }
+    state.counters["pages"] = pages;
+    state.counters["pages_per_s"] = pages * static_cast<double>(state.iterations()) / seconds;
+    state.counters["ms_per_page"] =
+        1000.0 * seconds / (pages * static_cast<double>(state.iterations()));
+}
+
+// The same conversion with libtiff alone: read the Group 3 TIFF of a cheque
+// side, write it as a Group 4 TIFF file.
+void BM_LibtiffG3ToG4(benchmark::State& state) {
+    StartDriver();
+    static const std::vector<bench::CodedPage> pages = bench::ChequePages(40);
+    std::vector<uint8_t> row(1728 / 8);
+    const std::string out = g_outDir + "libtiff.tif";
+    for (auto _ : state) {
+        for (const bench::CodedPage& p : pages) {
+            bench::MemoryTiff mem(p.tiff);
+            TIFF* in = mem.Open();
+            TIFF* o = TIFFOpen(out.c_str(), "w");
+            TIFFSetField(o, TIFFTAG_IMAGEWIDTH, p.width);
+            TIFFSetField(o, TIFFTAG_IMAGELENGTH, p.lines);
+            TIFFSetField(o, TIFFTAG_BITSPERSAMPLE, 1);
+            TIFFSetField(o, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+            TIFFSetField(o, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+            TIFFSetField(o, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(o, TIFFTAG_XRESOLUTION, 200.0);
+            TIFFSetField(o, TIFFTAG_YRESOLUTION, 200.0);
+            TIFFSetField(o, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+            for (int r = 0; r < p.lines; ++r) {
+                TIFFReadScanline(in, row.data(), static_cast<uint32_t>(r), 0);
+                TIFFWriteScanline(o, row.data(), static_cast<uint32_t>(r), 0);
+            }
+            TIFFClose(o);
+            TIFFClose(in);
+        }
+    }
+    const double n = static_cast<double>(state.iterations() * pages.size());
+    state.counters["pages"] = static_cast<double>(pages.size());
+    state.counters["pages_per_s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
+}
+
+// A whole 200-cheque two-sided batch at zero latency, Group 4 TIFF files.
+void BM_Batch200(benchmark::State& state) {
+    StartDriver();
+    constexpr int kDocs = 200;
+    int pages = 0;
+    int last = 0;
+    double seconds = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        WriteProfile(0, 0);
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_TIFF);
+        TheScanner().SetScenario(Scenario(kDocs, true));
+        const double c0 = CpuSeconds();
+        const auto t0 = Clock::now();
+        if (OrvoScan_StartBatch("Check") != 0) {
+            state.SkipWithError("StartBatch failed");
+            return;
+        }
+        pages = TakeAll(ORVOSCAN_FORMAT_TIFF, &last);
+        OrvoScan_EndBatch();
+        const double s = Seconds(Clock::now() - t0);
+        seconds += s;
+        cpu += CpuSeconds() - c0;
+        state.SetIterationTime(s);
+    }
+    const double it = static_cast<double>(state.iterations());
+    state.counters["pages"] = pages;
+    state.counters["end_code"] = last;
+    state.counters["docs_per_s"] = kDocs * it / seconds;
+    state.counters["cpu_ms_per_doc"] = 1000.0 * cpu / (kDocs * it);
+    state.counters["rss_start_MiB"] = g_rssAtStart;
+    state.counters["rss_init_MiB"] = g_rssAfterInit;
+    state.counters["rss_peak_MiB"] = MaxRssMiB();
+}
+
+// Ten cheques at the virtual scanner's default latency (about 100 documents
+// a minute): CPU time per document of the whole process.
+void BM_DefaultLatencyCpu(benchmark::State& state) {
+    StartDriver();
+    constexpr int kDocs = 10;
+    double cpu = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        WriteProfile(0, 0);
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_TIFF);
+        TheScanner().SetScenario(Scenario(kDocs, false));
+        const double c0 = CpuSeconds();
+        const auto t0 = Clock::now();
+        OrvoScan_StartBatch("Check");
+        TakeAll(ORVOSCAN_FORMAT_TIFF);
+        OrvoScan_EndBatch();
+        const double s = Seconds(Clock::now() - t0);
+        seconds += s;
+        cpu += CpuSeconds() - c0;
+        state.SetIterationTime(s);
+    }
+    const double it = static_cast<double>(state.iterations());
+    state.counters["cpu_ms_per_doc"] = 1000.0 * cpu / (kDocs * it);
+    state.counters["cpu_percent"] = 100.0 * cpu / seconds;
+}
+
+// Watches the temporary directory and notes when each page file is closed.
+class PageWatch {
+  public:
+    PageWatch() {
+        fd_ = inotify_init1(IN_NONBLOCK);
+        inotify_add_watch(fd_, g_tempDir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~PageWatch() {
+        stop_ = true;
+        thread_.join();
+        close(fd_);
+    }
+    std::vector<Clock::time_point> Times() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Clock::time_point> t;
+        for (const auto& [name, when] : seen_) t.push_back(when);
+        return t;
+    }
+
+  private:
+    void Run() {
+        alignas(inotify_event) char buf[4096];
+        while (!stop_) {
+            const ssize_t n = read(fd_, buf, sizeof buf);
+            if (n <= 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            const auto now = Clock::now();
+            for (ssize_t i = 0; i < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + i);
+                if (e->len > 0 && std::string(e->name).rfind("_tmp", 0) == 0) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    seen_.emplace(e->name, now);
+                }
+                i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
+    }
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::map<std::string, Clock::time_point> seen_;
+};
+
+// A caller waiting in OrvoScan_GetOneImage: the delay from a page file being
+// written to the call returning (raw output, so the delay is mostly the
+// wake-up), and the CPU use of the whole process while the scanner has
+// nothing to deliver for 3 seconds before the first cheque.
+void BM_PageWakeup(benchmark::State& state) {
+    StartDriver();
+    constexpr int kDocs = 6;
+    std::vector<double> delays;
+    double idleCpuPercent = 0;
+    for (auto _ : state) {
+        WriteProfile(0, 0);
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW);
+        orvo::sim::Scenario s = Scenario(kDocs, false);
+        s.latency.documentIntervalMs = 250;
+        s.documents[0].pauseBeforeMs = 3000;
+        TheScanner().SetScenario(s);
+        PageWatch watch;
+        std::vector<Clock::time_point> returned;
+        const double c0 = CpuSeconds();
+        const auto t0 = Clock::now();
+        OrvoScan_StartBatch("Check");
+        const std::string out = g_outDir + "page.raw";
+        for (;;) {
+            int height = 0;
+            if (OrvoScan_GetOneImage(out.c_str(), &height) != 0) break;
+            returned.push_back(Clock::now());
+            if (returned.size() == 1) {
+                idleCpuPercent = 100.0 * (CpuSeconds() - c0) / Seconds(returned[0] - t0);
+            }
+        }
+        OrvoScan_EndBatch();
+        const auto written = watch.Times();
+        for (std::size_t i = 0; i < returned.size() && i < written.size(); ++i) {
+            delays.push_back(1000.0 * Seconds(returned[i] - written[i]));
+        }
+        state.SetIterationTime(Seconds(Clock::now() - t0));
+    }
+    std::sort(delays.begin(), delays.end());
+    state.counters["pages"] = static_cast<double>(delays.size());
+    state.counters["delay_median_ms"] = delays.empty() ? -1 : delays[delays.size() / 2];
+    state.counters["delay_max_ms"] = delays.empty() ? -1 : delays.back();
+    state.counters["idle_cpu_percent"] = idleCpuPercent;
+}
+
+BENCHMARK_CAPTURE(BM_GetOneImage, g4_tiff, 0, ORVOSCAN_FORMAT_TIFF)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_GetOneImage, bmp, 0, ORVOSCAN_FORMAT_DIB)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_GetOneImage, gray_lzw_tiff, 4, ORVOSCAN_FORMAT_TIFF)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibtiffG3ToG4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Batch200)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DefaultLatencyCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageWakeup)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
