@@ -1,0 +1,85 @@
+#!/bin/sh
+# Builds the benchmarks (Release, build-bench) and prints one table: bilevel
+# decoding against libtiff, page retrieval per output format against a
+# libtiff-only pipeline, whole batches, CPU time, peak memory and the page
+# wake-up delay.
+#   scripts/bench.sh [build dir]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-bench}
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target bench_decode bench_driver code_tables >/dev/null
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+"$build/bench/bench_decode" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_format=json >"$out/decode.json" 2>"$out/decode.err" || {
+  cat "$out/decode.err" >&2
+  exit 1
+}
+"$build/bench/bench_driver" --benchmark_format=json >"$out/driver.json" 2>"$out/driver.err" || {
+  cat "$out/driver.err" >&2
+  exit 1
+}
+
+python3 - "$out/decode.json" "$out/driver.json" <<'PY'
+import json, sys
+
+def load(path):
+    runs = {}
+    for b in json.load(open(path))["benchmarks"]:
+        if b.get("aggregate_name", "median") != "median":
+            continue
+        runs[b.get("run_name", b["name"])] = b
+    return runs
+
+dec, drv = load(sys.argv[1]), load(sys.argv[2])
+rows = []
+
+def row(what, value, unit, against="", ratio=""):
+    rows.append((what, value, unit, against, ratio))
+
+for arg, page in (("0", "cheque 1728 wide"), ("1", "full page 2592x3000")):
+    fast = dec["BM_DecodeMhPage/" + arg]["items_per_second"]
+    ref = dec["BM_DecodeMhPageReference/" + arg]["items_per_second"]
+    lines = dec["BM_LibtiffScanlines/" + arg]["items_per_second"]
+    strip = dec["BM_LibtiffStrip/" + arg]["items_per_second"]
+    row("DecodeMhPage, " + page, f"{fast:,.0f}", "pages/s",
+        f"libtiff scanlines {lines:,.0f}", f"{fast / lines:.2f}x")
+    row("DecodeMhPage, " + page, f"{fast:,.0f}", "pages/s",
+        f"libtiff whole strip {strip:,.0f}", f"{fast / strip:.2f}x")
+    row("  reference bit walk, " + page, f"{ref:,.0f}", "pages/s",
+        f"fast path {fast:,.0f}", f"{ref / fast:.2f}x")
+
+g4lib = drv["BM_LibtiffG3ToG4"]["pages_per_s"]
+for cap, what in (("g4_tiff", "Group 4 TIFF"), ("bmp", "BMP"), ("gray_lzw_tiff", "gray 8-bit TIFF (LZW)")):
+    name = f"BM_GetOneImage/{cap}/iterations:3/manual_time"
+    b = drv[name]
+    against = f"libtiff G3->G4 {g4lib:,.0f}" if cap != "gray_lzw_tiff" else ""
+    ratio = f"{b['pages_per_s'] / g4lib:.2f}x" if against else ""
+    row("GetOneImage, " + what, f"{b['pages_per_s']:,.0f}", "pages/s", against, ratio)
+
+b = drv["BM_Batch200/iterations:2/manual_time"]
+row("Batch 200 two-sided cheques, zero latency, G4", f"{b['docs_per_s']:,.1f}", "docs/s",
+    "target 100", f"{b['docs_per_s'] / 100:.2f}x")
+row("  CPU per document, zero latency", f"{b['cpu_ms_per_doc']:.2f}", "ms")
+row("  peak resident memory", f"{b['rss_peak_MiB']:.1f}", "MiB",
+    f"after OrvoScan_Init {b['rss_init_MiB']:.1f} MiB")
+b = drv["BM_DefaultLatencyCpu/iterations:1/manual_time"]
+row("CPU per document, default latency", f"{b['cpu_ms_per_doc']:.1f}", "ms",
+    f"process CPU {b['cpu_percent']:.1f}% of one core")
+b = drv["BM_PageWakeup/iterations:1/manual_time"]
+row("Page written -> GetOneImage returns, median", f"{b['delay_median_ms']:.2f}", "ms",
+    f"max {b['delay_max_ms']:.2f} ms (longest sleep 300 ms)")
+row("CPU while the scanner has nothing (3 s pause)", f"{b['idle_cpu_percent']:.1f}", "% of a core")
+
+widths = [max(len(str(r[i])) for r in rows + [("What", "Value", "Unit", "Against", "Ratio")])
+          for i in range(5)]
+def line(r):
+    return "| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |"
+print(line(("What", "Value", "Unit", "Against", "Ratio")))
+print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+for r in rows:
+    print(line(r))
+PY
