@@ -409,8 +409,10 @@ aspi::Reply Scanner::ReadBuffer(const aspi::Request& r, CommandRecord* rec, uint
 }
 
 Scanner& TheScanner() {
-    static Scanner scanner;
-    return scanner;
+    // Never destroyed: the ASPI layer's thread may still be inside a request
+    // while the process exits.
+    static Scanner* scanner = new Scanner;
+    return *scanner;
 }
 
 }  // namespace orvo::sim

@@ -40,7 +40,7 @@ class Env : public ::testing::Environment {
     void SetUp() override {
         const std::string tmp = e2e::MakeTempDir("orvo-batch-tmp");
         setenv("TMPDIR", tmp.c_str(), 1);
-        e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 20.0);
+        e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 10.0);
         TheScanner().SetScenario(e2e::FastScenario(3));
         ASSERT_EQ(OrvoScan_Init(), 0);
         // Raw output: the tests look at the page files themselves.

@@ -28,7 +28,7 @@ ClientRun RunStart(const Start& start, const std::string& mode = "init") {
     std::map<std::string, std::string> env = {{"ORVOSCAN_ASPI", start.aspi},
                                               {"ORVOSCAN_SYSTEM_DIR", dir},
                                               {"ORVOSCAN_TRACE_DIR", dir},
-                                              {"ORVOSCAN_TIME_SCALE", "200"},
+                                              {"ORVOSCAN_TIME_SCALE", "50"},
                                               {"ORVOSCAN_SIM_SCENARIO", ""}};
     if (!start.scenario.empty()) {
         e2e::WriteText(dir + "scenario.json", start.scenario);

@@ -16,7 +16,7 @@ class Env : public ::testing::Environment {
   public:
     void SetUp() override {
         setenv("TMPDIR", e2e::MakeTempDir("orvo-qa-tmp").c_str(), 1);
-        e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 20.0);
+        e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 5.0);
         TheScanner().SetScenario(e2e::FastScenario(1));
         ASSERT_EQ(OrvoScan_Init(), 0);
     }

@@ -17,7 +17,7 @@ struct Taken {
 };
 
 TEST(Retrieval, TwoSidedBatchAlternatesFrontAndRearFiles) {
-    e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 50.0);
+    e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 10.0);
     orvo::sim::Scenario scenario = e2e::FastScenario(2);
     orvo::sim::TheScanner().SetScenario(scenario);
     ASSERT_EQ(OrvoScan_Init(), 0);

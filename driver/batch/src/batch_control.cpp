@@ -72,8 +72,9 @@ uint8_t* Allocate(std::size_t size) {
 }  // namespace
 
 BatchState& Batch() {
-    static BatchState batch;
-    return batch;
+    // Never destroyed: a client may exit while a worker still runs.
+    static BatchState* batch = new BatchState;
+    return *batch;
 }
 
 std::string PageFileName(const std::string& tempDir, int number) {

@@ -3,8 +3,9 @@
 namespace orvo {
 
 DriverState& State() {
-    static DriverState state;
-    return state;
+    // Never destroyed: a worker may still use it while the process exits.
+    static DriverState* state = new DriverState;
+    return *state;
 }
 
 }  // namespace orvo

@@ -4,20 +4,7 @@
 
 #include "orvoscan.h"
 
-// Exports that came later than the batch exports are referenced weakly: an
-// older driver library still runs `info` and reports what it lacks.
-#pragma weak OrvoScan_GetOneImage
-#pragma weak OrvoScan_MicrDataBufPtr
-#pragma weak OrvoScan_MicrDataSize
-#pragma weak OrvoScan_RestoreSettingsQa
-#pragma weak OrvoScan_SaveSettingsQa
-
 namespace orvoscan {
-
-template <typename F>
-static F Weak(F f) {
-    return f;  // null when the symbol was not found at load time
-}
 
 DriverApi LinkedDriver() {
     DriverApi api;
@@ -28,11 +15,11 @@ DriverApi LinkedDriver() {
     api.getDeviceError = &OrvoScan_GetDeviceError;
     api.startBatch = &OrvoScan_StartBatch;
     api.endBatch = &OrvoScan_EndBatch;
-    api.getOneImage = Weak(&OrvoScan_GetOneImage);
-    api.micrDataBufPtr = Weak(&OrvoScan_MicrDataBufPtr);
-    api.micrDataSize = Weak(&OrvoScan_MicrDataSize);
-    api.restoreSettingsQa = Weak(&OrvoScan_RestoreSettingsQa);
-    api.saveSettingsQa = Weak(&OrvoScan_SaveSettingsQa);
+    api.getOneImage = &OrvoScan_GetOneImage;
+    api.micrDataBufPtr = &OrvoScan_MicrDataBufPtr;
+    api.micrDataSize = &OrvoScan_MicrDataSize;
+    api.restoreSettingsQa = &OrvoScan_RestoreSettingsQa;
+    api.saveSettingsQa = &OrvoScan_SaveSettingsQa;
     return api;
 }
 

@@ -78,7 +78,7 @@ class ToolTest : public ::testing::Test {
             setenv("ORVOSCAN_SYSTEM_DIR", sys_.c_str(), 1);
             setenv("ORVOSCAN_SIM_SCENARIO", (dir_ / "scenario.json").c_str(), 1);
             setenv("ORVOSCAN_TRACE_DIR", dir_.c_str(), 1);
-            setenv("ORVOSCAN_TIME_SCALE", "100", 1);
+            setenv("ORVOSCAN_TIME_SCALE", "10", 1);
             setenv("TMPDIR", dir_.c_str(), 1);
             const int out = open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
