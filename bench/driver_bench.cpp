@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -111,6 +112,14 @@ void StartDriver() {
             std::exit(1);
         }
         g_rssAfterInit = MaxRssMiB();
+        std::atexit([] {
+            OrvoScan_End();
+            std::error_code ec;
+            for (const std::string& d :
+                 {g_systemDir, g_outDir, std::string(std::getenv("TMPDIR"))}) {
+                std::filesystem::remove_all(d, ec);
+            }
+        });
         return true;
     }();
     (void)started;
@@ -167,7 +176,7 @@ void BM_GetOneImage(benchmark::State& state, int scanMode, int format) {
             return;
         }
         char last[32];
-        std::snprintf(last, sizeof last, "_tmp%04d.dat", 2 * kDocs);
+        std::snprintf(last, sizeof last, "_tmp%04d.dat", 2 * kDocs - 1);  // numbered from 0
         const auto deadline = Clock::now() + std::chrono::seconds(30);
         while (!Exists(g_tempDir + last) && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
