@@ -13,8 +13,12 @@ function(orvo_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  # Discovered tests take single-valued properties only (a list would be
+  # split apart on the way): the first label, and the build's system
+  # directory in the environment.
+  list(GET T_LABELS 0 label)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300
-    ENVIRONMENT "ORVOSCAN_SYSTEM_DIR=${ORVO_SYSTEM_DIR}\\;ORVO_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES LABELS "${label}" TIMEOUT 300
+    ENVIRONMENT "ORVOSCAN_SYSTEM_DIR=${ORVO_SYSTEM_DIR}")
 endfunction()

@@ -32,9 +32,11 @@ bool Consume(int event) {
 // -1 waits forever.
 int PollTimeout(bool infinite, SteadyClock::time_point deadline) {
     if (infinite) return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
-                    .count();
-    if (left <= 0) return 0;
+    // Rounded up: a wait that rounded the last fraction of a millisecond down
+    // to 0 would spin until the deadline.
+    const auto rest = deadline - SteadyClock::now();
+    if (rest <= SteadyClock::duration::zero()) return 0;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(rest).count();
     if (left > INT_MAX) return INT_MAX;
     return static_cast<int>(left);
 }

@@ -173,6 +173,10 @@ aspi::Reply Scanner::Execute(const aspi::Request& request) {
         reply = Handle(request, &rec, &sleepMs);
         if (reply.dataIn.size() > request.transferLength)
             reply.dataIn.resize(request.transferLength);
+        // A long run keeps the newest records only, so memory stays bounded.
+        if (log_.size() >= kCommandLogLimit) {
+            log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(kCommandLogLimit / 2));
+        }
         log_.push_back(std::move(rec));
     }
     if (sleepMs > 0) platform::SleepMs(sleepMs);

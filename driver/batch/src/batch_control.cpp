@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -129,8 +130,12 @@ int StartBatch(const char* profile) {
         SizeBatchBuffers(s.ScanMode[0], s.Resolution, s.Side, s.ScanLines[0]);
     ReleaseBuffers(b);
     CloseEvents(b);
-    // ScanBuf holds whole blocks: a block that starts inside it fits.
-    const std::size_t scanBlocks = (sizes.scanBuf + kBlockSize - 1) / kBlockSize;
+    // ScanBuf holds whole blocks (a block that starts inside it fits), and at
+    // least one block per side: every side takes a block of its own, however
+    // few lines the profile asks for.
+    const std::size_t sides = s.Side != 0 ? 2 : 1;
+    const std::size_t scanBlocks =
+        std::max((sizes.scanBuf + kBlockSize - 1) / kBlockSize, sides);
     b.scanBufSize = scanBlocks * kBlockSize;
     b.scanBuf.reset(Allocate(b.scanBufSize));
     b.imageBufSize = sizes.imageBuf;

@@ -79,7 +79,10 @@ class Scanner {
     std::vector<std::array<uint8_t, 12>> QaWrites() const;  // every QA block written
     std::array<uint8_t, 12> QaBlock() const;                // the stored QA block
     std::vector<uint8_t> QaActions() const;                 // opcodes 0x40/0x41 received
+    // The newest records: when the log reaches kCommandLogLimit records, the
+    // older half is dropped.
     std::vector<CommandRecord> CommandLog() const;
+    static constexpr std::size_t kCommandLogLimit = 100000;
     int DocumentsAnnounced() const;  // documents whose data were offered
 
   private:
