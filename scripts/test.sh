@@ -22,3 +22,6 @@ echo "== build and test (ThreadSanitizer: worker, batch and ASPI layer)"
 scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=thread
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan -j"$jobs" --timeout 900 -L "^(e2e|aspi|platform|batch|orvoscan|simulator)$" -LE slow
+
+echo "== fuzz targets, a short run of each (clang, libFuzzer, ASan + UBSan)"
+scripts/fuzz.sh 5
