@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: a normal build, then
-# the same tests under AddressSanitizer + UndefinedBehaviorSanitizer, then the
-# threaded parts under ThreadSanitizer.
+# Installs what is missing, builds and runs every test: a normal build, the
+# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, a short run
+# of every fuzz target, then the threaded parts under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,10 +18,10 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=address,und
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j"$jobs" --timeout 900 -LE slow
 
-echo "== build and test (ThreadSanitizer: worker, batch and ASPI layer)"
+echo "== fuzz targets, a short run of each (clang, libFuzzer, ASan + UBSan)"
+scripts/fuzz.sh 5
+
+echo "== build and test (ThreadSanitizer: ASPI layer, worker, batches, tool)"
 scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=thread
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan -j"$jobs" --timeout 900 -L "^(e2e|aspi|platform|batch|orvoscan|simulator)$" -LE slow
-
-echo "== fuzz targets, a short run of each (clang, libFuzzer, ASan + UBSan)"
-scripts/fuzz.sh 5
