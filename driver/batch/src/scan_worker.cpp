@@ -24,6 +24,9 @@ namespace {
 constexpr uint32_t kRetryBudgetMs = 25000;
 constexpr uint32_t kIdleTimeoutMs = 25000;
 constexpr uint32_t kBlockCap = 1024;
+// Rest after a poll that found nothing waiting: keeps an idle scanner from
+// costing a processor core, far below the time a document takes to feed.
+constexpr uint32_t kIdlePollRestMs = 5;
 constexpr int kExitNormal = 0;
 constexpr int kExitAborted = 1;
 
@@ -200,7 +203,7 @@ class Worker {
     // next document does not keep a processor core busy.
     // Returns false when the batch is being ended meanwhile.
     bool Pause() {
-        return platform::WaitForEvent(b_.stopEvent, 2) != platform::WaitResult::Signalled;
+        return platform::WaitForEvent(b_.stopEvent, kIdlePollRestMs) != platform::WaitResult::Signalled;
     }
 
     int Terminate() {
