@@ -353,7 +353,7 @@ class Env : public ::testing::Environment {
     void SetUp() override {
         const std::string tmp = e2e::MakeTempDir("orvo-images-tmp");
         setenv("TMPDIR", tmp.c_str(), 1);
-        e2e::UseVirtualScanner(Settings(BatchSetup{}), 50.0);
+        e2e::UseVirtualScanner(Settings(BatchSetup{}), 10.0);
         TheScanner().SetScenario(e2e::FastScenario(1));
         ASSERT_EQ(OrvoScan_Init(), 0);
     }
