@@ -37,18 +37,20 @@ void BitReader::Seek(Mark mark) {
 }
 
 uint32_t BitReader::Peek(unsigned n) const {
-    // Four bytes from the one holding the next bit; bytes past the data read
-    // as 0 (Holds(n) keeps them out of the result).
     const std::size_t byte = position_ >> 3;
+    if (length_ - byte >= 8) {
+        // One unaligned load of the eight bytes from the one holding the next
+        // bit, most significant byte first.
+        uint64_t word;
+        std::memcpy(&word, data_ + byte, sizeof word);
+        word = __builtin_bswap64(word);
+        return static_cast<uint32_t>((word << (position_ & 7)) >> (64 - n));
+    }
+    // Near the end: bytes past the data read as 0 (Holds(n) keeps them out of
+    // the result).
     uint32_t word = 0;
-    if (length_ - byte >= 4) {
-        word = static_cast<uint32_t>(data_[byte]) << 24 |
-               static_cast<uint32_t>(data_[byte + 1]) << 16 |
-               static_cast<uint32_t>(data_[byte + 2]) << 8 | data_[byte + 3];
-    } else {
-        for (std::size_t i = 0; i < 4; ++i) {
-            word = (word << 8) | (byte + i < length_ ? data_[byte + i] : 0u);
-        }
+    for (std::size_t i = 0; i < 4; ++i) {
+        word = (word << 8) | (byte + i < length_ ? data_[byte + i] : 0u);
     }
     return (word << (position_ & 7)) >> (32 - n);
 }
@@ -167,7 +169,10 @@ inline void PaintBlack(uint8_t* line, long x, long end) {
 }  // namespace
 
 bool Decoder::DecodeMhLine(uint8_t* row, std::size_t rowSize) {
-    std::memset(line_, 0, sizeof line_);
+    // A whole target row is decoded in place; anything smaller goes through
+    // the line buffer. Either way the row ends up holding the whole line.
+    uint8_t* const line = (row != nullptr && rowSize >= sizeof line_) ? row : line_;
+    std::memset(line, 0, sizeof line_);
     bool black = false;
     long x = 0;
     bool decoded = false;
@@ -184,13 +189,13 @@ bool Decoder::DecodeMhLine(uint8_t* row, std::size_t rowSize) {
             run = run * 64 + rest;
         }
         if (black && run > 0 && x < kLinePixels) {
-            PaintBlack(line_, x, std::min<long>(x + run, kLinePixels));
+            PaintBlack(line, x, std::min<long>(x + run, kLinePixels));
         }
         x = std::min(kRunCap, x + run);
         decoded = true;
         black = !black;
     }
-    if (row != nullptr) std::memcpy(row, line_, std::min(rowSize, sizeof line_));
+    if (row != nullptr && line == line_) std::memcpy(row, line_, std::min(rowSize, sizeof line_));
     return decoded;
 }
 
