@@ -23,16 +23,16 @@ extern "C" {
 
 /* Result codes. */
 #define ORVOSCAN_OK 0
-#define ORVOSCAN_ERR_NO_SCANNER (-1)   /* scanner not found */
-#define ORVOSCAN_ERR_DRIVER (-2)       /* driver library missing / worker not created */
-#define ORVOSCAN_NO_PAGE (-3)          /* batch over, every page taken */
-#define ORVOSCAN_ERR_NO_SCSI (-6)      /* no SCSI support, or QA transfer failed */
-#define ORVOSCAN_ERR_CODE_TABLE (-7)   /* a code table file could not be loaded */
-#define ORVOSCAN_ERR_MEMORY (-8)       /* memory allocation failure */
-#define ORVOSCAN_ERR_RESOURCE (-9)     /* settings dialog resources unavailable */
-#define ORVOSCAN_ERR_ENDORSER (-10)    /* illegal endorser format */
-#define ORVOSCAN_ERR_QA_LIBRARY (-11)  /* QA dialog resources unavailable */
-#define ORVOSCAN_ERR_DEVICE (-100)     /* device error, see OrvoScan_GetDeviceError */
+#define ORVOSCAN_ERR_NO_SCANNER (-1)  /* scanner not found */
+#define ORVOSCAN_ERR_DRIVER (-2)      /* driver library missing / worker not created */
+#define ORVOSCAN_NO_PAGE (-3)         /* batch over, every page taken */
+#define ORVOSCAN_ERR_NO_SCSI (-6)     /* no SCSI support, or QA transfer failed */
+#define ORVOSCAN_ERR_CODE_TABLE (-7)  /* a code table file could not be loaded */
+#define ORVOSCAN_ERR_MEMORY (-8)      /* memory allocation failure */
+#define ORVOSCAN_ERR_RESOURCE (-9)    /* settings dialog resources unavailable */
+#define ORVOSCAN_ERR_ENDORSER (-10)   /* illegal endorser format */
+#define ORVOSCAN_ERR_QA_LIBRARY (-11) /* QA dialog resources unavailable */
+#define ORVOSCAN_ERR_DEVICE (-100)    /* device error, see OrvoScan_GetDeviceError */
 
 /* Device error word bits (OrvoScan_GetDeviceError). */
 #define ORVOSCAN_DEV_JAM1 0x00000001u

@@ -72,13 +72,13 @@ extern "C" {
 #define ORVO_ASPI_EVENT_FD(handle) ((int)(intptr_t)(handle))
 
 typedef struct SRB_ExecSCSICmd {
-    uint8_t SRB_Cmd;         /* SC_EXEC_SCSI_CMD */
-    uint8_t SRB_Status;      /* filled by the layer; read it atomically while pending */
-    uint8_t SRB_HaId;        /* host adapter number */
-    uint8_t SRB_Flags;       /* direction and SRB_EVENT_NOTIFY */
+    uint8_t SRB_Cmd;    /* SC_EXEC_SCSI_CMD */
+    uint8_t SRB_Status; /* filled by the layer; read it atomically while pending */
+    uint8_t SRB_HaId;   /* host adapter number */
+    uint8_t SRB_Flags;  /* direction and SRB_EVENT_NOTIFY */
     uint32_t SRB_Hdr_Rsvd;
-    uint8_t SRB_Target;      /* target id */
-    uint8_t SRB_Lun;         /* logical unit */
+    uint8_t SRB_Target; /* target id */
+    uint8_t SRB_Lun;    /* logical unit */
     uint16_t SRB_Rsvd1;
     uint32_t SRB_BufLen;     /* data transfer length */
     uint8_t* SRB_BufPointer; /* data buffer */

@@ -175,7 +175,8 @@ aspi::Reply Scanner::Execute(const aspi::Request& request) {
             reply.dataIn.resize(request.transferLength);
         // A long run keeps the newest records only, so memory stays bounded.
         if (log_.size() >= kCommandLogLimit) {
-            log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(kCommandLogLimit / 2));
+            log_.erase(log_.begin(),
+                       log_.begin() + static_cast<std::ptrdiff_t>(kCommandLogLimit / 2));
         }
         log_.push_back(std::move(rec));
     }

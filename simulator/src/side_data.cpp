@@ -100,7 +100,8 @@ SideData BuildSide(const Image& page, bool front, const WindowSettings& w,
     claimed = std::min<size_t>(claimed, 0xFFFF);
     h[2] = static_cast<uint8_t>(claimed & 0xFF);
     h[3] = static_cast<uint8_t>(claimed >> 8);
-    for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<uint8_t>(side.actualImageSize >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        h[4 + i] = static_cast<uint8_t>(side.actualImageSize >> (24 - 8 * i));
     if (w.micrDetect != 0) {
         size_t room = options.micrNoCr ? kMicrMaxChars + 1 : kMicrMaxChars;
         size_t n = std::min(options.micr.size(), room);

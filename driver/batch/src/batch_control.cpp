@@ -134,8 +134,7 @@ int StartBatch(const char* profile) {
     // least one block per side: every side takes a block of its own, however
     // few lines the profile asks for.
     const std::size_t sides = s.Side != 0 ? 2 : 1;
-    const std::size_t scanBlocks =
-        std::max((sizes.scanBuf + kBlockSize - 1) / kBlockSize, sides);
+    const std::size_t scanBlocks = std::max((sizes.scanBuf + kBlockSize - 1) / kBlockSize, sides);
     b.scanBufSize = scanBlocks * kBlockSize;
     b.scanBuf.reset(Allocate(b.scanBufSize));
     b.imageBufSize = sizes.imageBuf;

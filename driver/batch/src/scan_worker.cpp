@@ -203,7 +203,8 @@ class Worker {
     // next document does not keep a processor core busy.
     // Returns false when the batch is being ended meanwhile.
     bool Pause() {
-        return platform::WaitForEvent(b_.stopEvent, kIdlePollRestMs) != platform::WaitResult::Signalled;
+        return platform::WaitForEvent(b_.stopEvent, kIdlePollRestMs) !=
+               platform::WaitResult::Signalled;
     }
 
     int Terminate() {

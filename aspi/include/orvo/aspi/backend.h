@@ -36,7 +36,7 @@ struct Reply {
 };
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     // Value for GetASPI32SupportInfo: status in bits 8-15, adapters in 0-7.
     virtual uint32_t supportInfo() = 0;

@@ -16,12 +16,12 @@ inline constexpr std::size_t kWorkImageBufferSize = 10'240'000;
 inline constexpr std::size_t kRowBufferSize = 5'120;
 
 struct DriverState {
-    std::string systemDir;     // ends in '/'; settings file and code tables
-    std::string tempDir;       // ends in '/'; page files, dump files, traces
-    std::string settingsPath;  // systemDir + "OrvoScan.ini"
-    uint16_t adapter = 0;      // host adapter of the scanner
-    uint16_t target = 0;       // target id of the scanner (logical unit 0)
-    bool scannerKnown = false; // discovery has found the scanner
+    std::string systemDir;      // ends in '/'; settings file and code tables
+    std::string tempDir;        // ends in '/'; page files, dump files, traces
+    std::string settingsPath;   // systemDir + "OrvoScan.ini"
+    uint16_t adapter = 0;       // host adapter of the scanner
+    uint16_t target = 0;        // target id of the scanner (logical unit 0)
+    bool scannerKnown = false;  // discovery has found the scanner
     // Bit set of the last status check. Written by whoever owns the request
     // block (the worker during a batch), read by the client.
     std::atomic<uint32_t> deviceError{0};

@@ -14,10 +14,10 @@ struct Settings {
     int LeftOffset = 0;
     int TopMargin = 0;
     int ScanWidth = 0;
-    int ScanMode[3] = {0, 0, 0};  // ScanMode1..3
-    int BWSlice[3] = {0, 0, 0};   // BWSlice1..3
-    int ScanLines[3] = {0, 0, 0}; // ScanLines1..3
-    int CompressMode = 0;         // 0 coded, 1 uncompressed
+    int ScanMode[3] = {0, 0, 0};   // ScanMode1..3
+    int BWSlice[3] = {0, 0, 0};    // BWSlice1..3
+    int ScanLines[3] = {0, 0, 0};  // ScanLines1..3
+    int CompressMode = 0;          // 0 coded, 1 uncompressed
     // Section "Misc".
     int LimitScanCount = 0;
     int ScanCount = 0;

@@ -12,7 +12,9 @@ namespace orvo::platform {
 // Milliseconds since an arbitrary start, wrapping at 2^32 like GetTickCount.
 uint32_t TickCount();
 // Elapsed driver milliseconds between two tick counts (unsigned difference).
-inline uint32_t TicksSince(uint32_t start, uint32_t now) { return now - start; }
+inline uint32_t TicksSince(uint32_t start, uint32_t now) {
+    return now - start;
+}
 void SleepMs(uint32_t ms);
 // Real milliseconds for a span of driver milliseconds (at least 1 for ms > 0).
 uint32_t RealMs(uint32_t driverMs);

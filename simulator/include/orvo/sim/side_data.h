@@ -32,12 +32,12 @@ struct SideOptions {
 };
 
 struct SideData {
-    std::vector<uint8_t> bytes;  // header + image data + zero padding to whole blocks
-    size_t blocks = 0;           // real block count
+    std::vector<uint8_t> bytes;    // header + image data + zero padding to whole blocks
+    size_t blocks = 0;             // real block count
     uint32_t imageBytes = 0;       // image data bytes
     uint32_t actualImageSize = 0;  // header field: image data in 16-bit words
-    size_t rtcOffset = 0;        // coded data: offset (from the side's start) of the RTC's
-    size_t rtcEnd = 0;           //   first byte and one past its last byte; 0 otherwise
+    size_t rtcOffset = 0;          // coded data: offset (from the side's start) of the RTC's
+    size_t rtcEnd = 0;             //   first byte and one past its last byte; 0 otherwise
     bool coded = false;
 };
 

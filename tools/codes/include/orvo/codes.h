@@ -47,7 +47,9 @@ extern const CodeWord kGrayMakeUp[3];
 extern const CodeWord kGray4[16];
 
 // Code state of a code word as the table files index it: 2^length + bits.
-inline uint32_t CodeState(CodeWord c) { return (1u << c.length) | c.bits; }
+inline uint32_t CodeState(CodeWord c) {
+    return (1u << c.length) | c.bits;
+}
 
 // Table file images in the layout the driver loads (one byte per code state,
 // class in the top two bits: 00 read on, 01 EOL, 10 terminating, 11 make-up
