@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev          # tests
   libbenchmark-dev      # benchmarks
   clang libclang-rt-14-dev  # fuzz targets (libFuzzer)
+  clang-format          # source format check
 )
 
 missing=()

@@ -9,6 +9,9 @@ scripts/setup.sh
 jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
 
+echo "== source format"
+scripts/check-format.sh
+
 echo "== build and test (RelWithDebInfo)"
 scripts/build.sh build
 ctest --test-dir build -j"$jobs" --timeout 600
