@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -18,7 +19,23 @@ namespace e2e {
 
 namespace {
 std::string g_systemDir;
+
+// Every directory the tests made goes when the test program ends, unless
+// ORVO_KEEP_TEST_FILES is set (to look at them after a failure). The driver
+// may still hold files of its last batch; they go with the directory.
+std::vector<std::string>& MadeDirs() {
+    static auto* dirs = new std::vector<std::string>;
+    return *dirs;
 }
+
+void RemoveMadeDirs() {
+    if (std::getenv("ORVO_KEEP_TEST_FILES")) return;
+    for (const std::string& dir : MadeDirs()) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+}
+}  // namespace
 
 std::string Ini(const std::vector<Section>& sections) {
     std::string text;
@@ -51,6 +68,8 @@ std::string ChequeIni(const std::string& profile, int side, int scanMode, int co
 std::string MakeTempDir(const std::string& prefix) {
     std::string pattern = "/tmp/" + prefix + "-XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    if (MadeDirs().empty()) std::atexit(RemoveMadeDirs);
+    MadeDirs().push_back(pattern);
     return pattern + "/";
 }
 
