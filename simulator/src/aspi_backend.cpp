@@ -21,6 +21,12 @@ class SimBackend : public aspi::Backend {
 std::unique_ptr<aspi::Backend> MakeAspiBackend() {
     const char* path = std::getenv("ORVOSCAN_SIM_SCENARIO");
     if (path && *path) TheScanner().SetScenario(LoadScenarioFile(path));
+    const char* record = std::getenv("ORVOSCAN_SIM_RECORD_DIR");
+    if (record && *record) {
+        Scenario s = TheScanner().scenario();
+        s.recordDir = record;
+        TheScanner().SetScenario(std::move(s));
+    }
     return std::make_unique<SimBackend>();
 }
 

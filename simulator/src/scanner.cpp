@@ -1,6 +1,7 @@
 #include "orvo/sim/scanner.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "orvo/platform/clock.h"
@@ -326,6 +327,32 @@ void Scanner::StartFeed() {
     readyAt_ = platform::TickCount() + PauseBefore(0);
 }
 
+// Writes what the device sends for a document, and the values it scanned, to
+// the record directory (best effort: a record that cannot be written is
+// skipped, the device goes on).
+void Scanner::Record(int index, const DocumentData& doc, const Image& front,
+                     const Image& rear) const {
+    char name[32];
+    std::snprintf(name, sizeof name, "/doc%04d", index);
+    const std::string base = scenario_.recordDir + name;
+    if (std::FILE* f = std::fopen((base + ".bin").c_str(), "wb")) {
+        std::fwrite(doc.bytes.data(), 1, doc.bytes.size(), f);
+        std::fclose(f);
+    }
+    const int bpp = SideBitsPerPixel(window_);
+    const int maxval = bpp == 1 ? 1 : bpp == 4 ? 15 : 255;
+    auto pgm = [&](const Image& page, const char* side) {
+        const Image values = SideValues(page, window_);
+        std::FILE* f = std::fopen((base + side).c_str(), "wb");
+        if (!f) return;
+        std::fprintf(f, "P5\n%d %d\n%d\n", values.width, values.height, maxval);
+        std::fwrite(values.pixels.data(), 1, values.pixels.size(), f);
+        std::fclose(f);
+    };
+    pgm(front, "_front.pgm");
+    if (!window_.frontOnly) pgm(rear, "_rear.pgm");
+}
+
 void Scanner::LoadDocument(int index) {
     const Document& d = scenario_.documents[static_cast<size_t>(index)];
     auto cur = std::make_unique<Current>();
@@ -343,14 +370,25 @@ void Scanner::LoadDocument(int index) {
     };
     Image front = PageOf(d.front, true);
     Image rear = PageOf(d.rear, false);
-    cur->clean = BuildDocument(front, options(d.frontFaults, false), &rear,
-                               options(d.rearFaults, false), window_);
+    auto clean = [&](const SideFaults& f, const PageSource& src) {
+        SideOptions o = options(f, false);
+        o.imageData = src.data.get();
+        return o;
+    };
+    auto first = [&](const SideFaults& f, const PageSource& src) {
+        SideOptions o = options(f, true);
+        o.imageData = src.data.get();
+        return o;
+    };
+    cur->clean = BuildDocument(front, clean(d.frontFaults, d.front), &rear,
+                               clean(d.rearFaults, d.rear), window_);
+    if (!scenario_.recordDir.empty()) Record(index, cur->clean, front, rear);
     auto once = [](const SideFaults& f) {
         return f.wrongMarkers == Repeat::Once || f.noRtc == Repeat::Once;
     };
     if (once(d.frontFaults) || once(d.rearFaults))
-        cur->firstPass = BuildDocument(front, options(d.frontFaults, true), &rear,
-                                       options(d.rearFaults, true), window_);
+        cur->firstPass = BuildDocument(front, first(d.frontFaults, d.front), &rear,
+                                       first(d.rearFaults, d.rear), window_);
     current_ = std::move(cur);
 }
 

@@ -1,7 +1,10 @@
 #include "orvo/sim/scenario.h"
 
+#include "orvo/sim/side_data.h"
+
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -137,11 +140,22 @@ PageSource PageOf(const json& j, const std::string& key, int index, const std::s
     if (!j.contains(key)) return p;
     const json& v = j.at(key);
     if (v.is_object()) {
-        CheckKeys(v, {"synthetic"}, key);
+        CheckKeys(v, {"synthetic", "data"}, key);
         p.syntheticSeed = static_cast<int>(Int(v, "synthetic", 0, 1000000, index));
+        if (v.contains("data")) {
+            std::string path = Str(v, "data", "");
+            if (!path.empty() && path[0] != '/' && !baseDir.empty()) path = baseDir + "/" + path;
+            std::ifstream in(path, std::ios::binary);
+            if (!in) Fail("cannot read \"" + path + "\"");
+            auto bytes = std::make_shared<std::vector<uint8_t>>(std::istreambuf_iterator<char>(in),
+                                                                std::istreambuf_iterator<char>());
+            if (bytes->size() > kMaxSideDataBytes) Fail("\"" + path + "\" is too large");
+            p.data = std::move(bytes);
+        }
         return p;
     }
-    if (!v.is_string()) Fail("\"" + key + "\" must be a file name or {\"synthetic\": n}");
+    if (!v.is_string())
+        Fail("\"" + key + "\" must be a file name or {\"synthetic\": n} or {\"data\": file}");
     std::string path = v.get<std::string>();
     if (!path.empty() && path[0] != '/' && !baseDir.empty()) path = baseDir + "/" + path;
     auto img = std::make_shared<Image>();
@@ -210,7 +224,7 @@ Scenario ScenarioOf(const json& j, const std::string& baseDir) {
     CheckKeys(j,
               {"adapters", "adapter", "target", "present", "vendor", "product", "revision",
                "latency", "alignEol", "terminateAtFirstPoll", "qa", "defaultStack", "documents",
-               "commandFaults", "comment"},
+               "recordDir", "commandFaults", "comment"},
               "scenario");
     Scenario s;
     s.adapterCount = static_cast<int>(Int(j, "adapters", 0, 255, s.adapterCount));
@@ -231,6 +245,11 @@ Scenario ScenarioOf(const json& j, const std::string& baseDir) {
     }
     s.alignEol = Bool(j, "alignEol", s.alignEol);
     s.terminateAtFirstPoll = Bool(j, "terminateAtFirstPoll", s.terminateAtFirstPoll);
+    if (j.contains("recordDir")) {
+        std::string dir = Str(j, "recordDir", "");
+        if (!dir.empty() && dir[0] != '/' && !baseDir.empty()) dir = baseDir + "/" + dir;
+        s.recordDir = dir;
+    }
     if (j.contains("qa")) {
         const json& q = j.at("qa");
         if (!q.is_array() || q.size() != 12) Fail("\"qa\" must be an array of 12 numbers");

@@ -64,7 +64,11 @@ SideData BuildSide(const Image& page, bool front, const WindowSettings& w,
     Image values = SideValues(page, w);
     int bpp = SideBitsPerPixel(w);
     std::vector<uint8_t> data;
-    if (w.compressMode == 0) {
+    if (options.imageData != nullptr) {
+        data = *options.imageData;
+        side.coded = w.compressMode == 0;
+        side.rtcEnd = side.coded ? kSideHeaderSize + data.size() : 0;
+    } else if (w.compressMode == 0) {
         CodingOptions co;
         co.alignEol = options.alignEol;
         CodedPage coded = bpp == 1   ? EncodeMh(values.pixels, values.width, values.height, co)

@@ -101,6 +101,7 @@ class Scanner {
     aspi::Reply ReadBuffer(const aspi::Request& r, CommandRecord* rec, uint32_t* sleepMs);
     void StartFeed();
     void LoadDocument(int index);
+    void Record(int index, const DocumentData& doc, const Image& front, const Image& rear) const;
     uint32_t PauseBefore(int index) const;
 
     mutable std::mutex mutex_;

@@ -55,9 +55,13 @@ struct SideFaults {
 };
 
 // Where a page image comes from: a loaded image, else a synthetic cheque.
+// With `data`, the side carries these bytes verbatim as its image data (for
+// coded data made elsewhere, e.g. by another T.4 encoder); the image then
+// only gives nothing.
 struct PageSource {
     std::shared_ptr<const Image> image;
     int syntheticSeed = 0;
+    std::shared_ptr<const std::vector<uint8_t>> data;
 };
 
 struct Document {
@@ -91,6 +95,11 @@ struct Scenario {
     bool alignEol = false;  // fill bits before EOLs (byte-aligned EOLs)
     bool terminateAtFirstPoll = false;
     std::array<uint8_t, 12> qaBlock{7, 7, 32, 7, 7, 32, 5, 8, 4, 5, 0, 0};
+    // When set, every document the device loads is also written there:
+    // docNNNN.bin (its buffer as the host reads it, front blocks then rear
+    // blocks) and docNNNN_front.pgm / docNNNN_rear.pgm (the values it
+    // scanned: 0/1, 0-15 or 0-255 by depth). ORVOSCAN_SIM_RECORD_DIR sets it.
+    std::string recordDir;
 };
 
 // The default stack: ten cheques with synthetic images and plausible MICR

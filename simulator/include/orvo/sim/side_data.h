@@ -21,6 +21,8 @@ inline constexpr size_t kMicrMaxChars = 46;  // plus the CR
 // Bounds of a side image whatever the window asks for.
 inline constexpr int kMaxSideWidth = 5184;
 inline constexpr int kMaxSideLines = 4000;
+// Image data given verbatim: at most as much as 1024 blocks hold.
+inline constexpr size_t kMaxSideDataBytes = 1024 * kBlockSize;
 
 struct SideOptions {
     std::string micr;           // MICR text, only sent when the window's MicrDetect is on
@@ -29,6 +31,8 @@ struct SideOptions {
     int claimBlocks = -1;       // >= 0: header claims this block count instead of the real one
     bool micrNoCr = false;      // MICR field without its CR
     bool wrongMarkers = false;  // markers 0x55 0xAA (front) or 0xAA 0x55 (rear)
+    // Image data sent as they are instead of coding the page.
+    const std::vector<uint8_t>* imageData = nullptr;
 };
 
 struct SideData {
