@@ -370,6 +370,21 @@ TEST(BatchEnd, EndBatchWhileTheWorkerRuns) {
     EXPECT_EQ(OrvoScan_EndBatch(), 0);
 }
 
+TEST(BatchEnd, DriverStartDuringABatchEndsTheBatchFirst) {
+    UseProfile(1, 0, 0);
+    orvo::sim::Scenario slow = e2e::FastScenario(5);
+    slow.latency.documentIntervalMs = 500;
+    TheScanner().SetScenario(slow);
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    usleep(20000);
+    EXPECT_EQ(OrvoScan_Init(), 0);
+    EXPECT_EQ(OrvoScan_IsPageLoaded(), ORVOSCAN_NO_PAGE);
+    TheScanner().SetScenario(e2e::FastScenario(1));
+    const BatchRun run = RunBatch();
+    EXPECT_EQ(run.pages, 2);
+    EXPECT_EQ(run.last, ORVOSCAN_NO_PAGE);
+}
+
 TEST(BatchStart, WindowBlockAsSent) {
     e2e::WriteSettings(
         e2e::Ini({{"Check", {{"Side", "0"}, {"ScanWidth", "1728"}, {"ScanLines1", "300"}}},

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <new>
 
+#include "orvo/batch.h"
 #include "orvo/code_tables.h"
 #include "orvo/driver_state.h"
 #include "orvo/platform/dirs.h"
@@ -38,6 +39,10 @@ extern "C" {
 
 ORVOSCAN_API int OrvoScan_Init(void) {
     orvo::DriverState& state = orvo::State();
+    // The scanner has one request block: a batch still running is ended
+    // before discovery talks to the scanner again.
+    const orvo::BatchState& batch = orvo::Batch();
+    if (batch.hasWorker && !batch.workerDone.load(std::memory_order_acquire)) orvo::EndBatch();
     if (state.systemDir.empty() && !SettleSystemDir(state)) return ORVOSCAN_ERR_DRIVER;
     if (state.tempDir.empty()) {
         state.tempDir = orvo::platform::PrivateTempDir();
