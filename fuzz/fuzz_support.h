@@ -11,6 +11,7 @@
 #include "orvo/code_tables.h"
 #include "orvo/codes.h"
 #include "orvo/decode.h"
+#include "orvo/framing.h"
 
 namespace orvo::fuzz {
 
@@ -89,6 +90,23 @@ inline PageRun PreparePage(const uint8_t* input, std::size_t size, std::size_t r
     const std::size_t rows = (shape >> 4) == 0 ? 0 : static_cast<std::size_t>(shape >> 2) + 1;
     run.dst.assign(rows * rowBytes, 0xA5);
     return run;
+}
+
+// A gray page decoder (Decoder::DecodeGray4Page or DecodeGray8Page) over
+// arbitrary data, sized the way the callers size a gray page: the data cut
+// at the RTC and the lines counted in front of it.
+using GrayPageDecoder = void (Decoder::*)(const uint8_t*, std::size_t, long, uint8_t*, std::size_t);
+inline void FuzzGrayPage(const uint8_t* input, std::size_t size, GrayPageDecoder decode) {
+    long framed = -6;
+    std::size_t coded = 0;
+    if (size > 1) {
+        coded = static_cast<std::size_t>(RtcSearch(input + 1, size - 1) + 1);
+        framed = EolCount(input + 1, coded);
+    }
+    PageRun run = PreparePage(input, size, kGrayRowBytes, framed);
+    // Odd shapes decode all of the data, the others only up to the RTC.
+    const std::size_t length = (input[0] & 0x80) != 0 ? run.length : coded;
+    (TheDecoder().*decode)(run.data, length, run.lines, run.dst.data(), run.dst.size());
 }
 
 }  // namespace orvo::fuzz

@@ -73,58 +73,60 @@ void EncodeMhLine(BitWriter& out, const uint8_t* pixels, int width) {
     if (width == 0) PutRun(out, false, 0);
 }
 
-CodedPage EncodeMh(const std::vector<uint8_t>& pixels, int width, int height,
-                   const CodingOptions& options) {
+namespace {
+
+// Every coding frames its lines the same way: an EOL before each line, an
+// RTC after the last.
+template <typename LineCoder>
+CodedPage EncodePage(const std::vector<uint8_t>& pixels, int width, int height,
+                     const CodingOptions& options, LineCoder codeLine) {
     BitWriter out;
     CodedPage page;
     for (int y = 0; y < height; ++y) {
         PutEol(out, options);
-        EncodeMhLine(out, pixels.data() + static_cast<size_t>(y) * width, width);
+        codeLine(out, pixels.data() + static_cast<size_t>(y) * width, width);
     }
     PutRtc(out, options, &page);
     page.bytes = out.Take();
     return page;
+}
+
+void EncodeGray8Line(BitWriter& out, const uint8_t* row, int width) {
+    int prev = 0;
+    for (int x = 0; x < width; ++x) {
+        PutGray8(out, prev - row[x]);
+        prev = row[x];
+    }
+}
+
+void EncodeGray4Line(BitWriter& out, const uint8_t* row, int width) {
+    int prev = 0;
+    for (int x = 0; x < width; ++x) {
+        // Only the low four bits of the decoded value count, so the
+        // difference is taken modulo 16 in the range -8..7.
+        int d = ((prev - (row[x] & 0x0F)) % 16 + 16) % 16;
+        if (d >= 8) d -= 16;
+        out.PutBit(d >= 0);
+        out.Put(codes::kGray4[std::abs(d)]);
+        prev = row[x] & 0x0F;
+    }
+}
+
+}  // namespace
+
+CodedPage EncodeMh(const std::vector<uint8_t>& pixels, int width, int height,
+                   const CodingOptions& options) {
+    return EncodePage(pixels, width, height, options, EncodeMhLine);
 }
 
 CodedPage EncodeGray8(const std::vector<uint8_t>& pixels, int width, int height,
                       const CodingOptions& options) {
-    BitWriter out;
-    CodedPage page;
-    for (int y = 0; y < height; ++y) {
-        PutEol(out, options);
-        const uint8_t* row = pixels.data() + static_cast<size_t>(y) * width;
-        int prev = 0;
-        for (int x = 0; x < width; ++x) {
-            PutGray8(out, prev - row[x]);
-            prev = row[x];
-        }
-    }
-    PutRtc(out, options, &page);
-    page.bytes = out.Take();
-    return page;
+    return EncodePage(pixels, width, height, options, EncodeGray8Line);
 }
 
 CodedPage EncodeGray4(const std::vector<uint8_t>& pixels, int width, int height,
                       const CodingOptions& options) {
-    BitWriter out;
-    CodedPage page;
-    for (int y = 0; y < height; ++y) {
-        PutEol(out, options);
-        const uint8_t* row = pixels.data() + static_cast<size_t>(y) * width;
-        int prev = 0;
-        for (int x = 0; x < width; ++x) {
-            // Only the low four bits of the decoded value count, so the
-            // difference is taken modulo 16 in the range -8..7.
-            int d = ((prev - (row[x] & 0x0F)) % 16 + 16) % 16;
-            if (d >= 8) d -= 16;
-            out.PutBit(d >= 0);
-            out.Put(codes::kGray4[std::abs(d)]);
-            prev = row[x] & 0x0F;
-        }
-    }
-    PutRtc(out, options, &page);
-    page.bytes = out.Take();
-    return page;
+    return EncodePage(pixels, width, height, options, EncodeGray4Line);
 }
 
 }  // namespace orvo::sim

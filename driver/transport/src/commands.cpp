@@ -16,12 +16,19 @@ void Address(SRB_ExecSCSICmd& srb) {
     srb.SRB_SenseLen = ORVO_ASPI_SENSE_LEN;
 }
 
-void NoData(SRB_ExecSCSICmd& srb, uint8_t opcode) {
+// A command that moves `length` bytes of `data` in (SRB_DIR_IN) or out.
+void WithData(SRB_ExecSCSICmd& srb, uint8_t direction, uint8_t* data, uint32_t length,
+              uint8_t cdbLength) {
     Address(srb);
-    srb.SRB_Flags = SRB_DIR_OUT | SRB_EVENT_NOTIFY;
-    srb.SRB_BufLen = 0;
-    srb.SRB_BufPointer = nullptr;
-    srb.SRB_CDBLen = 10;
+    srb.SRB_Flags = direction | SRB_EVENT_NOTIFY;
+    srb.SRB_BufLen = length;
+    srb.SRB_BufPointer = data;
+    srb.SRB_CDBLen = cdbLength;
+}
+
+// Commands without data go out with SRB_DIR_OUT.
+void NoData(SRB_ExecSCSICmd& srb, uint8_t opcode) {
+    WithData(srb, SRB_DIR_OUT, nullptr, 0, 10);
     srb.CDBByte[0] = opcode;
 }
 
@@ -93,11 +100,7 @@ void BuildTestUnitReady(SRB_ExecSCSICmd& srb) {
 }
 
 void BuildSetWindow(SRB_ExecSCSICmd& srb, uint8_t (&block)[kWindowBlockSize]) {
-    Address(srb);
-    srb.SRB_Flags = SRB_DIR_OUT | SRB_EVENT_NOTIFY;
-    srb.SRB_BufLen = kWindowBlockSize;
-    srb.SRB_BufPointer = block;
-    srb.SRB_CDBLen = 10;
+    WithData(srb, SRB_DIR_OUT, block, kWindowBlockSize, 10);
     srb.CDBByte[0] = 0x24;
     srb.CDBByte[8] = 0x46;
 }
@@ -107,21 +110,14 @@ void BuildScan(SRB_ExecSCSICmd& srb) {
 }
 
 void BuildGetDataBufferStatus(SRB_ExecSCSICmd& srb, uint8_t* reply) {
-    Address(srb);
-    srb.SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
-    srb.SRB_BufLen = kBufferStatusSize;
-    srb.SRB_BufPointer = reply;
-    srb.SRB_CDBLen = 10;
+    WithData(srb, SRB_DIR_IN, reply, kBufferStatusSize, 10);
     srb.CDBByte[0] = 0x34;
     srb.CDBByte[8] = 0x0C;
 }
 
 void BuildReadBuffer(SRB_ExecSCSICmd& srb, uint8_t* scanBuf, uint32_t blockIndex) {
-    Address(srb);
-    srb.SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
-    srb.SRB_BufLen = kBlockSize;
-    srb.SRB_BufPointer = scanBuf + static_cast<std::size_t>(blockIndex) * kBlockSize;
-    srb.SRB_CDBLen = 10;
+    WithData(srb, SRB_DIR_IN, scanBuf + static_cast<std::size_t>(blockIndex) * kBlockSize,
+             kBlockSize, 10);
     const uint32_t offset = (blockIndex * kBlockSize) & 0xFFFFFF;
     srb.CDBByte[0] = 0x3C;
     srb.CDBByte[1] = 0x01;
@@ -140,11 +136,7 @@ void BuildQaAction(SRB_ExecSCSICmd& srb, int selector) {
 }
 
 void BuildQaRead(SRB_ExecSCSICmd& srb, uint8_t (&reply)[kQaBlockSize]) {
-    Address(srb);
-    srb.SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
-    srb.SRB_BufLen = kQaBlockSize;
-    srb.SRB_BufPointer = reply;
-    srb.SRB_CDBLen = 6;
+    WithData(srb, SRB_DIR_IN, reply, kQaBlockSize, 6);
     srb.CDBByte[0] = 0x81;
     srb.CDBByte[4] = 0x0C;
 }
@@ -153,11 +145,7 @@ void BuildQaWrite(SRB_ExecSCSICmd& srb, const uint8_t* qa10, uint8_t (&block)[kQ
     std::memcpy(block, qa10, 10);
     block[10] = 0;
     block[11] = 0;
-    Address(srb);
-    srb.SRB_Flags = SRB_DIR_OUT | SRB_EVENT_NOTIFY;
-    srb.SRB_BufLen = kQaBlockSize;
-    srb.SRB_BufPointer = block;
-    srb.SRB_CDBLen = 6;
+    WithData(srb, SRB_DIR_OUT, block, kQaBlockSize, 6);
     srb.CDBByte[0] = 0x80;
     srb.CDBByte[4] = 0x0C;
 }
