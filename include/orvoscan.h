@@ -2,9 +2,15 @@
  * K4TR driver library: the public C interface of the OrvoData cheque scanner
  * driver (QXS-7100 (QV710)). Link with -lK4TR.
  *
- * All functions are called from one client thread. Every buffer or text a
- * function returns belongs to the library and stays valid until the next call
- * that replaces it. Result codes are listed below.
+ * All functions are called from one client thread, with one exception:
+ * OrvoScan_EndBatch may be called from another thread of the client while
+ * OrvoScan_GetOneImage, OrvoScan_GetOneImageBufPtr or OrvoScan_IsPageLoaded
+ * waits for a page. The waiting call then returns ORVOSCAN_NO_PAGE (-3)
+ * promptly, and the batch buffers are freed only after it has returned. This
+ * is how a client stops a batch on Ctrl-C or from a Stop button.
+ *
+ * Every buffer or text a function returns belongs to the library and stays
+ * valid until the next call that replaces it. Result codes are listed below.
  */
 #ifndef ORVOSCAN_H
 #define ORVOSCAN_H
@@ -32,6 +38,8 @@ extern "C" {
 #define ORVOSCAN_ERR_RESOURCE (-9)    /* settings dialog resources unavailable */
 #define ORVOSCAN_ERR_ENDORSER (-10)   /* illegal endorser format */
 #define ORVOSCAN_ERR_QA_LIBRARY (-11) /* QA dialog resources unavailable */
+#define ORVOSCAN_ERR_PAGE_FILE (-12)  /* the page file could not be written */
+#define ORVOSCAN_ERR_BUSY (-13)       /* the scanner is in use by another process */
 #define ORVOSCAN_ERR_DEVICE (-100)    /* device error, see OrvoScan_GetDeviceError */
 
 /* Device error word bits (OrvoScan_GetDeviceError). */

@@ -63,6 +63,12 @@ std::string DriverErrorText(int code, uint32_t deviceError) {
         case -11:
             what = "K4TRQA.dll loading error..";
             break;
+        case -12:
+            what = "Page file writing error..";
+            break;
+        case -13:
+            what = "Scanner in use error..";
+            break;
         case -100:
             what = "Scanner device error..";
             break;

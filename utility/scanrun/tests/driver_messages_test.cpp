@@ -12,6 +12,10 @@ TEST(DriverMessages, CodesAndTheirTexts) {
               "Error occurred!! Check the scanner..\n\n  Illegal endorser format error..");
     EXPECT_EQ(DriverErrorText(-6, 0),
               "Error occurred!! Check the scanner..\n\n  No SCSI surpport error..");
+    EXPECT_EQ(DriverErrorText(-12, 0),
+              "Error occurred!! Check the scanner..\n\n  Page file writing error..");
+    EXPECT_EQ(DriverErrorText(-13, 0),
+              "Error occurred!! Check the scanner..\n\n  Scanner in use error..");
     EXPECT_EQ(DriverErrorText(-5, 0), "");
     EXPECT_FALSE(ReportsDriverResult(-3));
     EXPECT_FALSE(ReportsDriverResult(0));
