@@ -11,6 +11,9 @@ PACKAGES=(
   libbenchmark-dev      # benchmarks
   clang libclang-rt-14-dev  # fuzz targets (libFuzzer)
   clang-format          # source format check
+  qt6-base-dev          # desktop utility and the driver's dialogs (Qt 6 Widgets, D-Bus, Test)
+  fonts-nanum           # a font with Hangul for the Korean texts of the utility
+  dbus                  # a session bus for the utility's automation test (dbus-run-session)
 )
 
 missing=()
