@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "harness.h"
+#include "orvo/codes.h"
+#include "orvo/sim/encoders.h"
 #include "orvoscan.h"
 
 namespace {
@@ -132,6 +134,73 @@ TEST(ForeignData, LibtiffGroup3LinesComeOutAsTheImageLibtiffWasGiven) {
                                        out.begin() + static_cast<long>(y + 1) * kRowBytes);
         ASSERT_EQ(got, expected) << "row " << y;
     }
+}
+
+// 8-bit gray lines from a coder that writes some differences of zero as
+// sign 0 with the make-up codes 192 and 64 and the terminating code 0 (256,
+// which keeps to 0 in eight bits): such a value repeats the pixel and the
+// line goes on; only a terminating 0 by itself after sign 0 ends a line.
+TEST(ForeignData, GrayMakeUpCodesAddingUpTo256AreAZeroDifference) {
+    namespace codes = orvo::codes;
+    constexpr int kGrayWidth = 64;
+    constexpr int kLines = 5;
+    orvo::sim::BitWriter out;
+    std::vector<uint8_t> want;  // the pixels of every coded line
+    for (int y = 0; y < kLines; ++y) {
+        out.Put(codes::kEol);
+        int prev = 0;
+        for (int x = 0; x < kGrayWidth; ++x) {
+            if (x % 16 == 5) {
+                out.PutBit(false);
+                out.Put(codes::kGrayMakeUp[2]);
+                out.Put(codes::kGrayMakeUp[0]);
+                out.Put(codes::kGrayTerminating[0]);
+                want.push_back(static_cast<uint8_t>(prev));
+                continue;
+            }
+            const int p = (x * 37 + y * 91) % 256;
+            const int d = prev - p;  // the decoder forms p = prev - d
+            out.PutBit(d >= 0);
+            int m = std::abs(d);
+            if (m >= 64) {
+                out.Put(codes::kGrayMakeUp[m / 64 - 1]);
+                m %= 64;
+            }
+            out.Put(codes::kGrayTerminating[m]);
+            want.push_back(static_cast<uint8_t>(p));
+            prev = p;
+        }
+    }
+    for (int i = 0; i < 6; ++i) out.Put(codes::kEol);
+
+    e2e::WriteSettings(e2e::ChequeIni("Check", 0, 4, 0, kGrayWidth, 10));
+    orvo::sim::Scenario scenario = e2e::FastScenario(1);
+    scenario.documents[0].front.data = std::make_shared<const std::vector<uint8_t>>(out.Take());
+    TheScanner().SetScenario(scenario);
+    OrvoScan_ImageFormat(ORVOSCAN_FORMAT_TIFF);
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    const std::string path = e2e::MakeTempDir("orvo-gray256") + "gray.tif";
+    int height = 0;
+    ASSERT_EQ(OrvoScan_GetOneImage(path.c_str(), &height), 0);
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+
+    // Five coded lines give four rows.
+    ASSERT_EQ(height, kLines - 1);
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    uint32_t width = 0;
+    uint32_t length = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &length);
+    ASSERT_EQ(width, static_cast<uint32_t>(kGrayWidth));
+    ASSERT_EQ(length, static_cast<uint32_t>(kLines - 1));
+    std::vector<uint8_t> row(kGrayWidth);
+    for (uint32_t y = 0; y < length; ++y) {
+        ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, 0), 1);
+        EXPECT_TRUE(std::equal(row.begin(), row.end(), want.begin() + y * kGrayWidth))
+            << "row " << y;
+    }
+    TIFFClose(tif);
 }
 
 TEST(ForeignData, DeviceRecordMatchesThePageFiles) {

@@ -289,13 +289,8 @@ Pixels Expected(const BatchSetup& s, const DeviceSide& d) {
         p.v.resize(static_cast<size_t>(w15) * range.count);
         for (int r = 0; r < range.count; ++r) {
             const int line = range.first + r;
-            auto src = [&](int x) -> int {
-                if (x < w) return v.at(x, line);
-                // The value after the row: the next row of uncompressed data,
-                // an unwritten (zero) byte of a decoded row.
-                if (s.compress != 0 && line + 1 < v.height) return v.at(0, line + 1);
-                return 0;
-            };
+            // Past the end of the row the row's last value repeats.
+            auto src = [&](int x) -> int { return v.at(std::min(x, w - 1), line); };
             std::vector<int> wide;
             for (int x = 0; x < w; x += 2) {
                 wide.push_back(src(x));
@@ -561,6 +556,40 @@ TEST(Images, WideBilevelAndGrayPages) {
         s.mode = 0;
         s.lines = 42;
         if (format != 3) RunAndCheck(s, 1);
+    }
+}
+
+TEST(Images, WidenedWhitePagesHaveNoDarkColumn) {
+    // White cheques at Resolution 1, coded and plain: the rightmost column
+    // stays white (bilevel, slice 200) and light (254 in 8-bit gray).
+    for (int compress : {0, 1}) {
+        for (int mode : {0, 4}) {
+            BatchSetup s;
+            s.resolution = 1;
+            s.compress = compress;
+            s.mode = mode;
+            s.slice = 200;
+            s.width = 1728;
+            s.lines = 20;
+            s.format = 0;
+            SCOPED_TRACE(Name(s));
+            Stack stack = MakeStack(1, s.width, s.lines, 1);
+            for (auto& page : stack.pages) page = std::make_shared<const Image>(s.width, 20, 255);
+            stack.scenario.documents[0].front.image = stack.pages[0];
+            stack.scenario.documents[0].rear.image = stack.pages[1];
+            const std::vector<Taken> pages = RunBatch(s, stack);
+            ASSERT_EQ(pages.size(), 3u);
+            for (int i = 0; i < 2; ++i) {
+                const TiffInfo tif = ReadTiff(pages[i].path);
+                ASSERT_TRUE(tif.opened);
+                ASSERT_EQ(tif.pixels.width, 2592);
+                ASSERT_GT(tif.pixels.height, 0);
+                for (int y = 0; y < tif.pixels.height; ++y) {
+                    EXPECT_EQ(tif.pixels.at(2591, y), mode == 0 ? 0 : 254) << "row " << y;
+                    EXPECT_EQ(tif.pixels.at(2589, y), mode == 0 ? 0 : 255) << "row " << y;
+                }
+            }
+        }
     }
 }
 

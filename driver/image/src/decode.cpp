@@ -218,9 +218,10 @@ Decoder::Ahead Decoder::LookAhead() {
     return result;
 }
 
-bool Decoder::ReadGray8Magnitude(uint32_t& magnitude) {
+bool Decoder::ReadGray8Magnitude(uint32_t& magnitude, bool& endMark) {
     uint32_t total = 0;
-    for (;;) {
+    endMark = false;
+    for (bool first = true;; first = false) {
         uint32_t state = 1;
         uint8_t entry = 0;
         for (int n = 0; n < 8 && (entry & kClassMask) == 0; ++n) {
@@ -232,6 +233,9 @@ bool Decoder::ReadGray8Magnitude(uint32_t& magnitude) {
         const uint8_t cls = entry & kClassMask;
         if (cls == kClassTerminating) {
             magnitude = (total + (entry & 0x3Fu)) & 0xFF;
+            // Only a terminating code of magnitude 0 by itself is the end
+            // mark; make-up codes adding up to 256 are a value like any other.
+            endMark = first && (entry & 0x3Fu) == 0;
             return true;
         }
         if (cls != kClassMakeUp) return false;  // invalid code or end of line
@@ -255,8 +259,9 @@ bool Decoder::DecodeGray8Line(uint8_t* row, std::size_t rowSize) {
         const int sign = reader_.Next();
         if (sign < 0) break;
         uint32_t magnitude = 0;
-        if (!ReadGray8Magnitude(magnitude)) break;
-        if (magnitude == 0 && sign == 0) break;  // end-of-line mark
+        bool endMark = false;
+        if (!ReadGray8Magnitude(magnitude, endMark)) break;
+        if (endMark && sign == 0) break;  // end-of-line mark
         values_[n++] = static_cast<uint8_t>(sign ? magnitude : 0x100 - magnitude);
     }
     FormPixels(n);

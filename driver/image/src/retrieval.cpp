@@ -201,8 +201,8 @@ class Retrieval {
         }
         const std::size_t width = static_cast<std::size_t>(s_.ScanWidth);
         const std::size_t w15 = width * 3 / 2;
-        // Each source row is read up to the value after its last pair.
-        const std::size_t extent = 2 * ((width + 1) / 2) + 1;
+        // Each source row is read only up to its own last value.
+        const std::size_t extent = width;
         const uint8_t* src = nullptr;
         std::size_t pitch = 0;
         long h = 0;
@@ -235,7 +235,14 @@ class Retrieval {
             std::size_t k = 0;
             for (std::size_t x = 0; x < width && k < w15; x += 2) {
                 uint8_t three[3];
-                WidenPair(s + x, three);
+                if (x + 2 < width) {
+                    WidenPair(s + x, three);
+                } else {
+                    // The last pair reaches past the row: it repeats the
+                    // row's last value instead of reading what follows.
+                    const uint8_t edge[3] = {s[x], s[std::min(x + 1, width - 1)], s[width - 1]};
+                    WidenPair(edge, three);
+                }
                 for (int i = 0; i < 3 && k < w15; ++i) d[k++] = three[i];
             }
         }

@@ -281,6 +281,27 @@ TEST(Gray8Decode, SignZeroMagnitudeZeroEndsTheLine) {
     EXPECT_EQ(page.row(3)[0], 249);     // the row moved on all the same
 }
 
+TEST(Gray8Decode, MakeUpCodesAddingUpTo256AreAValueOfZero) {
+    // 192 + 64 + 0 = 256 keeps to 0 in its low 8 bits: with sign 0 it is not
+    // the end mark, the pixel repeats and the line goes on.
+    auto twoFiftySix = [](Bits& b, int sign) -> Bits& {
+        return b.Bit(sign)
+            .Put(codes::kGrayMakeUp[2])
+            .Put(codes::kGrayMakeUp[0])
+            .Put(codes::kGrayTerminating[0]);
+    };
+    Bits b;
+    Gray8Line(b, {-5});
+    twoFiftySix(b, 0).Gray8(-7);
+    twoFiftySix(b, 1).Gray8(2);
+    Gray8Line(b, {-1});
+    b.Rtc();
+    GrayPage page(4);
+    page.Decode8(b.bytes(), 3);
+    EXPECT_EQ(Bytes(page.row(1), 6), (std::vector<uint8_t>{5, 5, 12, 12, 10, kGuard}));
+    EXPECT_EQ(Bytes(page.row(2), 2), (std::vector<uint8_t>{1, kGuard}));
+}
+
 TEST(Gray8Decode, LongLinesKeepToTheirRow) {
     std::vector<int> values(kGrayValueCount + 100, -1);
     Bits b;

@@ -429,8 +429,8 @@ TEST_F(Retrieval, ResolutionOneWidensTo2592AndPacksByScanMode) {
     EXPECT_EQ(d.stride, 1296u);
     EXPECT_EQ(work_[1296 * 3], 0x00);         // 10 >> 4 twice
     EXPECT_EQ(work_[1296 * 3 + 1294], 0xCC);  // 199 and 200 >> 4
-    // The last value reads the value after the row: 0 x 0.33333 + 200 x 0.66666.
-    EXPECT_EQ(work_[1296 * 3 + 1295], 0xC8);
+    // The last pair repeats the row's last value: 200, 199, 199.
+    EXPECT_EQ(work_[1296 * 3 + 1295], 0xCC);
 
     c_.tempScanMode = 4;
     out = Out("r4.bmp");
@@ -441,7 +441,7 @@ TEST_F(Retrieval, ResolutionOneWidensTo2592AndPacksByScanMode) {
     EXPECT_EQ(d.rows[0][0], 10);
     EXPECT_EQ(d.rows[0][1], 9);  // 10 x 0.99999
     EXPECT_EQ(d.rows[0][2590], 199);
-    EXPECT_EQ(d.rows[0][2591], 136);  // 10 (next row) x 0.33333 + 200 x 0.66666
+    EXPECT_EQ(d.rows[0][2591], 199);  // not mixed with the next row's first value
 }
 
 TEST_F(Retrieval, ResolutionOneDitherTouchesEveryValueOnceAndForcesNoColumn) {
@@ -485,6 +485,32 @@ TEST_F(Retrieval, ResolutionOneCodedPagesUseTheEightBitDecoderInEveryMode) {
     EXPECT_EQ(d.rows[0][1], 0xCC);
     EXPECT_EQ(d.rows[0][2], 0xC8);
     EXPECT_EQ(d.rows[0][3], 0x00);
+}
+
+TEST_F(Retrieval, ResolutionOneLastColumnRepeatsTheRowsLastValue) {
+    // A white coded page: the byte after each decoded row is 0, and must not
+    // darken the rightmost column (169, black below a slice of 200).
+    c_.settings.Resolution = 1;
+    c_.settings.BWSlice[0] = 200;
+    Page(GrayPage(std::vector<std::vector<int>>(5, std::vector<int>(1728, 255)), false));
+    c_.tempScanMode = 0;
+    std::string out = Out("white0.bmp");
+    ASSERT_EQ(ToFile(out), 4);
+    Dib d = ReadDib(out);
+    ASSERT_EQ(d.rows.size(), 4u);
+    for (const auto& row : d.rows) {
+        for (std::size_t x = 0; x < 2592; ++x) ASSERT_FALSE(Bit(row, x)) << x;
+    }
+    c_.tempScanMode = 4;
+    out = Out("white4.bmp");
+    ASSERT_EQ(ToFile(out), 4);
+    d = ReadDib(out);
+    ASSERT_EQ(d.rows.size(), 4u);
+    for (const auto& row : d.rows) {
+        EXPECT_EQ(row[2589], 255);
+        EXPECT_EQ(row[2590], 254);
+        EXPECT_EQ(row[2591], 254);
+    }
 }
 
 TEST_F(Retrieval, OversizedAndDamagedPagesStayInsideTheBuffers) {

@@ -106,9 +106,10 @@ class Decoder {
     void MhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
                 std::size_t workSize, uint8_t* dst, std::size_t dstSize);
     Ahead LookAhead();
-    // Magnitude of one 8-bit gray code (with its continuations); false when
-    // the code is invalid, an EOL, or the data ran out.
-    bool ReadGray8Magnitude(uint32_t& magnitude);
+    // Magnitude of one 8-bit gray code (with its continuations, kept to its
+    // low 8 bits); false when the code is invalid, an EOL, or the data ran
+    // out. endMark: a terminating code of magnitude 0 without make-up codes.
+    bool ReadGray8Magnitude(uint32_t& magnitude, bool& endMark);
     // -1 no match within 13 bits, -2 data ran out, else the magnitude.
     int ReadGray4Magnitude();
     void FormPixels(std::size_t n);

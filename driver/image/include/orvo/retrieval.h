@@ -70,8 +70,9 @@ int ClearOneImageBuf();
 uint8_t* MemoryPageData();
 const MemoryPage& MemoryPageInfo();
 
-// Widening of Resolution-1 rows by 1.5 (exposed for tests): three values per
-// source pair, the last pair reading the value after the row.
+// Widening of Resolution-1 rows by 1.5 (exposed for tests): three values from
+// s[0], s[1] and s[2] for the source pair s[0], s[1]. At the end of a row the
+// values past the row are the row's last value.
 void WidenPair(const uint8_t* s, uint8_t out[3]);
 
 // The ordered-dither threshold for image row r and column c.
