@@ -27,4 +27,4 @@ scripts/fuzz.sh 5
 echo "== build and test (ThreadSanitizer: ASPI layer, worker, batches, tool)"
 scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=thread
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  ctest --test-dir build-tsan -j"$jobs" --timeout 900 -L "^(e2e|aspi|platform|batch|orvoscan|simulator)$" -LE slow
+  ctest --test-dir build-tsan -j"$jobs" --timeout 900 -L "^(e2e|aspi|platform|batch|orvoscan|scanrun|simulator)$" -LE slow

@@ -1,6 +1,7 @@
 #include "orvo/scanrun/micr_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -48,7 +49,7 @@ TEST_F(MicrFileTest, AppendsRecordsAndNeverEmptiesTheFile) {
 TEST_F(MicrFileTest, FailuresAreReported) {
     MicrFile missingDir((dir_ / "nowhere" / "micr.txt").string());
     EXPECT_FALSE(missingDir.Append("00000010\r\n"));
-    EXPECT_NE(missingDir.error().find("cannot open"), std::string::npos);
+    EXPECT_NE(missingDir.error().find("cannot be opened"), std::string::npos);
 
     MicrFile isDirectory(dir_.string());
     EXPECT_FALSE(isDirectory.Append("00000010\r\n"));
@@ -57,6 +58,39 @@ TEST_F(MicrFileTest, FailuresAreReported) {
     MicrFile full("/dev/full");
     EXPECT_FALSE(full.Append("00000010\r\n"));
     EXPECT_NE(full.error().find("/dev/full"), std::string::npos);
+}
+
+TEST_F(MicrFileTest, OnlyARegularFileIsOpened) {
+    const fs::path fifo = dir_ / "micr.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::string reason;
+    EXPECT_FALSE(MicrFileAppendable(fifo.string(), &reason));
+    EXPECT_EQ(reason, "is a FIFO, not a regular file");
+    MicrFile file(fifo.string());
+    EXPECT_FALSE(file.Open());  // at once, no reader needed
+    EXPECT_NE(file.error().find("a FIFO"), std::string::npos) << file.error();
+
+    EXPECT_FALSE(MicrFileAppendable(dir_.string(), &reason));
+    EXPECT_EQ(reason, "is a directory, not a regular file");
+    EXPECT_FALSE(MicrFileAppendable((dir_ / "none" / "micr.txt").string(), &reason));
+    EXPECT_NE(reason.find("cannot be created"), std::string::npos);
+    ASSERT_EQ(symlink("missing", (dir_ / "dangling").c_str()), 0);
+    EXPECT_FALSE(MicrFileAppendable((dir_ / "dangling").string(), &reason));
+
+    // Missing in a writable directory, or an existing regular file.
+    EXPECT_TRUE(MicrFileAppendable((dir_ / "new.txt").string(), &reason));
+    EXPECT_FALSE(fs::exists(dir_ / "new.txt"));  // the check creates nothing
+    std::ofstream(dir_ / "old.txt") << "x";
+    EXPECT_TRUE(MicrFileAppendable((dir_ / "old.txt").string(), &reason));
+}
+
+TEST_F(MicrFileTest, RecordAfterACutLineStartsOnANewLine) {
+    const fs::path path = dir_ / "micr.txt";
+    std::ofstream(path, std::ios::binary) << "00000010ABC\r\n0000002";
+    MicrFile file(path.string());
+    ASSERT_TRUE(file.Append("00000030X\r\n"));
+    ASSERT_TRUE(file.Append("00000040Y\r\n"));
+    EXPECT_EQ(Contents(path), "00000010ABC\r\n0000002\r\n00000030X\r\n00000040Y\r\n");
 }
 
 }  // namespace
