@@ -11,6 +11,14 @@
  *
  * Every buffer or text a function returns belongs to the library and stays
  * valid until the next call that replaces it. Result codes are listed below.
+ *
+ * ORVOSCAN_ERR_PAGE_FILE (-12): OrvoScan_GetOneImage wrote no image file for
+ * the page it took (the file could not be written, or the page held no
+ * image); OrvoScan_GetOneImageBufPtr could make no image of the page; and
+ * OrvoScan_IsPageLoaded, OrvoScan_GetOneImage and OrvoScan_GetOneImageBufPtr
+ * once the batch ended because the driver could not keep a page in its
+ * temporary directory (disk full). The page is taken all the same: the next
+ * call gets the next page.
  */
 #ifndef ORVOSCAN_H
 #define ORVOSCAN_H

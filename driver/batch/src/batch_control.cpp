@@ -66,6 +66,18 @@ void CloseEvents(BatchState& b) {
     b.stopEvent = b.pageEvent = -1;
 }
 
+// Waits until the worker announces something or a page call is to end, at
+// most kPageWaitMs; without events it just rests that long.
+void RestForNews(const BatchState& b) {
+    int woke = -2;
+    if (b.pageEvent >= 0 && b.wakeEvent >= 0) {
+        woke = platform::WaitForAnyEvent({b.pageEvent, b.wakeEvent}, kPageWaitMs);
+    } else if (b.pageEvent >= 0 || b.wakeEvent >= 0) {
+        woke = platform::WaitForAnyEvent({std::max(b.pageEvent, b.wakeEvent)}, kPageWaitMs);
+    }
+    if (woke == -2) platform::SleepMs(kPageWaitMs);
+}
+
 uint8_t* Allocate(std::size_t size) {
     return new (std::nothrow) uint8_t[size == 0 ? 1 : size]();
 }
@@ -74,8 +86,28 @@ uint8_t* Allocate(std::size_t size) {
 
 BatchState& Batch() {
     // Never destroyed: a client may exit while a worker still runs.
-    static BatchState* batch = new BatchState;
+    static BatchState* batch = [] {
+        auto* b = new BatchState;
+        b->wakeEvent = platform::CreateEvent();
+        return b;
+    }();
     return *batch;
+}
+
+PageCall::PageCall() {
+    BatchState& b = Batch();
+    std::lock_guard lock(b.callMutex);
+    if (b.ending) return;
+    ++b.activeCalls;
+    admitted_ = true;
+}
+
+PageCall::~PageCall() {
+    if (!admitted_) return;
+    BatchState& b = Batch();
+    std::lock_guard lock(b.callMutex);
+    --b.activeCalls;
+    b.callsChanged.notify_all();
 }
 
 std::string PageFileName(const std::string& tempDir, int number) {
@@ -108,7 +140,7 @@ int StartBatch(const char* profile) {
     BatchState& b = Batch();
     // A batch that was never ended is ended now, so that its worker never
     // runs on buffers that are replaced below.
-    StopWorker(b);
+    EndBatch();
     if (state.tempDir.empty() || state.settingsPath.empty()) return ORVOSCAN_ERR_DRIVER;
 
     DeleteBatchFiles(state.tempDir);
@@ -154,6 +186,7 @@ int StartBatch(const char* profile) {
     b.TempScanMode = s.ScanMode[0];
     b.settings = s;
     b.exitCode = 0;
+    b.pageFileFailed = false;
     b.workerDone.store(false, std::memory_order_relaxed);
     state.deviceError.store(0, std::memory_order_relaxed);
     try {
@@ -172,16 +205,28 @@ int StartBatch(const char* profile) {
 }
 
 int IsPageLoaded() {
+    PageCall call;
+    if (!call.admitted()) return ORVOSCAN_NO_PAGE;
+    return WaitForPage();
+}
+
+int WaitForPage() {
     BatchState& b = Batch();
     for (;;) {
+        {
+            // EndBatch from another thread: stop waiting at once.
+            std::lock_guard lock(b.callMutex);
+            if (b.ending) return ORVOSCAN_NO_PAGE;
+        }
+        // No batch (before the first one or after its end): nothing will
+        // come, and pages left untaken went with the batch's buffers.
+        if (!b.hasWorker) return ORVOSCAN_NO_PAGE;
         const int scanned = b.nPageScanned.load(std::memory_order_acquire);
         if (scanned == b.nPageFetched) {
-            // No worker (before the first batch or after its end): nothing
-            // will come, so answer at once.
-            if (!b.hasWorker) return ORVOSCAN_NO_PAGE;
             if (b.workerDone.load(std::memory_order_acquire)) {
                 // Pages raised just before the worker ended are still taken.
                 if (b.nPageScanned.load(std::memory_order_acquire) != b.nPageFetched) continue;
+                if (b.pageFileFailed) return ORVOSCAN_ERR_PAGE_FILE;
                 return State().deviceError.load(std::memory_order_acquire) != 0
                            ? ORVOSCAN_ERR_DEVICE
                            : ORVOSCAN_NO_PAGE;
@@ -189,21 +234,41 @@ int IsPageLoaded() {
         } else if (b.nPageFetched < scanned) {
             return ORVOSCAN_OK;
         }
-        if (b.pageEvent >= 0) {
-            platform::WaitForEvent(b.pageEvent, kPageWaitMs);
-        } else {
-            platform::SleepMs(kPageWaitMs);
-        }
+        RestForNews(b);
     }
 }
 
 int EndBatch() {
     DriverState& state = State();
     BatchState& b = Batch();
+    {
+        std::unique_lock lock(b.callMutex);
+        if (b.ending) {
+            // Another thread is ending the batch: done when it is.
+            b.callsChanged.wait(lock, [&b] { return !b.ending; });
+            return 0;
+        }
+        b.ending = true;
+    }
+    // A page call waiting in this batch returns at once; the worker is asked
+    // to stop meanwhile. Nothing is freed before every page call has left.
+    platform::SetEvent(b.wakeEvent);
+    if (b.hasWorker && !b.workerDone.load(std::memory_order_acquire)) {
+        platform::SetEvent(b.stopEvent);
+    }
+    {
+        std::unique_lock lock(b.callMutex);
+        b.callsChanged.wait(lock, [&b] { return b.activeCalls == 0; });
+    }
     StopWorker(b);
     ReleaseBuffers(b);
     CloseEvents(b);
     state.settings.ScanMode[0] = b.TempScanMode;
+    {
+        std::lock_guard lock(b.callMutex);
+        b.ending = false;
+        b.callsChanged.notify_all();
+    }
     return 0;
 }
 

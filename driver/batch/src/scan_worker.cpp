@@ -38,12 +38,15 @@ bool MarkersPass(uint8_t b1, uint8_t b2) {
     return b1 == b2 && (b1 == 0x55 || b1 == 0xAA);
 }
 
-// Writes `length` bytes to a new file; false when it could not be written whole.
+// Writes `length` bytes to a new file; false when it could not be written
+// whole, and then no part of it is left behind.
 bool WriteWhole(const std::string& path, const uint8_t* data, std::size_t length) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
-    const bool ok = std::fwrite(data, 1, length, f) == length;
-    return std::fclose(f) == 0 && ok;
+    bool ok = std::fwrite(data, 1, length, f) == length;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) std::remove(path.c_str());
+    return ok;
 }
 
 class Worker {
@@ -343,25 +346,29 @@ class Worker {
         platform::SetEvent(b_.pageEvent);
     }
 
+    // A page file that could not be written (full or unwritable directory)
+    // ends the batch: the client learns it as a page file failure, not as a
+    // scanner fault, once it has taken the pages before.
+    bool KeepPage(const uint8_t* side, std::size_t length) {
+        if (WriteWhole(PageFileName(State().tempDir, Page()), side, length)) return true;
+        T(Page(), "page file not written", 0);
+        b_.pageFileFailed = true;
+        return false;
+    }
+
     // Step 8.
     bool WriteDocument() {
         T(Page(), "Got one page--------", 0);
         const uint8_t* buf = b_.scanBuf.get();
         if (frontLength_ > 0) {
-            if (!WriteWhole(PageFileName(State().tempDir, Page()), buf, frontLength_)) {
-                Unknown();  // the page could not be kept: stop rather than lose it silently
-                return false;
-            }
+            if (!KeepPage(buf, frontLength_)) return false;
             T(Page(), "Front RTC Found", 0);
         }
         Publish();
         if (s_.Side != 0) {
             if (rearLength_ > 0) {
                 const uint8_t* rear = buf + static_cast<std::size_t>(rearStart_) * kBlockSize;
-                if (!WriteWhole(PageFileName(State().tempDir, Page()), rear, rearLength_)) {
-                    Unknown();
-                    return false;
-                }
+                if (!KeepPage(rear, rearLength_)) return false;
                 T(Page(), "Back RTC Found", 0);
             }
             Publish();

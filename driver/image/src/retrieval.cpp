@@ -66,45 +66,50 @@ class Retrieval {
         return 0;
     }
 
+    // Whether a writer has written the image file.
+    bool written() const { return written_; }
+
   private:
     void Trace(const char* text, long value) const {
         orvo::Trace(TraceFile::GetOne, c_.pageNumber, text, static_cast<int>(value));
     }
 
-    void Raw(const Page& p) const {
-        if (!Save2RAW(out_, p.data, p.n)) Trace("Save2RAW failed", 0);
+    void Raw(const Page& p) {
+        written_ = Save2RAW(out_, p.data, p.n);
+        if (!written_) Trace("Save2RAW failed", 0);
     }
 
     RowBuffer Rows() const { return RowBuffer{c_.rowBuffer.data, c_.rowBuffer.size}; }
 
     // Writes a bilevel image; H below 2 holds no image row and writes no file.
-    void WriteBilevel(const RowBlock& rows) const {
+    void WriteBilevel(const RowBlock& rows) {
         if (rows.rows < 2) {
             Trace("no image rows", rows.rows);
             return;
         }
         if (s_.ImageFileFormat == 0) {
-            const bool ok = Save2Tiff(out_, rows, Rows(), s_.Resolution);
+            written_ = Save2Tiff(out_, rows, Rows(), s_.Resolution);
             Trace("Save2Tiff", 0);
-            if (!ok) Trace("Save2Tiff failed", 0);
-        } else if (!Save2DIB(out_, rows)) {
-            Trace("Save2DIB failed", 0);
+            if (!written_) Trace("Save2Tiff failed", 0);
+        } else {
+            written_ = Save2DIB(out_, rows);
+            if (!written_) Trace("Save2DIB failed", 0);
         }
     }
 
-    void WriteGray(const RowBlock& rows, int bits) const {
+    void WriteGray(const RowBlock& rows, int bits) {
         if (rows.rows < 2) {
             Trace("no image rows", rows.rows);
             return;
         }
         if (s_.ImageFileFormat == 0) {
             Trace("Save2TiffGray", 0);
-            if (!Save2TiffGray(out_, rows, Rows(), s_.Resolution, bits, s_.GrayTifCompress)) {
-                Trace("Save2TiffGray failed", 0);
-            }
+            written_ = Save2TiffGray(out_, rows, Rows(), s_.Resolution, bits, s_.GrayTifCompress);
+            if (!written_) Trace("Save2TiffGray failed", 0);
         } else {
             Trace("Save2DIBGray", 0);
-            if (!Save2DIBGray(out_, rows, bits)) Trace("Save2DIBGray failed", 0);
+            written_ = Save2DIBGray(out_, rows, bits);
+            if (!written_) Trace("Save2DIBGray failed", 0);
         }
     }
 
@@ -295,6 +300,7 @@ class Retrieval {
     const PageContext& c_;
     const Settings& s_;
     const std::string& out_;
+    bool written_ = false;
 };
 
 void TakeMicr(const uint8_t* page, std::size_t bytes) {
@@ -337,7 +343,8 @@ int MicrDataSize() {
     return Micr().size;
 }
 
-int RetrievePageToFile(const PageContext& context, const std::string& outputPath) {
+int RetrievePageToFile(const PageContext& context, const std::string& outputPath, bool* written) {
+    if (written != nullptr) *written = false;
     auto trace = [&](const char* text, long value) {
         Trace(TraceFile::GetOne, context.pageNumber, text, static_cast<int>(value));
     };
@@ -362,6 +369,7 @@ int RetrievePageToFile(const PageContext& context, const std::string& outputPath
     page.avail = context.imageBuf.size - kPageHeaderSize;
     Retrieval retrieval(context, outputPath);
     const long h = retrieval.Run(page);
+    if (written != nullptr) *written = retrieval.written();
     return static_cast<int>(std::max(h, 0L) - 1);
 }
 

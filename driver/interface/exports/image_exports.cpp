@@ -38,28 +38,38 @@ void TraceGetOne(const char* text) {
 extern "C" {
 
 ORVOSCAN_API int OrvoScan_GetOneImage(const char* path, int* height) {
-    TraceGetOne("OrvoScan_GetOneImage START");
     if (height != nullptr) *height = 0;
-    const int loaded = orvo::IsPageLoaded();
+    // Admitted unless the batch is being ended from another thread.
+    orvo::PageCall call;
+    if (!call.admitted()) return ORVOSCAN_NO_PAGE;
+    TraceGetOne("OrvoScan_GetOneImage START");
+    const int loaded = orvo::WaitForPage();
     if (loaded != 0) return loaded;
-    const int rows = orvo::RetrievePageToFile(CurrentPage(), path != nullptr ? path : "");
-    if (height != nullptr) *height = rows;
+    bool written = false;
+    const int rows = orvo::RetrievePageToFile(CurrentPage(), path != nullptr ? path : "", &written);
+    if (!written) TraceGetOne("page file not written");
+    if (height != nullptr && written) *height = rows;
     TraceGetOne("OrvoScan_GetOneImage END");
     TraceGetOne("------------------------------");
-    // Every page taken counts, whether or not an image could be made of it.
+    // Every page taken counts, whether or not an image could be made of it,
+    // so that the caller's count stays aligned with fronts and rears; a page
+    // whose file was not written is reported, never passed off as done.
     ++orvo::Batch().nPageFetched;
-    return 0;
+    return written ? 0 : ORVOSCAN_ERR_PAGE_FILE;
 }
 
 ORVOSCAN_API int OrvoScan_GetOneImageBufPtr(const char* path, int* height) {
     (void)path;  // accepted and not used
     if (height != nullptr) *height = 0;
-    const int loaded = orvo::IsPageLoaded();
+    orvo::PageCall call;
+    if (!call.admitted()) return ORVOSCAN_NO_PAGE;
+    const int loaded = orvo::WaitForPage();
     if (loaded != 0) return loaded;
     const int rows = orvo::RetrievePageToMemory(CurrentPage());
     if (height != nullptr) *height = rows;
     ++orvo::Batch().nPageFetched;
-    return 0;
+    // No image could be made of the page: it is reported, not passed off as done.
+    return rows > 0 ? 0 : ORVOSCAN_ERR_PAGE_FILE;
 }
 
 ORVOSCAN_API int OrvoScan_ClearOneImageBuf(void) {

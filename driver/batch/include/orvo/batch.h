@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -33,6 +35,19 @@ struct BatchState {
     int pageEvent = -1;                  // signalled on every new page and at the end
     Settings settings;                   // the worker's copy of the batch settings
     std::string endorserText;
+    // The worker could not write a page file (full or unwritable directory):
+    // the batch ended for that, not for a scanner fault. Read once workerDone.
+    bool pageFileFailed = false;
+
+    // Page calls in progress (IsPageLoaded and the page retrievals), and an
+    // end of the batch from another thread of the client. While `ending` is
+    // set no page call is admitted; EndBatch frees nothing until
+    // `activeCalls` is back at 0.
+    std::mutex callMutex;
+    std::condition_variable callsChanged;
+    int activeCalls = 0;
+    bool ending = false;
+    int wakeEvent = -1;  // ends a page call's wait at once; lives as long as the library
 };
 
 BatchState& Batch();
@@ -50,6 +65,26 @@ int DeleteBatchFiles(const std::string& tempDir);
 int StartBatch(const char* profile);
 int IsPageLoaded();
 int EndBatch();
+
+// A page call (OrvoScan_IsPageLoaded, OrvoScan_GetOneImage,
+// OrvoScan_GetOneImageBufPtr) for its whole duration. A call that is not
+// admitted (the batch is being ended from another thread) must touch no
+// batch state and return ORVOSCAN_NO_PAGE.
+class PageCall {
+  public:
+    PageCall();
+    ~PageCall();
+    PageCall(const PageCall&) = delete;
+    PageCall& operator=(const PageCall&) = delete;
+    bool admitted() const { return admitted_; }
+
+  private:
+    bool admitted_ = false;
+};
+
+// IsPageLoaded inside an admitted PageCall: waits for the next page, the end
+// of the worker or an EndBatch from another thread (ORVOSCAN_NO_PAGE).
+int WaitForPage();
 
 // Bounds the worker keeps where the scanner could otherwise keep it forever.
 struct WorkerBounds {

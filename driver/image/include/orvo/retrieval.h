@@ -42,8 +42,10 @@ struct PageContext {
 // on. Writes the retrieval's trace lines from "OrvoScan_IsPageLoaded" up to
 // the conversion. Returns the caller's height value: the image rows (H - 1),
 // -1 when no rows were made (raw output included), 0 when the file could not
-// be opened or holds no image data.
-int RetrievePageToFile(const PageContext& context, const std::string& outputPath);
+// be opened or holds no image data. *written (when given) tells whether an
+// image file was written at outputPath.
+int RetrievePageToFile(const PageContext& context, const std::string& outputPath,
+                       bool* written = nullptr);
 
 // The MICR text area (characters, CR, LF, zeros): null until a page has been
 // taken with MicrDetect on; the size counts the characters before the CR.

@@ -1,0 +1,200 @@
+// A batch stopped from another thread of the client: OrvoScan_EndBatch while
+// OrvoScan_GetOneImage, OrvoScan_GetOneImageBufPtr or OrvoScan_IsPageLoaded
+// waits. The waiting call returns -3 and nothing is freed under it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+#include "orvo/sim/scanner.h"
+#include "orvoscan.h"
+
+namespace {
+
+using orvo::sim::TheScanner;
+
+class Env : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        const std::string tmp = e2e::MakeTempDir("orvo-stop-tmp");
+        setenv("TMPDIR", tmp.c_str(), 1);
+        e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 10.0);
+        TheScanner().SetScenario(e2e::FastScenario(1));
+        ASSERT_EQ(OrvoScan_Init(), 0);
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW);
+    }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new Env);
+
+enum class Call { GetOneImage, GetOneImageBufPtr, IsPageLoaded };
+
+int Wait(Call call, const std::string& path) {
+    int height = 0;
+    switch (call) {
+        case Call::GetOneImage:
+            return OrvoScan_GetOneImage(path.c_str(), &height);
+        case Call::GetOneImageBufPtr:
+            return OrvoScan_GetOneImageBufPtr(path.c_str(), &height);
+        case Call::IsPageLoaded:
+            return OrvoScan_IsPageLoaded();
+    }
+    return 999;
+}
+
+// Polls `done` every millisecond for at most 20 s.
+template <typename F>
+bool PollFor(F done) {
+    for (int i = 0; i < 20000; ++i) {
+        if (done()) return true;
+        usleep(1000);
+    }
+    return done();
+}
+
+int Polls() {
+    int n = 0;
+    for (const auto& r : TheScanner().CommandLog()) {
+        n += r.opcode == orvo::sim::op::kGetDataBufferStatus ? 1 : 0;
+    }
+    return n;
+}
+
+// The client thread waits in `call` while this thread ends the batch; the
+// wait must end with -3 instead of the scanner's time limits.
+int StopWhileWaiting(Call call) {
+    std::atomic<int> result{999};
+    std::atomic<bool> entering{false};
+    const std::string path = e2e::SystemDir() + "stopped.raw";
+    std::thread client([&] {
+        entering = true;
+        result = Wait(call, path);
+    });
+    // The worker polls for a document that does not come, and the client
+    // is on its way into the call.
+    const int before = Polls();
+    EXPECT_TRUE(PollFor([&] { return entering.load() && Polls() > before + 3; }));
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+    client.join();
+    return result;
+}
+
+class StopFirstDocument : public ::testing::TestWithParam<Call> {};
+
+TEST_P(StopFirstDocument, WaitForTheFirstDocumentEndsAtOnce) {
+    // The first cheque would come long after the driver's 120 s limit: an
+    // uninterrupted wait ends in a device error, a stopped one with -3.
+    orvo::sim::Scenario s = e2e::FastScenario(1);
+    s.documents[0].pauseBeforeMs = 10'000'000;
+    TheScanner().SetScenario(s);
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    EXPECT_EQ(StopWhileWaiting(GetParam()), ORVOSCAN_NO_PAGE);
+    // The batch is over and the scanner was told so.
+    EXPECT_EQ(OrvoScan_IsPageLoaded(), ORVOSCAN_NO_PAGE);
+    EXPECT_EQ(OrvoScan_GetDeviceError(), 0u);
+    EXPECT_FALSE(e2e::Exists(e2e::SystemDir() + "stopped.raw"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWaitingCall, StopFirstDocument,
+                         ::testing::Values(Call::GetOneImage, Call::GetOneImageBufPtr,
+                                           Call::IsPageLoaded),
+                         [](const auto& info) {
+                             switch (info.param) {
+                                 case Call::GetOneImage:
+                                     return std::string("GetOneImage");
+                                 case Call::GetOneImageBufPtr:
+                                     return std::string("GetOneImageBufPtr");
+                                 case Call::IsPageLoaded:
+                                     return std::string("IsPageLoaded");
+                             }
+                             return std::string("unknown");
+                         });
+
+TEST(Stop, WaitDuringTheIdleTimeEndsAtOnce) {
+    orvo::sim::Scenario s = e2e::FastScenario(2);
+    s.documents[1].pauseBeforeMs = 10'000'000;
+    TheScanner().SetScenario(s);
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    const std::string path = e2e::SystemDir() + "page.raw";
+    int height = 0;
+    ASSERT_EQ(OrvoScan_GetOneImage(path.c_str(), &height), 0);
+    ASSERT_EQ(OrvoScan_GetOneImage(path.c_str(), &height), 0);
+    EXPECT_EQ(StopWhileWaiting(Call::GetOneImage), ORVOSCAN_NO_PAGE);
+    EXPECT_EQ(OrvoScan_GetOneImage(path.c_str(), &height), ORVOSCAN_NO_PAGE);
+}
+
+TEST(Stop, EndBatchWhilePagesAreTakenFreesNothingUnderThem) {
+    // The client takes pages as fast as they come while another thread ends
+    // the batch in the middle: every call either took its page or says the
+    // batch is over, and once over it stays over. Coded gray pages as bitmap
+    // files keep the client busy decoding most of the time.
+    e2e::WriteSettings(e2e::ChequeIni("Check", 1, 4, 0));
+    ASSERT_EQ(OrvoScan_ImageFormat(ORVOSCAN_FORMAT_DIB), 1);
+    for (Call call : {Call::GetOneImage, Call::GetOneImageBufPtr}) {
+        TheScanner().SetScenario(e2e::FastScenario(40));
+        ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+        std::vector<int> results;
+        std::atomic<int> taken{0};
+        std::thread client([&] {
+            const std::string path = e2e::SystemDir() + "busy.raw";
+            for (int i = 0; i < 200; ++i) {
+                const int r = Wait(call, path);
+                results.push_back(r);
+                if (r == 0) ++taken;
+                if (r != 0) break;
+            }
+        });
+        EXPECT_TRUE(PollFor([&] { return taken.load() >= 3; }));
+        EXPECT_EQ(OrvoScan_EndBatch(), 0);
+        client.join();
+        ASSERT_FALSE(results.empty());
+        EXPECT_EQ(results.back(), ORVOSCAN_NO_PAGE);
+        for (std::size_t i = 0; i + 1 < results.size(); ++i) EXPECT_EQ(results[i], 0);
+        EXPECT_EQ(Wait(call, e2e::SystemDir() + "after.raw"), ORVOSCAN_NO_PAGE);
+    }
+    e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0));
+    ASSERT_EQ(OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW), 1);
+}
+
+TEST(Stop, PagesLeftUntakenGoWithTheBatch) {
+    TheScanner().SetScenario(e2e::FastScenario(2));
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    ASSERT_EQ(OrvoScan_IsPageLoaded(), 0);
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+    const std::string path = e2e::SystemDir() + "late.raw";
+    for (Call call : {Call::IsPageLoaded, Call::GetOneImage, Call::GetOneImageBufPtr}) {
+        EXPECT_EQ(Wait(call, path), ORVOSCAN_NO_PAGE);
+    }
+    EXPECT_FALSE(e2e::Exists(path));
+}
+
+TEST(Stop, TwoThreadsEndingTheBatchAtOnce) {
+    orvo::sim::Scenario s = e2e::FastScenario(1);
+    s.documents[0].pauseBeforeMs = 10'000'000;
+    TheScanner().SetScenario(s);
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    std::atomic<int> other{999};
+    std::thread second([&] { other = OrvoScan_EndBatch(); });
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+    second.join();
+    EXPECT_EQ(other.load(), 0);
+    EXPECT_EQ(OrvoScan_IsPageLoaded(), ORVOSCAN_NO_PAGE);
+    // A new batch runs as usual afterwards.
+    TheScanner().SetScenario(e2e::FastScenario(1));
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    int height = 0;
+    EXPECT_EQ(OrvoScan_GetOneImage((e2e::SystemDir() + "a.raw").c_str(), &height), 0);
+    EXPECT_EQ(OrvoScan_GetOneImage((e2e::SystemDir() + "b.raw").c_str(), &height), 0);
+    EXPECT_EQ(OrvoScan_GetOneImage((e2e::SystemDir() + "c.raw").c_str(), &height),
+              ORVOSCAN_NO_PAGE);
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+}
+
+}  // namespace
