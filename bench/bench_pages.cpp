@@ -58,10 +58,12 @@ std::vector<uint8_t> Group3Tiff(const std::vector<uint8_t>& data, int width, int
     return bytes;
 }
 
-CodedPage Code(const std::string& name, const orvo::sim::Image& image, int width, int lines) {
+CodedPage Code(const std::string& name, const orvo::sim::Image& image, int width, int lines,
+               int scanMode = 0) {
     orvo::sim::WindowSettings w = orvo::sim::WindowSettings::PowerOn();
     w.scanWidth = width;
     w.scanLines[0] = lines;
+    w.scanMode[0] = scanMode;
     const orvo::sim::SideData side = orvo::sim::BuildSide(image, true, w, {});
     CodedPage page;
     page.name = name;
@@ -69,7 +71,7 @@ CodedPage Code(const std::string& name, const orvo::sim::Image& image, int width
     const auto begin = side.bytes.begin() + static_cast<long>(orvo::sim::kSideHeaderSize);
     page.data.assign(begin, begin + side.imageBytes);
     page.lines = CountLines(page.data);
-    page.tiff = Group3Tiff(page.data, width, page.lines);
+    if (scanMode < 3) page.tiff = Group3Tiff(page.data, width, page.lines);
     return page;
 }
 
@@ -80,6 +82,16 @@ std::vector<CodedPage> ChequePages(int count) {
     for (int i = 0; i < count; ++i) {
         const bool front = i % 2 == 0;
         pages.push_back(Code("cheque", orvo::sim::SyntheticCheque(1 + i / 2, front), 1728, 0));
+    }
+    return pages;
+}
+
+std::vector<CodedPage> GrayChequePages(int count, int scanMode) {
+    std::vector<CodedPage> pages;
+    for (int i = 0; i < count; ++i) {
+        const bool front = i % 2 == 0;
+        pages.push_back(Code(scanMode == 3 ? "4-bit gray cheque" : "8-bit gray cheque",
+                             orvo::sim::SyntheticCheque(1 + i / 2, front), 1728, 800, scanMode));
     }
     return pages;
 }

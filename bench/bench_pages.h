@@ -23,6 +23,10 @@ struct CodedPage {
 
 // Cheque sides (front and rear in turn, seeds from 1) 1728 pixels wide.
 std::vector<CodedPage> ChequePages(int count);
+// The same cheques as the scanner codes them in gray (scan mode 4: 8 bits,
+// scan mode 3: 4 bits), 1728 wide and 800 lines as the benchmark profile
+// scans them; `tiff` stays empty.
+std::vector<CodedPage> GrayChequePages(int count, int scanMode);
 // A 2592 x 3000 page tiled from cheques.
 CodedPage FullPage();
 

@@ -1,18 +1,26 @@
-// Bilevel page decoding: the driver's DecodeMhPage (fast tables), its
-// bit-by-bit reference, and libtiff reading the same coded data as a Group 3
-// one-dimensional TIFF (scanline by scanline, and whole strip). Before any
-// timing the outputs are checked against each other.
+// Page decoding: the driver's DecodeMhPage (fast tables), its bit-by-bit
+// reference, and libtiff reading the same coded data as a Group 3
+// one-dimensional TIFF (scanline by scanline, and whole strip); the gray
+// decoders (fast tables and reference walk), the framing measurement of a
+// gray page and the gray TIFF writer on decoded rows, each on its own, so
+// that a gray page's retrieval can be told apart. Before any timing the
+// outputs are checked against each other.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bench_pages.h"
 #include "orvo/code_tables.h"
 #include "orvo/decode.h"
+#include "orvo/framing.h"
+#include "orvo/writers.h"
 
 namespace {
 
@@ -58,7 +66,7 @@ void Check(const CodedPage& p) {
     Buffers& b = TheBuffers();
     std::vector<uint8_t> ref(b.dst.size(), 0x5A);
     std::memset(b.dst.data(), 0x5A, b.dst.size());
-    orvo::Decoder fast(orvo::LoadedCodeTables(), orvo::LoadedMhFastTables());
+    orvo::Decoder fast(orvo::LoadedCodeTables(), orvo::LoadedFastTables());
     fast.DecodeMhPage(p.data.data(), p.data.size(), p.lines, b.work.get(), kWorkImageSize,
                       b.dst.data(), b.dst.size());
     orvo::Decoder slow(orvo::LoadedCodeTables());
@@ -122,7 +130,7 @@ void BM_DecodeMhPageReference(benchmark::State& state) {
     Setup(state);
     const auto& pages = ThePages().Set(state.range(0) != 0);
     Buffers& b = TheBuffers();
-    orvo::Decoder d(orvo::LoadedCodeTables(), orvo::LoadedMhFastTables());
+    orvo::Decoder d(orvo::LoadedCodeTables(), orvo::LoadedFastTables());
     for (auto _ : state) {
         for (const CodedPage& p : pages) {
             d.DecodeMhPageReference(p.data.data(), p.data.size(), p.lines, b.work.get(),
@@ -169,11 +177,145 @@ void BM_LibtiffStrip(benchmark::State& state) {
     Report(state, pages);
 }
 
+// ---- gray pages ----
+
+constexpr std::size_t kGrayRows = 801;  // row 0 and 800 lines
+
+struct GrayPages {
+    std::vector<CodedPage> gray8 = bench::GrayChequePages(kCheques, 4);
+    std::vector<CodedPage> gray4 = bench::GrayChequePages(kCheques, 3);
+    const std::vector<CodedPage>& Set(int bits) const { return bits == 4 ? gray4 : gray8; }
+};
+
+const GrayPages& TheGrayPages() {
+    static const GrayPages pages;
+    return pages;
+}
+
+std::vector<uint8_t>& GrayDst() {
+    static std::vector<uint8_t> dst(kGrayRows * orvo::kGrayRowBytes);
+    return dst;
+}
+
+void DecodeGray(orvo::Decoder& d, int bits, bool reference, const CodedPage& p, uint8_t* dst) {
+    const std::size_t size = kGrayRows * orvo::kGrayRowBytes;
+    if (bits == 8 && !reference)
+        d.DecodeGray8Page(p.data.data(), p.data.size(), p.lines, dst, size);
+    if (bits == 8 && reference) {
+        d.DecodeGray8PageReference(p.data.data(), p.data.size(), p.lines, dst, size);
+    }
+    if (bits == 4 && !reference)
+        d.DecodeGray4Page(p.data.data(), p.data.size(), p.lines, dst, size);
+    if (bits == 4 && reference) {
+        d.DecodeGray4PageReference(p.data.data(), p.data.size(), p.lines, dst, size);
+    }
+}
+
+void SetupGray() {
+    static const bool ready = [] {
+        orvo::Decoder d(orvo::LoadedCodeTables(), orvo::LoadedFastTables());
+        for (int bits : {8, 4}) {
+            for (const CodedPage& p : TheGrayPages().Set(bits)) {
+                std::vector<uint8_t> fast(kGrayRows * orvo::kGrayRowBytes, 0x5A);
+                std::vector<uint8_t> ref(fast);
+                DecodeGray(d, bits, false, p, fast.data());
+                DecodeGray(d, bits, true, p, ref.data());
+                if (fast != ref) Fail("fast gray decoder differs from the reference", p);
+                if (p.lines != 800) Fail("gray page of an unexpected line count", p);
+            }
+        }
+        return true;
+    }();
+    (void)ready;
+}
+
+void GrayDecode(benchmark::State& state, int bits, bool reference) {
+    Setup(state);
+    SetupGray();
+    const auto& pages = TheGrayPages().Set(bits);
+    orvo::Decoder d(orvo::LoadedCodeTables(), orvo::LoadedFastTables());
+    for (auto _ : state) {
+        for (const CodedPage& p : pages) {
+            DecodeGray(d, bits, reference, p, GrayDst().data());
+            benchmark::DoNotOptimize(GrayDst().data());
+        }
+    }
+    Report(state, pages);
+}
+
+void BM_DecodeGray8Page(benchmark::State& state) {
+    GrayDecode(state, 8, false);
+}
+void BM_DecodeGray8PageReference(benchmark::State& state) {
+    GrayDecode(state, 8, true);
+}
+void BM_DecodeGray4Page(benchmark::State& state) {
+    GrayDecode(state, 4, false);
+}
+void BM_DecodeGray4PageReference(benchmark::State& state) {
+    GrayDecode(state, 4, true);
+}
+
+// What page retrieval measures before decoding a gray page: the data cut at
+// the RTC and the EOLs in front of it.
+void BM_GrayFraming(benchmark::State& state) {
+    Setup(state);
+    const auto& pages = TheGrayPages().Set(8);
+    for (auto _ : state) {
+        for (const CodedPage& p : pages) {
+            const long rtc = orvo::RtcSearch(p.data.data(), p.data.size());
+            const long lines =
+                orvo::EolCount(p.data.data(), rtc < 0 ? 0 : static_cast<std::size_t>(rtc) + 1);
+            benchmark::DoNotOptimize(lines);
+        }
+    }
+    Report(state, pages);
+}
+
+// The gray TIFF writer alone on a decoded 8-bit cheque page (800 rows of
+// 1728 of the 2592 bytes of DecodeBuf), to a file: argument 0 uncompressed,
+// 1 LZW, 2 PackBits.
+void BM_Save2TiffGray(benchmark::State& state) {
+    Setup(state);
+    SetupGray();
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/orvo-bench-gray-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) std::exit(1);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        });
+        return std::string(pattern) + "/";
+    }();
+    std::vector<uint8_t> rows(kGrayRows * orvo::kGrayRowBytes);
+    orvo::Decoder d(orvo::LoadedCodeTables(), orvo::LoadedFastTables());
+    DecodeGray(d, 8, false, TheGrayPages().gray8.front(), rows.data());
+    std::vector<uint8_t> rowBuffer(5120);
+    const orvo::RowBlock block{rows.data(), rows.size(), orvo::kGrayRowBytes,
+                               1728,        1728,        static_cast<int>(kGrayRows)};
+    const std::string path = dir + "gray.tif";
+    for (auto _ : state) {
+        if (!orvo::Save2TiffGray(path, block, {rowBuffer.data(), rowBuffer.size()}, 0, 8,
+                                 static_cast<int>(state.range(0)))) {
+            state.SkipWithError("Save2TiffGray failed");
+            return;
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+    state.counters["file_bytes"] = static_cast<double>(std::filesystem::file_size(path));
+}
+
 // Argument 0: cheques (1728 wide), 1: the full 2592 x 3000 page.
 BENCHMARK(BM_DecodeMhPage)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeMhPageReference)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibtiffScanlines)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibtiffStrip)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGray8Page)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGray8PageReference)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGray4Page)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGray4PageReference)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GrayFraming)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Save2TiffGray)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

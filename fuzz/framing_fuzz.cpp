@@ -1,5 +1,6 @@
 // EOL count and RTC search over arbitrary data, checked against a plain
-// reading of the EOL anchor rule and against each other.
+// byte-by-byte reading of the EOL anchor and RTC rules and against each
+// other.
 #include <cstdlib>
 
 #include "fuzz_support.h"
@@ -7,22 +8,31 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     long anchors = 0;
-    long lastAnchor = -1;
+    long rtc = -1;
+    long anchorsThroughRtc = 0;
+    std::size_t lastAnchor = 0;
+    int run = 0;
     for (std::size_t i = 0; i < size; ++i) {
+        if (i > lastAnchor + 2) run = 0;
         if (orvo::IsEolAnchor(data, size, i)) {
             ++anchors;
-            lastAnchor = static_cast<long>(i);
+            lastAnchor = i;
+            if (++run == 6 && rtc < 0) {
+                rtc = static_cast<long>(i + 1);
+                anchorsThroughRtc = anchors;
+            }
         }
     }
     if (orvo::EolCount(data, size) != anchors - 6) std::abort();
-    const long rtc = orvo::RtcSearch(data, size);
-    if (rtc < -1 || rtc >= static_cast<long>(size)) std::abort();
-    // An RTC needs six anchors, the sixth just before the result.
+    if (orvo::RtcSearch(data, size) != rtc) std::abort();
+    const orvo::RtcScan scan = orvo::RtcSearchCounting(data, size);
+    if (scan.rtc != rtc) std::abort();
+    if (scan.anchors != (rtc < 0 ? anchors : anchorsThroughRtc)) std::abort();
     if (rtc >= 0) {
-        if (anchors < 6 || rtc > lastAnchor + 1) std::abort();
-        if (!orvo::IsEolAnchor(data, size, static_cast<std::size_t>(rtc - 1))) std::abort();
-        // Through the RTC there are at least six anchors.
-        if (orvo::EolCount(data, static_cast<std::size_t>(rtc + 1)) < 0) std::abort();
+        if (rtc >= static_cast<long>(size)) std::abort();
+        // The EOL count of the data through the RTC is the count passed.
+        const std::size_t through = std::min(static_cast<std::size_t>(rtc) + 1, size);
+        if (orvo::EolCount(data, through) != scan.anchors - 6) std::abort();
     }
     return 0;
 }

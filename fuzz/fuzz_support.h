@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -92,11 +93,14 @@ inline PageRun PreparePage(const uint8_t* input, std::size_t size, std::size_t r
     return run;
 }
 
-// A gray page decoder (Decoder::DecodeGray4Page or DecodeGray8Page) over
-// arbitrary data, sized the way the callers size a gray page: the data cut
-// at the RTC and the lines counted in front of it.
+// A gray page decoder and its bit-by-bit reference (Decoder::DecodeGray4Page
+// and DecodeGray4PageReference, or the 8-bit pair) over arbitrary data, sized
+// the way the callers size a gray page: the data cut at the RTC and the lines
+// counted in front of it. Both must leave the same bytes in destinations of
+// exactly the size handed to them.
 using GrayPageDecoder = void (Decoder::*)(const uint8_t*, std::size_t, long, uint8_t*, std::size_t);
-inline void FuzzGrayPage(const uint8_t* input, std::size_t size, GrayPageDecoder decode) {
+inline void FuzzGrayPage(Decoder& decoder, const uint8_t* input, std::size_t size,
+                         GrayPageDecoder fast, GrayPageDecoder reference) {
     long framed = -6;
     std::size_t coded = 0;
     if (size > 1) {
@@ -104,9 +108,12 @@ inline void FuzzGrayPage(const uint8_t* input, std::size_t size, GrayPageDecoder
         framed = EolCount(input + 1, coded);
     }
     PageRun run = PreparePage(input, size, kGrayRowBytes, framed);
+    std::vector<uint8_t> refDst = run.dst;
     // Odd shapes decode all of the data, the others only up to the RTC.
-    const std::size_t length = (input[0] & 0x80) != 0 ? run.length : coded;
-    (TheDecoder().*decode)(run.data, length, run.lines, run.dst.data(), run.dst.size());
+    const std::size_t length = size > 0 && (input[0] & 0x80) != 0 ? run.length : coded;
+    (decoder.*fast)(run.data, length, run.lines, run.dst.data(), run.dst.size());
+    (decoder.*reference)(run.data, length, run.lines, refDst.data(), refDst.size());
+    if (run.dst != refDst) std::abort();
 }
 
 }  // namespace orvo::fuzz

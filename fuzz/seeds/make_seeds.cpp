@@ -76,13 +76,17 @@ int main(int argc, char** argv) {
             const std::vector<uint8_t> data(file.begin() + orvo::sim::kSideHeaderSize,
                                             file.begin() + static_cast<long>(side.rtcEnd));
             ok &= Write(root + "framing_fuzz/" + name, data);
-            // Decoder inputs: a shape byte (lines as counted, 61 rows), then the data.
-            std::vector<uint8_t> shaped{0xF0};
-            shaped.insert(shaped.end(), data.begin(), data.end());
+            // Decoder inputs: a shape byte (lines as counted, 61 rows), then
+            // the data; the 8-bit gray target takes a table selector first
+            // (0: the usual tables).
             const int bits = orvo::sim::SideBitsPerPixel(w);
+            std::vector<uint8_t> shaped;
+            if (bits == 8) shaped.push_back(0x00);
+            shaped.push_back(0xF0);
+            shaped.insert(shaped.end(), data.begin(), data.end());
             const char* target = bits == 1   ? "decode_mh_page_fuzz/"
-                                 : bits == 4 ? "decode_gray4_page_fuzz/"
-                                             : "decode_gray8_page_fuzz/";
+                                 : bits == 4 ? "gray4_fast_vs_reference_fuzz/"
+                                             : "gray8_fast_vs_reference_fuzz/";
             ok &= Write(root + target + name, shaped);
         }
         for (int format = 0; format <= 3; ++format) {

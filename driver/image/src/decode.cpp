@@ -56,8 +56,8 @@ uint32_t BitReader::Peek(unsigned n) const {
 }
 
 Decoder::Decoder(const CodeTables& tables)
-    : tables_(tables), ownFast_(std::make_unique<MhFastTables>()), fast_(ownFast_.get()) {
-    DeriveMhFastTables(tables, *ownFast_);
+    : tables_(tables), ownFast_(std::make_unique<FastTables>()), fast_(ownFast_.get()) {
+    DeriveFastTables(tables, *ownFast_);
 }
 
 bool Decoder::SkipToEol() {
@@ -178,7 +178,7 @@ bool Decoder::DecodeMhLine(uint8_t* row, std::size_t rowSize) {
     bool decoded = false;
     for (;;) {
         const uint8_t* table = black ? tables_.black : tables_.white;
-        const uint16_t* fast = black ? fast_->black : fast_->white;
+        const uint16_t* fast = black ? fast_->mh.black : fast_->mh.white;
         const uint8_t entry = ReadMhCodeFast(table, fast);
         const uint8_t cls = entry & kClassMask;
         if (entry == 0 || cls == kClassEol) break;
@@ -243,32 +243,15 @@ bool Decoder::ReadGray8Magnitude(uint32_t& magnitude, bool& endMark) {
     }
 }
 
-void Decoder::FormPixels(std::size_t n) {
-    uint8_t p = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        p = static_cast<uint8_t>(p - values_[k]);
-        values_[k] = p;
-    }
-}
-
-bool Decoder::DecodeGray8Line(uint8_t* row, std::size_t rowSize) {
-    if (!SkipToEol()) return false;
-    std::size_t n = 0;
-    while (n < kGrayValueCount) {
-        if (LookAhead() != Ahead::kData) break;
-        const int sign = reader_.Next();
-        if (sign < 0) break;
-        uint32_t magnitude = 0;
-        bool endMark = false;
-        if (!ReadGray8Magnitude(magnitude, endMark)) break;
-        if (endMark && sign == 0) break;  // end-of-line mark
-        values_[n++] = static_cast<uint8_t>(sign ? magnitude : 0x100 - magnitude);
-    }
-    FormPixels(n);
-    if (row != nullptr) {
-        std::memcpy(row, values_, std::min({n, rowSize, kGrayRowBytes}));
-    }
-    return n > 0;
+int Decoder::Gray8Step() {
+    if (LookAhead() != Ahead::kData) return -1;
+    const int sign = reader_.Next();
+    if (sign < 0) return -1;
+    uint32_t magnitude = 0;
+    bool endMark = false;
+    if (!ReadGray8Magnitude(magnitude, endMark)) return -1;
+    if (endMark && sign == 0) return -1;  // end-of-line mark
+    return static_cast<int>(sign ? magnitude : (0x100 - magnitude) & 0xFF);
 }
 
 int Decoder::ReadGray4Magnitude() {
@@ -284,39 +267,247 @@ int Decoder::ReadGray4Magnitude() {
     return -1;
 }
 
+int Decoder::Gray4Step() {
+    const Ahead ahead = LookAhead();
+    if (ahead == Ahead::kEol) return -1;
+    int sign = -1;
+    int magnitude = -2;
+    if (ahead == Ahead::kData) {
+        sign = reader_.Next();
+        if (sign >= 0) magnitude = ReadGray4Magnitude();
+    }
+    // The data ran out: the rest of the line repeats the last pixel.
+    if (magnitude == -2) return 0;
+    if (magnitude == -1) return -1;              // no code word within 13 bits
+    if (magnitude == 0 && sign == 0) return -1;  // end-of-line mark
+    return sign ? magnitude : 0x100 - magnitude;
+}
+
+template <Decoder::Gray G>
+std::size_t Decoder::GrayPixelsReference() {
+    std::size_t n = 0;
+    uint8_t p = 0;
+    while (n < kGrayValueCount) {
+        const int v = G == Gray::k8 ? Gray8Step() : Gray4Step();
+        if (v < 0) break;
+        p = static_cast<uint8_t>(p - v);
+        values_[n++] = p;
+    }
+    return n;
+}
+
+namespace {
+
+// The fast table of the built-in 4-bit code, derived from its code states the
+// way the bit-by-bit walk reads them.
+constexpr GrayFastTables DeriveGray4FastTables() {
+    GrayFastTables t{};
+    for (uint32_t index = 0; index < kGrayFastSize; ++index) {
+        uint16_t result = static_cast<uint16_t>(kGrayFastSlow << 12);
+        if ((index >> (kGrayFastBits - 11)) == 0) {
+            result = static_cast<uint16_t>(kGrayFastEolAhead << 12);
+        } else {
+            const uint32_t sign = index >> (kGrayFastBits - 1);
+            uint32_t state = 1;
+            for (int n = 1; n < kGrayFastBits; ++n) {
+                state = (state << 1) | ((index >> (kGrayFastBits - 1 - n)) & 1u);
+                int magnitude = -1;
+                for (int m = 0; m < 16 && magnitude < 0; ++m) {
+                    if (kGray4States[m] == state) magnitude = m;
+                }
+                if (magnitude < 0) continue;
+                const uint32_t taken = static_cast<uint32_t>(n) + 1;
+                if (sign == 0 && magnitude == 0) {
+                    result = static_cast<uint16_t>((kGrayFastEnd << 12) | (taken << 8));
+                } else {
+                    const uint32_t v = sign ? magnitude : 0x100 - magnitude;
+                    result =
+                        static_cast<uint16_t>((kGrayFastValue << 12) | (taken << 8) | (v & 0xFF));
+                }
+                break;
+            }
+        }
+        t.value[index] = result;
+    }
+    // Zero difference: sign 1, then the one-bit code 0.
+    t.zeroLength = 2;
+    for (unsigned at = 0; at + 2 <= 64; at += 2) t.zeroRun |= uint64_t{2} << (62 - at);
+    for (unsigned bits = 0; bits <= 64; ++bits) t.zeroRuns[bits] = static_cast<uint8_t>(bits / 2);
+    return t;
+}
+
+constexpr GrayFastTables kGray4Fast = DeriveGray4FastTables();
+
+// Bits of the data from bit position `pos` on, most significant first; the
+// top 57 are the data's (pos must be below BitReader::WindowEnd()).
+inline uint64_t Window(const uint8_t* data, std::size_t pos) {
+    uint64_t word;
+    std::memcpy(&word, data + (pos >> 3), sizeof word);
+    return __builtin_bswap64(word) << (pos & 7);
+}
+
+constexpr unsigned kWindowBits = 56;
+
+// How many leading bits of x equal those of pattern (at most 63).
+inline unsigned SameBits(uint64_t x, uint64_t pattern) {
+    return static_cast<unsigned>(__builtin_clzll((x ^ pattern) | 1));
+}
+
+}  // namespace
+
+template <Decoder::Gray G>
+std::size_t Decoder::GrayPixelsFast() {
+    const GrayFastTables& t = G == Gray::k8 ? fast_->gray8 : kGray4Fast;
+    const uint8_t* const data = reader_.Data();
+    const std::size_t end = reader_.WindowEnd();
+    std::size_t pos = reader_.Position();
+    std::size_t n = 0;
+    uint8_t p = 0;
+    for (;;) {
+        bool walk = pos >= end;  // one value bit by bit
+        bool lineEnds = false;
+        if (!walk) {
+            const uint64_t w = Window(data, pos);
+            unsigned used = 0;
+            while (n < kGrayValueCount) {
+                const uint64_t x = w << used;
+                if (t.zeroLength != 0) {
+                    // A run of zero differences: the pixel repeats.
+                    std::size_t k =
+                        t.zeroRuns[std::min(SameBits(x, t.zeroRun), kWindowBits - used)];
+                    if (k != 0) {
+                        if (k == t.zeroRuns[kWindowBits - used]) {
+                            // It fills the window: count on through the next ones.
+                            std::size_t at = pos + used + k * t.zeroLength;
+                            while (at < end && k < kGrayValueCount) {
+                                const std::size_t more = t.zeroRuns[std::min(
+                                    SameBits(Window(data, at), t.zeroRun), kWindowBits)];
+                                k += more;
+                                at += more * t.zeroLength;
+                                if (more < t.zeroRuns[kWindowBits]) break;
+                            }
+                        }
+                        k = std::min(k, kGrayValueCount - n);
+                        std::memset(values_ + n, p, k);
+                        n += k;
+                        used += static_cast<unsigned>(k * t.zeroLength);
+                        if (used > kWindowBits - kGrayFastBits) break;  // a new window
+                        continue;
+                    }
+                }
+                if (used + kGrayFastBits > kWindowBits) break;  // a new window
+                const uint16_t e = t.value[x >> (64 - kGrayFastBits)];
+                const unsigned kind = e >> 12;
+                const unsigned taken = (e >> 8) & 0x0F;
+                if (kind == kGrayFastValue) {
+                    p = static_cast<uint8_t>(p - e);
+                    values_[n++] = p;
+                    used += taken;
+                    continue;
+                }
+                if (kind == kGrayFastEnd || kind == kGrayFastEolAhead) {
+                    used += taken;
+                    lineEnds = true;
+                    break;
+                }
+                if (G == Gray::k8 && kind == kGrayFastMakeUp) {
+                    // Continuation codes until a terminating one.
+                    uint32_t total = (e & 0x3Fu) * 64;
+                    unsigned u = used + taken;
+                    int outcome = 0;  // 0 past the window, 1 a value, 2 the line ends
+                    while (outcome == 0 && u + 8 <= kWindowBits) {
+                        const uint16_t c = t.code[(w << u) >> 56];
+                        u += c >> 8;
+                        const uint8_t entry = static_cast<uint8_t>(c);
+                        if ((entry & kClassMask) == kClassTerminating) {
+                            total += entry & 0x3Fu;
+                            outcome = 1;
+                        } else if ((entry & kClassMask) == kClassMakeUp) {
+                            total = (total + (entry & 0x3Fu) * 64) & 0xFF;
+                        } else {
+                            outcome = 2;
+                        }
+                    }
+                    if (outcome == 1) {
+                        const uint32_t m = total & 0xFF;
+                        const uint32_t v = (x >> 63) != 0 ? m : 0x100 - m;
+                        p = static_cast<uint8_t>(p - v);
+                        values_[n++] = p;
+                        used = u;
+                        continue;
+                    }
+                    if (outcome == 2) {
+                        used = u;
+                        lineEnds = true;
+                        break;
+                    }
+                }
+                // A code the tables leave to the walk, or past the window.
+                walk = kind == kGrayFastSlow || used == 0;
+                break;
+            }
+            pos += used;
+        }
+        if (lineEnds || n == kGrayValueCount) break;
+        if (!walk) continue;
+        reader_.Seek(BitReader::Mark{pos, false});
+        const int v = G == Gray::k8 ? Gray8Step() : Gray4Step();
+        if (v < 0) return n;  // the walk left the position after the line
+        p = static_cast<uint8_t>(p - v);
+        values_[n++] = p;
+        if (G == Gray::k4 && reader_.Exhausted()) {
+            // The data ran out: every further value is 0.
+            std::memset(values_ + n, p, kGrayValueCount - n);
+            return kGrayValueCount;
+        }
+        pos = reader_.Position();
+        if (n == kGrayValueCount) break;
+    }
+    reader_.Seek(BitReader::Mark{pos, false});
+    return n;
+}
+
+void Decoder::StoreGray8(std::size_t n, uint8_t* row, std::size_t rowSize) const {
+    if (row != nullptr) std::memcpy(row, values_, std::min({n, rowSize, kGrayRowBytes}));
+}
+
+void Decoder::StoreGray4(std::size_t n, uint8_t* row, std::size_t rowSize) const {
+    if (row == nullptr) return;
+    const std::size_t size = std::min(rowSize, kGrayRowBytes);
+    std::size_t k = 0;
+    for (; k < n / 2 && k < size; ++k) {
+        row[k] = static_cast<uint8_t>(((values_[2 * k] & 0x0F) << 4) | (values_[2 * k + 1] & 0x0F));
+    }
+    if (n % 2 == 1 && k < size) row[k++] = static_cast<uint8_t>((values_[n - 1] & 0x0F) << 4);
+    // The row's bytes up to the pixel count are cleared, within the row.
+    if (k < std::min(n, size)) std::memset(row + k, 0, std::min(n, size) - k);
+}
+
+bool Decoder::DecodeGray8Line(uint8_t* row, std::size_t rowSize) {
+    if (!SkipToEol()) return false;
+    const std::size_t n = GrayPixelsFast<Gray::k8>();
+    StoreGray8(n, row, rowSize);
+    return n > 0;
+}
+
+bool Decoder::DecodeGray8LineReference(uint8_t* row, std::size_t rowSize) {
+    if (!SkipToEol()) return false;
+    const std::size_t n = GrayPixelsReference<Gray::k8>();
+    StoreGray8(n, row, rowSize);
+    return n > 0;
+}
+
 bool Decoder::DecodeGray4Line(uint8_t* row, std::size_t rowSize) {
     if (!SkipToEol()) return false;
-    std::size_t n = 0;
-    while (n < kGrayValueCount) {
-        const Ahead ahead = LookAhead();
-        if (ahead == Ahead::kEol) break;
-        int sign = -1;
-        int magnitude = -2;
-        if (ahead == Ahead::kData) {
-            sign = reader_.Next();
-            if (sign >= 0) magnitude = ReadGray4Magnitude();
-        }
-        if (magnitude == -2) {
-            // The data ran out: the rest of the line repeats the last pixel.
-            values_[n++] = 0;
-            continue;
-        }
-        if (magnitude == -1) break;              // no code word within 13 bits
-        if (magnitude == 0 && sign == 0) break;  // end-of-line mark
-        values_[n++] = static_cast<uint8_t>(sign ? magnitude : 0x100 - magnitude);
-    }
-    FormPixels(n);
-    if (row != nullptr) {
-        const std::size_t size = std::min(rowSize, kGrayRowBytes);
-        std::size_t k = 0;
-        for (; k < n / 2 && k < size; ++k) {
-            row[k] =
-                static_cast<uint8_t>(((values_[2 * k] & 0x0F) << 4) | (values_[2 * k + 1] & 0x0F));
-        }
-        if (n % 2 == 1 && k < size) row[k++] = static_cast<uint8_t>((values_[n - 1] & 0x0F) << 4);
-        // The row's bytes up to the pixel count are cleared, within the row.
-        for (; k < n && k < size; ++k) row[k] = 0;
-    }
+    const std::size_t n = GrayPixelsFast<Gray::k4>();
+    StoreGray4(n, row, rowSize);
+    return n > 0;
+}
+
+bool Decoder::DecodeGray4LineReference(uint8_t* row, std::size_t rowSize) {
+    if (!SkipToEol()) return false;
+    const std::size_t n = GrayPixelsReference<Gray::k4>();
+    StoreGray4(n, row, rowSize);
     return n > 0;
 }
 
@@ -351,32 +542,51 @@ void Decoder::DecodeMhPageReference(const uint8_t* data, std::size_t length, lon
     MhPage<false>(data, length, lines, work, workSize, dst, dstSize);
 }
 
-void Decoder::DecodeGray8Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
-                              std::size_t dstSize) {
+template <Decoder::Gray G, bool Fast>
+void Decoder::GrayPage(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
+                       std::size_t dstSize) {
     if (dst == nullptr) return;
     Start(data, length);
     long decoded = 1;
     for (std::size_t row = 1; decoded < lines && (row + 1) * kGrayRowBytes <= dstSize; ++row) {
-        if (DecodeGray8Line(dst + row * kGrayRowBytes, kGrayRowBytes)) ++decoded;
+        uint8_t* target = dst + row * kGrayRowBytes;
+        bool got = false;
+        if (G == Gray::k8) {
+            got = Fast ? DecodeGray8Line(target, kGrayRowBytes)
+                       : DecodeGray8LineReference(target, kGrayRowBytes);
+        } else {
+            got = Fast ? DecodeGray4Line(target, kGrayRowBytes)
+                       : DecodeGray4LineReference(target, kGrayRowBytes);
+        }
+        if (got) ++decoded;
         if (Exhausted()) break;
     }
 }
 
+void Decoder::DecodeGray8Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
+                              std::size_t dstSize) {
+    GrayPage<Gray::k8, true>(data, length, lines, dst, dstSize);
+}
+
+void Decoder::DecodeGray8PageReference(const uint8_t* data, std::size_t length, long lines,
+                                       uint8_t* dst, std::size_t dstSize) {
+    GrayPage<Gray::k8, false>(data, length, lines, dst, dstSize);
+}
+
 void Decoder::DecodeGray4Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
                               std::size_t dstSize) {
-    if (dst == nullptr) return;
-    Start(data, length);
-    long decoded = 1;
-    for (std::size_t row = 1; decoded < lines && (row + 1) * kGrayRowBytes <= dstSize; ++row) {
-        if (DecodeGray4Line(dst + row * kGrayRowBytes, kGrayRowBytes)) ++decoded;
-        if (Exhausted()) break;
-    }
+    GrayPage<Gray::k4, true>(data, length, lines, dst, dstSize);
+}
+
+void Decoder::DecodeGray4PageReference(const uint8_t* data, std::size_t length, long lines,
+                                       uint8_t* dst, std::size_t dstSize) {
+    GrayPage<Gray::k4, false>(data, length, lines, dst, dstSize);
 }
 
 namespace {
 
 Decoder& PageDecoder() {
-    static Decoder decoder(LoadedCodeTables(), LoadedMhFastTables());
+    static Decoder decoder(LoadedCodeTables(), LoadedFastTables());
     return decoder;
 }
 

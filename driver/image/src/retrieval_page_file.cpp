@@ -46,9 +46,11 @@ void CopySecondPixelToFirst(uint8_t* rows, std::size_t pitch, long count) {
 
 CodedGray MeasureCodedGray(const uint8_t* data, std::size_t n) {
     CodedGray coded;
-    const long rtc = RtcSearch(data, n);
-    coded.length = rtc < 0 ? 0 : std::min(static_cast<std::size_t>(rtc) + 1, n);
-    coded.lines = EolCount(data, coded.length);
+    // The byte after the RTC's sixth anchor is never an anchor itself (its
+    // successor counts as 0 there), so the anchors passed are all of them.
+    const RtcScan scan = RtcSearchCounting(data, n);
+    coded.length = scan.rtc < 0 ? 0 : std::min(static_cast<std::size_t>(scan.rtc) + 1, n);
+    coded.lines = scan.rtc < 0 ? EolCount(data, 0) : scan.anchors - 6;
     return coded;
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "test_bits.h"
 
 namespace orvo {
@@ -97,6 +99,41 @@ TEST(EolCount, OneRtcAndNLinesGiveN) {
         EXPECT_EQ(EolCount(b.bytes().data(), b.bytes().size()), n);
     }
     EXPECT_EQ(EolCount(nullptr, 0), -6);
+}
+
+TEST(EolCount, EveryAnchorIsFoundWhereverItLies) {
+    // Data dense in bytes with a 0 low nibble (the only anchor candidates),
+    // at every length and start, against a plain byte-by-byte count.
+    std::mt19937 rng(3);
+    std::vector<uint8_t> data(300);
+    for (int round = 0; round < 50; ++round) {
+        for (auto& x : data) x = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng() & rng() & 0xF1);
+        for (std::size_t start : {0, 1, 7}) {
+            for (std::size_t n = 0; n + start <= data.size(); n += 13) {
+                const uint8_t* d = data.data() + start;
+                long plain = 0;
+                for (std::size_t i = 0; i < n; ++i) plain += IsEolAnchor(d, n, i) ? 1 : 0;
+                ASSERT_EQ(EolCount(d, n), plain - 6) << round << " " << start << " " << n;
+            }
+        }
+    }
+}
+
+TEST(RtcSearchCounting, CountsTheAnchorsThroughTheRtc) {
+    Bits page;
+    page.MhLine({100, 2492}).MhLine({2592}).MhLine({5, 5, 2582}).Rtc();
+    page.MhLine({2592}).Rtc();  // a second page after the first RTC
+    const auto& d = page.bytes();
+    const RtcScan scan = RtcSearchCounting(d.data(), d.size());
+    EXPECT_EQ(scan.rtc, RtcSearch(d.data(), d.size()));
+    EXPECT_EQ(scan.anchors, 9);
+    EXPECT_EQ(EolCount(d.data(), static_cast<std::size_t>(scan.rtc) + 1), 3);
+    // No RTC: every anchor.
+    Bits lines;
+    lines.MhLine({2592}).MhLine({2592}).Eol();
+    const RtcScan none = RtcSearchCounting(lines.bytes().data(), lines.bytes().size());
+    EXPECT_EQ(none.rtc, -1);
+    EXPECT_EQ(none.anchors, 3);
 }
 
 }  // namespace

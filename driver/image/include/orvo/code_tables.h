@@ -37,16 +37,59 @@ struct MhFastTables {
 void DeriveMhFastTable(const uint8_t* table, uint16_t* fast);
 void DeriveMhFastTables(const CodeTables& tables, MhFastTables& fast);
 
+// Lookup tables derived from the 8-bit gray code table for the table-driven
+// gray decoder.
+//  - code: indexed by the next 8 bits, the code those bits start with: its
+//    length in bits << 8 | its table entry; entry 0 with length 8 when no
+//    code ends within 8 bits (an invalid code).
+//  - value: indexed by the next kGrayFastBits bits, what one value of a line
+//    does (sign bit and code): kind << 12 | bits taken << 8 | low byte. Kinds:
+//    a value (low byte: the difference kept to 8 bits), the end of the line
+//    after the bits taken (the sign 0 / magnitude 0 end mark, an EOL-class or
+//    an invalid code), an EOL ahead (eleven 0 bits: the line ends, nothing is
+//    taken), or a make-up code (low byte: its value; continuation codes
+//    follow).
+//  - zeroRun: the bits of a zero difference (sign 1, shortest code of
+//    magnitude 0) repeated from the most significant bit, zeroLength bits
+//    each; zeroLength 0 when there is no such code of at most 8 bits.
+//    zeroRuns[b]: how many whole zero differences b bits hold (b / zeroLength).
+inline constexpr int kGrayFastBits = 12;
+inline constexpr std::size_t kGrayFastSize = std::size_t{1} << kGrayFastBits;
+enum GrayFastKind : uint16_t {
+    kGrayFastValue = 0,
+    kGrayFastEnd = 1,
+    kGrayFastEolAhead = 2,
+    kGrayFastMakeUp = 3,
+    kGrayFastSlow = 4,  // (4-bit code) only the bit-by-bit walk can tell
+};
+
+struct GrayFastTables {
+    uint16_t code[256] = {};
+    uint16_t value[kGrayFastSize] = {};
+    uint64_t zeroRun = 0;
+    unsigned zeroLength = 0;
+    uint8_t zeroRuns[65] = {};
+};
+
+void DeriveGray8FastTables(const uint8_t* grayTable, GrayFastTables& fast);
+
+// Everything derived from the loaded code tables.
+struct FastTables {
+    MhFastTables mh;
+    GrayFastTables gray8;
+};
+void DeriveFastTables(const CodeTables& tables, FastTables& fast);
+
 // Reads huffmanb.dat, huffmanw.dat and huffmang.dat, in that order, from
 // `systemDir` into the process-wide tables. Returns 0 when all three were
 // read in full, -1 at the first file that is missing, unreadable or short;
 // tables read before that keep their new contents, the failing one keeps its
 // old contents. A longer file is accepted and its first bytes used. The fast
-// tables are derived again from whatever the bilevel tables then hold.
+// tables are derived again from whatever the tables then hold.
 int LoadCodeTables(const std::string& systemDir);
 
 // The process-wide tables (all entries 0 until a load).
 const CodeTables& LoadedCodeTables();
-const MhFastTables& LoadedMhFastTables();
+const FastTables& LoadedFastTables();
 
 }  // namespace orvo

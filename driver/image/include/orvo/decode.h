@@ -49,6 +49,14 @@ class BitReader {
     // Takes n bits that Holds(n) vouched for.
     void Skip(unsigned n) { position_ += n; }
 
+    // For table-driven decoders that keep their own position: the data, the
+    // position in bits, and the end of the positions from which a 64-bit
+    // load of the data stays short of its last byte (so that no bit it
+    // yields is the last one).
+    const uint8_t* Data() const { return data_; }
+    std::size_t Position() const { return position_; }
+    std::size_t WindowEnd() const { return length_ >= 9 ? (length_ - 8) * 8 : 0; }
+
   private:
     const uint8_t* data_ = nullptr;
     std::size_t length_ = 0;
@@ -64,7 +72,7 @@ class Decoder {
     // Derives its own fast tables from `tables` (allocates once, here).
     explicit Decoder(const CodeTables& tables);
     // Uses fast tables derived elsewhere from the same code tables.
-    Decoder(const CodeTables& tables, const MhFastTables& fast) : tables_(tables), fast_(&fast) {}
+    Decoder(const CodeTables& tables, const FastTables& fast) : tables_(tables), fast_(&fast) {}
 
     // Page drivers: decode up to lines - 1 lines into rows 1, 2, ... of `dst`.
     // The bilevel driver first copies the data into `work` (at most workSize
@@ -79,6 +87,11 @@ class Decoder {
                          std::size_t dstSize);
     void DecodeGray4Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
                          std::size_t dstSize);
+    // The same pages through the bit-by-bit gray line decoders.
+    void DecodeGray8PageReference(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
+                                  std::size_t dstSize);
+    void DecodeGray4PageReference(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
+                                  std::size_t dstSize);
 
     // Line decoders, from the current position. Each writes at most rowSize
     // bytes (324 or 2592 are whole rows) and returns whether it decoded at
@@ -91,12 +104,20 @@ class Decoder {
     // always walks bit by bit. Both give the same rows and positions.
     bool DecodeMhLine(uint8_t* row, std::size_t rowSize);
     bool DecodeMhLineReference(uint8_t* row, std::size_t rowSize);
+    // Gray lines: DecodeGray8Line and DecodeGray4Line take whole values
+    // through the fast tables (runs of zero differences several at a time)
+    // and walk bit by bit near the end of the data and for codes the tables
+    // cannot settle; the Reference decoders always walk bit by bit. Both give
+    // the same rows and positions on any data.
     bool DecodeGray8Line(uint8_t* row, std::size_t rowSize);
+    bool DecodeGray8LineReference(uint8_t* row, std::size_t rowSize);
     bool DecodeGray4Line(uint8_t* row, std::size_t rowSize);
+    bool DecodeGray4LineReference(uint8_t* row, std::size_t rowSize);
     bool Exhausted() const { return reader_.Exhausted(); }
 
   private:
     enum class Ahead { kData, kEol, kExhausted };
+    enum class Gray { k8, k4 };
 
     uint8_t ReadMhCode(const uint8_t* table);  // entry of class != 00, or 0 when exhausted
     bool ReadMhContinuation(const uint8_t* table, long& run);
@@ -105,6 +126,9 @@ class Decoder {
     template <bool Fast>
     void MhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
                 std::size_t workSize, uint8_t* dst, std::size_t dstSize);
+    template <Gray G, bool Fast>
+    void GrayPage(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
+                  std::size_t dstSize);
     Ahead LookAhead();
     // Magnitude of one 8-bit gray code (with its continuations, kept to its
     // low 8 bits); false when the code is invalid, an EOL, or the data ran
@@ -112,11 +136,21 @@ class Decoder {
     bool ReadGray8Magnitude(uint32_t& magnitude, bool& endMark);
     // -1 no match within 13 bits, -2 data ran out, else the magnitude.
     int ReadGray4Magnitude();
-    void FormPixels(std::size_t n);
+    // One value of a gray line by the bit-by-bit walk: the difference kept
+    // to 8 bits, or -1 when the line ends there.
+    int Gray8Step();
+    int Gray4Step();
+    // The pixels of one gray line into values_ (after its EOL); the count.
+    template <Gray G>
+    std::size_t GrayPixelsReference();
+    template <Gray G>
+    std::size_t GrayPixelsFast();
+    void StoreGray8(std::size_t n, uint8_t* row, std::size_t rowSize) const;
+    void StoreGray4(std::size_t n, uint8_t* row, std::size_t rowSize) const;
 
     const CodeTables& tables_;
-    std::unique_ptr<MhFastTables> ownFast_;
-    const MhFastTables* fast_ = nullptr;
+    std::unique_ptr<FastTables> ownFast_;
+    const FastTables* fast_ = nullptr;
     BitReader reader_;
     uint8_t line_[kMhRowBytes] = {};
     uint8_t values_[kGrayValueCount] = {};

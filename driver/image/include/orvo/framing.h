@@ -19,4 +19,14 @@ long RtcSearch(const uint8_t* data, std::size_t n);
 // Number of EOL anchors in data[0..n) minus 6.
 long EolCount(const uint8_t* data, std::size_t n);
 
+// The RTC search that also counts the anchors it passes, up to and including
+// the sixth of the RTC: with an RTC, that count minus 6 is the EOL count of
+// the data through the RTC (rtc + 1 bytes), so a coded gray page is measured
+// in one pass. Without an RTC, rtc is -1 and anchors counts all of them.
+struct RtcScan {
+    long rtc = -1;
+    long anchors = 0;
+};
+RtcScan RtcSearchCounting(const uint8_t* data, std::size_t n);
+
 }  // namespace orvo
