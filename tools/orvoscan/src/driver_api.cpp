@@ -11,13 +11,6 @@ DriverApi LinkedDriver() {
     api.init = &OrvoScan_Init;
     api.end = &OrvoScan_End;
     api.version = &OrvoScan_Version;
-    api.imageFormat = &OrvoScan_ImageFormat;
-    api.getDeviceError = &OrvoScan_GetDeviceError;
-    api.startBatch = &OrvoScan_StartBatch;
-    api.endBatch = &OrvoScan_EndBatch;
-    api.getOneImage = &OrvoScan_GetOneImage;
-    api.micrDataBufPtr = &OrvoScan_MicrDataBufPtr;
-    api.micrDataSize = &OrvoScan_MicrDataSize;
     api.restoreSettingsQa = &OrvoScan_RestoreSettingsQa;
     api.saveSettingsQa = &OrvoScan_SaveSettingsQa;
     return api;

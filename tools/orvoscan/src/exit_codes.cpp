@@ -16,6 +16,7 @@ int ExitForStartBatch(int result) {
 int ExitForBatchEnd(int result) {
     if (result == 0 || result == -3) return kExitDone;
     if (result == -100) return kExitDevice;
+    if (result == -12) return kExitOutput;  // the page file could not be written
     return kExitFailure;
 }
 

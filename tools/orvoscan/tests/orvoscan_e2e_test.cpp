@@ -1,137 +1,9 @@
-// orvoscan end to end on the virtual scanner: the program is run with its own
-// system directory (links to the build's driver library and code tables, its
-// own OrvoScan.ini) and a scenario file per test.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// orvoscan end to end on the virtual scanner: commands, pages, records, exit
+// codes.
+#include "tool_fixture.h"
 
-#include <nlohmann/json.hpp>
-
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
-
+namespace orvoscan_e2e {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct Result {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-class ToolTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        // The build's system directory, where the tool itself is built.
-        const char* build = std::getenv("ORVOSCAN_SYSTEM_DIR");
-        buildSys_ = build && *build ? fs::path(build) : fs::path(ORVOSCAN_TOOL).parent_path();
-        char tmpl[] = "/tmp/orvoscan-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        sys_ = dir_ / "sys";
-        out_ = dir_ / "out";
-        fs::create_directories(sys_);
-        fs::create_directories(out_);
-        for (const char* f : {"libK4TR.so", "huffmanw.dat", "huffmanb.dat", "huffmang.dat"}) {
-            fs::create_symlink(buildSys_ / f, sys_ / f);
-        }
-        WriteSettings("");
-        Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
-                     "defaultStack": 3})");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    void WriteSettings(const std::string& endorser, int side = 1) {
-        std::ofstream(sys_ / "OrvoScan.ini")
-            << "[Default]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\n"
-               "BWSlice1=128\nScanLines1=800\n[Check]\nSide="
-            << side
-            << "\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\nBWSlice1=128\n"
-               "ScanLines1=800\n[Misc]\nEndorser=0\nDFDetect=1\nMicrDetect=1\n"
-               "ImageFileFormat=0\nEndorserFormat="
-            << endorser << "\n";
-    }
-    void Scenario(const std::string& json) { std::ofstream(dir_ / "scenario.json") << json; }
-
-    // Starts the tool; stdout and stderr go to files in the test directory.
-    pid_t Start(const std::vector<std::string>& args) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setenv("ORVOSCAN_ASPI", "sim", 1);
-            setenv("ORVOSCAN_SYSTEM_DIR", sys_.c_str(), 1);
-            setenv("ORVOSCAN_SIM_SCENARIO", (dir_ / "scenario.json").c_str(), 1);
-            setenv("ORVOSCAN_TRACE_DIR", dir_.c_str(), 1);
-            setenv("ORVOSCAN_TIME_SCALE", "10", 1);
-            setenv("TMPDIR", dir_.c_str(), 1);
-            const int out = open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<char*> argv;
-            std::string tool = ORVOSCAN_TOOL;
-            argv.push_back(tool.data());
-            std::vector<std::string> copy = args;
-            for (std::string& a : copy) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(tool.c_str(), argv.data());
-            _exit(127);
-        }
-        return pid;
-    }
-    // Waits for the tool at most `limit`, then kills it.
-    Result Wait(pid_t pid, std::chrono::seconds limit = 120s) {
-        Result r;
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "orvoscan did not finish in time";
-                break;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = ReadAll(dir_ / "stdout");
-        r.err = ReadAll(dir_ / "stderr");
-        return r;
-    }
-    Result Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
-    std::vector<std::string> ScanArgs(int start = 1) {
-        return {"scan",    "--profile",          "Check", "--output", (out_ / "A.tif").string(),
-                "--start", std::to_string(start)};
-    }
-    int Count(const std::string& suffix) {
-        int n = 0;
-        for (const auto& e : fs::directory_iterator(out_)) {
-            const std::string name = e.path().filename().string();
-            if (name.size() >= suffix.size() &&
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                ++n;
-        }
-        return n;
-    }
-
-    fs::path buildSys_, dir_, sys_, out_;
-};
 
 TEST_F(ToolTest, HelpVersionAndUsageErrors) {
     Result r = Run({"--help"});
@@ -235,35 +107,6 @@ TEST_F(ToolTest, OutputDirectoryMustExist) {
     EXPECT_EQ(r.code, 6);
 }
 
-TEST_F(ToolTest, InterruptionKeepsWhatWasTaken) {
-    // Slow feed: a signal arrives while the batch is still running.
-    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 2000},
-                 "defaultStack": 50})");
-    const pid_t pid = Start(ScanArgs());
-    // Wait for the first page to be reported.
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (ReadAll(dir_ / "stdout").find("A000001F") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
-    kill(pid, SIGINT);
-    const Result r = Wait(pid);
-    EXPECT_EQ(r.code, 130) << r.out << r.err;
-    const int fronts = Count("F.tif");
-    EXPECT_GE(fronts, 1);
-    EXPECT_LT(fronts, 50);
-    EXPECT_EQ(Count("R.tif"), fronts);
-    // One record per cheque taken.
-    const std::string micr = ReadAll(out_ / "micr.txt");
-    int records = 0;
-    for (char c : micr) records += c == '\n';
-    EXPECT_EQ(records, fronts);
-}
-
-}  // namespace
-
-namespace {
-
 TEST_F(ToolTest, QaBlockReadAndWrite) {
     Result r = Run({"qa", "read"});
     if (r.err.find("cannot read the QA block") != std::string::npos) {
@@ -278,3 +121,4 @@ TEST_F(ToolTest, QaBlockReadAndWrite) {
 }
 
 }  // namespace
+}  // namespace orvoscan_e2e

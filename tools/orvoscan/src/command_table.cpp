@@ -1,0 +1,137 @@
+#include "command_table.h"
+
+#include "commands.h"
+#include "driver_api.h"
+#include "exit_codes.h"
+#include "scan_command.h"
+
+namespace orvoscan {
+
+namespace {
+
+int InfoCommand(int argc, char**, Console& console) {
+    if (argc != 1) return UsageError("info takes no arguments");
+    return RunInfo(LinkedDriver(), console);
+}
+
+int QaReadCommand(int argc, char**, Console& console) {
+    if (argc != 1) return UsageError("qa read takes no arguments");
+    return RunQaRead(LinkedDriver(), console);
+}
+
+int QaWriteCommand(int argc, char** argv, Console& console) {
+    return RunQaWrite(LinkedDriver(), std::vector<std::string>(argv + 1, argv + argc), console);
+}
+
+const std::vector<Command>& QaCommands() {
+    static const std::vector<Command> table = {
+        {"read", "", QaReadCommand},
+        {"write", "", QaWriteCommand},
+    };
+    return table;
+}
+
+int QaCommand(int argc, char** argv, Console& console) {
+    std::string names;
+    for (const Command& c : QaCommands())
+        names += (names.empty() ? "" : " or ") + std::string(c.name);
+    if (argc < 2) return UsageError("qa needs " + names);
+    const Command* sub = FindCommand(QaCommands(), argv[1]);
+    if (!sub) return UsageError("qa needs " + names + ", not \"" + argv[1] + "\"");
+    return sub->run(argc - 1, argv + 1, console);
+}
+
+int HelpCommand(int, char**, Console&) {
+    PrintUsage(stdout);
+    return kExitDone;
+}
+
+}  // namespace
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> table = {
+        {"info",
+         "  info                      driver version and start, scanners found, system\n"
+         "                            directory, settings file and profiles, traces\n",
+         InfoCommand},
+        {"scan",
+         "  scan --profile NAME --output PATH [--start N | --continue] [--overwrite]\n"
+         "       [--format tif|bmp|raw]\n"
+         "                            run one batch; pages are named PREFIX000001F.EXT,\n"
+         "                            PREFIX000001R.EXT, ... next to PATH (for\n"
+         "                            /data/scan/A.tif: /data/scan/A000001F.tif) and\n"
+         "                            the MICR lines are appended to micr.txt there\n",
+         ScanCommand},
+        {"qa",
+         "  qa read                   print the scanner's 12-byte QA block\n"
+         "  qa write B0 .. B9         write 10 QA bytes (0-255, decimal or 0x..)\n",
+         QaCommand},
+        {"help", "", HelpCommand},
+    };
+    return table;
+}
+
+const Command* FindCommand(const std::vector<Command>& table, const std::string& name) {
+    for (const Command& command : table) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: orvoscan [--json] COMMAND [OPTIONS]\n"
+                 "Scan cheque batches with the OrvoData QXS-7100 (QV710) scanner.\n"
+                 "\n"
+                 "Commands:\n");
+    for (const Command& command : Commands()) std::fputs(command.help, out);
+    std::fprintf(out,
+                 "\n"
+                 "Options:\n"
+                 "  --json                    one JSON object per line on stdout, for scripts\n"
+                 "  -h, --help                this help\n"
+                 "  -V, --version             tool and driver versions\n"
+                 "\n"
+                 "scan options:\n"
+                 "  -p, --profile NAME        settings profile (a section of OrvoScan.ini)\n"
+                 "  -o, --output PATH         chosen file: directory, prefix and extension\n"
+                 "  -s, --start N             number of the first document, 0-9999999 (default 1)\n"
+                 "      --continue            start after the highest document number found in\n"
+                 "                            the output's page files and micr.txt\n"
+                 "      --overwrite           replace page files of an earlier run (without it,\n"
+                 "                            a run that would replace one does not start)\n"
+                 "  -f, --format FMT          tif, bmp or raw (default: by the extension of\n"
+                 "                            PATH; another extension keeps the driver's format)\n"
+                 "\n"
+                 "Before a batch starts, micr.txt must be a regular file or creatable, and no\n"
+                 "page file the run would write may exist. A page whose file is not written or\n"
+                 "a record that cannot be written ends the batch at once; the next start\n"
+                 "number is then that of the first cheque whose front page is not on disk.\n"
+                 "\n"
+                 "Ctrl-C (SIGINT), SIGTERM or SIGHUP ends a batch before the next cheque; a\n"
+                 "wait for the next cheque ends at once. The pages written and their micr.txt\n"
+                 "records stay. A second signal also ends a wait for a rear page, a third ends\n"
+                 "the program at once.\n"
+                 "\n"
+                 "Environment: ORVOSCAN_SYSTEM_DIR (system directory with OrvoScan.ini and\n"
+                 "the code tables; default: the driver library's directory), ORVOSCAN_ASPI\n"
+                 "(sg or sim), ORVOSCAN_TRACE_DIR.\n"
+                 "\n"
+                 "Exit status:\n"
+                 "  0    done (the batch ended normally)\n"
+                 "  1    another driver failure\n"
+                 "  2    wrong command line\n"
+                 "  3    driver start failed: no scanner, no SCSI support, driver or code tables\n"
+                 "  4    settings error: unknown profile, illegal endorser format\n"
+                 "  5    scanner device error (jam, double feed, cover open, ...)\n"
+                 "  6    output error: a page file or micr.txt record not written, micr.txt\n"
+                 "       unusable, pages of an earlier run in the way, document numbers used up\n"
+                 "  130  interrupted\n");
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "orvoscan: %s\nTry 'orvoscan --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+}  // namespace orvoscan

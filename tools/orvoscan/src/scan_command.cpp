@@ -1,0 +1,404 @@
+#include "scan_command.h"
+
+#include <getopt.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "command_table.h"
+#include "commands.h"
+#include "driver_api.h"
+#include "exit_codes.h"
+#include "orvo/platform/profile.h"
+#include "orvo/scanrun/driver_messages.h"
+#include "orvo/scanrun/exported_driver.h"
+#include "orvo/scanrun/page_naming.h"
+#include "orvo/scanrun/run_settings.h"
+#include "orvo/scanrun/scan_run.h"
+#include "stop_signals.h"
+
+namespace orvoscan {
+
+namespace sr = orvo::scanrun;
+using nlohmann::json;
+
+namespace {
+
+// How many front pages without a record are named one by one.
+constexpr std::size_t kNamedFronts = 10;
+
+// A start number: 0 to 9999999 (the document number field has seven digits).
+bool ParseStart(const char* text, int* out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || errno != 0 || v < 0 || v > sr::kLastDocumentNumber) {
+        return false;
+    }
+    *out = static_cast<int>(v);
+    return true;
+}
+
+bool SectionExists(const std::string& file, const std::string& name) {
+    for (const std::string& section : orvo::platform::ProfileSectionNames(file)) {
+        if (strcasecmp(section.c_str(), name.c_str()) == 0) return true;
+    }
+    return false;
+}
+
+std::string FormatText(const char* fmt, int value) {
+    char text[64];
+    std::snprintf(text, sizeof text, fmt, value);
+    return text;
+}
+
+const char* ProblemName(sr::StartProblem problem) {
+    switch (problem) {
+        case sr::StartProblem::None:
+            return "none";
+        case sr::StartProblem::StartNumber:
+            return "startNumber";
+        case sr::StartProblem::OutputDirectory:
+            return "outputDirectory";
+        case sr::StartProblem::MicrFile:
+            return "micrFile";
+        case sr::StartProblem::PageExists:
+            return "pageExists";
+    }
+    return "none";
+}
+
+const char* EndName(sr::RunEnd end) {
+    switch (end) {
+        case sr::RunEnd::Running:
+            return "running";
+        case sr::RunEnd::NotStarted:
+            return "notStarted";
+        case sr::RunEnd::Finished:
+            return "finished";
+        case sr::RunEnd::DriverError:
+            return "driverError";
+        case sr::RunEnd::PageNotWritten:
+            return "pageNotWritten";
+        case sr::RunEnd::MicrFileError:
+            return "micrFileError";
+        case sr::RunEnd::NumberLimit:
+            return "numberLimit";
+        case sr::RunEnd::Stopped:
+            return "interrupted";
+    }
+    return "running";
+}
+
+// A refusal before the batch: the message, and what to do about it.
+int Refuse(const sr::StartCheck& check, Console& console) {
+    std::string text = check.message;
+    if (check.problem == sr::StartProblem::PageExists) {
+        text += ".\nUse --continue to start after the highest document number found (" +
+                std::to_string(check.continueNumber) +
+                " is next), or --overwrite to replace those pages.";
+    }
+    console.Error(text);
+    json event = {{"event", "error"},
+                  {"stage", "check"},
+                  {"problem", ProblemName(check.problem)},
+                  {"message", check.message},
+                  {"continueStart", check.continueNumber}};
+    if (!check.existingPage.empty()) event["existingPage"] = check.existingPage;
+    console.Event(event);
+    return kExitOutput;
+}
+
+void WarnFrontsWithoutRecord(const sr::StartCheck& check, Console& console) {
+    const std::vector<std::string>& fronts = check.frontsWithoutRecord;
+    if (fronts.empty()) return;
+    for (std::size_t i = 0; i < fronts.size() && i < kNamedFronts; ++i) {
+        console.Error("warning: " + fronts[i] + " has no record in micr.txt");
+    }
+    if (fronts.size() > kNamedFronts) {
+        console.Error("warning: and " + std::to_string(fronts.size() - kNamedFronts) +
+                      " more front pages without a record in micr.txt");
+    }
+    console.Event({{"event", "warning"}, {"frontsWithoutRecord", fronts}});
+}
+
+int ExitForOutcome(const sr::RunOutcome& outcome) {
+    switch (outcome.end) {
+        case sr::RunEnd::Running:
+        case sr::RunEnd::Finished:
+            return kExitDone;
+        case sr::RunEnd::Stopped:
+            return kExitInterrupted;
+        case sr::RunEnd::NotStarted:
+            return outcome.driverResult != 0 ? ExitForStartBatch(outcome.driverResult)
+                                             : kExitOutput;
+        case sr::RunEnd::DriverError:
+            return ExitForBatchEnd(outcome.driverResult);
+        case sr::RunEnd::PageNotWritten:
+        case sr::RunEnd::MicrFileError:
+        case sr::RunEnd::NumberLimit:
+            return kExitOutput;
+    }
+    return kExitFailure;
+}
+
+void ReportPage(const sr::PageStep& step, const sr::ScanRun& run, Console& console) {
+    const sr::MicrStatistics& stats = run.statistics();
+    json event = {{"event", "page"},
+                  {"page", step.page},
+                  {"number", step.name.number},
+                  {"side", step.name.front ? "F" : "R"},
+                  {"name", step.name.displayName},
+                  {"path", step.name.path}};
+    std::string progress = FormatText("Saving %dth page...", step.page) + " " + step.name.path;
+    if (step.hasRecord) {
+        const std::string record = step.record.substr(0, step.record.size() - 2);
+        event["micr"] = step.micr.text;
+        event["micrError"] = step.micr.error;
+        event["record"] = record;
+        progress += "  " + record;
+    }
+    if (run.setup().micr) {
+        event["good"] = stats.good();
+        event["bad"] = stats.bad();
+        progress += "  (MICR OK " + std::to_string(stats.good()) + ", ERR " +
+                    std::to_string(stats.bad()) + ")";
+    }
+    console.Event(event);
+    console.Progress(progress);
+}
+
+}  // namespace
+
+int RunScan(sr::ScanDriver& driver, const ScanOptions& options, Console& console,
+            StopSignals* signals) {
+    sr::RunSetup setup;
+    setup.location = sr::SplitOutputPath(options.output);
+    setup.profile = options.profile;
+    setup.startNumber = options.start;
+    setup.twoSided = sr::ProfileSide(options.settingsFile, options.profile) != 0;
+    setup.micr = sr::MicrDetect(options.settingsFile) != 0;
+    setup.overwrite = options.overwrite;
+    if (options.continueRun) {
+        setup.startNumber = sr::CheckStart(setup).continueNumber;
+        console.Line("Continuing with document " + std::to_string(setup.startNumber) + ".");
+    }
+
+    sr::ScanRun run(driver, setup);
+    if (signals) signals->Attach(&run);
+    struct Detach {
+        StopSignals* signals;
+        ~Detach() {
+            if (signals) signals->Detach();
+        }
+    } detach{signals};
+
+    const sr::StartCheck check = run.Check();
+    WarnFrontsWithoutRecord(check, console);
+    if (check.problem != sr::StartProblem::None) return Refuse(check, console);
+
+    // Output format: the one asked for, else by the extension exactly as the
+    // desktop utility chooses it (other extensions keep the driver's format).
+    const int format = options.format >= 0 ? options.format
+                                           : sr::ImageFormatForExtension(setup.location.extension);
+    if (format >= 0) driver.ImageFormat(format);
+
+    if (!run.Start()) {
+        const sr::RunOutcome& outcome = run.outcome();
+        if (outcome.end == sr::RunEnd::Stopped) {
+            console.Error("interrupted before the batch started");
+            console.Event({{"event", "end"},
+                           {"result", 0},
+                           {"interrupted", true},
+                           {"nextStart", outcome.nextStartNumber},
+                           {"exitCode", kExitInterrupted}});
+            return kExitInterrupted;
+        }
+        if (outcome.refusal != sr::StartProblem::None) {
+            sr::StartCheck again = run.Check();
+            again.message = outcome.problem;
+            again.problem = outcome.refusal;
+            return Refuse(again, console);
+        }
+        const std::string& message = outcome.driverMessage;
+        console.Error(message.empty() ? "the driver refused the batch with result " +
+                                            std::to_string(outcome.driverResult)
+                                      : message);
+        console.Event({{"event", "error"},
+                       {"stage", "start"},
+                       {"result", outcome.driverResult},
+                       {"message", message}});
+        return ExitForOutcome(outcome);
+    }
+    console.Line("Warming up...Please wait...!");
+    console.Event({{"event", "start"},
+                   {"profile", setup.profile},
+                   {"twoSided", setup.twoSided},
+                   {"micr", setup.micr},
+                   {"directory", setup.location.directory},
+                   {"micrFile", sr::MicrFilePath(setup.location)},
+                   {"start", setup.startNumber}});
+
+    for (;;) {
+        const sr::PageStep step = run.Next();
+        if (step.taken) ReportPage(step, run, console);
+        if (step.ended) break;
+    }
+
+    const sr::RunOutcome& outcome = run.outcome();
+    if (!outcome.driverMessage.empty()) {
+        console.Error(outcome.driverMessage);
+    } else if (sr::ReportsDriverResult(outcome.driverResult) &&
+               outcome.end != sr::RunEnd::Stopped) {
+        console.Error("the driver ended the batch with result " +
+                      std::to_string(outcome.driverResult));
+    }
+    if (!outcome.problem.empty()) console.Error(outcome.problem);
+    console.Line("Scanning finished.");
+    if (outcome.end == sr::RunEnd::Stopped) {
+        console.Error("interrupted; the pages and records written so far are kept");
+    }
+    const sr::MicrStatistics& stats = run.statistics();
+    if (setup.micr) console.Line(stats.Text());
+    const bool numbersLeft = outcome.nextStartNumber <= sr::kLastDocumentNumber;
+    console.Line("Next start number: " + (numbersLeft ? std::to_string(outcome.nextStartNumber)
+                                                      : std::string("none (9999999 was the "
+                                                                    "last document number)")));
+
+    const int exitCode = ExitForOutcome(outcome);
+    json end = {{"event", "end"},
+                {"end", EndName(outcome.end)},
+                {"result", outcome.driverResult},
+                {"pages", outcome.pagesTaken},
+                {"nextStart", outcome.nextStartNumber},
+                {"interrupted", outcome.end == sr::RunEnd::Stopped},
+                {"exitCode", exitCode}};
+    if (!outcome.driverMessage.empty()) end["message"] = outcome.driverMessage;
+    if (outcome.driverResult == -100) end["deviceError"] = outcome.deviceError;
+    if (!outcome.problem.empty()) end["problem"] = outcome.problem;
+    if (setup.micr) {
+        end["good"] = stats.good();
+        end["bad"] = stats.bad();
+        end["rate"] = stats.rate();
+        end["statistics"] = stats.Text();
+    }
+    console.Event(end);
+    return exitCode;
+}
+
+int ScanCommand(int argc, char** argv, Console& console) {
+    static const option kOptions[] = {{"profile", required_argument, nullptr, 'p'},
+                                      {"output", required_argument, nullptr, 'o'},
+                                      {"start", required_argument, nullptr, 's'},
+                                      {"continue", no_argument, nullptr, 'c'},
+                                      {"overwrite", no_argument, nullptr, 'w'},
+                                      {"format", required_argument, nullptr, 'f'},
+                                      {"json", no_argument, nullptr, 'j'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {nullptr, 0, nullptr, 0}};
+    ScanOptions options;
+    bool json = console.json();
+    bool startGiven = false;
+    optind = 1;
+    for (int c; (c = getopt_long(argc, argv, "p:o:s:f:h", kOptions, nullptr)) != -1;) {
+        switch (c) {
+            case 'p':
+                options.profile = optarg;
+                break;
+            case 'o':
+                options.output = optarg;
+                break;
+            case 's':
+                if (!ParseStart(optarg, &options.start))
+                    return UsageError(std::string("--start needs a number 0-9999999, not \"") +
+                                      optarg + "\"");
+                startGiven = true;
+                break;
+            case 'c':
+                options.continueRun = true;
+                break;
+            case 'w':
+                options.overwrite = true;
+                break;
+            case 'f': {
+                const std::string f = optarg;
+                options.format = f == "tif" ? 0 : f == "bmp" ? 1 : f == "raw" ? 2 : -2;
+                if (options.format == -2) return UsageError("--format is tif, bmp or raw");
+                break;
+            }
+            case 'j':
+                json = true;
+                break;
+            case 'h':
+                PrintUsage(stdout);
+                return kExitDone;
+            default:
+                return UsageError("scan: unknown option");
+        }
+    }
+    if (optind < argc)
+        return UsageError(std::string("scan: unexpected argument \"") + argv[optind] + "\"");
+    if (options.profile.empty()) return UsageError("scan needs --profile NAME");
+    if (options.output.empty()) return UsageError("scan needs --output PATH");
+    if (startGiven && options.continueRun)
+        return UsageError("--start and --continue exclude each other");
+
+    Console out(stdout, stderr, json, isatty(STDOUT_FILENO) != 0);
+
+    // Page names and micr.txt are placed by the path; a relative path is taken
+    // from the current directory.
+    if (options.output.front() != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd)) {
+            out.Error("cannot determine the current directory");
+            return kExitOutput;
+        }
+        options.output = std::string(cwd) + "/" + options.output;
+    }
+    if (options.output.back() == '/' ||
+        options.output.find('.', options.output.rfind('/')) == std::string::npos) {
+        // Without an extension the prefix would be cut at a '.' of the
+        // directory part and the pages would land outside the directory.
+        return UsageError("--output needs a file name with an extension, e.g. /data/scan/A.tif");
+    }
+    const sr::OutputLocation loc = sr::SplitOutputPath(options.output);
+    if (access(loc.directory.empty() ? "/" : loc.directory.c_str(), W_OK | X_OK) != 0) {
+        out.Error("output directory " + (loc.directory.empty() ? std::string("/") : loc.directory) +
+                  ": " + std::strerror(errno));
+        return kExitOutput;
+    }
+
+    // Before the driver starts any thread of its own: from now on Ctrl-C and
+    // the like reach the run through a thread of their own.
+    StopSignals signals;
+
+    const DriverApi driver = LinkedDriver();
+    const int initResult = driver.init();
+    if (initResult != 0) {
+        const std::string message = sr::DriverErrorText(initResult, 0);
+        out.Error(message.empty() ? "driver start failed with result " + std::to_string(initResult)
+                                  : message);
+        out.Event(
+            {{"event", "error"}, {"stage", "init"}, {"result", initResult}, {"message", message}});
+        return ExitForInit(initResult);
+    }
+    options.settingsFile = sr::SettingsFilePath(SystemDir());
+    if (strcasecmp(options.profile.c_str(), "MISC") == 0 ||
+        !SectionExists(options.settingsFile, options.profile)) {
+        out.Error("no profile \"" + options.profile + "\" in " + options.settingsFile);
+        out.Event({{"event", "error"}, {"stage", "profile"}, {"profile", options.profile}});
+        driver.end();
+        return kExitSettings;
+    }
+
+    sr::ExportedDriver exported;
+    const int code = RunScan(exported, options, out, signals.ok() ? &signals : nullptr);
+    driver.end();
+    return code;
+}
+
+}  // namespace orvoscan
