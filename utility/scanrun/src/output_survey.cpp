@@ -19,17 +19,21 @@ bool IsDigit(char c) {
 
 // Record numbers of micr.txt, read in blocks: the first seven characters of
 // every line, when they are digits.
-std::vector<int> ReadRecordNumbers(const std::string& path, std::string* error) {
+std::vector<int> ReadRecordNumbers(const std::string& path, std::string* error, bool* unknown) {
     std::vector<int> numbers;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        if (errno != ENOENT) *error = path + ": " + std::strerror(errno);
+        if (errno != ENOENT) {
+            *error = path + ": " + std::strerror(errno);
+            *unknown = true;
+        }
         return numbers;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return numbers;  // the pre-start check names what it is
+        *unknown = true;  // the pre-start check names what it is
+        return numbers;
     }
     char block[65536];
     int column = 0;  // characters of the line seen so far, up to 8
@@ -39,6 +43,7 @@ std::vector<int> ReadRecordNumbers(const std::string& path, std::string* error) 
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             *error = path + ": " + std::strerror(errno);
+            *unknown = true;
             break;
         }
         if (n == 0) break;
@@ -112,7 +117,8 @@ OutputSurvey SurveyOutput(const OutputLocation& location) {
     std::sort(survey.pages.begin(), survey.pages.end(), [](const PageFile& a, const PageFile& b) {
         return a.number != b.number ? a.number < b.number : a.front && !b.front;
     });
-    survey.recordNumbers = ReadRecordNumbers(MicrFilePath(location), &survey.micrError);
+    survey.recordNumbers =
+        ReadRecordNumbers(MicrFilePath(location), &survey.micrError, &survey.micrUnknown);
     return survey;
 }
 
@@ -132,6 +138,7 @@ const PageFile* OutputSurvey::FirstPageFrom(int startNumber, bool twoSided) cons
 
 std::vector<PageFile> OutputSurvey::FrontsWithoutRecord() const {
     std::vector<PageFile> missing;
+    if (micrUnknown) return missing;
     for (const PageFile& page : pages) {
         if (page.front &&
             !std::binary_search(recordNumbers.begin(), recordNumbers.end(), page.number)) {

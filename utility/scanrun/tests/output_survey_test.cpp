@@ -96,7 +96,10 @@ TEST_F(SurveyTest, FifoAsMicrFileIsNotWaitedFor) {
     Touch("A000002F.tif");
     const OutputSurvey s = SurveyOutput(loc_);  // returns at once
     EXPECT_TRUE(s.recordNumbers.empty());
+    EXPECT_TRUE(s.micrUnknown);
     EXPECT_EQ(s.HighestNumber(), 2);
+    // Records that cannot be read are not missing.
+    EXPECT_TRUE(s.FrontsWithoutRecord().empty());
 }
 
 }  // namespace

@@ -31,6 +31,9 @@ struct OutputSurvey {
     std::string error;
     // Why micr.txt could not be read; empty when it could or is missing.
     std::string micrError;
+    // micr.txt is there but no regular file, or could not be read: its
+    // records are unknown.
+    bool micrUnknown = false;
 
     // The highest document number among the page files and the records; -1
     // when there is none.
@@ -39,7 +42,8 @@ struct OutputSurvey {
     // lowest-numbered page at or after it (fronts only for one-sided runs);
     // null when there is none.
     const PageFile* FirstPageFrom(int startNumber, bool twoSided) const;
-    // Front page files whose document number has no record in micr.txt.
+    // Front page files whose document number has no record in micr.txt
+    // (none when the records are unknown).
     std::vector<PageFile> FrontsWithoutRecord() const;
 };
 
