@@ -48,6 +48,7 @@ extern "C" {
 #define ORVOSCAN_ERR_QA_LIBRARY (-11) /* QA dialog resources unavailable */
 #define ORVOSCAN_ERR_PAGE_FILE (-12)  /* the page file could not be written */
 #define ORVOSCAN_ERR_BUSY (-13)       /* the scanner is in use by another process */
+#define ORVOSCAN_ERR_SETTINGS (-14)   /* the profile could not be stored in OrvoScan.ini */
 #define ORVOSCAN_ERR_DEVICE (-100)    /* device error, see OrvoScan_GetDeviceError */
 
 /* Device error word bits (OrvoScan_GetDeviceError). */
@@ -76,9 +77,32 @@ ORVOSCAN_API const char* OrvoScan_Version(void);
 ORVOSCAN_API int OrvoScan_ImageFormat(int format);
 ORVOSCAN_API uint32_t OrvoScan_GetDeviceError(void);
 
-/* Setup dialogs and QA block. hwnd is the owner window (may be null). */
-ORVOSCAN_API int OrvoScan_Setup(void* hwnd, const char* profile);
-ORVOSCAN_API int OrvoScan_Setup_Qa(void* hwnd);
+/*
+ * Setup dialogs and QA block.
+ *
+ * OrvoScan_Setup and OrvoScan_Setup_Qa show a modal Qt dialog and return when
+ * it is closed. `owner` is the caller's QWidget* (the dialog is centred on it
+ * and blocks it), or null for a top-level dialog. Call them from the thread
+ * of the caller's QApplication; a client without a QApplication gets one for
+ * the duration of the dialog. The dialogs come from the companion libraries
+ * libK4TRRsrc.so and libK4TRQa.so in the system directory, loaded only during
+ * the call; libK4TR.so itself never loads a GUI library otherwise.
+ *
+ * OrvoScan_Setup(owner, profile): needs an earlier OrvoScan_Init (its result
+ * may be a failure to find the scanner: the settings file is known once it
+ * has run). Edits the profile and stores it after OK, or the loaded values
+ * after Cancel, so a new name becomes a profile. 0; -2 without OrvoScan_Init;
+ * -9 when libK4TRRsrc.so cannot be loaded or no display is available (nothing
+ * written, the reason in the trace log.txt); -14 when the profile cannot be
+ * stored (a name that cannot be a section: empty, with ']' or a line break,
+ * blank at either end; or the settings file cannot be written).
+ *
+ * OrvoScan_Setup_Qa(owner): reads the scanner's QA block, shows it and writes
+ * it back after OK. 0; -6 when the block cannot be read; -11 when
+ * libK4TRQa.so cannot be loaded or no display is available.
+ */
+ORVOSCAN_API int OrvoScan_Setup(void* owner, const char* profile);
+ORVOSCAN_API int OrvoScan_Setup_Qa(void* owner);
 ORVOSCAN_API int OrvoScan_RestoreSettingsQa(unsigned char* qa12);
 ORVOSCAN_API int OrvoScan_SaveSettingsQa(const unsigned char* qa10);
 

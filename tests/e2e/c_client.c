@@ -6,6 +6,17 @@
 
 #include "orvoscan.h"
 
+/* Whether a Qt library is mapped into this process. */
+static int qt_loaded(void) {
+    char line[512];
+    int found = 0;
+    FILE* maps = fopen("/proc/self/maps", "r");
+    if (!maps) return -1;
+    while (!found && fgets(line, sizeof line, maps)) found = strstr(line, "libQt6") != NULL;
+    fclose(maps);
+    return found;
+}
+
 int main(int argc, char** argv) {
     const char* what = argc > 1 ? argv[1] : "init";
     int r = OrvoScan_Init();
@@ -19,6 +30,11 @@ int main(int argc, char** argv) {
         printf("end_again=%d\n", OrvoScan_End());
         printf("init_again=%d\n", OrvoScan_Init());
         printf("end_last=%d\n", OrvoScan_End());
+    } else if (strcmp(what, "dialogs") == 0) {
+        printf("qt_before=%d\n", qt_loaded());
+        printf("setup=%d\n", OrvoScan_Setup(NULL, "Check"));
+        printf("setup_qa=%d\n", OrvoScan_Setup_Qa(NULL));
+        printf("after=alive\n");
     }
     return 0;
 }

@@ -138,27 +138,29 @@ void LoadProfile(const std::string& profile, const std::string& file, Settings& 
     settings.GrayTifCompress = ProfileInt(kMiscSection, "GrayTifCompress", 1, file);
 }
 
-void StoreProfile(const std::string& profile, const std::string& file, const Settings& settings) {
-    StoreInt(profile, "Side", settings.Side, file);
-    StoreInt(profile, "LED", settings.LED, file);
-    StoreInt(profile, "ScanWidth", settings.ScanWidth, file);
-    StoreInt(profile, "Resolution", settings.Resolution, file);
-    StoreInt(profile, "ScanMode1", settings.ScanMode[0], file);
-    StoreInt(profile, "CompressMode", settings.CompressMode, file);
-    StoreInt(profile, "BWSlice1", settings.BWSlice[0], file);
-    StoreInt(profile, "ScanLines1", settings.ScanLines[0], file);
-    StoreInt(profile, "LeftOffset", settings.LeftOffset, file);
-    StoreInt(profile, "TopMargin", settings.TopMargin, file);
+bool StoreProfile(const std::string& profile, const std::string& file, const Settings& settings) {
+    bool ok = true;
+    ok &= StoreInt(profile, "Side", settings.Side, file);
+    ok &= StoreInt(profile, "LED", settings.LED, file);
+    ok &= StoreInt(profile, "ScanWidth", settings.ScanWidth, file);
+    ok &= StoreInt(profile, "Resolution", settings.Resolution, file);
+    ok &= StoreInt(profile, "ScanMode1", settings.ScanMode[0], file);
+    ok &= StoreInt(profile, "CompressMode", settings.CompressMode, file);
+    ok &= StoreInt(profile, "BWSlice1", settings.BWSlice[0], file);
+    ok &= StoreInt(profile, "ScanLines1", settings.ScanLines[0], file);
+    ok &= StoreInt(profile, "LeftOffset", settings.LeftOffset, file);
+    ok &= StoreInt(profile, "TopMargin", settings.TopMargin, file);
 
-    StoreInt(kMiscSection, "Endorser", settings.Endorser, file);
-    StoreInt(kMiscSection, "DFDetect", settings.DFDetect, file);
-    StoreInt(kMiscSection, "MicrDetect", settings.MicrDetect, file);
-    StoreInt(kMiscSection, "SerialNo", settings.SerialNo, file);
-    StoreInt(kMiscSection, "ImageFileFormat", settings.ImageFileFormat, file);
-    StoreInt(kMiscSection, "GrayTifCompress", settings.GrayTifCompress, file);
-    StoreInt(kMiscSection, "LimitScanCount", settings.LimitScanCount, file);
-    StoreInt(kMiscSection, "ScanCount", settings.ScanCount, file);
-    StoreText(kMiscSection, "EndorserFormat", settings.EndorserFormat, file);
+    ok &= StoreInt(kMiscSection, "Endorser", settings.Endorser, file);
+    ok &= StoreInt(kMiscSection, "DFDetect", settings.DFDetect, file);
+    ok &= StoreInt(kMiscSection, "MicrDetect", settings.MicrDetect, file);
+    ok &= StoreInt(kMiscSection, "SerialNo", settings.SerialNo, file);
+    ok &= StoreInt(kMiscSection, "ImageFileFormat", settings.ImageFileFormat, file);
+    ok &= StoreInt(kMiscSection, "GrayTifCompress", settings.GrayTifCompress, file);
+    ok &= StoreInt(kMiscSection, "LimitScanCount", settings.LimitScanCount, file);
+    ok &= StoreInt(kMiscSection, "ScanCount", settings.ScanCount, file);
+    ok &= StoreText(kMiscSection, "EndorserFormat", settings.EndorserFormat, file);
+    return ok;
 }
 
 }  // namespace orvo

@@ -1,6 +1,7 @@
 #include "orvo/qa.h"
 
 #include <cstring>
+#include <functional>
 
 #include "orvo/batch.h"
 #include "orvo/commands.h"
@@ -40,19 +41,32 @@ int QaRead(uint8_t (&block)[12]) {
     }
 }
 
-int QaWrite(const uint8_t* qa10) {
+namespace {
+
+// Repeats a request until it completes cleanly. A scanner that keeps
+// answering without completing cleanly is given up on after the budget
+// instead of being asked forever.
+int RepeatUntilClean(const std::function<void(SRB_ExecSCSICmd&)>& fill, uint32_t waitMs) {
     if (!State().scannerKnown || BatchRunning()) return kQaFailed;
     const uint32_t start = platform::TickCount();
     for (;;) {
-        uint8_t block[kQaBlockSize];
-        const Outcome o = Exchange([&](SRB_ExecSCSICmd& srb) { BuildQaWrite(srb, qa10, block); },
-                                   kWaitQa, StatusCheck::OptionA);
+        const Outcome o = Exchange(fill, waitMs, StatusCheck::OptionA);
         if (o == Outcome::Completed) return 0;
         if (o != Outcome::NotClean) return kQaFailed;
-        // A scanner that keeps answering without completing cleanly is given
-        // up on after the budget instead of being asked forever.
         if (platform::TicksSince(start, platform::TickCount()) > kQaWriteBudgetMs) return kQaFailed;
     }
+}
+
+}  // namespace
+
+int QaWrite(const uint8_t* qa10) {
+    uint8_t block[kQaBlockSize];
+    return RepeatUntilClean([&](SRB_ExecSCSICmd& srb) { BuildQaWrite(srb, qa10, block); }, kWaitQa);
+}
+
+int QaAction(int selector) {
+    return RepeatUntilClean([&](SRB_ExecSCSICmd& srb) { BuildQaAction(srb, selector); },
+                            kWaitQaAction);
 }
 
 }  // namespace orvo

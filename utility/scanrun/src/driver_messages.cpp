@@ -69,6 +69,9 @@ std::string DriverErrorText(int code, uint32_t deviceError) {
         case -13:
             what = "Scanner in use error..";
             break;
+        case -14:
+            what = "Settings file writing error..";
+            break;
         case -100:
             what = "Scanner device error..";
             break;

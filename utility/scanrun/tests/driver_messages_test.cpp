@@ -16,6 +16,8 @@ TEST(DriverMessages, CodesAndTheirTexts) {
               "Error occurred!! Check the scanner..\n\n  Page file writing error..");
     EXPECT_EQ(DriverErrorText(-13, 0),
               "Error occurred!! Check the scanner..\n\n  Scanner in use error..");
+    EXPECT_EQ(DriverErrorText(-14, 0),
+              "Error occurred!! Check the scanner..\n\n  Settings file writing error..");
     EXPECT_EQ(DriverErrorText(-5, 0), "");
     EXPECT_FALSE(ReportsDriverResult(-3));
     EXPECT_FALSE(ReportsDriverResult(0));

@@ -37,7 +37,8 @@ struct Settings {
 void LoadProfile(const std::string& profile, const std::string& file, Settings& settings);
 
 // Stores `settings` under `profile` (created when missing) and section "Misc".
-void StoreProfile(const std::string& profile, const std::string& file, const Settings& settings);
+// False when a value could not be written.
+bool StoreProfile(const std::string& profile, const std::string& file, const Settings& settings);
 
 // Writes one integer as decimal text. Returns false when the file could not be written.
 bool StoreInt(const std::string& section, const std::string& key, int value,

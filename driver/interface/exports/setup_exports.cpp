@@ -1,0 +1,20 @@
+// The settings dialog and the QA dialog, from their companion libraries in
+// the system directory.
+#include "orvo/companion.h"
+#include "orvo/driver_state.h"
+#include "orvo/setup_calls.h"
+#include "orvoscan.h"
+
+extern "C" {
+
+ORVOSCAN_API int OrvoScan_Setup(void* owner, const char* profile) {
+    orvo::CompanionLibrary library(orvo::State().systemDir + orvo::kSetupLibrary);
+    return orvo::RunSetup(owner, profile, library);
+}
+
+ORVOSCAN_API int OrvoScan_Setup_Qa(void* owner) {
+    orvo::CompanionLibrary library(orvo::State().systemDir + orvo::kQaLibrary);
+    return orvo::RunSetupQa(owner, library);
+}
+
+}  // extern "C"
