@@ -44,9 +44,9 @@ bool Showable(const Template& form, int templateId, std::string& platform, std::
     return ChoosePlatform(platform, why);
 }
 
-// Qt stays loaded once a companion library has used it, although the
+// Qt stays loaded once a companion library has been loaded, although the
 // library itself is unloaded after the call: Qt does not support being
-// unloaded and loaded again in one process.
+// unloaded and loaded again in one process (its global data would be lost).
 void KeepQtLoaded() {
     const void* symbols[] = {reinterpret_cast<const void*>(&qVersion),
                              reinterpret_cast<const void*>(&QGuiApplication::platformName),
@@ -59,6 +59,9 @@ void KeepQtLoaded() {
         }
     }
 }
+
+// When the companion library is loaded.
+[[maybe_unused]] const bool kQtKept = (KeepQtLoaded(), true);
 
 // A client without an application object gets one for the duration of the
 // dialog; its locale is given back afterwards.
@@ -108,7 +111,6 @@ QWidget* OwnerWidget(void* owner) {
 
 int CanShow(const Template& form, int templateId, void* owner, char* why, std::size_t whySize) {
     try {
-        KeepQtLoaded();
         std::string platform, reason;
         if (Showable(form, templateId, platform, reason)) return 0;
         Tell(why, whySize, reason);
@@ -130,7 +132,6 @@ int Run(const Template& form, int templateId, void* owner, const OrvoDialogProce
             Tell(why, whySize, reason);
             return -1;
         }
-        KeepQtLoaded();
         ApplicationScope application(platform);
         HostDialog dialog(OwnerWidget(owner), procedure);
         form.build(&dialog);

@@ -1,6 +1,7 @@
 #include "command_table.h"
 
 #include "commands.h"
+#include "dialog_commands.h"
 #include "driver_api.h"
 #include "exit_codes.h"
 #include "scan_command.h"
@@ -27,6 +28,7 @@ const std::vector<Command>& QaCommands() {
     static const std::vector<Command> table = {
         {"read", "", QaReadCommand},
         {"write", "", QaWriteCommand},
+        {"dialog", "", QaDialogCommand},
     };
     return table;
 }
@@ -64,8 +66,13 @@ const std::vector<Command>& Commands() {
          ScanCommand},
         {"qa",
          "  qa read                   print the scanner's 12-byte QA block\n"
-         "  qa write B0 .. B9         write 10 QA bytes (0-255, decimal or 0x..)\n",
+         "  qa write B0 .. B9         write 10 QA bytes (0-255, decimal or 0x..)\n"
+         "  qa dialog                 edit the QA block in the driver's QA dialog\n",
          QaCommand},
+        {"setup",
+         "  setup --profile NAME      edit (or create) a profile in the driver's\n"
+         "                            settings dialog\n",
+         RunSetupCommand},
         {"help", "", HelpCommand},
     };
     return table;
