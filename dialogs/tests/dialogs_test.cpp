@@ -278,13 +278,15 @@ TEST_F(DialogsTest, MissingCompanionLibrariesWriteNothing) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Listing the tests (at build time) starts nothing.
+    if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
     // Offscreen: no window reaches a screen, and grab() gives what it would show.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("TMPDIR", e2e::MakeTempDir("orvo-dialogs-tmp").c_str(), 1);
     e2e::UseVirtualScanner(kSettings, 5.0);
     LinkCompanions(e2e::SystemDir());
     QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
     TheScanner().SetScenario(e2e::FastScenario(1));
     if (OrvoScan_Init() != 0) {
         std::fprintf(stderr, "driver start failed\n");

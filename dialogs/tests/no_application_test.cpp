@@ -122,12 +122,14 @@ TEST(CClient, NoGuiLibraryAndNoDisplay) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Listing the tests (at build time) starts nothing.
+    if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
     setenv("TMPDIR", e2e::MakeTempDir("orvo-noapp-tmp").c_str(), 1);
     e2e::UseVirtualScanner(kSettings, 5.0);
     LinkCompanions(e2e::SystemDir());
     // The hook runs in the constructor of every application object.
     qAddPreRoutine(&ActOnDialog);
-    ::testing::InitGoogleTest(&argc, argv);
     TheScanner().SetScenario(e2e::FastScenario(1));
     if (OrvoScan_Init() != 0) {
         std::fprintf(stderr, "driver start failed\n");
