@@ -1,0 +1,44 @@
+// Where the driver reads its settings when the backend drives it: a private
+// system directory of this process, "<private temporary directory>/sane-<pid>/",
+// holding links to the driver library and the code tables of the operator's
+// system directory and a copy of its OrvoScan.ini. The options of a scan are
+// written into that copy only, so the operator's profiles are never changed
+// by a SANE frontend, whatever it sets.
+#pragma once
+
+#include <string>
+
+#include "scan_settings.h"
+
+namespace orvo::sane {
+
+class PrivateSettings {
+  public:
+    // Lays out the directory (replacing what an earlier process of the same
+    // number left) and removes those of processes that no longer run.
+    // `realDir`: the operator's system directory; `driverLibrary`: the path of
+    // the driver library in use. False with the reason in `error`.
+    bool Create(const std::string& realDir, const std::string& driverLibrary, std::string* error);
+    // Removes the directory and everything the backend put there.
+    void Remove();
+
+    const std::string& dir() const { return dir_; }  // ends in '/'
+    std::string SettingsFile() const { return dir_ + "OrvoScan.ini"; }
+    // The page file the driver writes for the backend.
+    std::string PageFile() const { return dir_ + "page.tif"; }
+
+    // Copies the operator's OrvoScan.ini afresh (none: an empty file) and
+    // writes `settings` into section `profile` of the copy, and the page file
+    // format the backend reads (uncompressed TIFF) into section "Misc".
+    bool Prepare(const std::string& realSettingsFile, const std::string& profile,
+                 const ScanSettings& settings, std::string* error);
+
+  private:
+    std::string dir_;
+};
+
+// Removes a private directory the backend made: its plain files and links,
+// then the directory; never follows a link. Used for leftovers too.
+void RemovePrivateDir(const std::string& dir);
+
+}  // namespace orvo::sane

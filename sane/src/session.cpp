@@ -1,0 +1,259 @@
+#include "session.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "log.h"
+#include "orvo/platform/profile.h"
+#include "orvo/scanrun/driver_messages.h"
+#include "orvo/scanrun/micr_record.h"
+#include "orvoscan.h"
+#include "status.h"
+
+namespace orvo::sane {
+
+Session::Session(PrivateSettings& privateSettings, std::string realSettingsFile,
+                 std::vector<std::string> profiles, const std::string& initialProfile)
+    : options_(std::move(profiles), initialProfile,
+               [file = realSettingsFile](const std::string& profile) {
+                   return LoadProfile(file, profile);
+               }),
+      private_(privateSettings),
+      realSettingsFile_(std::move(realSettingsFile)) {
+    cancelEvent_ = eventfd(0, EFD_CLOEXEC);
+    if (cancelEvent_ < 0) {
+        Log(kLogError, "cannot create the stop event: %s", std::strerror(errno));
+        return;
+    }
+    try {
+        canceller_ = std::thread([this] { CancellerLoop(); });
+    } catch (const std::system_error& e) {
+        Log(kLogError, "cannot start the stop thread: %s", e.what());
+    }
+}
+
+Session::~Session() {
+    SettleCancel();
+    EndBatch();
+    if (canceller_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        const uint64_t one = 1;
+        while (write(cancelEvent_, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        canceller_.join();
+    }
+    if (cancelEvent_ >= 0) close(cancelEvent_);
+    std::remove(private_.PageFile().c_str());
+}
+
+void Session::Cancel() {
+    // Only what a signal handler may do: an atomic count and a write().
+    cancelRequests_.fetch_add(1, std::memory_order_release);
+    const uint64_t one = 1;
+    const int saved = errno;
+    while (write(cancelEvent_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+    errno = saved;
+}
+
+void Session::CancellerLoop() {
+    for (;;) {
+        uint64_t count = 0;
+        const ssize_t n = read(cancelEvent_, &count, sizeof count);
+        if (n < 0 && errno == EINTR) continue;
+        const uint64_t requests = cancelRequests_.load(std::memory_order_acquire);
+        std::lock_guard lock(mutex_);
+        if (stopping_ || n < 0) {
+            if (n < 0) Log(kLogError, "the stop event failed: %s", std::strerror(errno));
+            // Nobody waits for this thread any more.
+            cancellerDone_ = true;
+            served_.notify_all();
+            return;
+        }
+        if (batchRunning_) {
+            Log(kLogStep, "cancel: ending the batch");
+            OrvoScan_EndBatch();
+            batchRunning_ = false;
+        }
+        cancelsServed_ = std::max(cancelsServed_, requests);
+        served_.notify_all();
+    }
+}
+
+// Whether the frontend asked for a stop since the last look; waits until the
+// stop thread has served it (the batch is then over) and drops the page.
+bool Session::SettleCancel() {
+    const uint64_t requests = cancelRequests_.load(std::memory_order_acquire);
+    if (requests == cancelsSeen_) return false;
+    if (canceller_.joinable()) {
+        std::unique_lock lock(mutex_);
+        served_.wait(lock, [&] { return cancelsServed_ >= requests || cancellerDone_; });
+        // Without the stop thread the batch is ended here.
+        if (cancellerDone_ && batchRunning_) {
+            OrvoScan_EndBatch();
+            batchRunning_ = false;
+        }
+    }
+    cancelsSeen_ = requests;
+    frame_ = Frame{};
+    readAt_ = 0;
+    page_ = Page::Cancelled;
+    return true;
+}
+
+bool Session::BatchRunning() {
+    std::lock_guard lock(mutex_);
+    return batchRunning_;
+}
+
+void Session::EndBatch() {
+    std::lock_guard lock(mutex_);
+    if (!batchRunning_) return;
+    OrvoScan_EndBatch();
+    batchRunning_ = false;
+}
+
+const SANE_Option_Descriptor* Session::Descriptor(SANE_Int index) const {
+    return options_.Descriptor(index);
+}
+
+SANE_Status Session::Control(SANE_Int index, SANE_Action action, void* value, SANE_Int* info) {
+    if (info != nullptr) *info = 0;
+    SettleCancel();
+    if (action != SANE_ACTION_GET_VALUE && BatchRunning()) {
+        // The running batch scans with the values it started with.
+        Log(kLogWarning, "option %d not changed: a batch is running (sane_cancel ends it)", index);
+        return SANE_STATUS_DEVICE_BUSY;
+    }
+    const SANE_Status status = options_.Control(index, action, value, info);
+    if (status == SANE_STATUS_GOOD && action != SANE_ACTION_GET_VALUE) page_ = Page::None;
+    return status;
+}
+
+SANE_Status Session::GetParameters(SANE_Parameters* params) {
+    if (params == nullptr) return SANE_STATUS_INVAL;
+    SettleCancel();
+    if (page_ == Page::Reading || page_ == Page::Done) {
+        *params = SANE_Parameters{};
+        params->format = SANE_FRAME_GRAY;
+        params->last_frame = SANE_TRUE;
+        params->depth = frame_.depth;
+        params->pixels_per_line = frame_.pixelsPerLine;
+        params->bytes_per_line = frame_.bytesPerLine;
+        params->lines = frame_.lines;
+    } else {
+        *params = options_.Parameters();
+    }
+    return SANE_STATUS_GOOD;
+}
+
+SANE_Status Session::Start() {
+    // A stop asked for before this call ended what ran then, not this start.
+    SettleCancel();
+    frame_ = Frame{};
+    readAt_ = 0;
+    page_ = Page::None;
+    {
+        std::lock_guard lock(mutex_);
+        if (!batchRunning_) {
+            std::string error;
+            if (!private_.Prepare(realSettingsFile_, options_.profile(), options_.settings(),
+                                  &error)) {
+                Log(kLogError, "%s", error.c_str());
+                return SANE_STATUS_IO_ERROR;
+            }
+            Log(kLogStep, "starting a batch with profile %s", options_.profile().c_str());
+            const int result = OrvoScan_StartBatch(options_.profile().c_str());
+            if (result != ORVOSCAN_OK) {
+                Log(kLogError, "the batch did not start (%d): %s", result,
+                    scanrun::DriverErrorText(result, 0).c_str());
+                return StatusFor(result, 0);
+            }
+            batchRunning_ = true;
+            pageIndex_ = 0;
+            twoSided_ = options_.settings().side != 0;
+            // The driver takes MICR lines only while MicrDetect is on.
+            micrRead_ = platform::ProfileInt("Misc", "MicrDetect", 0, private_.SettingsFile()) != 0;
+            options_.SetMicr("");
+        }
+    }
+    return TakePage();
+}
+
+// Waits for the next side of the batch and loads it whole.
+SANE_Status Session::TakePage() {
+    const std::string path = private_.PageFile();
+    std::remove(path.c_str());
+    int height = 0;
+    const int result = OrvoScan_GetOneImage(path.c_str(), &height);
+    if (SettleCancel()) {
+        std::remove(path.c_str());
+        Log(kLogStep, "cancelled while waiting for a page");
+        return SANE_STATUS_CANCELLED;
+    }
+    if (result != ORVOSCAN_OK) {
+        const uint32_t deviceError = OrvoScan_GetDeviceError();
+        EndBatch();
+        const SANE_Status status = StatusFor(result, deviceError);
+        if (result == ORVOSCAN_NO_PAGE) {
+            Log(kLogStep, "the batch is over after %d pages", pageIndex_);
+        } else {
+            Log(kLogError, "the batch ended (%d, device error 0x%08X): %s", result, deviceError,
+                scanrun::DriverErrorText(result, deviceError).c_str());
+        }
+        return status;
+    }
+    const bool front = !twoSided_ || pageIndex_ % 2 == 0;
+    ++pageIndex_;
+    if (front && micrRead_) {
+        const scanrun::MicrLine line =
+            scanrun::TakeMicr(OrvoScan_MicrDataBufPtr(), OrvoScan_MicrDataSize());
+        options_.SetMicr((line.error ? "1" : "0") + line.text);
+    } else if (front) {
+        options_.SetMicr("");
+    }
+    std::string error;
+    Frame frame;
+    const bool read = ReadPageFile(path, &frame, &error);
+    std::remove(path.c_str());
+    if (!read) {
+        Log(kLogError, "page %d: %s", pageIndex_, error.c_str());
+        EndBatch();
+        return SANE_STATUS_IO_ERROR;
+    }
+    Log(kLogStep, "page %d (%s): %d x %d, depth %d", pageIndex_, front ? "front" : "rear",
+        frame.pixelsPerLine, frame.lines, frame.depth);
+    frame_ = std::move(frame);
+    readAt_ = 0;
+    page_ = Page::Reading;
+    return SANE_STATUS_GOOD;
+}
+
+SANE_Status Session::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
+    if (length != nullptr) *length = 0;
+    if (data == nullptr || length == nullptr || maxLength < 0) return SANE_STATUS_INVAL;
+    if (SettleCancel() || page_ == Page::Cancelled) return SANE_STATUS_CANCELLED;
+    if (page_ == Page::Done) return SANE_STATUS_EOF;
+    if (page_ != Page::Reading) return SANE_STATUS_INVAL;
+    const std::size_t left = frame_.data.size() - readAt_;
+    if (left == 0) {
+        page_ = Page::Done;
+        return SANE_STATUS_EOF;
+    }
+    const std::size_t n = std::min(left, static_cast<std::size_t>(maxLength));
+    std::memcpy(data, frame_.data.data() + readAt_, n);
+    readAt_ += n;
+    *length = static_cast<SANE_Int>(n);
+    return SANE_STATUS_GOOD;
+}
+
+}  // namespace orvo::sane

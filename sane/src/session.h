@@ -1,0 +1,92 @@
+// One open scanner: its options, the batch it runs, the page being read, and
+// the stop a frontend asks for with sane_cancel.
+//
+// Batch semantics for the automatic feeder: the first sane_start starts a
+// driver batch; every sane_start takes the next side (front, then rear when
+// both sides are scanned) as a whole page before it returns, so nothing of a
+// page is lost between sane_start and sane_read; SANE_STATUS_NO_DOCS when the
+// stack is done. sane_cancel ends the batch at once.
+//
+// sane_cancel may come from another thread or from a signal handler (as
+// scanimage sends it on Ctrl-C): it only counts the request and wakes the
+// session's stop thread through an eventfd. That thread ends the driver's
+// batch (OrvoScan_EndBatch, which makes a waiting page call return at once)
+// and the frontend's thread learns of the stop at its next call.
+#pragma once
+
+#include <sane/sane.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "options.h"
+#include "page_frame.h"
+#include "private_settings.h"
+
+namespace orvo::sane {
+
+class Session {
+  public:
+    // The driver has been started (OrvoScan_Init). `realSettingsFile` is the
+    // operator's OrvoScan.ini, read for profiles, never written.
+    Session(PrivateSettings& privateSettings, std::string realSettingsFile,
+            std::vector<std::string> profiles, const std::string& initialProfile);
+    // Ends a running batch and the stop thread.
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // False when the stop thread could not be started.
+    bool ready() const { return cancelEvent_ >= 0 && canceller_.joinable(); }
+
+    const SANE_Option_Descriptor* Descriptor(SANE_Int index) const;
+    SANE_Status Control(SANE_Int index, SANE_Action action, void* value, SANE_Int* info);
+    SANE_Status GetParameters(SANE_Parameters* params);
+    SANE_Status Start();
+    SANE_Status Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
+    // Async-signal-safe; returns at once.
+    void Cancel();
+
+  private:
+    enum class Page { None, Reading, Done, Cancelled };
+
+    bool SettleCancel();
+    bool BatchRunning();
+    void EndBatch();
+    void CancellerLoop();
+    SANE_Status TakePage();
+
+    Options options_;
+    PrivateSettings& private_;
+    std::string realSettingsFile_;
+
+    // The frontend's thread only.
+    Page page_ = Page::None;
+    Frame frame_;
+    std::size_t readAt_ = 0;
+    int pageIndex_ = 0;  // pages taken in this batch
+    bool twoSided_ = true;
+    bool micrRead_ = false;
+    uint64_t cancelsSeen_ = 0;
+
+    // Driver calls other than the page wait, the batch flag and the stops
+    // served are guarded by mutex_: the stop thread ends a batch under it.
+    std::mutex mutex_;
+    std::condition_variable served_;
+    bool batchRunning_ = false;
+    uint64_t cancelsServed_ = 0;
+    bool stopping_ = false;
+    bool cancellerDone_ = false;
+
+    std::atomic<uint64_t> cancelRequests_{0};
+    int cancelEvent_ = -1;
+    std::thread canceller_;
+};
+
+}  // namespace orvo::sane

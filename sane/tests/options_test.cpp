@@ -1,0 +1,230 @@
+// The option table: values, constraints, and what a change tells the frontend.
+#include <gtest/gtest.h>
+#include <sane/saneopts.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "options.h"
+
+namespace orvo::sane {
+namespace {
+
+ScanSettings Profile(int side, int mode, int resolution, int width, int lines) {
+    ScanSettings s;
+    s.side = side;
+    s.scanMode = mode;
+    s.resolution = resolution;
+    s.scanWidth = width;
+    s.scanLines = lines;
+    return s;
+}
+
+class OptionsTest : public ::testing::Test {
+  protected:
+    OptionsTest()
+        : options_({"Check", "Gray", "Wide"}, "Check", [this](const std::string& p) {
+              ++reads_[p];
+              return profiles_.at(p);
+          }) {}
+
+    std::string GetString(int index) {
+        char value[256] = {};
+        EXPECT_EQ(options_.Control(index, SANE_ACTION_GET_VALUE, value, nullptr), SANE_STATUS_GOOD);
+        return value;
+    }
+    SANE_Word GetWord(int index) {
+        SANE_Word w = -1;
+        EXPECT_EQ(options_.Control(index, SANE_ACTION_GET_VALUE, &w, nullptr), SANE_STATUS_GOOD);
+        return w;
+    }
+    SANE_Status SetString(int index, const std::string& text, SANE_Int* info) {
+        char value[256] = {};
+        std::strcpy(value, text.c_str());
+        const SANE_Status s = options_.Control(index, SANE_ACTION_SET_VALUE, value, info);
+        lastString_ = value;
+        return s;
+    }
+    SANE_Status SetWord(int index, SANE_Word w, SANE_Int* info) {
+        const SANE_Status s = options_.Control(index, SANE_ACTION_SET_VALUE, &w, info);
+        lastWord_ = w;
+        return s;
+    }
+
+    std::map<std::string, ScanSettings> profiles_ = {
+        {"Check", Profile(1, 0, 0, 1728, 200)},
+        {"Gray", Profile(0, 3, 2, 800, 400)},
+        {"Wide", Profile(0, 1, 1, 1000, 100)},  // width rounded up to 1000; lines to 102
+    };
+    std::map<std::string, int> reads_;
+    Options options_;
+    std::string lastString_;
+    SANE_Word lastWord_ = 0;
+};
+
+TEST_F(OptionsTest, TheInitialProfileIsLoaded) {
+    EXPECT_EQ(reads_["Check"], 1);
+    EXPECT_EQ(GetString(kOptProfile), "Check");
+    EXPECT_EQ(GetString(kOptSource), "Duplex");
+    EXPECT_EQ(GetString(kOptMode), "Lineart");
+    EXPECT_EQ(GetWord(kOptResolution), 200);
+    EXPECT_EQ(GetWord(kOptBrX), SANE_FIX(216));
+    EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(25));
+    EXPECT_EQ(GetWord(kOptNumOptions), kOptCount);
+    EXPECT_EQ(GetString(kOptMicr), "");
+}
+
+TEST_F(OptionsTest, AnUnknownInitialProfileGivesTheFirst) {
+    Options other({"A", "B"}, "Z", [](const std::string&) { return ScanSettings{}; });
+    char value[8] = {};
+    ASSERT_EQ(other.Control(kOptProfile, SANE_ACTION_GET_VALUE, value, nullptr), SANE_STATUS_GOOD);
+    EXPECT_STREQ(value, "A");
+    Options none({}, "", [](const std::string&) { return ScanSettings{}; });
+    EXPECT_STREQ(none.Descriptor(kOptProfile)->constraint.string_list[0], "Default");
+}
+
+TEST_F(OptionsTest, DescriptorsFollowSaneNames) {
+    EXPECT_STREQ(options_.Descriptor(kOptSource)->name, SANE_NAME_SCAN_SOURCE);
+    EXPECT_STREQ(options_.Descriptor(kOptMode)->name, SANE_NAME_SCAN_MODE);
+    EXPECT_STREQ(options_.Descriptor(kOptResolution)->name, SANE_NAME_SCAN_RESOLUTION);
+    EXPECT_EQ(options_.Descriptor(kOptResolution)->unit, SANE_UNIT_DPI);
+    EXPECT_STREQ(options_.Descriptor(kOptBrX)->name, SANE_NAME_SCAN_BR_X);
+    EXPECT_EQ(options_.Descriptor(kOptBrX)->unit, SANE_UNIT_MM);
+    EXPECT_STREQ(options_.Descriptor(kOptBrY)->name, SANE_NAME_SCAN_BR_Y);
+    EXPECT_STREQ(options_.Descriptor(kOptThreshold)->name, SANE_NAME_THRESHOLD);
+    // The profile list fits its option size.
+    EXPECT_EQ(options_.Descriptor(kOptProfile)->size, 6);
+    EXPECT_EQ(options_.Descriptor(kOptCount), nullptr);
+    EXPECT_EQ(options_.Descriptor(-1), nullptr);
+}
+
+TEST_F(OptionsTest, ChoosingAProfileReloadsEverything) {
+    SANE_Int info = 0;
+    ASSERT_EQ(SetString(kOptProfile, "Gray", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
+    EXPECT_EQ(GetString(kOptSource), "Front");
+    EXPECT_EQ(GetString(kOptMode), "Gray");
+    EXPECT_EQ(GetWord(kOptResolution), 100);
+    EXPECT_EQ(GetWord(kOptBrX), SANE_FIX(200));
+    EXPECT_EQ(options_.settings().scanMode, 3);  // 16 levels kept
+    // Set again: read again (the file may have changed).
+    ASSERT_EQ(SetString(kOptProfile, "Gray", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(reads_["Gray"], 2);
+    EXPECT_EQ(SetString(kOptProfile, "Nope", &info), SANE_STATUS_INVAL);
+    EXPECT_EQ(options_.profile(), "Gray");
+}
+
+TEST_F(OptionsTest, StringListsTakeTheListedSpelling) {
+    SANE_Int info = 0;
+    ASSERT_EQ(SetString(kOptMode, "gray", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(lastString_, "Gray");
+    EXPECT_TRUE(info & SANE_INFO_INEXACT);
+    EXPECT_EQ(SetString(kOptMode, "Color", &info), SANE_STATUS_INVAL);
+    EXPECT_EQ(SetString(kOptSource, "", &info), SANE_STATUS_INVAL);
+}
+
+TEST_F(OptionsTest, ModeKeepsTheProfilesOwnBilevelOrGrayMode) {
+    SANE_Int info = 0;
+    ASSERT_EQ(SetString(kOptProfile, "Wide", &info), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetString(kOptMode, "Lineart", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().scanMode, 1);
+    ASSERT_EQ(SetString(kOptMode, "Gray", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().scanMode, 4);
+    EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
+    ASSERT_EQ(SetString(kOptMode, "Lineart", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().scanMode, 0);
+}
+
+TEST_F(OptionsTest, ThresholdOnlyForLineart) {
+    SANE_Int info = 0;
+    EXPECT_TRUE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptThreshold)->cap));
+    ASSERT_EQ(SetWord(kOptThreshold, 300, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(lastWord_, 255);
+    EXPECT_EQ(info, SANE_INFO_INEXACT);
+    ASSERT_EQ(SetString(kOptMode, "Gray", &info), SANE_STATUS_GOOD);
+    EXPECT_FALSE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptThreshold)->cap));
+    SANE_Word w = 0;
+    EXPECT_EQ(options_.Control(kOptThreshold, SANE_ACTION_GET_VALUE, &w, nullptr),
+              SANE_STATUS_INVAL);
+    EXPECT_EQ(SetWord(kOptThreshold, 10, &info), SANE_STATUS_INVAL);
+    EXPECT_EQ(options_.settings().bwSlice, 255);
+}
+
+TEST_F(OptionsTest, ResolutionKeepsTheScanAreaInMillimetres) {
+    SANE_Int info = 0;
+    ASSERT_EQ(SetWord(kOptResolution, 300, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
+    EXPECT_EQ(options_.settings().resolution, 4);
+    EXPECT_EQ(options_.settings().scanWidth, 2592);
+    EXPECT_EQ(options_.settings().scanLines, 300);
+    SANE_Parameters p = options_.Parameters();
+    EXPECT_EQ(p.pixels_per_line, 2592);
+    EXPECT_EQ(p.lines, 299);
+    // Not in the list: the nearest.
+    ASSERT_EQ(SetWord(kOptResolution, 120, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(lastWord_, 100);
+    EXPECT_TRUE(info & SANE_INFO_INEXACT);
+    EXPECT_EQ(options_.settings().scanWidth, 864);
+}
+
+TEST_F(OptionsTest, AProfilesCodeForTheSameResolutionIsKept) {
+    SANE_Int info = 0;
+    ASSERT_EQ(SetString(kOptProfile, "Wide", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(GetWord(kOptResolution), 300);
+    ASSERT_EQ(SetWord(kOptResolution, 300, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().resolution, 1);
+    EXPECT_EQ(options_.Parameters().pixels_per_line, 1500);  // 1000 widened by 1.5
+    EXPECT_EQ(options_.settings().scanLines, 102);
+}
+
+TEST_F(OptionsTest, ScanAreaIsRoundedAndBounded) {
+    SANE_Int info = 0;
+    ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(100), &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(info, SANE_INFO_RELOAD_PARAMS);
+    EXPECT_EQ(options_.Parameters().pixels_per_line, 800);
+    EXPECT_EQ(options_.Parameters().bytes_per_line, 100);
+    ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(100.3), &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(info, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT);
+    EXPECT_EQ(lastWord_, SANE_FIX(101));
+    ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(500), &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(lastWord_, SANE_FIX(216));
+    ASSERT_EQ(SetWord(kOptBrY, SANE_FIX(2), &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(lastWord_, SANE_FIX(8));
+    EXPECT_EQ(options_.Parameters().lines, 63);
+}
+
+TEST_F(OptionsTest, ReadOnlyAndStructuralOptionsRefuseChanges) {
+    SANE_Int info = 0;
+    EXPECT_EQ(SetString(kOptMicr, "0123", &info), SANE_STATUS_INVAL);
+    EXPECT_EQ(SetWord(kOptNumOptions, 3, &info), SANE_STATUS_INVAL);
+    SANE_Word w = 0;
+    EXPECT_EQ(options_.Control(kOptGroupGeometry, SANE_ACTION_GET_VALUE, &w, nullptr),
+              SANE_STATUS_INVAL);
+    EXPECT_EQ(options_.Control(kOptMode, SANE_ACTION_SET_AUTO, nullptr, &info), SANE_STATUS_INVAL);
+    EXPECT_EQ(options_.Control(kOptMode, SANE_ACTION_SET_AUTO, &w, &info), SANE_STATUS_INVAL);
+    EXPECT_EQ(options_.Control(kOptCount, SANE_ACTION_GET_VALUE, &w, &info), SANE_STATUS_INVAL);
+    EXPECT_EQ(options_.Control(kOptMode, SANE_ACTION_GET_VALUE, nullptr, &info), SANE_STATUS_INVAL);
+}
+
+TEST_F(OptionsTest, MicrValueFitsItsOption) {
+    options_.SetMicr("0" + std::string(60, '1'));
+    EXPECT_EQ(GetString(kOptMicr).size(), static_cast<std::size_t>(kMicrValueSize - 1));
+    options_.SetMicr("1T02?000021T");
+    EXPECT_EQ(GetString(kOptMicr), "1T02?000021T");
+}
+
+TEST_F(OptionsTest, SourceKeepsAProfilesTwoSidedValue) {
+    profiles_["Check"].side = 2;
+    SANE_Int info = 0;
+    ASSERT_EQ(SetString(kOptProfile, "Check", &info), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetString(kOptSource, "Duplex", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().side, 2);
+    ASSERT_EQ(SetString(kOptSource, "Front", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().side, 0);
+    ASSERT_EQ(SetString(kOptSource, "Duplex", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().side, 1);
+}
+
+}  // namespace
+}  // namespace orvo::sane

@@ -1,0 +1,148 @@
+// The private system directory: the operator's settings are copied, never
+// written; leftovers of ended processes are removed.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "orvo/platform/profile.h"
+#include "private_settings.h"
+
+namespace orvo::sane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class PrivateSettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/orvo-sane-private-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        real_ = dir_ / "sys";
+        fs::create_directories(real_);
+        std::ofstream(real_ / "libK4TR.so") << "driver";
+        std::ofstream(real_ / "huffmanw.dat") << "w";
+        std::ofstream(real_ / "huffmanb.dat") << "b";
+        ini_ =
+            "; keep me\n[Check]\nSide=1\nScanMode1=0\nLED=1\n[Misc]\nMicrDetect=1\n"
+            "ImageFileFormat=1\n";
+        std::ofstream(real_ / "OrvoScan.ini") << ini_;
+        oldTmp_ = getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "";
+        setenv("TMPDIR", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (oldTmp_.empty()) {
+            unsetenv("TMPDIR");
+        } else {
+            setenv("TMPDIR", oldTmp_.c_str(), 1);
+        }
+        fs::remove_all(dir_);
+    }
+    fs::path Parent() const { return dir_ / ("orvoscan-" + std::to_string(geteuid())); }
+
+    fs::path dir_, real_;
+    std::string ini_, oldTmp_;
+};
+
+TEST_F(PrivateSettingsTest, LinksTheDriverAndTablesAndCopiesTheSettings) {
+    PrivateSettings p;
+    std::string error;
+    ASSERT_TRUE(p.Create(real_.string(), (real_ / "libK4TR.so").string(), &error)) << error;
+    const fs::path dir = Parent() / ("sane-" + std::to_string(getpid()));
+    EXPECT_EQ(p.dir(), dir.string() + "/");
+    struct stat st {};
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(ReadAll(dir / "libK4TR.so"), "driver");
+    EXPECT_EQ(ReadAll(dir / "huffmanw.dat"), "w");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "huffmang.dat")));  // none to link
+
+    ScanSettings s;
+    s.side = 0;
+    s.scanMode = 4;
+    s.scanWidth = 1024;
+    ASSERT_TRUE(p.Prepare((real_ / "OrvoScan.ini").string(), "Check", s, &error)) << error;
+    const std::string copy = p.SettingsFile();
+    EXPECT_EQ(platform::ProfileInt("Check", "Side", 9, copy), 0);
+    EXPECT_EQ(platform::ProfileInt("Check", "ScanMode1", 9, copy), 4);
+    EXPECT_EQ(platform::ProfileInt("Check", "ScanWidth", 9, copy), 1024);
+    EXPECT_EQ(platform::ProfileInt("Check", "LED", 9, copy), 1);  // the rest as it was
+    EXPECT_EQ(platform::ProfileInt("Misc", "MicrDetect", 9, copy), 1);
+    EXPECT_EQ(platform::ProfileInt("Misc", "ImageFileFormat", 9, copy), 0);
+    EXPECT_EQ(platform::ProfileInt("Misc", "GrayTifCompress", 9, copy), 0);
+    EXPECT_NE(ReadAll(copy).find("; keep me"), std::string::npos);
+    // The operator's file is untouched.
+    EXPECT_EQ(ReadAll(real_ / "OrvoScan.ini"), ini_);
+
+    // Each batch starts from the operator's file as it is then.
+    std::ofstream(real_ / "OrvoScan.ini") << "[Check]\nLED=0\n";
+    ASSERT_TRUE(p.Prepare((real_ / "OrvoScan.ini").string(), "Check", s, &error)) << error;
+    EXPECT_EQ(platform::ProfileInt("Check", "LED", 9, copy), 0);
+    EXPECT_EQ(platform::ProfileInt("Misc", "MicrDetect", 9, copy), 9);
+
+    p.Remove();
+    EXPECT_FALSE(fs::exists(dir));
+    EXPECT_TRUE(fs::exists(real_ / "libK4TR.so"));
+}
+
+TEST_F(PrivateSettingsTest, AMissingSettingsFileGivesOnlyTheOptions) {
+    PrivateSettings p;
+    std::string error;
+    ASSERT_TRUE(p.Create(real_.string(), (real_ / "libK4TR.so").string(), &error)) << error;
+    ScanSettings s;
+    ASSERT_TRUE(p.Prepare((real_ / "none.ini").string(), "Default", s, &error)) << error;
+    EXPECT_EQ(platform::ProfileInt("Default", "ScanWidth", 0, p.SettingsFile()), 1728);
+    EXPECT_FALSE(fs::exists(real_ / "none.ini"));
+    p.Remove();
+}
+
+TEST_F(PrivateSettingsTest, LeftoversOfEndedProcessesGoOthersStay) {
+    fs::create_directories(Parent());
+    fs::permissions(Parent(), fs::perms::owner_all);
+    // A process number that is not running (beyond the kernel's limit).
+    const fs::path ended = Parent() / "sane-2147483000";
+    const fs::path running = Parent() / ("sane-" + std::to_string(getppid()));
+    const fs::path ours = Parent() / ("sane-" + std::to_string(getpid()));
+    const fs::path other = Parent() / "sane-notanumber";
+    for (const fs::path& d : {ended, running, ours, other}) {
+        fs::create_directories(d);
+        std::ofstream(d / "OrvoScan.ini") << "x";
+        fs::create_symlink(real_ / "libK4TR.so", d / "libK4TR.so");
+    }
+    PrivateSettings p;
+    std::string error;
+    ASSERT_TRUE(p.Create(real_.string(), (real_ / "libK4TR.so").string(), &error)) << error;
+    EXPECT_FALSE(fs::exists(ended));
+    EXPECT_TRUE(fs::exists(running / "OrvoScan.ini"));
+    EXPECT_TRUE(fs::exists(other));
+    // Our own number: an earlier process's directory is replaced.
+    EXPECT_FALSE(fs::exists(ours / "OrvoScan.ini"));
+    // Links are removed, never followed.
+    EXPECT_EQ(ReadAll(real_ / "libK4TR.so"), "driver");
+    p.Remove();
+}
+
+TEST_F(PrivateSettingsTest, APrivateDirectoryOpenToOthersIsRefused) {
+    fs::create_directories(Parent());
+    fs::permissions(Parent(),
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    PrivateSettings p;
+    std::string error;
+    EXPECT_FALSE(p.Create(real_.string(), (real_ / "libK4TR.so").string(), &error));
+    EXPECT_NE(error.find("open to other users"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace orvo::sane

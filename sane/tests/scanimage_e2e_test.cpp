@@ -1,0 +1,213 @@
+// scanimage (Debian's sane-utils) end to end on the virtual scanner, the
+// backend loaded through SANE's dll backend as a user's would be: the device
+// list, the option list, whole batches compared pixel for pixel with what the
+// virtual scanner scanned, a jam mid-batch, an empty feeder, and Ctrl-C while
+// a cheque is awaited.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <regex>
+
+#include "sane_fixture.h"
+
+namespace sane_e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class ScanimageTest : public ::testing::Test {
+  protected:
+    pid_t Start(const std::vector<std::string>& args) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (const auto& [name, value] : world_.Env()) setenv(name.c_str(), value.c_str(), 1);
+            // The instrumented backend in a program that is not (sanitizer builds).
+            if (*ORVO_SANE_PRELOAD != '\0') {
+                setenv("LD_PRELOAD", ORVO_SANE_PRELOAD, 1);
+                setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+            }
+            if (chdir(world_.out.c_str()) != 0) _exit(126);
+            const int out =
+                open((world_.dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err =
+                open((world_.dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(err, 2);
+            std::vector<std::string> copy = args;
+            std::vector<char*> argv;
+            std::string program = ORVO_SCANIMAGE;
+            argv.push_back(program.data());
+            for (std::string& a : copy) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+    Result Wait(pid_t pid, std::chrono::seconds limit = 120s) {
+        Result r;
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "scanimage did not finish in time";
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = ReadAll(world_.dir / "stdout");
+        r.err = ReadAll(world_.dir / "stderr");
+        return r;
+    }
+    Result Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
+
+    // The pages of a batch in the output directory, "cheque0001.pnm", ...
+    int Pages() const {
+        int n = 0;
+        while (fs::exists(world_.out / PageName(n + 1))) ++n;
+        return n;
+    }
+    static std::string PageName(int n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "cheque%04d.pnm", n);
+        return name;
+    }
+    Image Page(int n) const {
+        Image image;
+        EXPECT_TRUE(ReadPnm(world_.out / PageName(n), &image)) << PageName(n);
+        return image;
+    }
+    fs::path Record(int document, bool front) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "doc%04d_%s.pgm", document, front ? "front" : "rear");
+        return world_.record / name;
+    }
+
+    World world_;
+};
+
+TEST_F(ScanimageTest, ListsTheVirtualScanner) {
+    const Result r = Run({"-L"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("device `orvoscan:virtual' is a OrvoData QXS-7100 (QV710) cheque scanner"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(ScanimageTest, ShowsItsOptions) {
+    const Result r = Run({"-d", "orvoscan", "-A"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    for (const char* line :
+         {"--profile Check|Gray|Gray16|Wide [Check]", "--source Front|Duplex [Duplex]",
+          "--mode Lineart|Gray [Lineart]", "--resolution 100|200|300dpi [200]", "-x 8..216mm [216]",
+          "-y 8..330mm [25]", "--threshold 0..255 (in steps of 1) [128]",
+          "--micr <string> [] [read-only]"}) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    }
+    EXPECT_EQ(r.out.find("-l "), std::string::npos) << r.out;
+}
+
+TEST_F(ScanimageTest, PassesScanimagesOwnTest) {
+    world_.Scenario(FastScenario("[{}, {}, {}, {}]"));
+    for (const char* mode : {"Lineart", "Gray"}) {
+        const Result r = Run({"-d", "orvoscan", "-T", "--mode", mode, "-y", "20"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err.find("FAIL"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("stepped read, 3 bytes... \tPASS"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(ScanimageTest, DuplexLineartBatchAsScanned) {
+    const std::string settings = ReadAll(world_.sys / "OrvoScan.ini");
+    const Result r = Run(
+        {"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "Duplex", "--mode", "Lineart"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("Batch terminated, 6 pages scanned"), std::string::npos) << r.err;
+    ASSERT_EQ(Pages(), 6);
+    for (int n = 1; n <= 6; ++n) {
+        ExpectSameAsScanned(Page(n), Record((n - 1) / 2, n % 2 == 1));
+    }
+    // The options never reach the operator's settings file.
+    EXPECT_EQ(ReadAll(world_.sys / "OrvoScan.ini"), settings);
+}
+
+TEST_F(ScanimageTest, GrayBatchAsScanned) {
+    world_.Scenario(FastScenario(R"([{"front": "gray.pgm"}, {}])"));
+    // A page of every gray value.
+    std::string pgm = "P5\n256 100\n255\n";
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 256; ++x) pgm.push_back(static_cast<char>((x + y) % 256));
+    }
+    WriteFile(world_.dir / "gray.pgm", pgm);
+    const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "Front", "--mode",
+                          "Gray", "-x", "128", "-y", "12.5"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(Pages(), 2) << r.err;
+    for (int n = 1; n <= 2; ++n) {
+        const Image page = Page(n);
+        EXPECT_EQ(page.width, 1024);
+        EXPECT_EQ(page.height, 99);
+        ExpectSameAsScanned(page, Record(n - 1, true));
+    }
+    EXPECT_FALSE(fs::exists(Record(0, false)));
+}
+
+TEST_F(ScanimageTest, JamMidBatchKeepsThePagesBeforeIt) {
+    world_.Scenario(FastScenario(R"([{}, {}, {"jam": "jam1"}, {}])"));
+    const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm"});
+    EXPECT_EQ(r.code, 6) << "SANE_STATUS_JAMMED";
+    EXPECT_NE(r.err.find("sane_start: Document feeder jammed"), std::string::npos) << r.err;
+    ASSERT_EQ(Pages(), 4) << r.err;
+    for (int n = 1; n <= 4; ++n) {
+        ExpectSameAsScanned(Page(n), Record((n - 1) / 2, n % 2 == 1));
+    }
+}
+
+TEST_F(ScanimageTest, EmptyFeeder) {
+    world_.Scenario(R"({"terminateAtFirstPoll": true})");
+    const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm"});
+    EXPECT_NE(r.err.find("sane_start: Document feeder out of documents"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Batch terminated, 0 pages scanned"), std::string::npos) << r.err;
+    EXPECT_EQ(Pages(), 0);
+    EXPECT_EQ(r.code, 7) << "SANE_STATUS_NO_DOCS: not one page";
+    // A single scan says the same, and fails.
+    const Result single = Run({"-d", "orvoscan", "-o", "one.pnm"});
+    EXPECT_EQ(single.code, 7);
+    EXPECT_NE(single.err.find("Document feeder out of documents"), std::string::npos) << single.err;
+}
+
+TEST_F(ScanimageTest, CtrlCEndsTheWaitForTheNextCheque) {
+    // At the driver's real speed the second cheque would come after ten
+    // minutes (the driver's idle end after 25 s): only the stop ends the
+    // wait sooner.
+    world_.timeScale = "1";
+    world_.Scenario(FastScenario(R"([{}, {"pauseBeforeMs": 600000}])"));
+    const pid_t pid = Start({"-d", "orvoscan", "--batch=cheque%04d.pnm"});
+    // The third page call: front and rear of the first cheque are taken.
+    ASSERT_TRUE(world_.AwaitPageCall(3));
+    kill(pid, SIGINT);
+    const Result r = Wait(pid, 20s);
+    // scanimage spells it "canceled".
+    EXPECT_NE(r.err.find("sane_start: Operation was cancel"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Batch terminated, 2 pages scanned"), std::string::npos) << r.err;
+    // scanimage exits with the status of the call that failed.
+    EXPECT_EQ(r.code, 2) << "SANE_STATUS_CANCELLED";
+    ASSERT_EQ(Pages(), 2) << r.err;
+    ExpectSameAsScanned(Page(1), Record(0, true));
+    ExpectSameAsScanned(Page(2), Record(0, false));
+}
+
+}  // namespace
+}  // namespace sane_e2e
