@@ -14,6 +14,7 @@ PACKAGES=(
   qt6-base-dev          # desktop utility and the driver's dialogs (Qt 6 Widgets, D-Bus, Test)
   fonts-nanum           # a font with Hangul for the Korean texts of the utility
   dbus                  # a session bus for the utility's automation test (dbus-run-session)
+  libsane-dev sane-utils  # the SANE backend; scanimage and the dll backend for its tests
 )
 
 missing=()

@@ -2,6 +2,7 @@
 // backend is a client of the driver library libK4TR.so through its exported
 // functions; the driver serves one scanner and one client per process, so
 // the backend offers one device and one open handle at a time.
+#include <dlfcn.h>
 #include <sane/sane.h>
 #include <sane/saneopts.h>
 
@@ -140,6 +141,13 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_init(SANE_Int* version_code,
         return SANE_STATUS_IO_ERROR;
     }
     backend->driverLibrary = libraryDir + libraryName;
+    // The driver stays loaded for the rest of the process, also when SANE's
+    // dll backend unloads this backend at sane_exit: the driver keeps state
+    // and an event for the life of its process, which an unload would lose
+    // (a frontend that starts SANE again and again would leak them).
+    if (dlopen(backend->driverLibrary.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) == nullptr) {
+        Log(kLogWarning, "cannot keep %s loaded: %s", backend->driverLibrary.c_str(), dlerror());
+    }
     // The operator's system directory: ORVOSCAN_SYSTEM_DIR, else the
     // configuration's system-dir, else the driver library's directory.
     std::string dir = orvo::platform::Env("ORVOSCAN_SYSTEM_DIR");
