@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -23,17 +25,55 @@ namespace {
 constexpr const char* kTables[] = {"huffmanw.dat", "huffmanb.dat", "huffmang.dat"};
 constexpr const char* kPrefix = "sane-";
 
-// The process number in a name "sane-<pid>", or 0.
+// The process number in a name "sane-<pid>" or "sane-<pid>-<n>", or 0.
 pid_t OwnerOf(const char* name) {
     if (std::strncmp(name, kPrefix, std::strlen(kPrefix)) != 0) return 0;
     const char* digits = name + std::strlen(kPrefix);
-    if (*digits == '\0') return 0;
     char* end = nullptr;
     const long pid = std::strtol(digits, &end, 10);
-    return *end == '\0' && pid > 0 ? static_cast<pid_t>(pid) : 0;
+    if (end == digits || pid <= 0 || pid > INT_MAX) return 0;
+    if (*end == '-') {
+        const char* n = end + 1;
+        std::strtol(n, &end, 10);
+        if (end == n) return 0;
+    }
+    return *end == '\0' ? static_cast<pid_t>(pid) : 0;
 }
 
-// Directories left by backends in processes that no longer run.
+// Opens and locks a private directory of this user (never through a link).
+// -1 when it is no such directory or another process holds its lock.
+int OpenLocked(const std::string& dir) {
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0 ||
+        flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Removes the plain files and links in the directory open as `fd` (never
+// following a link).
+void EmptyDir(int fd) {
+    const int copy = dup(fd);
+    if (copy < 0) return;
+    DIR* d = fdopendir(copy);
+    if (d == nullptr) {
+        close(copy);
+        return;
+    }
+    rewinddir(d);  // the copy shares its position with `fd`
+    while (dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        unlinkat(fd, e->d_name, 0);
+    }
+    closedir(d);
+}
+
+// Directories left by backends in processes that no longer run. A directory
+// whose lock is held stays (its process lives in another pid namespace).
 void RemoveLeftovers(const std::string& parent) {
     DIR* d = opendir(parent.c_str());
     if (!d) return;
@@ -41,8 +81,13 @@ void RemoveLeftovers(const std::string& parent) {
         const pid_t owner = OwnerOf(e->d_name);
         if (owner == 0 || owner == getpid()) continue;
         if (kill(owner, 0) == 0 || errno != ESRCH) continue;
-        Log(kLogDetail, "removing %s%s of a process that has ended", parent.c_str(), e->d_name);
-        RemovePrivateDir(parent + e->d_name);
+        const std::string dir = parent + e->d_name;
+        const int fd = OpenLocked(dir);
+        if (fd < 0) continue;
+        Log(kLogDetail, "removing %s of a process that has ended", dir.c_str());
+        EmptyDir(fd);
+        rmdir(dir.c_str());
+        close(fd);
     }
     closedir(d);
 }
@@ -54,31 +99,28 @@ bool Fail(std::string* error, const std::string& what) {
 
 }  // namespace
 
-void RemovePrivateDir(const std::string& dir) {
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return;
-    if (DIR* d = fdopendir(fd)) {
-        while (dirent* e = readdir(d)) {
-            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-            unlinkat(fd, e->d_name, 0);
-        }
-        closedir(d);  // closes fd
-    } else {
-        close(fd);
-    }
-    rmdir(dir.c_str());
-}
-
 bool PrivateSettings::Create(const std::string& realDir, const std::string& driverLibrary,
                              std::string* error) {
     const std::string parent = platform::PrivateTempDir(error);
     if (parent.empty()) return false;
+    Remove();
     RemoveLeftovers(parent);
-    const std::string dir = parent + kPrefix + std::to_string(getpid());
-    // The parent is private to this user: a directory of this name can only
-    // be a leftover of an earlier process with the same number, or our own.
-    RemovePrivateDir(dir);
-    if (mkdir(dir.c_str(), 0700) != 0) return Fail(error, "cannot create " + dir);
+    // The parent is private to this user: a directory of our number that
+    // nobody holds is a leftover of an ended process (or of this one).
+    std::string dir;
+    for (int n = 0; n < 10 && lock_ < 0; ++n) {
+        dir = parent + kPrefix + std::to_string(getpid());
+        if (n > 0) dir += "-" + std::to_string(n);
+        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+            return Fail(error, "cannot create " + dir);
+        }
+        lock_ = OpenLocked(dir);
+    }
+    if (lock_ < 0) {
+        errno = EBUSY;
+        return Fail(error, "no private directory could be made in " + parent);
+    }
+    EmptyDir(lock_);
     dir_ = dir + "/";
 
     const std::string base = driverLibrary.substr(driverLibrary.rfind('/') + 1);
@@ -103,8 +145,11 @@ bool PrivateSettings::Create(const std::string& realDir, const std::string& driv
 }
 
 void PrivateSettings::Remove() {
-    if (dir_.empty()) return;
-    RemovePrivateDir(dir_.substr(0, dir_.size() - 1));
+    if (lock_ < 0) return;
+    EmptyDir(lock_);
+    rmdir(dir_.substr(0, dir_.size() - 1).c_str());
+    close(lock_);
+    lock_ = -1;
     dir_.clear();
 }
 

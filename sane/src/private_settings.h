@@ -1,5 +1,7 @@
 // Where the driver reads its settings when the backend drives it: a private
-// system directory of this process, "<private temporary directory>/sane-<pid>/",
+// system directory of this process, "<private temporary directory>/sane-<pid>/"
+// (locked while in use; "sane-<pid>-<n>" when a live process of another pid
+// namespace has that name),
 // holding links to the driver library and the code tables of the operator's
 // system directory and a copy of its OrvoScan.ini. The options of a scan are
 // written into that copy only, so the operator's profiles are never changed
@@ -14,8 +16,9 @@ namespace orvo::sane {
 
 class PrivateSettings {
   public:
-    // Lays out the directory (replacing what an earlier process of the same
-    // number left) and removes those of processes that no longer run.
+    // Lays out the directory (replacing what an ended process of the same
+    // number left) and removes those of processes that no longer run and
+    // hold no lock on them.
     // `realDir`: the operator's system directory; `driverLibrary`: the path of
     // the driver library in use. False with the reason in `error`.
     bool Create(const std::string& realDir, const std::string& driverLibrary, std::string* error);
@@ -33,12 +36,14 @@ class PrivateSettings {
     bool Prepare(const std::string& realSettingsFile, const std::string& profile,
                  const ScanSettings& settings, std::string* error);
 
+    PrivateSettings() = default;
+    ~PrivateSettings() { Remove(); }
+    PrivateSettings(const PrivateSettings&) = delete;
+    PrivateSettings& operator=(const PrivateSettings&) = delete;
+
   private:
     std::string dir_;
+    int lock_ = -1;  // the directory, locked while this process uses it
 };
-
-// Removes a private directory the backend made: its plain files and links,
-// then the directory; never follows a link. Used for leftovers too.
-void RemovePrivateDir(const std::string& dir);
 
 }  // namespace orvo::sane

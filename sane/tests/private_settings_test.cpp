@@ -1,13 +1,16 @@
 // The private system directory: the operator's settings are copied, never
 // written; leftovers of ended processes are removed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "orvo/platform/profile.h"
 #include "private_settings.h"
@@ -118,6 +121,7 @@ TEST_F(PrivateSettingsTest, LeftoversOfEndedProcessesGoOthersStay) {
     const fs::path other = Parent() / "sane-notanumber";
     for (const fs::path& d : {ended, running, ours, other}) {
         fs::create_directories(d);
+        fs::permissions(d, fs::perms::owner_all);
         std::ofstream(d / "OrvoScan.ini") << "x";
         fs::create_symlink(real_ / "libK4TR.so", d / "libK4TR.so");
     }
@@ -132,6 +136,39 @@ TEST_F(PrivateSettingsTest, LeftoversOfEndedProcessesGoOthersStay) {
     // Links are removed, never followed.
     EXPECT_EQ(ReadAll(real_ / "libK4TR.so"), "driver");
     p.Remove();
+}
+
+// A directory locked by a live process that this one cannot see (another
+// pid namespace sharing the temporary directory) is never taken or removed.
+TEST_F(PrivateSettingsTest, DirectoriesHeldByOtherProcessesStay) {
+    fs::create_directories(Parent());
+    fs::permissions(Parent(), fs::perms::owner_all);
+    const fs::path ours = Parent() / ("sane-" + std::to_string(getpid()));
+    const fs::path ended = Parent() / "sane-2147483000-2";
+    std::vector<int> held;
+    for (const fs::path& d : {ours, ended}) {
+        fs::create_directories(d);
+        fs::permissions(d, fs::perms::owner_all);
+        std::ofstream(d / "OrvoScan.ini") << "theirs";
+        const int fd = open(d.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+        held.push_back(fd);
+    }
+    PrivateSettings p;
+    std::string error;
+    ASSERT_TRUE(p.Create(real_.string(), (real_ / "libK4TR.so").string(), &error)) << error;
+    EXPECT_EQ(p.dir(), ours.string() + "-1/");
+    EXPECT_EQ(ReadAll(ours / "OrvoScan.ini"), "theirs");
+    EXPECT_EQ(ReadAll(ended / "OrvoScan.ini"), "theirs");
+    p.Remove();
+    EXPECT_FALSE(fs::exists(ours.string() + "-1"));
+    for (int fd : held) close(fd);
+    // Once nobody holds it, the ended process's directory goes.
+    PrivateSettings again;
+    ASSERT_TRUE(again.Create(real_.string(), (real_ / "libK4TR.so").string(), &error)) << error;
+    EXPECT_EQ(again.dir(), ours.string() + "/");
+    EXPECT_FALSE(fs::exists(ended));
 }
 
 TEST_F(PrivateSettingsTest, APrivateDirectoryOpenToOthersIsRefused) {
