@@ -89,6 +89,29 @@ int main(int argc, char** argv) {
                                              : "gray8_fast_vs_reference_fuzz/";
             ok &= Write(root + target + name, shaped);
         }
+        // Rows for the TIFF coders: kind (0 Group 4, 1 LZW 8-bit, 2 LZW
+        // 4-bit), width, then up to 24 rows as the scanner's values give them.
+        if (c.compress == 0 && (c.mode == 0 || c.mode >= 3)) {
+            const orvo::sim::Image values = orvo::sim::SideValues(page, w);
+            const int kind = c.mode == 0 ? 0 : c.mode == 4 ? 1 : 2;
+            const int bits = kind == 0 ? 1 : kind == 1 ? 8 : 4;
+            const std::size_t line = (static_cast<std::size_t>(values.width) * bits + 7) / 8;
+            std::vector<uint8_t> rows{static_cast<uint8_t>(kind),
+                                      static_cast<uint8_t>((values.width - 1) >> 8),
+                                      static_cast<uint8_t>((values.width - 1) & 0xFF)};
+            for (int y = 0; y < values.height && y < 24; ++y) {
+                std::vector<uint8_t> row(line, 0);
+                for (int x = 0; x < values.width; ++x) {
+                    const uint8_t v = values.at(x, y);
+                    if (bits == 1) row[x / 8] |= static_cast<uint8_t>((v & 1) << (7 - x % 8));
+                    if (bits == 4)
+                        row[x / 2] |= static_cast<uint8_t>((v & 0x0F) << (x % 2 ? 0 : 4));
+                    if (bits == 8) row[x] = v;
+                }
+                rows.insert(rows.end(), row.begin(), row.end());
+            }
+            ok &= Write(root + "tiff_coders_fuzz/" + name, rows);
+        }
         for (int format = 0; format <= 3; ++format) {
             // Uncompressed pages are whole 32 KB blocks: two formats suffice.
             if (!side.coded && format % 2 == 1) continue;

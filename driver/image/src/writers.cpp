@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "file_commit.h"
+#include "strip_coders.h"
 
 namespace orvo {
 
@@ -59,41 +60,150 @@ double TiffResolution(int resolutionSetting) {
     }
 }
 
-bool WriteTiffImage(const std::string& path, const RowBlock& rows, RowBuffer rowBuffer,
-                    int resolutionSetting, int bitsPerSample, int photometric, int compression) {
+namespace {
+
+// A TIFF file built in memory through libtiff's client interface, so that
+// the whole file reaches the disk in one write.
+class MemoryTiffFile {
+  public:
+    TIFF* Open(const std::string& name) {
+        return TIFFClientOpen(name.c_str(), "w", this, Read, Write, Seek, Close, Size, Map, Unmap);
+    }
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+  private:
+    static MemoryTiffFile& Of(thandle_t h) { return *static_cast<MemoryTiffFile*>(h); }
+    static tmsize_t Read(thandle_t h, void* buf, tmsize_t n) {
+        MemoryTiffFile& f = Of(h);
+        if (n <= 0 || f.pos_ >= f.bytes_.size()) return 0;
+        const std::size_t take = std::min(static_cast<std::size_t>(n), f.bytes_.size() - f.pos_);
+        std::memcpy(buf, f.bytes_.data() + f.pos_, take);
+        f.pos_ += take;
+        return static_cast<tmsize_t>(take);
+    }
+    static tmsize_t Write(thandle_t h, void* buf, tmsize_t n) {
+        MemoryTiffFile& f = Of(h);
+        if (n < 0) return -1;
+        const std::size_t count = static_cast<std::size_t>(n);
+        try {
+            if (f.pos_ + count > f.bytes_.size()) f.bytes_.resize(f.pos_ + count);
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
+        if (count > 0) std::memcpy(f.bytes_.data() + f.pos_, buf, count);
+        f.pos_ += count;
+        return n;
+    }
+    static toff_t Seek(thandle_t h, toff_t off, int whence) {
+        MemoryTiffFile& f = Of(h);
+        uint64_t base = 0;
+        if (whence == SEEK_CUR) base = f.pos_;
+        if (whence == SEEK_END) base = f.bytes_.size();
+        f.pos_ = static_cast<std::size_t>(base + off);
+        return f.pos_;
+    }
+    static int Close(thandle_t) { return 0; }
+    static toff_t Size(thandle_t h) { return Of(h).bytes_.size(); }
+    static int Map(thandle_t, void**, toff_t*) { return 0; }
+    static void Unmap(thandle_t, void*, toff_t) {}
+
+    std::vector<uint8_t> bytes_;
+    std::size_t pos_ = 0;
+};
+
+bool SetTiffFields(TIFF* tif, const RowBlock& rows, int resolutionSetting, int bitsPerSample,
+                   int photometric, int compression) {
+    const double dpi = TiffResolution(resolutionSetting);
+    return TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(rows.width)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(rows.rows - 1)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<uint16_t>(compression)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<uint16_t>(photometric)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_PLANARCONFIG, static_cast<uint16_t>(PLANARCONFIG_CONTIG)) ==
+               1 &&
+           TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(bitsPerSample)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi) == 1 &&
+           TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi) == 1 &&
+           TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, static_cast<uint16_t>(RESUNIT_INCH)) == 1;
+}
+
+// Every row through libtiff's own coder, copied into the row buffer first.
+bool WriteScanlines(TIFF* tif, const RowBlock& rows, RowBuffer rowBuffer) {
+    if (rows.rows > 1) {
+        const tmsize_t scanline = TIFFScanlineSize(tif);
+        if (scanline <= 0 || static_cast<std::size_t>(scanline) > rowBuffer.size) return false;
+    }
+    for (int i = 0; i + 1 < rows.rows; ++i) {
+        std::memcpy(rowBuffer.data, rows.data + static_cast<std::size_t>(i + 1) * rows.step,
+                    rows.rowBytes);
+        if (TIFFWriteScanline(tif, rowBuffer.data, static_cast<uint32_t>(i), 0) != 1) return false;
+    }
+    return true;
+}
+
+// The rows coded here and handed to libtiff as one strip, as libtiff's own
+// scanline writing lays out a compressed image (one strip, no RowsPerStrip).
+bool WriteCodedStrip(TIFF* tif, const RowBlock& rows, int compression) {
+    const tmsize_t scanline = TIFFScanlineSize(tif);
+    if (scanline <= 0) return false;
+    const std::size_t lineBytes = static_cast<std::size_t>(scanline);
+    const StripRows image{rows.data + rows.step, rows.step, lineBytes, rows.rows - 1};
+    std::vector<uint8_t> strip;
+    if (compression == COMPRESSION_CCITTFAX4) {
+        CodeGroup4(image, rows.width, strip);
+    } else {
+        CodeLzw(image, strip);
+    }
+    const tmsize_t bytes = static_cast<tmsize_t>(strip.size());
+    return TIFFWriteRawStrip(tif, 0, strip.data(), bytes) == bytes;
+}
+
+bool WriteTiff(const std::string& path, const RowBlock& rows, RowBuffer rowBuffer,
+               int resolutionSetting, int bitsPerSample, int photometric, int compression,
+               bool ownCoders) {
     if (!RowsInside(rows) || rowBuffer.data == nullptr || rows.rowBytes > rowBuffer.size) {
         return false;
     }
-    const double dpi = TiffResolution(resolutionSetting);
-    PendingFile file(path);
-    if (file.fd() < 0) return false;
-    TIFF* tif = TIFFFdOpen(file.fd(), file.tempPath().c_str(), "w");
+    MemoryTiffFile memory;
+    TIFF* tif = memory.Open(path);
     if (tif == nullptr) return false;
-    file.Released();  // libtiff closes the descriptor
-
-    bool ok =
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(rows.width)) == 1 &&
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(rows.rows - 1)) == 1 &&
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, static_cast<uint16_t>(compression)) == 1 &&
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<uint16_t>(photometric)) == 1 &&
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, static_cast<uint16_t>(PLANARCONFIG_CONTIG)) == 1 &&
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(bitsPerSample)) == 1 &&
-        TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi) == 1 &&
-        TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi) == 1 &&
-        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, static_cast<uint16_t>(RESUNIT_INCH)) == 1;
-    // libtiff takes a whole scanline from the row buffer.
+    bool ok = SetTiffFields(tif, rows, resolutionSetting, bitsPerSample, photometric, compression);
     if (ok && rows.rows > 1) {
+        // Coded here when every image row holds a whole scanline: Group 4
+        // bilevel rows and LZW gray rows; uncompressed and PackBits rows by
+        // libtiff.
         const tmsize_t scanline = TIFFScanlineSize(tif);
-        ok = scanline > 0 && static_cast<std::size_t>(scanline) <= rowBuffer.size;
-    }
-    for (int i = 0; ok && i + 1 < rows.rows; ++i) {
-        std::memcpy(rowBuffer.data, rows.data + static_cast<std::size_t>(i + 1) * rows.step,
-                    rows.rowBytes);
-        ok = TIFFWriteScanline(tif, rowBuffer.data, static_cast<uint32_t>(i), 0) == 1;
+        const bool coded = ownCoders && scanline > 0 &&
+                           rows.rowBytes >= static_cast<std::size_t>(scanline) &&
+                           ((compression == COMPRESSION_CCITTFAX4 && bitsPerSample == 1) ||
+                            compression == COMPRESSION_LZW);
+        try {
+            ok = coded ? WriteCodedStrip(tif, rows, compression)
+                       : WriteScanlines(tif, rows, rowBuffer);
+        } catch (const std::bad_alloc&) {
+            ok = false;  // no memory for the coded strip
+        }
     }
     if (ok) ok = TIFFFlush(tif) == 1;
     TIFFClose(tif);
-    return ok && file.Commit();
+    if (!ok) return false;
+    PendingFile file(path);
+    if (file.fd() < 0) return false;
+    return WriteAll(file.fd(), memory.bytes().data(), memory.bytes().size()) && file.Commit();
+}
+
+}  // namespace
+
+bool WriteTiffImage(const std::string& path, const RowBlock& rows, RowBuffer rowBuffer,
+                    int resolutionSetting, int bitsPerSample, int photometric, int compression) {
+    return WriteTiff(path, rows, rowBuffer, resolutionSetting, bitsPerSample, photometric,
+                     compression, true);
+}
+
+bool WriteTiffImageScanlines(const std::string& path, const RowBlock& rows, RowBuffer rowBuffer,
+                             int resolutionSetting, int bitsPerSample, int photometric,
+                             int compression) {
+    return WriteTiff(path, rows, rowBuffer, resolutionSetting, bitsPerSample, photometric,
+                     compression, false);
 }
 
 bool Save2Tiff(const std::string& path, const RowBlock& rows, RowBuffer rowBuffer,

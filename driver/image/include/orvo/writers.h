@@ -38,8 +38,17 @@ bool Save2Tiff(const std::string& path, const RowBlock& rows, RowBuffer rowBuffe
 // 1 LZW, 2 PackBits, anything else writes no file.
 bool Save2TiffGray(const std::string& path, const RowBlock& rows, RowBuffer rowBuffer,
                    int resolutionSetting, int bitsPerSample, int grayTifCompress);
+// The common core of both TIFF writers. Group 4 and LZW rows are coded by
+// the driver and handed to libtiff as a whole strip; libtiff lays out the
+// file (and takes uncompressed and PackBits rows a scanline at a time). The
+// file is built in memory and written in one go.
 bool WriteTiffImage(const std::string& path, const RowBlock& rows, RowBuffer rowBuffer,
                     int resolutionSetting, int bitsPerSample, int photometric, int compression);
+// The same file with every row coded by libtiff, a scanline at a time: the
+// reference the driver's own coding is held to.
+bool WriteTiffImageScanlines(const std::string& path, const RowBlock& rows, RowBuffer rowBuffer,
+                             int resolutionSetting, int bitsPerSample, int photometric,
+                             int compression);
 
 // Windows bitmap files, rows stored bottom-up.
 bool Save2DIB(const std::string& path, const RowBlock& rows);
