@@ -6,7 +6,8 @@
 //    for 64, 128 and 192);
 //  - the built-in 4-bit gray difference code.
 // The code table generator, the virtual scanner's encoders and the tests use
-// these tables; the driver itself only reads the generated table files.
+// these tables; the driver decodes with the generated table files only and
+// takes the T.4 code words from here for the Group 4 TIFF files it writes.
 #pragma once
 
 #include <cstddef>
