@@ -400,6 +400,37 @@ void BM_PageWakeup(benchmark::State& state) {
     state.counters["idle_cpu_percent"] = idleCpuPercent;
 }
 
+// How soon the worker notices a document that has become ready: the
+// virtual scanner notes, on the poll that announces a document, how long it
+// had been ready. Documents at the default timing with pauses of 0 to 2.5 s
+// in between, so that the worker has rested for all kinds of time.
+void BM_NoticeDelay(benchmark::State& state) {
+    StartDriver();
+    constexpr int kDocs = 12;
+    std::vector<int> delays;
+    for (auto _ : state) {
+        WriteProfile(0, 0);
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW);
+        orvo::sim::Scenario s = Scenario(kDocs, false);
+        const uint32_t pauses[kDocs] = {0, 40, 700, 13, 2500, 90, 0, 1300, 7, 400, 1900, 250};
+        for (int d = 0; d < kDocs; ++d)
+            s.documents[static_cast<std::size_t>(d)].pauseBeforeMs = pauses[d];
+        TheScanner().SetScenario(s);
+        const auto t0 = Clock::now();
+        OrvoScan_StartBatch("Check");
+        TakeAll(ORVOSCAN_FORMAT_RAW);
+        OrvoScan_EndBatch();
+        state.SetIterationTime(Seconds(Clock::now() - t0));
+        for (const auto& r : TheScanner().CommandLog()) {
+            if (r.readyForMs >= 0) delays.push_back(r.readyForMs);
+        }
+    }
+    std::sort(delays.begin(), delays.end());
+    state.counters["documents"] = static_cast<double>(delays.size());
+    state.counters["notice_median_ms"] = delays.empty() ? -1 : delays[delays.size() / 2];
+    state.counters["notice_max_ms"] = delays.empty() ? -1 : delays.back();
+}
+
 BENCHMARK_CAPTURE(BM_GetOneImage, g4_tiff, 0, ORVOSCAN_FORMAT_TIFF, 1)
     ->UseManualTime()
     ->Iterations(3)
@@ -426,6 +457,7 @@ BENCHMARK(BM_LibtiffG3ToG4)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Batch200)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DefaultLatencyCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PageWakeup)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NoticeDelay)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

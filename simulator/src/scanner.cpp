@@ -417,6 +417,7 @@ aspi::Reply Scanner::GetDataBufferStatus(CommandRecord* rec) {
                 } else {
                     LoadDocument(nextDoc_);
                     ++announced_;
+                    rec->readyForMs = static_cast<int>(now - readyAt_);
                 }
             }
         }

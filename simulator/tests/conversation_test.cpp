@@ -376,6 +376,29 @@ TEST_F(Conversation, TerminateAtFirstPollAndPauseBeforeADocument) {
     EXPECT_TRUE(Clean(backend_->execute(Terminate())));
 }
 
+TEST_F(Conversation, ThePollThatAnnouncesADocumentSaysHowLongItWasReady) {
+    Scenario s = Stack(3);
+    s.latency = {0, 0, 0};
+    Use(s);
+    Start();
+    for (int d = 0; d < 3; ++d) {
+        ASSERT_EQ(PollOnce(), 0x01);
+        ReadDocument(true);
+    }
+    EXPECT_EQ(PollOnce(), 0x80);
+    int announced = 0;
+    for (const CommandRecord& r : TheScanner().CommandLog()) {
+        const bool announces = r.opcode == 0x34 && r.statusByte3 == 0x01 && r.readyForMs >= 0;
+        announced += announces ? 1 : 0;
+        if (!announces) {
+            EXPECT_EQ(r.readyForMs, -1);
+        }
+    }
+    // Each document is announced once; later polls while it is read say
+    // nothing of its readiness.
+    EXPECT_EQ(announced, 3);
+}
+
 TEST_F(Conversation, RecordsCanBeReadWhileTheDeviceWorks) {
     Use(Stack(4));
     std::atomic<bool> done{false};

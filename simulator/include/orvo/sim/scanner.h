@@ -58,6 +58,9 @@ struct CommandRecord {
     SenseBits sense;          // for CHECK CONDITION
     uint8_t statusByte3 = 0;  // GET DATA BUFFER STATUS: byte 3 returned
     int block = -1;           // READ BUFFER: block index
+    // GET DATA BUFFER STATUS that announced a document: how long (in driver
+    // milliseconds) the document had been ready before this poll came.
+    int readyForMs = -1;
 };
 
 class Scanner {
