@@ -86,12 +86,21 @@ std::vector<CodedPage> ChequePages(int count) {
     return pages;
 }
 
-std::vector<CodedPage> GrayChequePages(int count, int scanMode) {
+std::vector<CodedPage> GrayChequePages(int count, int scanMode, int noise) {
     std::vector<CodedPage> pages;
+    uint32_t state = 12345;
     for (int i = 0; i < count; ++i) {
         const bool front = i % 2 == 0;
-        pages.push_back(Code(scanMode == 3 ? "4-bit gray cheque" : "8-bit gray cheque",
-                             orvo::sim::SyntheticCheque(1 + i / 2, front), 1728, 800, scanMode));
+        orvo::sim::Image image = orvo::sim::SyntheticCheque(1 + i / 2, front);
+        if (noise > 0) {
+            for (uint8_t& v : image.pixels) {
+                state = state * 1664525u + 1013904223u;
+                const int moved = v + static_cast<int>((state >> 24) % (2 * noise + 1)) - noise;
+                v = static_cast<uint8_t>(std::clamp(moved, 0, 255));
+            }
+        }
+        pages.push_back(Code(scanMode == 3 ? "4-bit gray cheque" : "8-bit gray cheque", image, 1728,
+                             800, scanMode));
     }
     return pages;
 }

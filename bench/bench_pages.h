@@ -25,8 +25,10 @@ struct CodedPage {
 std::vector<CodedPage> ChequePages(int count);
 // The same cheques as the scanner codes them in gray (scan mode 4: 8 bits,
 // scan mode 3: 4 bits), 1728 wide and 800 lines as the benchmark profile
-// scans them; `tiff` stays empty.
-std::vector<CodedPage> GrayChequePages(int count, int scanMode);
+// scans them; `tiff` stays empty. With `noise`, every pixel is moved up or
+// down by up to that many levels first, as a sensor would, so that runs of
+// unchanged pixels are rare.
+std::vector<CodedPage> GrayChequePages(int count, int scanMode, int noise = 0);
 // A 2592 x 3000 page tiled from cheques.
 CodedPage FullPage();
 

@@ -184,7 +184,11 @@ constexpr std::size_t kGrayRows = 801;  // row 0 and 800 lines
 struct GrayPages {
     std::vector<CodedPage> gray8 = bench::GrayChequePages(kCheques, 4);
     std::vector<CodedPage> gray4 = bench::GrayChequePages(kCheques, 3);
-    const std::vector<CodedPage>& Set(int bits) const { return bits == 4 ? gray4 : gray8; }
+    // 8-bit cheques with sensor noise of +-2 levels (argument 1 below).
+    std::vector<CodedPage> noisy8 = bench::GrayChequePages(kCheques, 4, 2);
+    const std::vector<CodedPage>& Set(int bits, bool noisy = false) const {
+        return bits == 4 ? gray4 : noisy ? noisy8 : gray8;
+    }
 };
 
 const GrayPages& TheGrayPages() {
@@ -214,8 +218,8 @@ void DecodeGray(orvo::Decoder& d, int bits, bool reference, const CodedPage& p, 
 void SetupGray() {
     static const bool ready = [] {
         orvo::Decoder d(orvo::LoadedCodeTables(), orvo::LoadedFastTables());
-        for (int bits : {8, 4}) {
-            for (const CodedPage& p : TheGrayPages().Set(bits)) {
+        for (const auto& [bits, noisy] : {std::pair{8, false}, {4, false}, {8, true}}) {
+            for (const CodedPage& p : TheGrayPages().Set(bits, noisy)) {
                 std::vector<uint8_t> fast(kGrayRows * orvo::kGrayRowBytes, 0x5A);
                 std::vector<uint8_t> ref(fast);
                 DecodeGray(d, bits, false, p, fast.data());
@@ -229,10 +233,11 @@ void SetupGray() {
     (void)ready;
 }
 
+// Argument 1: the noisy 8-bit cheques.
 void GrayDecode(benchmark::State& state, int bits, bool reference) {
     Setup(state);
     SetupGray();
-    const auto& pages = TheGrayPages().Set(bits);
+    const auto& pages = TheGrayPages().Set(bits, state.range(0) != 0);
     orvo::Decoder d(orvo::LoadedCodeTables(), orvo::LoadedFastTables());
     for (auto _ : state) {
         for (const CodedPage& p : pages) {
@@ -322,10 +327,10 @@ BENCHMARK(BM_DecodeMhPage)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeMhPageReference)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibtiffScanlines)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibtiffStrip)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DecodeGray8Page)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DecodeGray8PageReference)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DecodeGray4Page)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DecodeGray4PageReference)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGray8Page)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGray8PageReference)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGray4Page)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeGray4PageReference)->Arg(0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GrayFraming)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Save2TiffGray)
     ->Arg(0)

@@ -76,7 +76,7 @@ void DeriveGray8FastTables(const uint8_t* grayTable, GrayFastTables& fast) {
     }
     for (uint32_t index = 0; index < kGrayFastSize; ++index) {
         auto put = [&](unsigned kind, unsigned bits, unsigned low) {
-            fast.value[index] = static_cast<uint16_t>((kind << 12) | (bits << 8) | (low & 0xFF));
+            fast.value[index] = (kind << 12) | (bits << 8) | (low & 0xFF);
         };
         // Eleven 0 bits ahead: an EOL (or fill bits before one) ends the line.
         if ((index >> (kGrayFastBits - 11)) == 0) {
@@ -123,6 +123,7 @@ void DeriveGray8FastTables(const uint8_t* grayTable, GrayFastTables& fast) {
         fast.zeroRuns[bits] =
             fast.zeroLength == 0 ? 0 : static_cast<uint8_t>(bits / fast.zeroLength);
     }
+    PairGrayFastValues(fast);
 }
 
 void DeriveFastTables(const CodeTables& tables, FastTables& fast) {

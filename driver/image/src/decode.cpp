@@ -333,6 +333,7 @@ constexpr GrayFastTables DeriveGray4FastTables() {
     t.zeroLength = 2;
     for (unsigned at = 0; at + 2 <= 64; at += 2) t.zeroRun |= uint64_t{2} << (62 - at);
     for (unsigned bits = 0; bits <= 64; ++bits) t.zeroRuns[bits] = static_cast<uint8_t>(bits / 2);
+    PairGrayFastValues(t);
     return t;
 }
 
@@ -370,39 +371,45 @@ std::size_t Decoder::GrayPixelsFast() {
             const uint64_t w = Window(data, pos);
             unsigned used = 0;
             while (n < kGrayValueCount) {
-                const uint64_t x = w << used;
-                if (t.zeroLength != 0) {
-                    // A run of zero differences: the pixel repeats.
-                    std::size_t k =
-                        t.zeroRuns[std::min(SameBits(x, t.zeroRun), kWindowBits - used)];
-                    if (k != 0) {
-                        if (k == t.zeroRuns[kWindowBits - used]) {
-                            // It fills the window: count on through the next ones.
-                            std::size_t at = pos + used + k * t.zeroLength;
-                            while (at < end && k < kGrayValueCount) {
-                                const std::size_t more = t.zeroRuns[std::min(
-                                    SameBits(Window(data, at), t.zeroRun), kWindowBits)];
-                                k += more;
-                                at += more * t.zeroLength;
-                                if (more < t.zeroRuns[kWindowBits]) break;
-                            }
-                        }
-                        k = std::min(k, kGrayValueCount - n);
-                        std::memset(values_ + n, p, k);
-                        n += k;
-                        used += static_cast<unsigned>(k * t.zeroLength);
-                        if (used > kWindowBits - kGrayFastBits) break;  // a new window
-                        continue;
-                    }
-                }
                 if (used + kGrayFastBits > kWindowBits) break;  // a new window
-                const uint16_t e = t.value[x >> (64 - kGrayFastBits)];
-                const unsigned kind = e >> 12;
+                const uint64_t x = w << used;
+                const uint32_t e = t.value[x >> (64 - kGrayFastBits)];
+                const unsigned kind = (e >> 12) & 0x0F;
                 const unsigned taken = (e >> 8) & 0x0F;
                 if (kind == kGrayFastValue) {
+                    if (static_cast<uint8_t>(e) == 0 && taken == t.zeroLength) {
+                        // A run of zero differences: the pixel repeats.
+                        std::size_t k =
+                            t.zeroRuns[std::min(SameBits(x, t.zeroRun), kWindowBits - used)];
+                        if (k != 0) {
+                            if (k == t.zeroRuns[kWindowBits - used]) {
+                                // It fills the window: count on through the next ones.
+                                std::size_t at = pos + used + k * t.zeroLength;
+                                while (at < end && k < kGrayValueCount) {
+                                    const std::size_t more = t.zeroRuns[std::min(
+                                        SameBits(Window(data, at), t.zeroRun), kWindowBits)];
+                                    k += more;
+                                    at += more * t.zeroLength;
+                                    if (more < t.zeroRuns[kWindowBits]) break;
+                                }
+                            }
+                            k = std::min(k, kGrayValueCount - n);
+                            std::memset(values_ + n, p, k);
+                            n += k;
+                            used += static_cast<unsigned>(k * t.zeroLength);
+                            continue;
+                        }
+                    }
                     p = static_cast<uint8_t>(p - e);
                     values_[n++] = p;
                     used += taken;
+                    // A second whole value in the same bits.
+                    const uint32_t second = e >> 16;
+                    if (second != 0 && n < kGrayValueCount) {
+                        p = static_cast<uint8_t>(p - second);
+                        values_[n++] = p;
+                        used += second >> 8;
+                    }
                     continue;
                 }
                 if (kind == kGrayFastEnd || kind == kGrayFastEolAhead) {

@@ -161,7 +161,7 @@ TEST(GrayFastTables, EightBitTablesHoldEveryValueAndTheZeroRun) {
             const uint32_t index =
                 ((static_cast<uint32_t>(sign) << c.length | c.bits) << (kGrayFastBits - taken)) |
                 1u;  // a 1 bit after it: no EOL ahead
-            const uint16_t e = t.value[index];
+            const uint32_t e = t.value[index] & 0xFFFF;
             if (sign == 0 && m == 0) {
                 EXPECT_EQ(e, (kGrayFastEnd << 12) | (taken << 8));
             } else {
@@ -173,7 +173,8 @@ TEST(GrayFastTables, EightBitTablesHoldEveryValueAndTheZeroRun) {
     for (int i = 0; i < 3; ++i) {
         const codes::CodeWord c = codes::kGrayMakeUp[i];
         const uint32_t index = (uint32_t{1} << c.length | c.bits) << (kGrayFastBits - 1 - c.length);
-        EXPECT_EQ(t.value[index], (kGrayFastMakeUp << 12) | ((1u + c.length) << 8) | (i + 1));
+        EXPECT_EQ(t.value[index] & 0xFFFF,
+                  (kGrayFastMakeUp << 12) | ((1u + c.length) << 8) | (i + 1));
         EXPECT_EQ(t.code[c.bits << (8 - c.length)], (c.length << 8) | 0xC0 | (i + 1));
     }
     EXPECT_EQ(t.value[0], kGrayFastEolAhead << 12);
@@ -181,6 +182,12 @@ TEST(GrayFastTables, EightBitTablesHoldEveryValueAndTheZeroRun) {
     EXPECT_NE(t.value[2] >> 12, kGrayFastEolAhead);
     // No code word of the table is 0000000x: eight bits without a code.
     EXPECT_EQ(t.code[0], 8 << 8);
+    // Two values in twelve bits: +0 (1 100) and -1 (0 1010), then 1010 0...,
+    // which is no second value once the first two are taken.
+    EXPECT_EQ(t.value[0b110001010101],
+              (kGrayFastValue << 12) | (4u << 8) | 0u | (((5u << 8) | 0xFFu) << 16));
+    // +0, then +10 (1 11000111) that runs past the twelve bits: one value.
+    EXPECT_EQ(t.value[0b110011100011], (kGrayFastValue << 12) | (4u << 8));
 }
 
 TEST(GrayFastTables, LoadedTablesAreDerivedAtLoad) {

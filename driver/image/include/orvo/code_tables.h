@@ -48,7 +48,9 @@ void DeriveMhFastTables(const CodeTables& tables, MhFastTables& fast);
 //    after the bits taken (the sign 0 / magnitude 0 end mark, an EOL-class or
 //    an invalid code), an EOL ahead (eleven 0 bits: the line ends, nothing is
 //    taken), or a make-up code (low byte: its value; continuation codes
-//    follow).
+//    follow). When a value is followed within the same bits by a second
+//    whole value, that one is in bits 16 to 27 (its bits taken << 8 | its
+//    difference); 0 there means none.
 //  - zeroRun: the bits of a zero difference (sign 1, shortest code of
 //    magnitude 0) repeated from the most significant bit, zeroLength bits
 //    each; zeroLength 0 when there is no such code of at most 8 bits.
@@ -65,13 +67,31 @@ enum GrayFastKind : uint16_t {
 
 struct GrayFastTables {
     uint16_t code[256] = {};
-    uint16_t value[kGrayFastSize] = {};
+    uint32_t value[kGrayFastSize] = {};
     uint64_t zeroRun = 0;
     unsigned zeroLength = 0;
     uint8_t zeroRuns[65] = {};
 };
 
 void DeriveGray8FastTables(const uint8_t* grayTable, GrayFastTables& fast);
+
+// Adds the second value to every value entry whose bits hold one more whole
+// value after it. Every value looks ahead for an EOL in the eleven bits from
+// its start; in the bits after the first value, those past the index read as
+// 0, so a second value is only taken when its own look-ahead is settled by
+// bits of the index.
+constexpr void PairGrayFastValues(GrayFastTables& t) {
+    for (uint32_t index = 0; index < kGrayFastSize; ++index) {
+        const uint32_t first = t.value[index] & 0xFFFF;
+        if ((first >> 12) != kGrayFastValue) continue;
+        const uint32_t taken = (first >> 8) & 0x0F;
+        const uint32_t rest = (index << taken) & (kGrayFastSize - 1);
+        const uint32_t second = t.value[rest] & 0xFFFF;
+        const uint32_t secondTaken = (second >> 8) & 0x0F;
+        if ((second >> 12) != kGrayFastValue || taken + secondTaken > kGrayFastBits) continue;
+        t.value[index] = first | ((second & 0x0FFF) << 16);
+    }
+}
 
 // Everything derived from the loaded code tables.
 struct FastTables {
