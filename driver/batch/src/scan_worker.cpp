@@ -27,6 +27,10 @@ constexpr uint32_t kBlockCap = 1024;
 // Rest after a poll that found nothing waiting: keeps an idle scanner from
 // costing a processor core, far below the time a document takes to feed.
 constexpr uint32_t kIdlePollRestMs = 5;
+// TERMINATE when the worker leaves a started feed for any other reason than
+// the end of the batch (a stop, a failure): the scanner answers it at once,
+// and a scanner that does not must not hold up the stop.
+constexpr uint32_t kLeaveFeedTerminateMs = 1000;
 constexpr int kExitNormal = 0;
 constexpr int kExitAborted = 1;
 
@@ -54,13 +58,21 @@ class Worker {
     explicit Worker(BatchState& batch) : b_(batch), s_(batch.settings) {}
 
     int Run() {
+        const int code = Conversation();
+        // Whatever ended the batch, a scanner that was feeding is told to
+        // stop, so that no cheque is fed into a batch nobody reads.
+        if (feedStarted_ && !terminated_) Terminate(kLeaveFeedTerminateMs, false);
+        return code;
+    }
+
+  private:
+    int Conversation() {
         if (!Ready()) return kExitAborted;
         if (!SetWindow()) return kExitAborted;
         if (!StartFeed()) return kExitAborted;
         return PollUntilEnd();
     }
 
-  private:
     bool Stopped(Outcome o) const { return o == Outcome::Cancelled; }
     // A request that failed ends the batch. The scanner's own errors are in
     // the device error word already; a request it never answered is reported
@@ -75,10 +87,14 @@ class Worker {
 
     // Repeats a command while it answers without completing cleanly, for at
     // most `boundMs`; past that the scanner is reported as an unknown error.
-    bool RepeatUntilClean(void (*build)(SRB_ExecSCSICmd&), uint32_t waitMs, uint32_t boundMs) {
+    // `sent` is called with the outcome of every attempt.
+    template <typename Sent>
+    bool RepeatUntilClean(void (*build)(SRB_ExecSCSICmd&), uint32_t waitMs, uint32_t boundMs,
+                          Sent sent) {
         const uint32_t start = platform::TickCount();
         for (;;) {
             const Outcome o = Exchange(build, waitMs, StatusCheck::OptionA, b_.stopEvent);
+            sent(o);
             if (Failed(o)) return false;
             if (o == Outcome::Completed) return true;
             if (platform::TicksSince(start, platform::TickCount()) > boundMs) {
@@ -90,8 +106,10 @@ class Worker {
 
     // Step 1: TEST UNIT READY until the scanner answers cleanly.
     bool Ready() {
-        if (!RepeatUntilClean(BuildTestUnitReady, kWaitLong, kWorkerBounds.notReadyMs))
+        if (!RepeatUntilClean(BuildTestUnitReady, kWaitLong, kWorkerBounds.notReadyMs,
+                              [](Outcome) {})) {
             return false;
+        }
         T(0, "TestUnitReady_Cmd", 0);
         return true;
     }
@@ -132,7 +150,14 @@ class Worker {
 
     // Step 5: SCAN until the scanner answers cleanly.
     bool StartFeed() {
-        if (!RepeatUntilClean(BuildScan, kWaitScan, kWorkerBounds.scanStartMs)) return false;
+        // The feed counts as started once a SCAN has been accepted, or may
+        // have been: one that was withdrawn or never answered.
+        auto sent = [this](Outcome o) {
+            if (o == Outcome::Completed || o == Outcome::TimedOut || o == Outcome::Cancelled) {
+                feedStarted_ = true;
+            }
+        };
+        if (!RepeatUntilClean(BuildScan, kWaitScan, kWorkerBounds.scanStartMs, sent)) return false;
         T(0, "ScanStart_Cmd", 0);
         return true;
     }
@@ -210,8 +235,13 @@ class Worker {
                platform::WaitResult::Signalled;
     }
 
-    int Terminate() {
-        Exchange(BuildTerminate, kWaitScan, StatusCheck::None, b_.stopEvent);
+    // Step 9. The end of the batch waits for the answer as long as for any
+    // request and may be cut short by a stop; leaving the feed otherwise waits
+    // a short while only.
+    int Terminate(uint32_t waitMs = kWaitScan, bool stoppable = true) {
+        const Outcome o =
+            Exchange(BuildTerminate, waitMs, StatusCheck::None, stoppable ? b_.stopEvent : -1);
+        terminated_ = o != Outcome::Cancelled;
         T(Page(), "Terminate_Cmd", 0);
         return kExitNormal;
     }
@@ -383,6 +413,8 @@ class Worker {
     std::size_t frontLength_ = 0;
     std::size_t rearLength_ = 0;
     uint32_t rearStart_ = 0;
+    bool feedStarted_ = false;  // SCAN was sent and the feed may be running
+    bool terminated_ = false;   // TERMINATE has been sent
 };
 
 }  // namespace
