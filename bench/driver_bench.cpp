@@ -94,7 +94,9 @@ void StartDriver() {
         g_outDir = MakeDir("orvo-bench-out");
         const std::string tmp = MakeDir("orvo-bench-tmp");
         setenv("TMPDIR", tmp.c_str(), 1);
-        g_tempDir = tmp + "orvoscan-" + std::to_string(getuid()) + "/";
+        // The driver keeps this process's page files in a directory of their own.
+        g_tempDir = tmp + "orvoscan-" + std::to_string(getuid()) + "/batch-" +
+                    std::to_string(getpid()) + "/";
         if (symlink((build + "libK4TR.so").c_str(), (g_systemDir + "libK4TR.so").c_str()) != 0) {
             throw std::runtime_error("cannot link libK4TR.so");
         }

@@ -18,7 +18,15 @@
  * OrvoScan_IsPageLoaded, OrvoScan_GetOneImage and OrvoScan_GetOneImageBufPtr
  * once the batch ended because the driver could not keep a page in its
  * temporary directory (disk full). The page is taken all the same: the next
- * call gets the next page.
+ * call gets the next page. OrvoScan_StartBatch returns it when the directory
+ * for the batch's page files cannot be made.
+ *
+ * ORVOSCAN_ERR_BUSY (-13): a batch holds its scanner for its process alone,
+ * from OrvoScan_StartBatch to OrvoScan_EndBatch (or the end of the process).
+ * Another process gets -13 from OrvoScan_StartBatch, and from
+ * OrvoScan_RestoreSettingsQa and OrvoScan_SaveSettingsQa, while it does; the
+ * driver's log.txt trace names the process that has the scanner. Driver
+ * start (OrvoScan_Init) only asks the scanner who it is and is not refused.
  */
 #ifndef ORVOSCAN_H
 #define ORVOSCAN_H

@@ -108,6 +108,18 @@ ASPI_API uint32_t GetASPI32SupportInfo(void);
  * status at once); SC_ABORT_SRB works synchronously. */
 ASPI_API uint32_t SendASPI32Command(void* srb);
 
+/* Extension of this layer: one process at a time on a device. A real
+ * scanner is locked through its device node, so processes of every user
+ * exclude each other; the lock goes with the process.
+ * OrvoAspiLockDevice returns SS_COMP when this process has the device (also
+ * when it had it already), SS_ERR when another process has it (described in
+ * holder, e.g. "pid 1234 (orvoscan)", when holder is not null), SS_NO_DEVICE
+ * when there is no device at that address, SS_FAILED_INIT without a layer.
+ * OrvoAspiUnlockDevice gives the device up. */
+ASPI_API uint32_t OrvoAspiLockDevice(uint8_t ha, uint8_t target, uint8_t lun, char* holder,
+                                     uint32_t holderSize);
+ASPI_API uint32_t OrvoAspiUnlockDevice(uint8_t ha, uint8_t target, uint8_t lun);
+
 #ifdef __cplusplus
 }
 #endif

@@ -63,6 +63,8 @@ class Layer {
 
     uint32_t execute(SRB_ExecSCSICmd* srb);
     uint32_t abort(SRB_Abort* srb);
+    uint32_t lockDevice(uint8_t ha, uint8_t target, uint8_t lun, std::string* holder);
+    uint32_t unlockDevice(uint8_t ha, uint8_t target, uint8_t lun);
     void useBackend(std::unique_ptr<Backend> backend);
 
   private:
@@ -252,6 +254,29 @@ uint32_t Layer::abort(SRB_Abort* srb) {
     return SS_COMP;
 }
 
+uint32_t Layer::lockDevice(uint8_t ha, uint8_t target, uint8_t lun, std::string* holder) {
+    std::lock_guard lock(mutex_);
+    chooseLocked();
+    if (!backend_) return SS_FAILED_INIT;
+    if (ha >= (supportInfo_ & 0xFF)) return SS_NO_DEVICE;
+    switch (backend_->lockDevice(ha, target, lun, holder)) {
+        case DeviceLock::Held:
+            return SS_COMP;
+        case DeviceLock::Busy:
+            return SS_ERR;
+        case DeviceLock::NoDevice:
+            return SS_NO_DEVICE;
+    }
+    return SS_ERR;
+}
+
+uint32_t Layer::unlockDevice(uint8_t ha, uint8_t target, uint8_t lun) {
+    std::lock_guard lock(mutex_);
+    if (!backend_) return SS_FAILED_INIT;
+    backend_->unlockDevice(ha, target, lun);
+    return SS_COMP;
+}
+
 void Layer::useBackend(std::unique_ptr<Backend> backend) {
     std::unique_ptr<Backend> old;
     {
@@ -363,6 +388,30 @@ ASPI_API uint32_t GetASPI32SupportInfo(void) {
         return orvo::aspi::TheLayer().supportInfo();
     } catch (...) {
         return static_cast<uint32_t>(SS_FAILED_INIT) << 8;
+    }
+}
+
+ASPI_API uint32_t OrvoAspiLockDevice(uint8_t ha, uint8_t target, uint8_t lun, char* holder,
+                                     uint32_t holderSize) {
+    try {
+        std::string who;
+        const uint32_t status = orvo::aspi::TheLayer().lockDevice(ha, target, lun, &who);
+        if (holder != nullptr && holderSize > 0) {
+            const std::size_t n = std::min<std::size_t>(who.size(), holderSize - 1);
+            std::memcpy(holder, who.data(), n);
+            holder[n] = '\0';
+        }
+        return status;
+    } catch (...) {
+        return SS_ERR;
+    }
+}
+
+ASPI_API uint32_t OrvoAspiUnlockDevice(uint8_t ha, uint8_t target, uint8_t lun) {
+    try {
+        return orvo::aspi::TheLayer().unlockDevice(ha, target, lun);
+    } catch (...) {
+        return SS_ERR;
     }
 }
 

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "orvo/platform/file_lock.h"
 #include "sg_status.h"
 #include "wnaspi32.h"
 
@@ -110,6 +111,40 @@ SgBackend::SgBackend(SgTopology topology) : topology_(std::move(topology)) {}
 
 SgBackend::~SgBackend() {
     for (auto& [node, fd] : open_) close(fd);
+    for (auto& [node, fd] : locks_) close(fd);
+}
+
+DeviceLock SgBackend::lockDevice(uint8_t adapter, uint8_t target, uint8_t lun,
+                                 std::string* holder) {
+    const SgDevice* device = topology_.find(adapter, target, lun);
+    if (device == nullptr) return DeviceLock::NoDevice;
+    if (locks_.count(device->node) != 0) return DeviceLock::Held;
+    // Reading is enough for a lock; the device is never waited for.
+    const int fd = open(device->node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return DeviceLock::NoDevice;
+    switch (platform::TryLockExclusive(fd)) {
+        case platform::LockState::Held:
+            locks_[device->node] = fd;
+            return DeviceLock::Held;
+        case platform::LockState::Busy:
+            if (holder != nullptr) *holder = platform::LockHolder(fd);
+            close(fd);
+            return DeviceLock::Busy;
+        case platform::LockState::Failed:
+            break;
+    }
+    // A node that cannot be locked at all (no lock support): used unlocked.
+    close(fd);
+    return DeviceLock::Held;
+}
+
+void SgBackend::unlockDevice(uint8_t adapter, uint8_t target, uint8_t lun) {
+    const SgDevice* device = topology_.find(adapter, target, lun);
+    if (device == nullptr) return;
+    auto found = locks_.find(device->node);
+    if (found == locks_.end()) return;
+    close(found->second);
+    locks_.erase(found);
 }
 
 uint32_t SgBackend::supportInfo() {

@@ -49,13 +49,19 @@ class SgBackend : public Backend {
     uint32_t supportInfo() override;
     Reply execute(const Request& request) override;
     std::string name() const override { return "sg"; }
+    // The lock is taken on the device node, with a descriptor of its own
+    // that requests never close.
+    DeviceLock lockDevice(uint8_t adapter, uint8_t target, uint8_t lun,
+                          std::string* holder) override;
+    void unlockDevice(uint8_t adapter, uint8_t target, uint8_t lun) override;
 
   private:
     int openNode(const std::string& node, int* error);
     void forgetNode(const std::string& node);
 
     SgTopology topology_;
-    std::map<std::string, int> open_;  // device node -> descriptor
+    std::map<std::string, int> open_;   // device node -> descriptor (dispatcher thread)
+    std::map<std::string, int> locks_;  // device node -> locked descriptor (caller threads)
 };
 
 // The sg backend over the devices found with ORVOSCAN_SYSFS_ROOT and

@@ -456,3 +456,42 @@ TEST_F(BackendChoiceTest, SimIsAvailableOrFailsInitialisation) {
 
 }  // namespace
 }  // namespace orvo::aspi
+
+namespace orvo::aspi {
+namespace {
+
+// A device some other process has, and one this process may have.
+class LockingBackend : public Backend {
+  public:
+    uint32_t supportInfo() override { return (SS_COMP << 8) | 2; }
+    std::string name() const override { return "locking"; }
+    Reply execute(const Request&) override { return Reply{}; }
+    DeviceLock lockDevice(uint8_t adapter, uint8_t target, uint8_t, std::string* holder) override {
+        if (target == 7) return DeviceLock::NoDevice;
+        if (adapter == 0) return DeviceLock::Held;
+        *holder = "pid 4242 (someone-with-a-long-name)";
+        return DeviceLock::Busy;
+    }
+    void unlockDevice(uint8_t, uint8_t, uint8_t) override { ++unlocked; }
+    int unlocked = 0;
+};
+
+TEST(LayerLock, ResultsAndTheHolderOfTheDevice) {
+    auto owned = std::make_unique<LockingBackend>();
+    LockingBackend* backend = owned.get();
+    UseBackend(std::move(owned));
+    char holder[16];
+    std::memset(holder, 'x', sizeof holder);
+    EXPECT_EQ(OrvoAspiLockDevice(0, 3, 0, holder, sizeof holder), SS_COMP);
+    EXPECT_EQ(OrvoAspiLockDevice(1, 3, 0, holder, sizeof holder), SS_ERR);
+    EXPECT_STREQ(holder, "pid 4242 (someo");  // cut to the buffer
+    EXPECT_EQ(OrvoAspiLockDevice(1, 3, 0, nullptr, 0), SS_ERR);
+    EXPECT_EQ(OrvoAspiLockDevice(0, 7, 0, holder, sizeof holder), SS_NO_DEVICE);
+    EXPECT_EQ(OrvoAspiLockDevice(2, 3, 0, holder, sizeof holder), SS_NO_DEVICE);  // no adapter 2
+    EXPECT_EQ(OrvoAspiUnlockDevice(0, 3, 0), SS_COMP);
+    EXPECT_EQ(backend->unlocked, 1);
+    UseBackend(nullptr);
+}
+
+}  // namespace
+}  // namespace orvo::aspi

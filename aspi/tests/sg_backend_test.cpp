@@ -1,5 +1,6 @@
 #include "sg_backend.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -112,6 +113,38 @@ TEST_F(SgTreeTest, NodeThatIsNoSgDeviceGivesAnError) {
     const Reply reply = backend.execute(request);
     EXPECT_EQ(reply.srbStatus, SS_ERR);
     EXPECT_NE(reply.haStat, HASTAT_OK);
+}
+
+// What a second process sees of device (0, 3, 0): 'b' busy and held by
+// `holder`, 'h' held, anything else a failure.
+char LockInChild(const SgTopology& topology, pid_t holder) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        SgBackend other(topology);
+        std::string who;
+        const DeviceLock lock = other.lockDevice(0, 3, 0, &who);
+        if (lock == DeviceLock::Held) _exit('h');
+        const bool named = who.rfind("pid " + std::to_string(holder) + " ", 0) == 0;
+        _exit(lock == DeviceLock::Busy && named ? 'b' : 'x');
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? static_cast<char>(WEXITSTATUS(status)) : '?';
+}
+
+TEST_F(SgTreeTest, DeviceLockExcludesOtherProcesses) {
+    std::ofstream(root_ + "/dev/sg1") << "node";
+    SgBackend backend(Topology());
+    std::string who;
+    EXPECT_EQ(backend.lockDevice(0, 3, 0, &who), DeviceLock::Held);
+    EXPECT_EQ(backend.lockDevice(0, 3, 0, &who), DeviceLock::Held);  // held already
+    EXPECT_EQ(LockInChild(Topology(), getpid()), 'b');
+    backend.unlockDevice(0, 3, 0);
+    EXPECT_EQ(LockInChild(Topology(), getpid()), 'h');
+    // No device there, or no node for it.
+    EXPECT_EQ(backend.lockDevice(1, 5, 0, &who), DeviceLock::NoDevice);
+    EXPECT_EQ(backend.lockDevice(0, 0, 0, &who), DeviceLock::NoDevice);
+    backend.unlockDevice(1, 5, 0);
 }
 
 TEST_F(SgTreeTest, EnvironmentChoosesTheRoots) {

@@ -224,7 +224,7 @@ Scenario ScenarioOf(const json& j, const std::string& baseDir) {
     CheckKeys(j,
               {"adapters", "adapter", "target", "present", "vendor", "product", "revision",
                "latency", "alignEol", "terminateAtFirstPoll", "qa", "defaultStack", "documents",
-               "recordDir", "commandFaults", "comment"},
+               "recordDir", "deviceNode", "commandFaults", "comment"},
               "scenario");
     Scenario s;
     s.adapterCount = static_cast<int>(Int(j, "adapters", 0, 255, s.adapterCount));
@@ -249,6 +249,11 @@ Scenario ScenarioOf(const json& j, const std::string& baseDir) {
         std::string dir = Str(j, "recordDir", "");
         if (!dir.empty() && dir[0] != '/' && !baseDir.empty()) dir = baseDir + "/" + dir;
         s.recordDir = dir;
+    }
+    if (j.contains("deviceNode")) {
+        std::string node = Str(j, "deviceNode", "");
+        if (!node.empty() && node[0] != '/' && !baseDir.empty()) node = baseDir + "/" + node;
+        s.deviceNode = node;
     }
     if (j.contains("qa")) {
         const json& q = j.at("qa");

@@ -80,6 +80,16 @@ TEST(Scenario, FieldsReachTheScenario) {
     EXPECT_EQ(s.commandFaults[2].sense.byte4, 0x01);
 }
 
+TEST(Scenario, DeviceNodeIsFoundBesideTheScenario) {
+    Scenario s;
+    std::string error;
+    EXPECT_TRUE(s.deviceNode.empty());
+    ASSERT_TRUE(ParseScenario(R"({"deviceNode": "sg3"})", "/some/dir", &s, &error)) << error;
+    EXPECT_EQ(s.deviceNode, "/some/dir/sg3");
+    ASSERT_TRUE(ParseScenario(R"({"deviceNode": "/run/sg3"})", "/some/dir", &s, &error)) << error;
+    EXPECT_EQ(s.deviceNode, "/run/sg3");
+}
+
 TEST(Scenario, MistakesAreRefusedWithAReason) {
     for (const char* bad : {
              "{",                                                  // not JSON

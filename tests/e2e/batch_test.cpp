@@ -20,7 +20,7 @@ namespace {
 using orvo::sim::TheScanner;
 
 std::string TempDir() {
-    return std::string(std::getenv("TMPDIR")) + "/orvoscan-" + std::to_string(getuid()) + "/";
+    return e2e::PageDir();
 }
 
 std::string PageFile(int n) {

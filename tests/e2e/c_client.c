@@ -2,6 +2,7 @@
  * It starts the driver and prints what the exports answer, one "key=value"
  * line each, for the end-to-end tests to check. */
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "orvoscan.h"
@@ -35,6 +36,34 @@ int main(int argc, char** argv) {
         printf("setup=%d\n", OrvoScan_Setup(NULL, "Check"));
         printf("setup_qa=%d\n", OrvoScan_Setup_Qa(NULL));
         printf("after=alive\n");
+    }
+    if (strcmp(what, "batch") == 0) {
+        /* A whole batch as raw page files in ORVO_CLIENT_OUT, with the MICR
+         * text of every page. */
+        const char* out = getenv("ORVO_CLIENT_OUT");
+        int start;
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW);
+        start = OrvoScan_StartBatch("Check");
+        printf("start=%d\n", start);
+        if (start == 0) {
+            int n, r = 0;
+            for (n = 0; n < 1000; ++n) {
+                char path[4096];
+                int height = 0;
+                const char* micr;
+                snprintf(path, sizeof path, "%s/page%04d.raw", out ? out : ".", n);
+                r = OrvoScan_GetOneImage(path, &height);
+                if (r != 0) break;
+                micr = OrvoScan_MicrDataBufPtr();
+                printf("micr%04d=%.*s\n", n, micr ? OrvoScan_MicrDataSize() : 0, micr ? micr : "");
+            }
+            printf("pages=%d\nlast=%d\n", n, r);
+            printf("end=%d\n", OrvoScan_EndBatch());
+        }
+    }
+    if (strcmp(what, "qa") == 0) {
+        unsigned char qa[12];
+        printf("qa_read=%d\n", OrvoScan_RestoreSettingsQa(qa));
     }
     return 0;
 }

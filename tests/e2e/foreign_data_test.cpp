@@ -216,8 +216,7 @@ TEST(ForeignData, DeviceRecordMatchesThePageFiles) {
     while (OrvoScan_GetOneImage(out.c_str(), &height) == 0) {
     }
     EXPECT_EQ(OrvoScan_EndBatch(), 0);
-    const std::string tmp =
-        std::string(std::getenv("TMPDIR")) + "/orvoscan-" + std::to_string(getuid()) + "/";
+    const std::string tmp = e2e::PageDir();
     for (int d = 0; d < 2; ++d) {
         char name[32];
         std::snprintf(name, sizeof name, "doc%04d.bin", d);

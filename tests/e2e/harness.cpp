@@ -73,6 +73,12 @@ std::string MakeTempDir(const std::string& prefix) {
     return pattern + "/";
 }
 
+std::string PageDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp != nullptr ? tmp : "/tmp") + "/orvoscan-" + std::to_string(geteuid()) +
+           "/batch-" + std::to_string(getpid()) + "/";
+}
+
 std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -108,7 +114,7 @@ std::string LaySystemDir(const std::string& iniText, const SystemDirOptions& opt
     return dir;
 }
 
-ClientRun RunClient(const std::string& mode, const std::map<std::string, std::string>& env) {
+StartedClient StartClient(const std::string& mode, const std::map<std::string, std::string>& env) {
     std::vector<std::string> envText;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
@@ -120,27 +126,40 @@ ClientRun RunClient(const std::string& mode, const std::map<std::string, std::st
     for (std::string& s : envText) envp.push_back(s.data());
     envp.push_back(nullptr);
 
-    const std::string out = MakeTempDir("orvo-client") + "out.txt";
+    StartedClient client;
+    client.out = MakeTempDir("orvo-client") + "out.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, client.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     std::string program = ORVO_C_CLIENT;
     std::string arg = mode;
     char* argv[] = {program.data(), arg.data(), nullptr};
     pid_t pid;
-    ClientRun run;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) return run;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) == 0) {
+        client.pid = pid;
+    }
     posix_spawn_file_actions_destroy(&actions);
+    return client;
+}
+
+ClientRun FinishClient(const StartedClient& client) {
+    ClientRun run;
+    if (client.pid < 0) return run;
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(client.pid, &status, 0);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(out);
+    std::ifstream in(client.out);
     std::string line;
     while (std::getline(in, line)) {
         const auto eq = line.find('=');
         if (eq != std::string::npos) run.values[line.substr(0, eq)] = line.substr(eq + 1);
     }
     return run;
+}
+
+ClientRun RunClient(const std::string& mode, const std::map<std::string, std::string>& env) {
+    return FinishClient(StartClient(mode, env));
 }
 
 std::string UseVirtualScanner(const std::string& iniText, double timeScale) {

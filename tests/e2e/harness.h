@@ -38,6 +38,13 @@ struct ClientRun {
     std::map<std::string, std::string> values;  // its key=value lines
 };
 ClientRun RunClient(const std::string& mode, const std::map<std::string, std::string>& env);
+// The same in two steps, so that several clients can run at once.
+struct StartedClient {
+    int pid = -1;
+    std::string out;  // where its standard output goes
+};
+StartedClient StartClient(const std::string& mode, const std::map<std::string, std::string>& env);
+ClientRun FinishClient(const StartedClient& client);
 
 // Points this process's driver at a private system directory with `iniText`
 // and at the virtual scanner; call before the first driver call.
@@ -48,6 +55,10 @@ const std::string& SystemDir();
 
 // A scenario without delays: `documents` cheques of the default stack.
 orvo::sim::Scenario FastScenario(int documents);
+
+// Where the driver keeps this process's page files: the batch directory of
+// this process in the private directory under $TMPDIR.
+std::string PageDir();
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);

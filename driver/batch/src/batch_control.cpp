@@ -16,9 +16,11 @@
 #include "orvo/commands.h"
 #include "orvo/driver_state.h"
 #include "orvo/endorser.h"
+#include "orvo/page_dir.h"
 #include "orvo/platform/clock.h"
 #include "orvo/platform/event.h"
 #include "orvo/trace.h"
+#include "orvo/transport.h"
 #include "orvoscan.h"
 
 namespace orvo {
@@ -143,7 +145,32 @@ int StartBatch(const char* profile) {
     EndBatch();
     if (state.tempDir.empty() || state.settingsPath.empty()) return ORVOSCAN_ERR_DRIVER;
 
-    DeleteBatchFiles(state.tempDir);
+    // The scanner for this process alone: a batch of another process on it
+    // is refused before anything of that batch (or of this one) is touched.
+    std::string holder;
+    if (LockScanner(&holder) == ScannerLock::Busy) {
+        Trace(TraceFile::Log, 0, ("scanner in use by " + holder).c_str(), 0);
+        return ORVOSCAN_ERR_BUSY;
+    }
+    // Given up again unless the batch starts.
+    struct Release {
+        bool keep = false;
+        ~Release() {
+            if (!keep) UnlockScanner();
+        }
+    } release;
+
+    // This process's page directory, emptied of its earlier batches, and
+    // the directories that ended processes left behind.
+    std::string why;
+    const std::string pageDir = ProcessPageDir(state.tempDir, &why);
+    if (pageDir.empty()) {
+        Trace(TraceFile::Log, 0, ("page directory not made: " + why).c_str(), 0);
+        return ORVOSCAN_ERR_PAGE_FILE;
+    }
+    SweepEndedPageDirs(state.tempDir);
+    DeleteBatchFiles(pageDir);
+    b.pageDir = pageDir;
     EmptyTraceFiles();
 
     char name[256] = {};
@@ -201,6 +228,8 @@ int StartBatch(const char* profile) {
         return ORVOSCAN_ERR_DRIVER;
     }
     b.hasWorker = true;
+    b.holdsScanner = true;
+    release.keep = true;
     return ORVOSCAN_OK;
 }
 
@@ -263,6 +292,8 @@ int EndBatch() {
     StopWorker(b);
     ReleaseBuffers(b);
     CloseEvents(b);
+    if (b.holdsScanner) UnlockScanner();
+    b.holdsScanner = false;
     state.settings.ScanMode[0] = b.TempScanMode;
     {
         std::lock_guard lock(b.callMutex);

@@ -280,7 +280,7 @@ class Worker {
     // A side that failed its check goes to the dump file; too many failures
     // in a row end the batch with an unknown device error.
     bool Rejected(const uint8_t* side, std::size_t length, int& failures) {
-        WriteWhole(DumpFileName(State().tempDir, Page()), side, length);
+        WriteWhole(DumpFileName(b_.pageDir, Page()), side, length);
         if (++failures > kWorkerBounds.sideRereads) {
             Unknown();
             return false;
@@ -380,7 +380,7 @@ class Worker {
     // ends the batch: the client learns it as a page file failure, not as a
     // scanner fault, once it has taken the pages before.
     bool KeepPage(const uint8_t* side, std::size_t length) {
-        if (WriteWhole(PageFileName(State().tempDir, Page()), side, length)) return true;
+        if (WriteWhole(PageFileName(b_.pageDir, Page()), side, length)) return true;
         T(Page(), "page file not written", 0);
         b_.pageFileFailed = true;
         return false;

@@ -5,6 +5,7 @@
 #include "orvo/batch.h"
 #include "orvo/code_tables.h"
 #include "orvo/driver_state.h"
+#include "orvo/page_dir.h"
 #include "orvo/platform/dirs.h"
 #include "orvo/settings.h"
 #include "orvo/transport.h"
@@ -49,6 +50,9 @@ ORVOSCAN_API int OrvoScan_Init(void) {
         // A temporary directory that is not private to this user is refused.
         if (state.tempDir.empty()) return ORVOSCAN_ERR_DRIVER;
     }
+    // This process's page directory; a batch start makes it when it cannot
+    // be made now.
+    orvo::ProcessPageDir(state.tempDir);
     if (state.settingsPath.empty()) state.settingsPath = state.systemDir + "OrvoScan.ini";
 
     const uint32_t info = GetASPI32SupportInfo();

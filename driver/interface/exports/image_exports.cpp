@@ -17,7 +17,7 @@ orvo::PageContext CurrentPage() {
     orvo::BatchState& batch = orvo::Batch();
     orvo::DriverState& state = orvo::State();
     orvo::PageContext c;
-    c.pageFile = orvo::PageFileName(state.tempDir, batch.nPageFetched);
+    c.pageFile = orvo::PageFileName(batch.pageDir, batch.nPageFetched);
     c.imageBuf = {batch.imageBuf.get(), batch.imageBuf ? batch.imageBufSize : 0};
     c.decodeBuf = {batch.decodeBuf.get(), batch.decodeBuf ? batch.decodeBufSize : 0};
     c.workImage = {state.workImage.get(), state.workImage ? orvo::kWorkImageBufferSize : 0};

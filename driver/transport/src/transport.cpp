@@ -1,6 +1,7 @@
 #include "orvo/transport.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "orvo/commands.h"
 #include "orvo/driver_state.h"
@@ -87,6 +88,55 @@ Outcome Exchange(const std::function<void(SRB_ExecSCSICmd&)>& fill, uint32_t tim
         return Outcome::Completed;
     }
     return Outcome::NotClean;
+}
+
+namespace {
+
+struct LockCount {
+    std::mutex mutex;
+    int users = 0;
+    uint16_t adapter = 0;
+    uint16_t target = 0;
+};
+
+LockCount& Locks() {
+    static LockCount* locks = new LockCount;
+    return *locks;
+}
+
+}  // namespace
+
+ScannerLock LockScanner(std::string* holder) {
+    LockCount& locks = Locks();
+    std::lock_guard lock(locks.mutex);
+    if (locks.users > 0) {
+        ++locks.users;
+        return ScannerLock::Held;
+    }
+    const uint16_t adapter = State().adapter;
+    const uint16_t target = State().target;
+    char who[128] = {};
+    const uint32_t status = OrvoAspiLockDevice(static_cast<uint8_t>(adapter),
+                                               static_cast<uint8_t>(target), 0, who, sizeof who);
+    if (status == SS_ERR) {
+        if (holder != nullptr) *holder = who[0] != '\0' ? who : "another process";
+        return ScannerLock::Busy;
+    }
+    // Without a device to lock (no scanner found yet) the requests fail on
+    // their own; nothing is refused here.
+    locks.users = 1;
+    locks.adapter = adapter;
+    locks.target = target;
+    return ScannerLock::Held;
+}
+
+void UnlockScanner() {
+    LockCount& locks = Locks();
+    std::lock_guard lock(locks.mutex);
+    if (locks.users == 0) return;
+    if (--locks.users > 0) return;
+    OrvoAspiUnlockDevice(static_cast<uint8_t>(locks.adapter), static_cast<uint8_t>(locks.target),
+                         0);
 }
 
 bool DiscoverScanner(int adapterCount) {

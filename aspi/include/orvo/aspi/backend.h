@@ -35,6 +35,12 @@ struct Reply {
     std::vector<uint8_t> sense;   // delivered on CHECK CONDITION
 };
 
+enum class DeviceLock {
+    Held,     // this process has the device to itself
+    Busy,     // another process has it; `holder` says which
+    NoDevice  // no device at that address
+};
+
 class Backend {
   public:
     virtual ~Backend() = default;
@@ -42,6 +48,18 @@ class Backend {
     virtual uint32_t supportInfo() = 0;
     virtual Reply execute(const Request& request) = 0;
     virtual std::string name() const = 0;
+    // Exclusive use of a device between processes, until unlockDevice or
+    // the end of the process. Called on the caller's thread, possibly while
+    // execute() runs on the dispatcher; it never waits for the lock. By
+    // default a device no other process can reach: always held.
+    virtual DeviceLock lockDevice(uint8_t adapter, uint8_t target, uint8_t lun,
+                                  std::string* holder) {
+        (void)adapter, (void)target, (void)lun, (void)holder;
+        return DeviceLock::Held;
+    }
+    virtual void unlockDevice(uint8_t adapter, uint8_t target, uint8_t lun) {
+        (void)adapter, (void)target, (void)lun;
+    }
 };
 
 }  // namespace orvo::aspi

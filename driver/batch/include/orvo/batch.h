@@ -33,6 +33,8 @@ struct BatchState {
     int exitCode = 0;                    // valid once workerDone
     int stopEvent = -1;                  // asks the worker to stop at once
     int pageEvent = -1;                  // signalled on every new page and at the end
+    std::string pageDir;                 // this process's page files, ends in '/'
+    bool holdsScanner = false;           // the batch has the scanner's lock
     Settings settings;                   // the worker's copy of the batch settings
     std::string endorserText;
     // The worker could not write a page file (full or unwritable directory):
@@ -52,9 +54,9 @@ struct BatchState {
 
 BatchState& Batch();
 
-// Name of a temporary page file / error dump file in `tempDir` (ends in '/').
-std::string PageFileName(const std::string& tempDir, int number);
-std::string DumpFileName(const std::string& tempDir, int number);
+// Name of a temporary page file / error dump file in `dir` (ends in '/').
+std::string PageFileName(const std::string& dir, int number);
+std::string DumpFileName(const std::string& dir, int number);
 
 // Deletes the page and dump files of earlier batches from `tempDir` (only the
 // names "_tmpNNNN.dat" and "_errNNNN.dat"; symbolic links are removed, never

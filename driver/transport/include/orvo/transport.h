@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "wnaspi32.h"
 
@@ -39,6 +40,16 @@ bool CheckStatus(const SRB_ExecSCSICmd& srb, bool optionA, uint32_t& deviceError
 // touches the block or its buffer afterwards.
 Outcome Exchange(const std::function<void(SRB_ExecSCSICmd&)>& fill, uint32_t timeoutMs,
                  StatusCheck check, int cancelEvent = -1);
+
+// The scanner for this process alone, against other processes (also of other
+// users): taken by a batch and by the QA transfers, counted, and given up
+// when the last of them ends or the process does.
+enum class ScannerLock {
+    Held,  // this process has the scanner
+    Busy,  // another process has it: *holder names it ("pid 1234 (orvoscan)")
+};
+ScannerLock LockScanner(std::string* holder);
+void UnlockScanner();
 
 // Finds the scanner over adapters 0..adapterCount-1 and targets 0..7 and
 // records its address in the driver state. False when it was not found or an

@@ -100,6 +100,11 @@ struct Scenario {
     // blocks) and docNNNN_front.pgm / docNNNN_rear.pgm (the values it
     // scanned: 0/1, 0-15 or 0-255 by depth). ORVOSCAN_SIM_RECORD_DIR sets it.
     std::string recordDir;
+    // The file that stands for the device node: the driver's lock on the
+    // scanner is taken on it, so virtual scanners of several processes that
+    // name the same file are one scanner to the lock. Empty: the scanner
+    // belongs to its process alone.
+    std::string deviceNode;
 };
 
 // The default stack: ten cheques with synthetic images and plausible MICR

@@ -1,0 +1,180 @@
+// Two processes of one user: each keeps its batches to itself. Virtual
+// scanners of two processes scan side by side; a second process on the same
+// scanner is refused (-13) and touches nothing of the first.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "orvo/sim/scanner.h"
+#include "orvoscan.h"
+
+namespace {
+
+using orvo::sim::TheScanner;
+
+std::string g_tmp;  // TMPDIR of this process and of its clients
+
+class Env : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        g_tmp = e2e::MakeTempDir("orvo-two-tmp");
+        setenv("TMPDIR", g_tmp.c_str(), 1);
+        e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 10.0);
+        TheScanner().SetScenario(e2e::FastScenario(1));
+        ASSERT_EQ(OrvoScan_Init(), 0);
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW);
+    }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new Env);
+
+// `documents` cheques whose MICR lines all begin with `tag`.
+std::string ScenarioJson(const std::string& tag, int documents, int intervalMs,
+                         const std::string& deviceNode = "") {
+    std::string json = R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": )" +
+                       std::to_string(intervalMs) + "}, ";
+    if (!deviceNode.empty()) json += R"("deviceNode": ")" + deviceNode + R"(", )";
+    json += R"("documents": [)";
+    for (int d = 0; d < documents; ++d) {
+        if (d > 0) json += ", ";
+        json += R"({"micr": ")" + tag + std::to_string(1000 + d) + R"(T"})";
+    }
+    return json + "]}";
+}
+
+struct Client {
+    e2e::StartedClient started;
+    std::string out;  // its page files
+};
+
+// A C client scanning a whole batch in a process of its own, with this
+// process's TMPDIR.
+Client StartBatchClient(const std::string& scenarioJson, const std::string& mode = "batch") {
+    const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0));
+    e2e::WriteText(dir + "scenario.json", scenarioJson);
+    Client c;
+    c.out = e2e::MakeTempDir("orvo-two-out");
+    c.started = e2e::StartClient(mode, {{"ORVOSCAN_ASPI", "sim"},
+                                        {"ORVOSCAN_SYSTEM_DIR", dir},
+                                        {"ORVOSCAN_TRACE_DIR", dir},
+                                        {"ORVOSCAN_TIME_SCALE", "10"},
+                                        {"ORVOSCAN_SIM_SCENARIO", dir + "scenario.json"},
+                                        {"ORVO_CLIENT_OUT", c.out},
+                                        {"TMPDIR", g_tmp}});
+    return c;
+}
+
+// Every page of a run has a MICR line of its own stack, front and rear of
+// each cheque alike.
+void ExpectOwnPages(const e2e::ClientRun& run, const std::string& tag, int documents) {
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.values.at("start"), "0") << tag;
+    EXPECT_EQ(run.values.at("pages"), std::to_string(2 * documents)) << tag;
+    EXPECT_EQ(run.values.at("last"), "-3") << tag;
+    for (int p = 0; p < 2 * documents; ++p) {
+        char key[16];
+        std::snprintf(key, sizeof key, "micr%04d", p);
+        const auto found = run.values.find(key);
+        ASSERT_NE(found, run.values.end()) << tag << " " << key;
+        EXPECT_EQ(found->second, tag + std::to_string(1000 + p / 2)) << tag << " " << key;
+    }
+}
+
+TEST(TwoProcesses, VirtualScannersOfTwoProcessesScanSideBySide) {
+    // Both batches run at the same time, with the same private directory.
+    const int documents = 8;
+    Client a = StartBatchClient(ScenarioJson("A", documents, 300));
+    Client b = StartBatchClient(ScenarioJson("B", documents, 300));
+    const e2e::ClientRun runA = e2e::FinishClient(a.started);
+    const e2e::ClientRun runB = e2e::FinishClient(b.started);
+    ExpectOwnPages(runA, "A", documents);
+    ExpectOwnPages(runB, "B", documents);
+}
+
+TEST(TwoProcesses, AnotherProcessBatchLeavesThisOnesPagesAlone) {
+    // This process's batch is complete on disk, not yet taken...
+    const orvo::sim::Scenario s = e2e::FastScenario(2);
+    TheScanner().SetScenario(s);
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    bool ended = false;
+    for (int i = 0; i < 20000 && !ended; ++i) {
+        const auto log = TheScanner().CommandLog();
+        ended = !log.empty() && log.back().opcode == orvo::sim::op::kTerminate;
+        if (!ended) usleep(1000);
+    }
+    ASSERT_TRUE(ended);
+    // ... when another process of the same user scans a batch of its own.
+    Client b = StartBatchClient(ScenarioJson("B", 3, 0));
+    ExpectOwnPages(e2e::FinishClient(b.started), "B", 3);
+
+    const std::string out = e2e::SystemDir() + "p.raw";
+    for (int p = 0; p < 4; ++p) {
+        int height = 0;
+        ASSERT_EQ(OrvoScan_GetOneImage(out.c_str(), &height), 0) << p;
+        ASSERT_NE(OrvoScan_MicrDataBufPtr(), nullptr);
+        const std::string micr(OrvoScan_MicrDataBufPtr(), OrvoScan_MicrDataSize());
+        const std::string& sent = s.documents[p / 2].micr;
+        EXPECT_EQ(micr, sent.substr(0, micr.size())) << p;
+        EXPECT_FALSE(micr.empty());
+    }
+    int height = 0;
+    EXPECT_EQ(OrvoScan_GetOneImage(out.c_str(), &height), ORVOSCAN_NO_PAGE);
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+}
+
+TEST(TwoProcesses, SecondProcessOnTheSameScannerIsRefused) {
+    const std::string node = e2e::MakeTempDir("orvo-two-node") + "sg3";
+    // This process scans the scanner that stands behind `node`...
+    orvo::sim::Scenario s = e2e::FastScenario(2);
+    s.deviceNode = node;
+    TheScanner().SetScenario(s);
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    ASSERT_EQ(OrvoScan_IsPageLoaded(), 0);
+    const std::string first = e2e::PageDir() + "_tmp0000.dat";
+    const std::vector<uint8_t> firstPage = e2e::ReadBytes(first);
+    ASSERT_FALSE(firstPage.empty());
+
+    // ... and another process wants the same scanner.
+    const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0));
+    e2e::WriteText(dir + "scenario.json", ScenarioJson("B", 2, 0, node));
+    const std::map<std::string, std::string> env = {
+        {"ORVOSCAN_ASPI", "sim"},
+        {"ORVOSCAN_SYSTEM_DIR", dir},
+        {"ORVOSCAN_TRACE_DIR", dir},
+        {"ORVOSCAN_TIME_SCALE", "10"},
+        {"ORVOSCAN_SIM_SCENARIO", dir + "scenario.json"},
+        {"ORVO_CLIENT_OUT", dir},
+        {"TMPDIR", g_tmp}};
+    e2e::ClientRun second = e2e::RunClient("batch", env);
+    ASSERT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.values["start"], std::to_string(ORVOSCAN_ERR_BUSY));
+    e2e::ClientRun qa = e2e::RunClient("qa", env);
+    EXPECT_EQ(qa.values["qa_read"], std::to_string(ORVOSCAN_ERR_BUSY));
+    // Its trace names the holder.
+    std::ifstream log(dir + "log.txt");
+    const std::string text((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(text.find("scanner in use by pid " + std::to_string(getpid())), std::string::npos)
+        << text;
+
+    // The first batch goes on untouched.
+    EXPECT_EQ(e2e::ReadBytes(first), firstPage);
+    const std::string out = e2e::SystemDir() + "p.raw";
+    int height = 0;
+    int pages = 0;
+    while (OrvoScan_GetOneImage(out.c_str(), &height) == 0) ++pages;
+    EXPECT_EQ(pages, 4);
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+
+    // Once the batch has ended, the other process may scan.
+    second = e2e::RunClient("batch", env);
+    EXPECT_EQ(second.values["start"], "0");
+    EXPECT_EQ(second.values["pages"], "4");
+    EXPECT_EQ(e2e::RunClient("qa", env).values["qa_read"], "0");
+}
+
+}  // namespace
