@@ -24,7 +24,8 @@
  * ORVOSCAN_ERR_BUSY (-13): a batch holds its scanner for its process alone,
  * from OrvoScan_StartBatch to OrvoScan_EndBatch (or the end of the process).
  * Another process gets -13 from OrvoScan_StartBatch, and from
- * OrvoScan_RestoreSettingsQa and OrvoScan_SaveSettingsQa, while it does; the
+ * OrvoScan_Setup_Qa, OrvoScan_RestoreSettingsQa and OrvoScan_SaveSettingsQa
+ * (which have the scanner alone for their own duration), while it does; the
  * driver's log.txt trace names the process that has the scanner. Driver
  * start (OrvoScan_Init) only asks the scanner who it is and is not refused.
  */
@@ -107,7 +108,8 @@ ORVOSCAN_API uint32_t OrvoScan_GetDeviceError(void);
  *
  * OrvoScan_Setup_Qa(owner): reads the scanner's QA block, shows it and writes
  * it back after OK. 0; -6 when the block cannot be read; -11 when
- * libK4TRQa.so cannot be loaded or no display is available.
+ * libK4TRQa.so cannot be loaded or no display is available; -13 when another
+ * process has the scanner.
  */
 ORVOSCAN_API int OrvoScan_Setup(void* owner, const char* profile);
 ORVOSCAN_API int OrvoScan_Setup_Qa(void* owner);

@@ -65,5 +65,11 @@ int main(int argc, char** argv) {
         unsigned char qa[12];
         printf("qa_read=%d\n", OrvoScan_RestoreSettingsQa(qa));
     }
+    if (strcmp(what, "qa_busy") == 0) {
+        /* Only where another process has the scanner: no dialog opens. */
+        static const unsigned char qa10[10] = {7, 7, 32, 7, 7, 32, 5, 8, 4, 5};
+        printf("qa_write=%d\n", OrvoScan_SaveSettingsQa(qa10));
+        printf("qa_dialog=%d\n", OrvoScan_Setup_Qa(NULL));
+    }
     return 0;
 }

@@ -155,6 +155,9 @@ TEST(TwoProcesses, SecondProcessOnTheSameScannerIsRefused) {
     EXPECT_EQ(second.values["start"], std::to_string(ORVOSCAN_ERR_BUSY));
     e2e::ClientRun qa = e2e::RunClient("qa", env);
     EXPECT_EQ(qa.values["qa_read"], std::to_string(ORVOSCAN_ERR_BUSY));
+    qa = e2e::RunClient("qa_busy", env);
+    EXPECT_EQ(qa.values["qa_write"], std::to_string(ORVOSCAN_ERR_BUSY));
+    EXPECT_EQ(qa.values["qa_dialog"], std::to_string(ORVOSCAN_ERR_BUSY));
     // Its trace names the holder.
     std::ifstream log(dir + "log.txt");
     const std::string text((std::istreambuf_iterator<char>(log)), {});

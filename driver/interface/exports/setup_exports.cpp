@@ -3,6 +3,7 @@
 #include "orvo/companion.h"
 #include "orvo/driver_state.h"
 #include "orvo/setup_calls.h"
+#include "orvo/transport.h"
 #include "orvoscan.h"
 
 extern "C" {
@@ -13,8 +14,12 @@ ORVOSCAN_API int OrvoScan_Setup(void* owner, const char* profile) {
 }
 
 ORVOSCAN_API int OrvoScan_Setup_Qa(void* owner) {
-    orvo::CompanionLibrary library(orvo::State().systemDir + orvo::kQaLibrary);
-    return orvo::RunSetupQa(owner, library);
+    // The dialog reads, writes and acts on the scanner: not while another
+    // process has it.
+    return orvo::WithScannerAlone([owner] {
+        orvo::CompanionLibrary library(orvo::State().systemDir + orvo::kQaLibrary);
+        return orvo::RunSetupQa(owner, library);
+    });
 }
 
 }  // extern "C"

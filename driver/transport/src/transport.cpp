@@ -6,6 +6,8 @@
 #include "orvo/commands.h"
 #include "orvo/driver_state.h"
 #include "orvo/platform/event.h"
+#include "orvo/trace.h"
+#include "orvoscan.h"
 
 namespace orvo {
 
@@ -137,6 +139,17 @@ void UnlockScanner() {
     if (--locks.users > 0) return;
     OrvoAspiUnlockDevice(static_cast<uint8_t>(locks.adapter), static_cast<uint8_t>(locks.target),
                          0);
+}
+
+int WithScannerAlone(const std::function<int()>& work) {
+    std::string holder;
+    if (LockScanner(&holder) == ScannerLock::Busy) {
+        Trace(TraceFile::Log, 0, ("scanner in use by " + holder).c_str(), 0);
+        return ORVOSCAN_ERR_BUSY;
+    }
+    const int result = work();
+    UnlockScanner();
+    return result;
 }
 
 bool DiscoverScanner(int adapterCount) {

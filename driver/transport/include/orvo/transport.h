@@ -50,6 +50,9 @@ enum class ScannerLock {
 };
 ScannerLock LockScanner(std::string* holder);
 void UnlockScanner();
+// Runs `work` with the scanner locked; ORVOSCAN_ERR_BUSY (and a log.txt
+// line naming the holder) instead when another process has it.
+int WithScannerAlone(const std::function<int()>& work);
 
 // Finds the scanner over adapters 0..adapterCount-1 and targets 0..7 and
 // records its address in the driver state. False when it was not found or an
