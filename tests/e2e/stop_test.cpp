@@ -135,7 +135,7 @@ TEST(Stop, EndBatchWhilePagesAreTakenFreesNothingUnderThem) {
     // the batch in the middle: every call either took its page or says the
     // batch is over, and once over it stays over. Coded gray pages as bitmap
     // files keep the client busy decoding most of the time.
-    e2e::WriteSettings(e2e::ChequeIni("Check", 1, 4, 0));
+    e2e::WriteSettings(e2e::ChequeIni("Check", 1, 4, 0, 1728, 300));
     ASSERT_EQ(OrvoScan_ImageFormat(ORVOSCAN_FORMAT_DIB), 1);
     for (Call call : {Call::GetOneImage, Call::GetOneImageBufPtr}) {
         TheScanner().SetScenario(e2e::FastScenario(40));
