@@ -21,7 +21,12 @@ int64_t CodedSize(int64_t lines, int64_t lineBytes) {
 BatchBufferSizes SizeBatchBuffers(int scanMode1, int resolution, int side, int scanLines1) {
     BatchBufferSizes sizes;
     sizes.unknownScanMode = scanMode1 < 0 || scanMode1 > 4;
-    if (scanLines1 < 0) return sizes;
+    if (scanLines1 <= 0) {
+        sizes.scanBuf = kLongestDocumentBytes;
+        sizes.imageBuf = kLongestSideBytes;
+        sizes.decodeBuf = kLongestDocumentBytes;
+        return sizes;
+    }
     const int64_t sides = side != 0 ? 2 : 1;
     const int64_t lines = scanLines1;
     int64_t n = 0;

@@ -60,10 +60,13 @@ TEST(BufferSizing, UnknownScanModesGetTheLargestSizing) {
     }
 }
 
-TEST(BufferSizing, NoLinesGiveEmptyBuffers) {
-    ExpectSizes(SizeBatchBuffers(0, 0, 1, 0), 0, 0);
-    ExpectSizes(SizeBatchBuffers(4, 1, 1, -5), 0, 0);
-    ExpectSizes(SizeBatchBuffers(3, 0, 0, -2147483647 - 1), 0, 0);
+TEST(BufferSizing, WithoutALengthTheLongestDocumentFits) {
+    // 1025 blocks of 32768 bytes for a document, 1024 for one side.
+    for (int mode : {0, 3, 4, 7}) {
+        ExpectSizes(SizeBatchBuffers(mode, 0, 1, 0), 33587200, 33554432);
+        ExpectSizes(SizeBatchBuffers(mode, 1, 0, -5), 33587200, 33554432);
+        ExpectSizes(SizeBatchBuffers(mode, 2, 1, -2147483647 - 1), 33587200, 33554432);
+    }
 }
 
 TEST(BufferSizing, LargeSettingsDoNotWrap) {

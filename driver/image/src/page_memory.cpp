@@ -73,6 +73,13 @@ int RetrievePageToMemory(const PageContext& context) {
     if (!loaded.opened || loaded.bytes <= kPageHeaderSize || s.ScanWidth <= 0) return 0;
     uint8_t* data = context.imageBuf.data + kPageHeaderSize;
     const std::size_t n = loaded.bytes - kPageHeaderSize;
+    // Rows of uncompressed data: ScanLines1, or for a profile without a
+    // length the rows the side header announces, as for image files.
+    const uint32_t actual = retrieval::ActualImageSize(context.imageBuf.data, loaded.bytes);
+    auto plainLines = [&](std::size_t pitch) -> long {
+        if (s.ScanLines[0] > 0) return s.ScanLines[0];
+        return pitch == 0 ? 0 : 2 * static_cast<long>(actual / pitch);
+    };
     const std::size_t width = static_cast<std::size_t>(s.ScanWidth);
     const bool compressed = s.CompressMode == 0;
     const int mode = context.tempScanMode;
@@ -101,7 +108,7 @@ int RetrievePageToMemory(const PageContext& context) {
             src.rows = decode.data;
         } else {
             src.pitch = (width + 7) / 8;
-            src.lines = FitRows(s.ScanLines[0], src.pitch, src.pitch, n);
+            src.lines = FitRows(plainLines(src.pitch), src.pitch, src.pitch, n);
             src.rows = data;
         }
         if (src.lines > 0) retrieval::CopySecondPixelToFirst(src.rows, src.pitch, src.lines);
@@ -122,7 +129,7 @@ int RetrievePageToMemory(const PageContext& context) {
             src.rows = decode.data;
         } else {
             src.pitch = rowBytes;
-            src.lines = FitRows(s.ScanLines[0], src.pitch, src.pitch, n);
+            src.lines = FitRows(plainLines(src.pitch), src.pitch, src.pitch, n);
             src.rows = data;
         }
         const std::size_t avail = compressed ? decode.size : n;
