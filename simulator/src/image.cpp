@@ -1,12 +1,17 @@
 #include "orvo/sim/image.h"
 
+#include <fcntl.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+
+#include "orvo/platform/files.h"
 
 namespace orvo::sim {
 namespace {
@@ -159,14 +164,19 @@ void Stroke(Image& img, Rng& rng, int x0, int y0, int length, int amplitude) {
 bool LoadImageFile(const std::string& path, Image* out, std::string* error) {
     std::string dummy;
     if (!error) error = &dummy;
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe) {
-        *error = "cannot open image " + path;
+    // Only a regular file: a FIFO or a device would block or never end.
+    const int fd = platform::OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) {
+        *error = (errno == EINVAL ? "not a regular file: image " : "cannot open image ") + path;
         return false;
     }
     char magic[2] = {0, 0};
-    probe.read(magic, 2);
-    probe.close();
+    const bool probed = read(fd, magic, 2) == 2;
+    close(fd);
+    if (!probed) {
+        *error = "not an image: " + path;
+        return false;
+    }
     if (magic[0] == 'P' && (magic[1] == '4' || magic[1] == '5')) return LoadPnm(path, out, error);
     return LoadTiff(path, out, error);
 }

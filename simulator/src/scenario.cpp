@@ -1,5 +1,6 @@
 #include "orvo/sim/scenario.h"
 
+#include "orvo/platform/files.h"
 #include "orvo/sim/side_data.h"
 
 #include <cstdio>
@@ -11,6 +12,11 @@
 #include <sstream>
 
 namespace orvo::sim {
+
+namespace {
+// A scenario file is a page of JSON; anything larger is not one.
+constexpr size_t kMaxScenarioFileBytes = 16u * 1024u * 1024u;
+}  // namespace
 
 bool SenseByName(const std::string& name, SenseBits* out) {
     static const std::map<std::string, SenseBits> kNames = {
@@ -145,12 +151,20 @@ PageSource PageOf(const json& j, const std::string& key, int index, const std::s
         if (v.contains("data")) {
             std::string path = Str(v, "data", "");
             if (!path.empty() && path[0] != '/' && !baseDir.empty()) path = baseDir + "/" + path;
-            std::ifstream in(path, std::ios::binary);
-            if (!in) Fail("cannot read \"" + path + "\"");
-            auto bytes = std::make_shared<std::vector<uint8_t>>(std::istreambuf_iterator<char>(in),
-                                                                std::istreambuf_iterator<char>());
-            if (bytes->size() > kMaxSideDataBytes) Fail("\"" + path + "\" is too large");
-            p.data = std::move(bytes);
+            // Refused before anything is read: a FIFO or a device (never
+            // ending, like /dev/zero), or more than the scanner can send.
+            std::string text;
+            switch (platform::ReadRegularFile(path, kMaxSideDataBytes, text)) {
+                case platform::ReadResult::Ok:
+                    break;
+                case platform::ReadResult::NotRegular:
+                    Fail("\"" + path + "\" is not a regular file");
+                case platform::ReadResult::TooLarge:
+                    Fail("\"" + path + "\" is too large (more than 1024 blocks)");
+                default:
+                    Fail("cannot read \"" + path + "\"");
+            }
+            p.data = std::make_shared<std::vector<uint8_t>>(text.begin(), text.end());
         }
         return p;
     }
@@ -302,18 +316,26 @@ bool ParseScenario(const std::string& text, const std::string& baseDir, Scenario
 }
 
 Scenario LoadScenarioFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::string error;
+    std::string text;
     Scenario s;
-    if (!in) {
-        error = "cannot open the file";
-    } else {
-        std::ostringstream text;
-        text << in.rdbuf();
-        std::string dir;
-        size_t slash = path.find_last_of('/');
-        if (slash != std::string::npos) dir = path.substr(0, slash);
-        if (ParseScenario(text.str(), dir, &s, &error)) return s;
+    switch (platform::ReadRegularFile(path, kMaxScenarioFileBytes, text)) {
+        case platform::ReadResult::Ok: {
+            std::string dir;
+            size_t slash = path.find_last_of('/');
+            if (slash != std::string::npos) dir = path.substr(0, slash);
+            if (ParseScenario(text, dir, &s, &error)) return s;
+            break;
+        }
+        case platform::ReadResult::NotRegular:
+            error = "not a regular file";
+            break;
+        case platform::ReadResult::TooLarge:
+            error = "larger than a scenario file can be";
+            break;
+        default:
+            error = "cannot open the file";
+            break;
     }
     std::fprintf(stderr, "virtual scanner: scenario %s: %s; using the default stack\n",
                  path.c_str(), error.c_str());

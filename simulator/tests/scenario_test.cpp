@@ -2,7 +2,9 @@
 // mistakes are refused with a reason.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +90,49 @@ TEST(Scenario, DeviceNodeIsFoundBesideTheScenario) {
     EXPECT_EQ(s.deviceNode, "/some/dir/sg3");
     ASSERT_TRUE(ParseScenario(R"({"deviceNode": "/run/sg3"})", "/some/dir", &s, &error)) << error;
     EXPECT_EQ(s.deviceNode, "/run/sg3");
+}
+
+TEST(Scenario, SideDataOnlyFromRegularFilesOfAtMost1024Blocks) {
+    const std::string dir = ::testing::TempDir() + "orvosim_data_" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    // One byte more than 1024 blocks, as a sparse file: refused unread.
+    {
+        std::ofstream big(dir + "/big.bin", std::ios::binary);
+        big.seekp(1024L * 32768L);
+        big.put('x');
+    }
+    std::ofstream(dir + "/fits.bin", std::ios::binary) << "coded";
+    struct Case {
+        std::string file;
+        std::string reason;
+    };
+    for (const Case& c :
+         {Case{"/dev/zero", "not a regular file"}, Case{dir + "/fifo", "not a regular file"},
+          Case{dir, "not a regular file"}, Case{dir + "/big.bin", "too large"},
+          Case{dir + "/missing.bin", "cannot read"}}) {
+        Scenario s;
+        std::string error;
+        EXPECT_FALSE(ParseScenario(R"({"documents": [{"front": {"data": ")" + c.file + R"("}}]})",
+                                   "", &s, &error))
+            << c.file;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.file << ": " << error;
+    }
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(
+        ParseScenario(R"({"documents": [{"rear": {"data": "fits.bin"}}]})", dir, &s, &error))
+        << error;
+    ASSERT_NE(s.documents[0].rear.data, nullptr);
+    EXPECT_EQ(s.documents[0].rear.data->size(), 5u);
+    // Neither a scenario file nor an image can be a FIFO.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadScenarioFile(dir + "/fifo").documents.size(), 10u);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("not a regular file"), std::string::npos);
+    Image img;
+    EXPECT_FALSE(LoadImageFile(dir + "/fifo", &img, &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Scenario, MistakesAreRefusedWithAReason) {
