@@ -357,20 +357,26 @@ inline unsigned SameBits(uint64_t x, uint64_t pattern) {
 }  // namespace
 
 template <Decoder::Gray G>
-std::size_t Decoder::GrayPixelsFast() {
+std::size_t Decoder::GrayPixelsFast(uint8_t* out, std::size_t outCount) {
     const GrayFastTables& t = G == Gray::k8 ? fast_->gray8 : kGray4Fast;
     const uint8_t* const data = reader_.Data();
     const std::size_t end = reader_.WindowEnd();
     std::size_t pos = reader_.Position();
     std::size_t n = 0;
     uint8_t p = 0;
+    // The first outCount values go to out, any further ones to values_.
+    std::size_t limit = std::min(outCount, kGrayValueCount);
     for (;;) {
+        if (n == limit && limit < kGrayValueCount) {
+            out = values_;
+            limit = kGrayValueCount;
+        }
         bool walk = pos >= end;  // one value bit by bit
         bool lineEnds = false;
         if (!walk) {
             const uint64_t w = Window(data, pos);
             unsigned used = 0;
-            while (n < kGrayValueCount) {
+            while (n < limit) {
                 if (used + kGrayFastBits > kWindowBits) break;  // a new window
                 const uint64_t x = w << used;
                 const uint32_t e = t.value[x >> (64 - kGrayFastBits)];
@@ -393,21 +399,21 @@ std::size_t Decoder::GrayPixelsFast() {
                                     if (more < t.zeroRuns[kWindowBits]) break;
                                 }
                             }
-                            k = std::min(k, kGrayValueCount - n);
-                            std::memset(values_ + n, p, k);
+                            k = std::min(k, limit - n);
+                            std::memset(out + n, p, k);
                             n += k;
                             used += static_cast<unsigned>(k * t.zeroLength);
                             continue;
                         }
                     }
                     p = static_cast<uint8_t>(p - e);
-                    values_[n++] = p;
+                    out[n++] = p;
                     used += taken;
                     // A second whole value in the same bits.
                     const uint32_t second = e >> 16;
-                    if (second != 0 && n < kGrayValueCount) {
+                    if (second != 0 && n < limit) {
                         p = static_cast<uint8_t>(p - second);
-                        values_[n++] = p;
+                        out[n++] = p;
                         used += second >> 8;
                     }
                     continue;
@@ -439,7 +445,7 @@ std::size_t Decoder::GrayPixelsFast() {
                         const uint32_t m = total & 0xFF;
                         const uint32_t v = (x >> 63) != 0 ? m : 0x100 - m;
                         p = static_cast<uint8_t>(p - v);
-                        values_[n++] = p;
+                        out[n++] = p;
                         used = u;
                         continue;
                     }
@@ -461,7 +467,7 @@ std::size_t Decoder::GrayPixelsFast() {
         const int v = G == Gray::k8 ? Gray8Step() : Gray4Step();
         if (v < 0) return n;  // the walk left the position after the line
         p = static_cast<uint8_t>(p - v);
-        values_[n++] = p;
+        out[n++] = p;
         if (G == Gray::k4 && reader_.Exhausted()) {
             // The data ran out: every further value is 0.
             std::memset(values_ + n, p, kGrayValueCount - n);
@@ -492,8 +498,11 @@ void Decoder::StoreGray4(std::size_t n, uint8_t* row, std::size_t rowSize) const
 
 bool Decoder::DecodeGray8Line(uint8_t* row, std::size_t rowSize) {
     if (!SkipToEol()) return false;
-    const std::size_t n = GrayPixelsFast<Gray::k8>();
-    StoreGray8(n, row, rowSize);
+    // A whole row takes the pixels straight away.
+    const bool whole = row != nullptr && rowSize >= kGrayRowBytes;
+    const std::size_t n =
+        GrayPixelsFast<Gray::k8>(whole ? row : values_, whole ? kGrayRowBytes : kGrayValueCount);
+    if (!whole) StoreGray8(n, row, rowSize);
     return n > 0;
 }
 
@@ -506,7 +515,7 @@ bool Decoder::DecodeGray8LineReference(uint8_t* row, std::size_t rowSize) {
 
 bool Decoder::DecodeGray4Line(uint8_t* row, std::size_t rowSize) {
     if (!SkipToEol()) return false;
-    const std::size_t n = GrayPixelsFast<Gray::k4>();
+    const std::size_t n = GrayPixelsFast<Gray::k4>(values_, kGrayValueCount);
     StoreGray4(n, row, rowSize);
     return n > 0;
 }

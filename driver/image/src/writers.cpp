@@ -66,6 +66,14 @@ namespace {
 // the whole file reaches the disk in one write.
 class MemoryTiffFile {
   public:
+    // Room for `expected` bytes from the start, as far as it can be had.
+    explicit MemoryTiffFile(std::size_t expected) {
+        try {
+            bytes_.reserve(std::min<std::size_t>(expected, std::size_t{64} << 20));
+        } catch (const std::bad_alloc&) {
+            // The file grows as it is written.
+        }
+    }
     TIFF* Open(const std::string& name) {
         return TIFFClientOpen(name.c_str(), "w", this, Read, Write, Seek, Close, Size, Map, Unmap);
     }
@@ -85,12 +93,16 @@ class MemoryTiffFile {
         MemoryTiffFile& f = Of(h);
         if (n < 0) return -1;
         const std::size_t count = static_cast<std::size_t>(n);
+        const auto* bytes = static_cast<const uint8_t*>(buf);
         try {
-            if (f.pos_ + count > f.bytes_.size()) f.bytes_.resize(f.pos_ + count);
+            if (f.pos_ > f.bytes_.size()) f.bytes_.resize(f.pos_);  // a seek past the end
+            // Over what is there, then appended (no filling first).
+            const std::size_t over = std::min(count, f.bytes_.size() - f.pos_);
+            if (over > 0) std::memcpy(f.bytes_.data() + f.pos_, bytes, over);
+            f.bytes_.insert(f.bytes_.end(), bytes + over, bytes + count);
         } catch (const std::bad_alloc&) {
             return -1;
         }
-        if (count > 0) std::memcpy(f.bytes_.data() + f.pos_, buf, count);
         f.pos_ += count;
         return n;
     }
@@ -163,7 +175,9 @@ bool WriteTiff(const std::string& path, const RowBlock& rows, RowBuffer rowBuffe
     if (!RowsInside(rows) || rowBuffer.data == nullptr || rows.rowBytes > rowBuffer.size) {
         return false;
     }
-    MemoryTiffFile memory;
+    // Room for the rows uncompressed and the file's structure.
+    const std::size_t rowBits = static_cast<std::size_t>(rows.width) * bitsPerSample;
+    MemoryTiffFile memory(static_cast<std::size_t>(rows.rows) * ((rowBits + 7) / 8) + 4096);
     TIFF* tif = memory.Open(path);
     if (tif == nullptr) return false;
     bool ok = SetTiffFields(tif, rows, resolutionSetting, bitsPerSample, photometric, compression);

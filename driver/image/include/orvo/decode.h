@@ -140,11 +140,13 @@ class Decoder {
     // to 8 bits, or -1 when the line ends there.
     int Gray8Step();
     int Gray4Step();
-    // The pixels of one gray line into values_ (after its EOL); the count.
+    // The pixels of one gray line (after its EOL); the count. The reference
+    // puts them into values_, the fast one its first outCount into out and
+    // any further ones into values_.
     template <Gray G>
     std::size_t GrayPixelsReference();
     template <Gray G>
-    std::size_t GrayPixelsFast();
+    std::size_t GrayPixelsFast(uint8_t* out, std::size_t outCount);
     void StoreGray8(std::size_t n, uint8_t* row, std::size_t rowSize) const;
     void StoreGray4(std::size_t n, uint8_t* row, std::size_t rowSize) const;
 
