@@ -1,6 +1,7 @@
 #include "orvo/widgets/page_list.h"
 
 #include <QEvent>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
@@ -51,6 +52,10 @@ PageList::PageList(QWidget* parent) : QWidget(parent), table_(new QTableWidget(t
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(table_);
+    // Page names and MICR records line up in a fixed-pitch font.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(std::min(font.pointSizeF(), 8.5));
+    table_->setFont(font);
     table_->setColumnCount(2);
     table_->setRowCount(0);
     table_->horizontalHeader()->hide();

@@ -1,0 +1,22 @@
+#include "driver_calls.h"
+
+#include "orvo/platform/dirs.h"
+#include "orvoscan.h"
+
+namespace orvo::viewer {
+
+DriverCalls LinkedDriverCalls() {
+    DriverCalls calls;
+    calls.init = &OrvoScan_Init;
+    calls.end = &OrvoScan_End;
+    calls.version = &OrvoScan_Version;
+    return calls;
+}
+
+std::string DriverSystemDir() {
+    const std::string configured = platform::Env("ORVOSCAN_SYSTEM_DIR");
+    if (!configured.empty()) return platform::WithTrailingSlash(configured);
+    return platform::ObjectDirOf(reinterpret_cast<const void*>(&OrvoScan_Init));
+}
+
+}  // namespace orvo::viewer

@@ -1,0 +1,137 @@
+// orvo_viewer: the desktop scanning utility of the QXS-7100 (QV710) cheque
+// scanner.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QFont>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "automation.h"
+#include "driver_calls.h"
+#include "main_dialog.h"
+#include "orvo/scanrun/exported_driver.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: orvo_viewer [-Automation | -Embedding] [Qt options]\n"
+    "\n"
+    "The desktop scanning utility of the OrvoData QXS-7100 (QV710) cheque scanner:\n"
+    "SAVE chooses where the pages go and in which format, SCAN scans a batch into\n"
+    "numbered page files and micr.txt and shows the pages as they arrive.\n"
+    "\n"
+    "  -Automation, -Embedding   (also /Automation, /Embedding) started by an\n"
+    "                            automation client over the D-Bus session bus\n"
+    "  -h, --help                this text\n"
+    "\n"
+    "Environment: ORVOSCAN_ASPI=sim uses the virtual scanner; ORVOSCAN_SYSTEM_DIR\n"
+    "names the directory of OrvoScan.ini and the code tables (default: where\n"
+    "libK4TR.so was loaded from). Without a display, QT_QPA_PLATFORM=offscreen\n"
+    "runs the window off screen.\n";
+
+bool IsAutomationSwitch(const char* arg) {
+    if (arg[0] != '-' && arg[0] != '/') return false;
+    return strcasecmp(arg + 1, "Automation") == 0 || strcasecmp(arg + 1, "Embedding") == 0;
+}
+
+// Whether the platform Qt will use can have windows: an X or Wayland display
+// for the desktop platforms; the others (offscreen, ...) are left to Qt.
+bool DisplayPossible(int argc, char** argv) {
+    std::string platform;
+    if (const char* env = std::getenv("QT_QPA_PLATFORM")) platform = env;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0) platform = argv[i + 1];
+    }
+    const bool desktop =
+        platform.empty() || platform.rfind("xcb", 0) == 0 || platform.rfind("wayland", 0) == 0;
+    if (!desktop) return true;
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+// Qt ends the process when its window system cannot start; say why and end
+// with a failure code instead of aborting.
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "orvo_viewer: cannot start the window system: %s\n",
+                     text.toLocal8Bit().constData());
+        std::fflush(stderr);
+        _exit(1);
+    }
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool automation = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (IsAutomationSwitch(argv[i])) automation = true;
+    }
+    // A page or record write past a file size limit fails and is reported.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    if (!DisplayPossible(argc, argv)) {
+        std::fputs(
+            "orvo_viewer: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+            "run it in a desktop session, or with QT_QPA_PLATFORM=offscreen\n",
+            stderr);
+        return 1;
+    }
+    QtMessageHandler previous = qInstallMessageHandler(StartupMessageHandler);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
+
+    const QStringList args = QApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (IsAutomationSwitch(args[i].toLocal8Bit().constData())) continue;
+        std::fprintf(stderr, "orvo_viewer: unknown argument '%s'\n%s",
+                     args[i].toLocal8Bit().constData(), kUsage);
+        return 2;
+    }
+
+    QApplication::setApplicationName(QStringLiteral("orvo_viewer"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("NanumGothic"), font.family()});
+    QApplication::setFont(font);
+
+    orvo::scanrun::ExportedDriver scanDriver;
+    orvo::viewer::MainDialog dialog(orvo::viewer::LinkedDriverCalls(), scanDriver);
+
+    std::unique_ptr<orvo::viewer::Automation> automationObject;
+    if (automation) {
+        automationObject =
+            std::make_unique<orvo::viewer::Automation>(QDBusConnection::sessionBus());
+        QString error;
+        if (automationObject->Register(&error)) {
+            QObject::connect(automationObject.get(), &orvo::viewer::Automation::holdChanged,
+                             &dialog, &orvo::viewer::MainDialog::SetAutomationHold);
+        } else {
+            std::fprintf(stderr, "orvo_viewer: running without automation: %s\n",
+                         error.toLocal8Bit().constData());
+            automationObject.reset();
+        }
+    } else {
+        QString error;
+        if (!orvo::viewer::InstallActivationFile(QApplication::applicationFilePath(), &error)) {
+            std::fprintf(stderr, "orvo_viewer: automation activation not installed: %s\n",
+                         error.toLocal8Bit().constData());
+        }
+    }
+
+    dialog.InitDialog();
+    QObject::connect(&dialog, &QDialog::finished, &app, [] { QApplication::exit(0); });
+    dialog.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,440 @@
+// Batches through the real window: SAVE and SCAN pressed, the real driver on
+// the virtual scanner, and what comes out (page files, micr.txt bytes, the
+// page list, the views, the statistics, the next start number) against what
+// the scanner sent.
+#include <sys/stat.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "orvo/platform/profile.h"
+#include "orvo/widgets/image_view.h"
+#include "orvo/widgets/page_list.h"
+#include "test_images.h"
+#include "viewer_fixture.h"
+
+using namespace orvo::viewer;
+using fixture::ById;
+using orvo::sim::TheScanner;
+using orvo::widgets::ImageView;
+using orvo::widgets::PageList;
+
+namespace {
+
+// The MICR text the driver hands out for a document of the scenario: the
+// scanner's line; the driver's CR takes the place of its last character.
+QByteArray DriverMicr(const orvo::sim::Document& doc) {
+    return QByteArray::fromStdString(doc.micr.substr(0, doc.micr.size() - 1));
+}
+
+QByteArray Record(int number, const orvo::sim::Document& doc) {
+    const QByteArray text = DriverMicr(doc);
+    const bool error = text.contains('?') || text.contains('_');
+    return QByteArray::number(number).rightJustified(7, '0') + (error ? "1" : "0") + text + "\r\n";
+}
+
+QStringList Files(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+}
+
+}  // namespace
+
+class ScanTest : public QObject {
+    Q_OBJECT
+
+  private:
+    orvo::scanrun::ExportedDriver scanDriver_;
+    fixture::Messages messages_;
+    QString out_;
+    std::unique_ptr<MainDialog> dialog_;
+
+    MainDialog* Dialog() { return dialog_.get(); }
+    PageList* List() { return ById<PageList>(Dialog(), 1065); }
+
+    void Open() {
+        dialog_ = std::make_unique<MainDialog>(fixture::CountingDriver(), scanDriver_);
+        dialog_->InitDialog();
+        dialog_->resize(900, 650);
+        dialog_->show();
+    }
+
+    // SAVE answered with `name` in the test's output directory.
+    void Save(const QString& name) {
+        SetSavePathHandler([this, name](QWidget*, const SaveRequest& request) {
+            EXPECT_TITLE(request);
+            return out_ + name;
+        });
+        fixture::Click(Dialog(), 1035);
+        SetSavePathHandler({});
+    }
+    static void EXPECT_TITLE(const SaveRequest& request) {
+        if (request.title != "Scan file name prefix" || request.initialName != "A" ||
+            request.filters.size() != 3) {
+            qWarning("unexpected save-as request");
+        }
+    }
+
+    void SetStart(int n) { ById<QLineEdit>(Dialog(), 1072)->setText(QString::number(n)); }
+    void SetProfile(const QString& p) { ById<QComboBox>(Dialog(), 1039)->setEditText(p); }
+    void Scan() { fixture::Click(Dialog(), 1038); }
+    QString Text(int id) {
+        if (auto* label = ById<QLabel>(Dialog(), id)) return label->text();
+        return ById<QLineEdit>(Dialog(), id)->text();
+    }
+
+  private slots:
+    void initTestCase() {
+        fixture::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0));
+        messages_.Install();
+    }
+
+    void init() {
+        messages_.Clear();
+        fixture::g_endCalls = 0;
+        e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0) +
+                           "[Single]\nSide=0\nScanWidth=1728\n"
+                           "ScanLines1=800\n");
+        TheScanner().SetScenario(e2e::FastScenario(4));
+        out_ = fixture::OutputDir();
+        Open();
+        SetProfile("Check");
+    }
+
+    void cleanup() { dialog_.reset(); }
+
+    void scanBeforeSaveAsksForSave() {
+        Scan();
+        QCOMPARE(messages_.shown.size(), 1);
+        QVERIFY(messages_.shown.first().text.contains("SAVE"));
+        QCOMPARE(TheScanner().DocumentsAnnounced(), 0);
+        QCOMPARE(List()->rows(), 0);
+        QVERIFY(!QFile::exists("000001F."));
+    }
+
+    void saveChoosesLocationAndFormat() {
+        Save("B.bmp");
+        QCOMPARE(Text(1040), out_ + "B");
+        QCOMPARE(Dialog()->outputLocation().extension, std::string("bmp"));
+        Scan();
+        QVERIFY(messages_.shown.isEmpty());
+        const QByteArray page = fixture::ReadFile(out_ + "B000001F.bmp");
+        QVERIFY(page.startsWith("BM"));
+        // Cancel changes nothing.
+        SetSavePathHandler([](QWidget*, const SaveRequest&) { return QString(); });
+        fixture::Click(Dialog(), 1035);
+        SetSavePathHandler({});
+        QCOMPARE(Text(1040), out_ + "B");
+    }
+
+    void twoSidedBatchFromStartNumber3() {
+        Save("A.tif");
+        SetStart(3);
+        Scan();
+        QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
+        const auto docs = TheScanner().scenario().documents;
+        QStringList expected;
+        for (int n = 3; n <= 6; ++n) {
+            expected << QStringLiteral("A%1F.tif").arg(n, 6, 10, QLatin1Char('0'))
+                     << QStringLiteral("A%1R.tif").arg(n, 6, 10, QLatin1Char('0'));
+        }
+        expected << "micr.txt";
+        expected.sort();
+        QCOMPARE(Files(out_), expected);
+        QByteArray records;
+        for (int i = 0; i < 4; ++i) records += Record(3 + i, docs[static_cast<std::size_t>(i)]);
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt"), records);
+
+        // Page list: names, records, marked cells.
+        QCOMPARE(List()->rows(), 8);
+        int good = 0;
+        int bad = 0;
+        for (int i = 0; i < 8; ++i) {
+            const int n = 3 + i / 2;
+            const bool front = i % 2 == 0;
+            QCOMPARE(
+                List()->cellText(i, 0),
+                QStringLiteral("A%1%2").arg(n, 6, 10, QLatin1Char('0')).arg(front ? 'F' : 'R'));
+            if (front) {
+                const QByteArray record = Record(n, docs[static_cast<std::size_t>(n - 3)]);
+                QCOMPARE(List()->cellText(i, 1), QString::fromLatin1(record.chopped(2)));
+                const bool error = record[7] == '1';
+                error ? ++bad : ++good;
+                QCOMPARE(List()->cellMarkingAt(i, 0), error ? 0xFFFFu : 0u);
+            } else {
+                QCOMPARE(List()->cellText(i, 1), QString());
+                QCOMPARE(List()->cellMarkingAt(i, 0), 0u);
+            }
+        }
+        QCOMPARE(bad, 1);  // the fourth cheque of the stack has a "?"
+        QCOMPARE(Text(1075), QStringLiteral("MICR OK :\t%1\nMICR ERR :\t%2\nOK rate : \t%3%")
+                                 .arg(good)
+                                 .arg(bad)
+                                 .arg(QString::asprintf("%5.2f", 100.0 * good / (good + bad))));
+        QCOMPARE(Text(1072), QString("7"));
+        QCOMPARE(Text(1041), QString("Scanning finished."));
+        QVERIFY(ById<QWidget>(Dialog(), 1037)->isEnabled());  // QA after the first batch
+        for (int id : {1035, 1036, 1038, 1, 1067, 1039, 1072}) {
+            QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
+        }
+
+        // The views show the last cheque, pixel for pixel as libtiff reads it.
+        auto* front = ById<ImageView>(Dialog(), 1001);
+        auto* rear = ById<ImageView>(Dialog(), 1062);
+        QCOMPARE(front->imagePath(), out_ + "A000006F.tif");
+        QCOMPARE(rear->imagePath(), out_ + "A000006R.tif");
+        QVERIFY(front->frontShown());
+        for (ImageView* view : {front, rear}) {
+            const auto expectedPixels =
+                testimages::ReadWithLibtiff(view->imagePath().toStdString());
+            const QString diff = testimages::FirstDifference(
+                testimages::FromImage(view->shownImage()), expectedPixels);
+            QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        }
+        // Image information of the last page shown.
+        QCOMPARE(Text(1052), QString("A000006R"));
+        QCOMPARE(Text(1026), QString("tif"));
+        QCOMPARE(Text(1027), QString::number(QFileInfo(out_ + "A000006R.tif").size()));
+        QCOMPARE(Text(1028), QString::number(rear->imageWidth()));
+        QCOMPARE(Text(1028), QString("1728"));
+        QCOMPARE(Text(1029), QString::number(rear->imageHeight()));
+        QCOMPARE(Text(1033), QString("200"));
+        QCOMPARE(Text(1034), QString("200"));
+        QCOMPARE(Text(1032), QString::number(int(rear->zoom())));
+        // The profile is remembered.
+        QCOMPARE(QString::fromStdString(orvo::platform::ProfileString("Misc", "PrevDocu", "", 100,
+                                                                      Dialog()->settingsFile())),
+                 QString("Check"));
+
+        // The next batch continues the numbering.
+        TheScanner().SetScenario(e2e::FastScenario(1));
+        Scan();
+        QVERIFY(messages_.shown.isEmpty());
+        QVERIFY(QFile::exists(out_ + "A000007F.tif"));
+        QCOMPARE(List()->rows(), 2);
+        QCOMPARE(List()->cellText(0, 0), QString("A000007F"));
+        QCOMPARE(Text(1072), QString("8"));
+    }
+
+    void oneSidedBatch() {
+        Save("S.tif");
+        SetProfile("Single");
+        SetStart(5);
+        TheScanner().SetScenario(e2e::FastScenario(3));
+        Scan();
+        QVERIFY(messages_.shown.isEmpty());
+        QCOMPARE(Files(out_),
+                 (QStringList{"S000005F.tif", "S000006F.tif", "S000007F.tif", "micr.txt"}));
+        const auto docs = TheScanner().scenario().documents;
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt"),
+                 Record(5, docs[0]) + Record(6, docs[1]) + Record(7, docs[2]));
+        QCOMPARE(List()->rows(), 3);
+        for (int i = 0; i < 3; ++i) QVERIFY(!List()->cellText(i, 1).isEmpty());
+        QCOMPARE(Text(1072), QString("8"));
+        QVERIFY(!ById<ImageView>(Dialog(), 1062)->imageDisplayed());
+        QCOMPARE(ById<ImageView>(Dialog(), 1001)->imagePath(), out_ + "S000007F.tif");
+    }
+
+    void withoutMicrDetect() {
+        e2e::WriteSettings(
+            e2e::Ini({{"Check", {{"Side", "1"}, {"ScanWidth", "1728"}, {"ScanLines1", "800"}}},
+                      {"Misc", {{"MicrDetect", "0"}}}}));
+        Save("A.tif");
+        Scan();
+        QVERIFY(messages_.shown.isEmpty());
+        QVERIFY(QFile::exists(out_ + "A000004R.tif"));
+        QVERIFY(!QFile::exists(out_ + "micr.txt"));
+        QCOMPARE(Text(1075), QString());
+        for (int i = 0; i < List()->rows(); ++i) {
+            QCOMPARE(List()->cellText(i, 1), QString());
+            QCOMPARE(List()->cellMarkingAt(i, 0), 0u);
+        }
+    }
+
+    void jamMidBatch() {
+        orvo::sim::Scenario jam = e2e::FastScenario(4);
+        jam.documents[2].jam = true;
+        orvo::sim::SenseByName("jam1", &jam.documents[2].jamSense);
+        TheScanner().SetScenario(jam);
+        Save("A.tif");
+        Scan();
+        QCOMPARE(messages_.Texts(),
+                 QStringList{"Error occurred!! Check the scanner..\n\n  Scanner device error.."
+                             "\n  -JAM1 error.."});
+        QCOMPARE(Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "A000002F.tif",
+                                           "A000002R.tif", "micr.txt"}));
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 2);
+        QCOMPARE(List()->rows(), 4);
+        QCOMPARE(Text(1072), QString("3"));
+        QCOMPARE(Text(1041), QString("Scanning finished."));
+    }
+
+    void normalEndShowsNothing() {
+        Save("A.tif");
+        Scan();
+        QVERIFY(messages_.shown.isEmpty());
+        QCOMPARE(List()->rows(), 8);
+    }
+
+    void rawPagesAreListedButNotDescribed() {
+        Save("A.raw");
+        Scan();
+        QVERIFY(messages_.shown.isEmpty());
+        QVERIFY(QFile::exists(out_ + "A000001F.raw"));
+        QCOMPARE(List()->rows(), 8);
+        auto* front = ById<ImageView>(Dialog(), 1001);
+        QCOMPARE(front->imagePath(), out_ + "A000004F.raw");
+        QVERIFY(!front->imageDisplayed());
+        QVERIFY(front->statusText().startsWith("Raw image data"));
+        for (int id : {1052, 1026, 1027, 1028, 1029, 1033, 1034}) QCOMPARE(Text(id), QString());
+    }
+
+    void upperCaseTifKeepsTheDriversFormat() {
+        Save("B.bmp");
+        Save("A.TIF");
+        TheScanner().SetScenario(e2e::FastScenario(1));
+        Scan();
+        QVERIFY(messages_.shown.isEmpty());
+        // No format call for "TIF": the driver still writes bitmaps.
+        QVERIFY(fixture::ReadFile(out_ + "A000001F.TIF").startsWith("BM"));
+        QCOMPARE(Text(1026), QString("TIF"));
+        QCOMPARE(Text(1052), QString("A000001R"));
+        QVERIFY(ById<ImageView>(Dialog(), 1062)->imageDisplayed());
+    }
+
+    void scanViewOffAndFlip() {
+        Save("A.tif");
+        fixture::Click(Dialog(), 1064);  // flip second image on
+        Scan();
+        auto* rear = ById<ImageView>(Dialog(), 1062);
+        QCOMPARE(rear->quarterTurns(), 2);
+        QVERIFY(rear->imageDisplayed());
+
+        fixture::Click(Dialog(), 1042);  // scan image view off
+        SetStart(20);
+        Scan();
+        QVERIFY(QFile::exists(out_ + "A000023R.tif"));
+        QVERIFY(!ById<ImageView>(Dialog(), 1001)->imageDisplayed());
+        QVERIFY(!rear->imageDisplayed());
+        QCOMPARE(Text(1052), QString());
+    }
+
+    void existingPagesAreReplacedOnlyWhenTheOperatorSaysSo() {
+        Save("A.tif");
+        TheScanner().SetScenario(e2e::FastScenario(2));
+        Scan();
+        const QByteArray first = fixture::ReadFile(out_ + "A000001F.tif");
+        const QByteArray micr = fixture::ReadFile(out_ + "micr.txt");
+        SetStart(1);
+        messages_.answers << Answer::Cancel;
+        Scan();
+        QCOMPARE(messages_.shown.size(), 1);
+        const Message& question = messages_.shown.first();
+        QCOMPARE(int(question.buttons), int(MessageButtons::OkCancel));
+        QVERIFY2(question.text.contains(out_ + "A000001F.tif"), qPrintable(question.text));
+        QVERIFY(question.text.contains("3"));  // the first number not used
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt"), micr);
+        QCOMPARE(Text(1072), QString("1"));
+        QCOMPARE(List()->rows(), 4);  // the last batch's list stays
+
+        messages_.Clear();
+        TheScanner().SetScenario(e2e::FastScenario(1));
+        Scan();  // OK
+        QCOMPARE(messages_.shown.size(), 1);
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 3);
+        QCOMPARE(Text(1072), QString("2"));
+        QCOMPARE(List()->rows(), 2);
+    }
+
+    void micrFileThatCannotTakeRecordsStopsTheBatchBeforeItStarts() {
+        Save("A.tif");
+        QVERIFY(QDir().mkdir(out_ + "micr.txt"));
+        Scan();
+        QCOMPARE(messages_.shown.size(), 1);
+        QVERIFY2(messages_.shown.first().text.contains("micr.txt"),
+                 qPrintable(messages_.shown.first().text));
+        QCOMPARE(TheScanner().DocumentsAnnounced(), 0);
+        QCOMPARE(Files(out_), QStringList());
+        QVERIFY(ById<QWidget>(Dialog(), 1038)->isEnabled());
+    }
+
+    void pageNotWrittenEndsTheBatch() {
+        Save("A.tif");
+        // A directory where the second cheque's front page would go: the
+        // driver cannot put the page there.
+        QVERIFY(QDir().mkdir(out_ + "A000002F.tif"));
+        messages_.answers << Answer::Ok;  // replace the "earlier" page
+        Scan();
+        const QStringList texts = messages_.Texts();
+        QVERIFY2(texts.size() == 4, qPrintable(texts.join("\n----\n")));
+        QVERIFY(texts[0].contains("A000002F.tif"));
+        // The directory counts as a front page without a record: said once.
+        QVERIFY(texts[1].contains("no record in micr.txt"));
+        QCOMPARE(texts[2],
+                 QString("Error occurred!! Check the scanner..\n\n  Page file writing error.."));
+        QVERIFY2(texts[3].contains(out_ + "A000002F.tif was not written"), qPrintable(texts[3]));
+        // The first cheque is kept with its record; none for the second.
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt"),
+                 Record(1, TheScanner().scenario().documents[0]));
+        QCOMPARE(Text(1072), QString("2"));
+        QCOMPARE(List()->rows(), 2);
+    }
+
+    void closingDuringABatchEndsItAfterTheChequeInProgress() {
+        Save("A.tif");
+        orvo::sim::Scenario many = e2e::FastScenario(10);
+        TheScanner().SetScenario(many);
+        QSignalSpy finished(Dialog(), &QDialog::finished);
+        // The close request arrives while the third page is shown.
+        connect(ById<ImageView>(Dialog(), 1001), &ImageView::displayChanged, Dialog(), [this] {
+            if (List()->rows() == 3) QTimer::singleShot(0, Dialog(), [this] { Dialog()->close(); });
+        });
+        Scan();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(fixture::g_endCalls, 1);
+        // Whole cheques only: the second was in progress (its front shown).
+        QCOMPARE(Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "A000002F.tif",
+                                           "A000002R.tif", "micr.txt"}));
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 2);
+    }
+
+    void clicksDuringABatchAreDropped() {
+        Save("A.tif");
+        // An operator clicks "Scan Image view" and SCAN while the batch runs:
+        // neither acts, now or after the batch.
+        auto* scanView = ById<QCheckBox>(Dialog(), 1042);
+        auto* scan = ById<QPushButton>(Dialog(), 1038);
+        int scans = 0;
+        connect(scan, &QPushButton::clicked, Dialog(), [&scans] { ++scans; });
+        auto click = [](QWidget* w) {
+            const QPoint centre = w->rect().center();
+            QCoreApplication::postEvent(
+                w, new QMouseEvent(QEvent::MouseButtonPress, centre, w->mapToGlobal(centre),
+                                   Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+            QCoreApplication::postEvent(
+                w, new QMouseEvent(QEvent::MouseButtonRelease, centre, w->mapToGlobal(centre),
+                                   Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+        };
+        connect(ById<ImageView>(Dialog(), 1001), &ImageView::displayChanged, Dialog(), [&] {
+            if (List()->rows() == 1 && ById<ImageView>(Dialog(), 1001)->imageDisplayed()) {
+                click(scanView);
+                click(scan);
+            }
+        });
+        Scan();
+        QCoreApplication::processEvents();
+        QCOMPARE(scans, 1);
+        QVERIFY(scanView->isChecked());
+        QCOMPARE(Dialog()->values().scanView, 1);
+        // Every page was shown: the last ones are in the views.
+        QCOMPARE(ById<ImageView>(Dialog(), 1062)->imagePath(), out_ + "A000004R.tif");
+        QVERIFY(messages_.shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(ScanTest)
+#include "scan_test.moc"

@@ -1,0 +1,96 @@
+// What the window tests share: a private system directory and temporary
+// directory for the real driver on the virtual scanner, the message seam
+// answered and recorded, the save-as dialog answered, OrvoScan_End counted,
+// and the window's controls found by id.
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <string>
+
+#include "controls.h"
+#include "driver_calls.h"
+#include "harness.h"
+#include "main_dialog.h"
+#include "message_seam.h"
+#include "orvo/scanrun/exported_driver.h"
+#include "orvo/sim/scanner.h"
+#include "orvoscan.h"
+
+namespace fixture {
+
+using orvo::viewer::Answer;
+using orvo::viewer::MainDialog;
+using orvo::viewer::Message;
+
+inline int g_endCalls = 0;
+inline int CountingEnd() {
+    ++g_endCalls;
+    return OrvoScan_End();
+}
+
+inline orvo::viewer::DriverCalls CountingDriver() {
+    orvo::viewer::DriverCalls calls = orvo::viewer::LinkedDriverCalls();
+    calls.end = &CountingEnd;
+    return calls;
+}
+
+// Every message box is recorded and answered from `answers` (OK when empty).
+struct Messages {
+    QList<Message> shown;
+    QList<Answer> answers;
+
+    void Install() {
+        orvo::viewer::SetMessageHandler([this](QWidget*, const Message& m) {
+            shown << m;
+            return answers.isEmpty() ? Answer::Ok : answers.takeFirst();
+        });
+    }
+    void Clear() {
+        shown.clear();
+        answers.clear();
+    }
+    QStringList Texts() const {
+        QStringList texts;
+        for (const Message& m : shown) texts << m.text;
+        return texts;
+    }
+};
+
+// The process's driver goes to a private system directory with `ini`, the
+// virtual scanner, and a private temporary directory (page files of other
+// test programs are never touched). Call once, before the first driver call.
+inline std::string UseVirtualScanner(const std::string& ini) {
+    const std::string tmp = e2e::MakeTempDir("orvo-viewer-tmp");
+    setenv("TMPDIR", tmp.c_str(), 1);
+    return e2e::UseVirtualScanner(ini, 10.0);
+}
+
+// A new output directory for one test.
+inline QString OutputDir() {
+    return QString::fromStdString(e2e::MakeTempDir("orvo-viewer-out"));
+}
+
+template <class T = QWidget>
+T* ById(const QWidget* dialog, int id) {
+    return qobject_cast<T*>(orvo::viewer::FindControl(dialog, id));
+}
+
+inline void Click(const QWidget* dialog, int id) {
+    auto* button = ById<QAbstractButton>(dialog, id);
+    QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no button %1").arg(id)));
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+inline QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace fixture
