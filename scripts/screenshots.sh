@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Renders the desktop utility's window to PNG files without a display (Qt's
+# offscreen platform), on the virtual scanner: after start-up, after a
+# two-sided batch, after a gray batch, and the message box of a jam.
+#   scripts/screenshots.sh [OUTPUT_DIR]      (default out/screenshots)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+out=${1:-out/screenshots}
+echo "== building orvo_viewer_screenshots" >&2
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target orvo_viewer_screenshots >/dev/null
+mkdir -p "$out"
+QT_QPA_PLATFORM=offscreen build/utility/viewer/orvo_viewer_screenshots "$out"
