@@ -110,3 +110,6 @@ print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
 for r in rows:
     print(line(r))
 PY
+
+# The desktop utility's table (Qt, offscreen).
+"$root/scripts/bench-viewer.sh" "$build"

@@ -4,11 +4,14 @@
 // platform by scripts/screenshots.sh.
 //
 //   orvo_viewer_screenshots OUTPUT_DIR
+//
+// Message boxes are saved as message-N.png and answered with OK.
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -143,6 +146,12 @@ int main(int argc, char** argv) {
     dialog.OnScan();
     QApplication::processEvents();
     ok = Save(&dialog, QStringLiteral("04-after-jam.png")) && ok;
+
+    // The message of a number field without an integer (Korean text).
+    if (auto* interval = qobject_cast<QLineEdit*>(FindControl(&dialog, id::kSlideInterval))) {
+        interval->clear();
+        dialog.ReadDialog();
+    }
 
     for (const QString& path : g_written) std::printf("%s\n", qPrintable(path));
     return ok ? 0 : 1;

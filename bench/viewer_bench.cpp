@@ -1,0 +1,216 @@
+// The desktop utility on Qt's offscreen platform: the image view showing a
+// page the driver wrote (Group 4 cheque, 8-bit gray LZW cheque), fitted into
+// a 600 x 400 view, against libtiff's decode alone of the same file; and a
+// whole GUI scan run of 200 two-sided cheques on the zero-latency virtual
+// scanner with both views showing every page.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QPainter>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "controls.h"
+#include "driver_calls.h"
+#include "main_dialog.h"
+#include "message_seam.h"
+#include "orvo/scanrun/exported_driver.h"
+#include "orvo/sim/scanner.h"
+#include "orvo/sim/scenario.h"
+#include "orvo/widgets/image_view.h"
+#include "orvoscan.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using orvo::sim::TheScanner;
+
+std::string g_systemDir;
+std::string g_outDir;
+std::string g_g4Page;
+std::string g_grayPage;
+
+std::string MakeDir(const std::string& prefix) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return pattern + "/";
+}
+
+double RssMiB() {
+    std::ifstream status("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    status >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
+           (1024.0 * 1024.0);
+}
+
+orvo::sim::Scenario ZeroLatency(int documents) {
+    orvo::sim::Scenario s;
+    s.documents = orvo::sim::DefaultStack(documents);
+    s.latency.commandMs = 0;
+    s.latency.blockMs = 0;
+    s.latency.documentIntervalMs = 0;
+    return s;
+}
+
+void LaySystemDir() {
+    g_systemDir = MakeDir("orvo-bench-viewer-sys");
+    const std::string build = std::string(ORVO_BUILD_SYSTEM_DIR) + "/";
+    for (const char* file : {"libK4TR.so", "huffmanw.dat", "huffmanb.dat", "huffmang.dat"}) {
+        if (symlink((build + file).c_str(), (g_systemDir + file).c_str()) != 0) {
+            throw std::runtime_error(std::string("cannot link ") + file);
+        }
+    }
+    std::ofstream(g_systemDir + "OrvoScan.ini")
+        << "[Default]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\n"
+           "ScanLines1=800\n"
+           "[Check]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\n"
+           "ScanLines1=800\n"
+           "[Gray]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=4\nCompressMode=0\n"
+           "ScanLines1=800\n"
+           "[Misc]\nMicrDetect=1\nImageFileFormat=0\nGrayTifCompress=1\n";
+    setenv("TMPDIR", MakeDir("orvo-bench-viewer-tmp").c_str(), 1);
+    setenv("ORVOSCAN_ASPI", "sim", 1);
+    setenv("ORVOSCAN_SYSTEM_DIR", g_systemDir.c_str(), 1);
+    setenv("ORVOSCAN_TRACE_DIR", g_systemDir.c_str(), 1);
+    unsetenv("ORVOSCAN_SIM_SCENARIO");
+    unsetenv("ORVOSCAN_TIME_SCALE");
+}
+
+// One page written by the driver: the front of the first cheque.
+std::string DriverPage(const char* profile, const std::string& name) {
+    TheScanner().SetScenario(ZeroLatency(1));
+    OrvoScan_ImageFormat(ORVOSCAN_FORMAT_TIFF);
+    if (OrvoScan_StartBatch(profile) != 0) throw std::runtime_error("StartBatch failed");
+    const std::string path = g_outDir + name;
+    int height = 0;
+    const int r = OrvoScan_GetOneImage(path.c_str(), &height);
+    while (OrvoScan_GetOneImage((g_outDir + "rest.tif").c_str(), &height) == 0) {
+    }
+    OrvoScan_EndBatch();
+    if (r != 0) throw std::runtime_error("GetOneImage failed");
+    return path;
+}
+
+const std::string& Page(int which) {
+    return which == 0 ? g_g4Page : g_grayPage;
+}
+
+void BM_LibtiffDecode(benchmark::State& state) {
+    const std::string& path = Page(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        TIFF* tif = TIFFOpen(path.c_str(), "r");
+        if (!tif) {
+            state.SkipWithError("cannot open");
+            return;
+        }
+        uint32_t h = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+        std::vector<uint8_t> line(static_cast<std::size_t>(TIFFScanlineSize(tif)));
+        for (uint32_t y = 0; y < h; ++y) TIFFReadScanline(tif, line.data(), y, 0);
+        TIFFClose(tif);
+        benchmark::DoNotOptimize(line.data());
+    }
+}
+BENCHMARK(BM_LibtiffDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// display() of the file and the paint of the whole 600 x 400 view.
+void BM_ViewDisplay(benchmark::State& state) {
+    const QString path = QString::fromStdString(Page(static_cast<int>(state.range(0))));
+    orvo::widgets::ImageView view;
+    const QMargins frame = view.contentsMargins();
+    view.resize(600 + frame.left() + frame.right(), 400 + frame.top() + frame.bottom());
+    view.show();
+    QApplication::processEvents();
+    view.fit(orvo::widgets::ImageView::BestFit);
+    QImage screen(view.viewport()->size(), QImage::Format_RGB32);
+    for (auto _ : state) {
+        view.setImagePath(path);
+        view.display();
+        QPainter painter(&screen);
+        view.viewport()->render(&painter);
+        painter.end();
+        if (!view.imageDisplayed()) state.SkipWithError("not displayed");
+    }
+    state.counters["zoom_percent"] = view.zoom();
+}
+BENCHMARK(BM_ViewDisplay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// SAVE and SCAN of the real window: 200 two-sided cheques, every page listed
+// and shown in the front or rear view, micr.txt records, statistics.
+void BM_GuiScanRun200(benchmark::State& state) {
+    orvo::scanrun::ExportedDriver scanDriver;
+    orvo::viewer::MainDialog dialog(orvo::viewer::LinkedDriverCalls(), scanDriver);
+    int messages = 0;
+    orvo::viewer::SetMessageHandler([&messages](QWidget*, const orvo::viewer::Message&) {
+        ++messages;
+        return orvo::viewer::Answer::Ok;
+    });
+    dialog.InitDialog();
+    dialog.resize(1100, 780);
+    dialog.show();
+    QApplication::processEvents();
+    double docs = 0;
+    double seconds = 0;
+    double rssAfterFirst = 0;
+    int runs = 0;
+    for (auto _ : state) {
+        const std::string out = MakeDir("orvo-bench-viewer-run");
+        orvo::viewer::SetSavePathHandler([&out](QWidget*, const orvo::viewer::SaveRequest&) {
+            return QString::fromStdString(out + "A.tif");
+        });
+        dialog.OnSave();
+        dialog.values().profileText = QStringLiteral("Check");
+        dialog.values().startNumber = 1;
+        dialog.RefreshDialog();
+        TheScanner().SetScenario(ZeroLatency(200));
+        const Clock::time_point t0 = Clock::now();
+        dialog.OnScan();
+        const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(s);
+        seconds += s;
+        docs += 200;
+        if (++runs == 1) rssAfterFirst = RssMiB();
+        if (dialog.pageList()->rows() != 400) state.SkipWithError("not all pages listed");
+        std::system(("rm -rf '" + out + "'").c_str());
+    }
+    orvo::viewer::SetMessageHandler({});
+    orvo::viewer::SetSavePathHandler({});
+    if (messages != 0) state.SkipWithError("a message box was shown");
+    state.counters["docs_per_s"] = docs / seconds;
+    state.counters["rss_after_first_MiB"] = rssAfterFirst;
+    state.counters["rss_after_last_MiB"] = RssMiB();
+}
+BENCHMARK(BM_GuiScanRun200)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    LaySystemDir();
+    g_outDir = MakeDir("orvo-bench-viewer-out");
+    QApplication app(argc, argv);
+    if (OrvoScan_Init() != 0) {
+        std::fprintf(stderr, "bench_viewer: the driver did not start\n");
+        return 1;
+    }
+    g_g4Page = DriverPage("Check", "g4.tif");
+    g_grayPage = DriverPage("Gray", "gray.tif");
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::system(("rm -rf '" + g_outDir + "' '" + g_systemDir + "'").c_str());
+    return 0;
+}

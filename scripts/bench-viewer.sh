@@ -1,0 +1,55 @@
+#!/bin/sh
+# Builds and runs the desktop utility's benchmarks (Release, build-bench, Qt's
+# offscreen platform) and prints their table: the image view's display of a
+# driver-written page against libtiff's decode alone, and a GUI scan run.
+#   scripts/bench-viewer.sh [build dir]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-bench}
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target bench_viewer code_tables >/dev/null
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_viewer" --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_format=json >"$out/viewer.json" \
+  2>"$out/viewer.err" || {
+  cat "$out/viewer.err" >&2
+  exit 1
+}
+
+python3 - "$out/viewer.json" <<'PY'
+import json, sys
+
+runs = {}
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b.get("aggregate_name") != "median":
+        continue
+    runs[b["run_name"]] = b
+
+def ms(b):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    return b["real_time"] * scale
+
+rows = []
+for arg, page in (("0", "Group 4 cheque 1728x799"), ("1", "8-bit gray LZW cheque 1728x799")):
+    view = runs["BM_ViewDisplay/" + arg]
+    decode = runs["BM_LibtiffDecode/" + arg]
+    rows.append((f"Image view display, {page}, fit 600x400", f"{ms(view):.2f}", "ms",
+                 f"libtiff decode {ms(decode):.2f} ms", f"{ms(view) / ms(decode):.2f}x (target <= 3x)"))
+run = runs["BM_GuiScanRun200/iterations:3/manual_time"]
+rows.append(("GUI scan run, 200 two-sided cheques, zero latency", f"{run['docs_per_s']:.1f}",
+             "docs/s", "target 30", f"{run['docs_per_s'] / 30:.2f}x"))
+rows.append(("  resident memory after the 1st / last run", f"{run['rss_after_first_MiB']:.1f}",
+             "MiB", f"last {run['rss_after_last_MiB']:.1f} MiB", ""))
+
+head = ("What", "Value", "Unit", "Against", "Ratio")
+widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(5)]
+def line(r):
+    return "| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |"
+print(line(head))
+print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+for r in rows:
+    print(line(r))
+PY
