@@ -28,6 +28,7 @@
 #include "orvo/sim/scanner.h"
 #include "orvo/sim/scenario.h"
 #include "orvo/widgets/image_view.h"
+#include "orvo/widgets/page_list.h"
 #include "orvoscan.h"
 
 namespace {

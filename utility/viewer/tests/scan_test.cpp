@@ -273,6 +273,33 @@ class ScanTest : public QObject {
         QCOMPARE(Text(1041), QString("Scanning finished."));
     }
 
+    void failedBatchStart() {
+        e2e::WriteSettings(
+            e2e::Ini({{"Check", {{"Side", "1"}, {"ScanWidth", "1728"}, {"ScanLines1", "800"}}},
+                      {"Misc", {{"EndorserFormat", "$X"}}}}));
+        Save("A.tif");
+        SetStart(4);
+        Scan();
+        QCOMPARE(messages_.Texts(),
+                 QStringList{"Error occurred!! Check the scanner..\n\n  Illegal endorser format "
+                             "error.."});
+        QCOMPARE(TheScanner().DocumentsAnnounced(), 0);
+        // No page; micr.txt was opened (and made) before the driver was asked.
+        QCOMPARE(Files(out_), QStringList{"micr.txt"});
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt"), QByteArray());
+        // The status line keeps its text; the window is unlocked; the
+        // profile is remembered all the same.
+        QCOMPARE(Text(1041), QString("Ready to scan..."));
+        QCOMPARE(Text(1072), QString("4"));
+        for (int id : {1035, 1036, 1037, 1038, 1, 1067, 1039, 1072}) {
+            QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
+        }
+        QVERIFY(!Dialog()->scanning());
+        QCOMPARE(QString::fromStdString(orvo::platform::ProfileString(
+                     "Misc", "PrevDocu", "", 100, Dialog()->settingsFile())),
+                 QString("Check"));
+    }
+
     void normalEndShowsNothing() {
         Save("A.tif");
         Scan();

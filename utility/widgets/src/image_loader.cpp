@@ -1,5 +1,7 @@
 #include "orvo/widgets/image_loader.h"
 
+#include "orvo/widgets/block_reduce.h"
+
 #include <tiffio.h>
 
 #include <QFile>
@@ -80,27 +82,6 @@ void ReadResolution(TIFF* tif, LoadedImage* loaded) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
     if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) == 1) loaded->xResolution = DotsPerInch(x, unit);
     if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) == 1) loaded->yResolution = DotsPerInch(y, unit);
-}
-
-// Eight grey bytes for every byte of a bilevel row.
-using BitLut = std::array<std::array<uint8_t, 8>, 256>;
-
-BitLut MakeBitLut(bool oneIsBlack) {
-    BitLut lut{};
-    for (int byte = 0; byte < 256; ++byte) {
-        for (int bit = 0; bit < 8; ++bit) {
-            const bool one = (byte >> (7 - bit)) & 1;
-            lut[byte][bit] = (one == oneIsBlack) ? 0 : 255;
-        }
-    }
-    return lut;
-}
-
-void ExpandBilevelRow(const uint8_t* in, uint8_t* out, int width, const BitLut& lut) {
-    const int whole = width / 8;
-    for (int i = 0; i < whole; ++i) std::memcpy(out + 8 * i, lut[in[i]].data(), 8);
-    const int rest = width - 8 * whole;
-    if (rest > 0) std::memcpy(out + 8 * whole, lut[in[whole]].data(), rest);
 }
 
 void ExpandGray4Row(const uint8_t* in, uint8_t* out, int width, bool zeroIsBlack) {
@@ -188,11 +169,11 @@ LoadedImage LoadTiff(const QString& path) {
         if (lineBytes <= 0 || lineBytes < (tmsize_t(w) * bits + 7) / 8) {
             return Failure(Damaged(messages));
         }
-        QImage image(w, h, QImage::Format_Grayscale8);
+        QImage image = bits == 1 ? MakeBilevel(w, h) : QImage(w, h, QImage::Format_Grayscale8);
         if (image.isNull()) return Failure(QStringLiteral("Not enough memory for the image"));
         std::vector<uint8_t> line(static_cast<std::size_t>(lineBytes));
         const bool zeroIsBlack = photometric == PHOTOMETRIC_MINISBLACK;
-        const BitLut lut = MakeBitLut(!zeroIsBlack);
+        const std::size_t packedBytes = static_cast<std::size_t>((w + 7) / 8);
         for (int y = 0; y < h; ++y) {
             if (TIFFReadScanline(tif.get(), line.data(), static_cast<uint32_t>(y), 0) != 1 ||
                 messages.damaged) {
@@ -200,7 +181,11 @@ LoadedImage LoadTiff(const QString& path) {
             }
             uint8_t* out = image.scanLine(y);
             if (bits == 1) {
-                ExpandBilevelRow(line.data(), out, w, lut);
+                // Packed as they are: a set bit is black ("min is white").
+                std::memcpy(out, line.data(), packedBytes);
+                if (zeroIsBlack) {
+                    for (std::size_t i = 0; i < packedBytes; ++i) out[i] = ~out[i];
+                }
             } else if (bits == 4) {
                 ExpandGray4Row(line.data(), out, w, zeroIsBlack);
             } else {

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "orvo/widgets/area_shrink.h"
+#include "orvo/widgets/block_reduce.h"
 #include "orvo/widgets/image_loader.h"
 
 namespace orvo::widgets {
@@ -169,8 +169,19 @@ void ImageView::updateScrollBars() {
 }
 
 void ImageView::dropCache() {
-    cache_ = QPixmap();
+    cache_ = QImage();
     cacheSize_ = QSize();
+}
+
+const QImage& ImageView::fullSizeImage() {
+    if (source_.format() != QImage::Format_Mono) return source_;
+    if (expanded_.isNull()) expanded_ = ExpandBilevel(source_);
+    return expanded_;
+}
+
+QImage ImageView::shownImage() const {
+    if (source_.format() == QImage::Format_Mono) return ExpandBilevel(source_);
+    return source_;
 }
 
 void ImageView::display() {
@@ -178,17 +189,16 @@ void ImageView::display() {
     selection_ = QRect();
     if (band_) band_->hide();
     turns_ = 0;
+    expanded_ = QImage();
     if (loaded.ok()) {
         source_ = std::move(loaded.image);
         fileSize_ = source_.size();
-        bilevel_ = loaded.bilevel;
         xResolution_ = loaded.xResolution;
         yResolution_ = loaded.yResolution;
         status_.clear();
     } else {
         source_ = QImage();
         fileSize_ = QSize(0, 0);
-        bilevel_ = false;
         xResolution_ = 0;
         yResolution_ = 0;
         status_ = loaded.error + QLatin1Char('\n') + QFileInfo(path_).fileName();
@@ -204,8 +214,8 @@ void ImageView::display() {
 
 void ImageView::clearDisplay() {
     source_ = QImage();
+    expanded_ = QImage();
     fileSize_ = QSize(0, 0);
-    bilevel_ = false;
     xResolution_ = 0;
     yResolution_ = 0;
     turns_ = 0;
@@ -224,7 +234,10 @@ void ImageView::refresh() {
 
 void ImageView::turn(int quarterTurns) {
     if (source_.isNull()) return;
-    source_ = source_.transformed(QTransform().rotate(90.0 * quarterTurns));
+    // Turned pages are held as grey.
+    const QImage& upright = fullSizeImage();
+    source_ = upright.transformed(QTransform().rotate(90.0 * quarterTurns));
+    expanded_ = QImage();
     turns_ = (turns_ + quarterTurns) % 4;
     selection_ = QRect();
     if (band_) band_->hide();
@@ -309,18 +322,14 @@ void ImageView::paintEvent(QPaintEvent* event) {
     if (target.isEmpty()) return;
 
     if (scaled.width() < source_.width() && scaled.height() < source_.height()) {
-        // Shrunk: one pixmap for this zoom and orientation, made once.
+        // Shrunk: one image for this zoom and orientation, made once.
         if (cacheSize_ != scaled) {
-            const QImage small =
-                source_.format() == QImage::Format_Grayscale8
-                    ? ShrinkGrey(source_, scaled)
-                    : source_.scaled(scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            cache_ = QPixmap::fromImage(small);
+            cache_ = ShrinkForDisplay(source_, scaled);
             cacheSize_ = scaled;
         }
-        painter.drawPixmap(target.topLeft(), cache_, target.translated(-origin));
+        painter.drawImage(target.topLeft(), cache_, target.translated(-origin));
     } else if (scaled == source_.size()) {
-        painter.drawImage(target.topLeft(), source_, target.translated(-origin));
+        painter.drawImage(target.topLeft(), fullSizeImage(), target.translated(-origin));
     } else {
         // Enlarged: whole image pixels, only those under the exposed part.
         const qreal f = zoom_ / 100.0;
@@ -335,7 +344,7 @@ void ImageView::paintEvent(QPaintEvent* event) {
         const QRectF to(origin.x() + x0 * f, origin.y() + y0 * f, (x1 - x0) * f, (y1 - y0) * f);
         painter.setClipRect(target);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        painter.drawImage(to, source_, from);
+        painter.drawImage(to, fullSizeImage(), from);
     }
 }
 

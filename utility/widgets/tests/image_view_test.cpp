@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "orvo/widgets/area_shrink.h"
+#include "orvo/widgets/block_reduce.h"
 #include "orvo/widgets/image_loader.h"
 #include "orvo/widgets/image_view.h"
 #include "test_images.h"
@@ -82,7 +82,11 @@ class ImageViewTest : public QObject {
         CompareWithLibtiff(path);
         // And the values are the page's own.
         const auto loaded = orvo::widgets::LoadImageFile(QString::fromStdString(path));
-        const QString diff = testimages::FirstDifference(testimages::FromImage(loaded.image), page);
+        // Bilevel pages stay packed.
+        QCOMPARE(loaded.image.format(),
+                 bits == 1 ? QImage::Format_Mono : QImage::Format_Grayscale8);
+        const QImage grey = bits == 1 ? orvo::widgets::ExpandBilevel(loaded.image) : loaded.image;
+        const QString diff = testimages::FirstDifference(testimages::FromImage(grey), page);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
         QCOMPARE(loaded.bilevel, bits == 1);
     }
@@ -482,32 +486,153 @@ class ImageViewTest : public QObject {
         }
     }
 
-    void shrinkAveragesAreas() {
-        QImage src(4, 2, QImage::Format_Grayscale8);
-        const uchar values[8] = {0, 100, 200, 255, 50, 150, 250, 5};
-        for (int y = 0; y < 2; ++y) std::copy_n(values + 4 * y, 4, src.scanLine(y));
-        const QImage half = orvo::widgets::ShrinkGrey(src, QSize(2, 1));
-        QCOMPARE(half.size(), QSize(2, 1));
-        QCOMPARE(int(half.constScanLine(0)[0]), 75);   // (0 + 100 + 50 + 150) / 4
-        QCOMPARE(int(half.constScanLine(0)[1]), 178);  // (200 + 255 + 250 + 5) / 4 = 177.5
+    void bilevelBlocksCountedFromTheBitsAsTheGreyPageWouldBe() {
+        // Odd sizes: partly filled last bytes and blocks cut by the edges.
+        const Grey page = testimages::Pattern(1733, 803, 2);
+        QImage packed = orvo::widgets::MakeBilevel(page.width, page.height);
+        for (int y = 0; y < page.height; ++y) {
+            uchar* row = packed.scanLine(y);
+            std::fill(row, row + packed.bytesPerLine(), 0xA5);  // garbage past the width
+            for (int x = 0; x < page.width; ++x) {
+                const uchar bit = static_cast<uchar>(0x80 >> (x % 8));
+                if (page.at(x, y) == 0) {
+                    row[x / 8] |= bit;
+                } else {
+                    row[x / 8] &= static_cast<uchar>(~bit);
+                }
+            }
+        }
+        const QImage grey = orvo::widgets::ExpandBilevel(packed);
+        QCOMPARE(testimages::FirstDifference(testimages::FromImage(grey), page), QString());
+        double sumPage = 0;
+        for (uint8_t v : page.pixels) sumPage += v;
+        const double meanPage = sumPage / page.pixels.size();
+        struct Case {
+            QSize size;
+            QSize reduced;
+        };
+        // Factors 2, 2.9 and 3.9 give blocks of 2, 5.8 blocks of 4, 13 of 8,
+        // 40 of 8 and then 5 (grey).
+        for (const Case& c :
+             {Case{QSize(866, 401), QSize(867, 402)}, Case{QSize(600, 277), QSize(867, 402)},
+              Case{QSize(440, 205), QSize(867, 402)}, Case{QSize(300, 138), QSize(434, 201)},
+              Case{QSize(130, 61), QSize(217, 101)}, Case{QSize(43, 20), QSize(44, 21)}}) {
+            const QImage reduced = orvo::widgets::ReduceByBlocks(packed, c.size);
+            QCOMPARE(reduced.size(), c.reduced);
+            QVERIFY(reduced.width() < 2 * c.size.width() && reduced.height() < 2 * c.size.height());
+            const QImage levels = reduced.convertToFormat(QImage::Format_Grayscale8);
+            // Whole blocks of 2, 4 or 8: the grey page's block means exactly.
+            const int k = page.width / reduced.width();
+            if (k == 2 || k == 4 || k == 8) {
+                const QImage fromGrey = orvo::widgets::ReduceByBlocks(grey, c.size);
+                QCOMPARE(fromGrey.size(), reduced.size());
+                for (int y = 0; y < reduced.height() - 1; ++y) {
+                    for (int x = 0; x < reduced.width() - 1; ++x) {
+                        QCOMPARE(int(levels.constScanLine(y)[x]),
+                                 int(fromGrey.constScanLine(y)[x]));
+                    }
+                }
+            }
+            // Grey levels, not dropped pixels: the mean stays the page's mean.
+            double sum = 0;
+            for (int y = 0; y < levels.height(); ++y) {
+                for (int x = 0; x < levels.width(); ++x) sum += levels.constScanLine(y)[x];
+            }
+            const double mean = sum / (levels.width() * levels.height());
+            QVERIFY2(qAbs(mean - meanPage) < 2.0,
+                     qPrintable(QStringLiteral("%1 against %2").arg(mean).arg(meanPage)));
+        }
+        // Between half and full size: the page itself, as grey.
+        QCOMPARE(orvo::widgets::ReduceByBlocks(packed, QSize(1000, 500)).format(),
+                 QImage::Format_Grayscale8);
+    }
+
+    void shrinkForDisplayIsExactAreaAveraging() {
         // Three columns into two: 1, 1/2 | 1/2, 1 of 1.5.
         QImage three(3, 1, QImage::Format_Grayscale8);
         const uchar t[3] = {0, 90, 255};
         std::copy_n(t, 3, three.scanLine(0));
-        const QImage two = orvo::widgets::ShrinkGrey(three, QSize(2, 1));
-        QCOMPARE(int(two.constScanLine(0)[0]), 30);   // (0 + 45) / 1.5
-        QCOMPARE(int(two.constScanLine(0)[1]), 200);  // (45 + 255) / 1.5
-        // A flat page stays flat, also at odd ratios.
+        const QImage two = orvo::widgets::ShrinkForDisplay(three, QSize(2, 1));
+        QCOMPARE(two.format(), QImage::Format_RGB32);
+        QCOMPARE(qGray(two.pixel(0, 0)), 30);   // (0 + 45) / 1.5
+        QCOMPARE(qGray(two.pixel(1, 0)), 200);  // (45 + 255) / 1.5
+        // A flat page stays flat at odd ratios, grey and bilevel.
         QImage flat(997, 613, QImage::Format_Grayscale8);
         flat.fill(QColor(123, 123, 123));
-        const QImage small = orvo::widgets::ShrinkGrey(flat, QSize(211, 97));
-        for (int y = 0; y < small.height(); ++y) {
-            for (int x = 0; x < small.width(); ++x) QCOMPARE(int(small.constScanLine(y)[x]), 123);
+        for (const QSize size : {QSize(211, 97), QSize(600, 400), QSize(997, 613)}) {
+            const QImage small = orvo::widgets::ShrinkForDisplay(flat, size);
+            QCOMPARE(small.size(), size);
+            for (int y = 0; y < small.height(); y += 7) {
+                for (int x = 0; x < small.width(); ++x) QCOMPARE(qGray(small.pixel(x, y)), 123);
+            }
         }
-        // Refused: growing, or another format.
-        QVERIFY(orvo::widgets::ShrinkGrey(flat, QSize(998, 10)).isNull());
-        QVERIFY(orvo::widgets::ShrinkGrey(flat.convertToFormat(QImage::Format_RGB32), QSize(9, 9))
-                    .isNull());
+        QImage black = orvo::widgets::MakeBilevel(1001, 503);
+        black.fill(1);
+        // Blocks of 2, 4, 8, and 8 then grey blocks of 2.
+        for (const QSize size : {QSize(333, 111), QSize(200, 100), QSize(100, 50), QSize(50, 25)}) {
+            const QImage dark = orvo::widgets::ShrinkForDisplay(black, size);
+            QCOMPARE(dark.size(), size);
+            for (int y = 0; y < dark.height(); ++y) {
+                for (int x = 0; x < dark.width(); ++x) QCOMPARE(qGray(dark.pixel(x, y)), 0);
+            }
+            QImage white = orvo::widgets::MakeBilevel(1001, 503);
+            white.fill(0);
+            const QImage light = orvo::widgets::ShrinkForDisplay(white, size);
+            QCOMPARE(qGray(light.pixel(size.width() / 2, size.height() / 2)), 255);
+        }
+        // Refused: growing.
+        QVERIFY(orvo::widgets::ShrinkForDisplay(flat, QSize(998, 10)).isNull());
+    }
+
+    void greyBlocksAreMeans() {
+        QImage src(4, 2, QImage::Format_Grayscale8);
+        const uchar values[8] = {0, 100, 200, 255, 50, 150, 250, 5};
+        for (int y = 0; y < 2; ++y) std::copy_n(values + 4 * y, 4, src.scanLine(y));
+        const QImage half = orvo::widgets::ReduceByBlocks(src, QSize(2, 1));
+        QCOMPARE(half.size(), QSize(2, 1));
+        QCOMPARE(int(half.constScanLine(0)[0]), 75);   // (0 + 100 + 50 + 150) / 4
+        QCOMPARE(int(half.constScanLine(0)[1]), 178);  // (200 + 255 + 250 + 5) / 4 = 177.5
+        // A block cut by the edge averages what it has.
+        QImage three(3, 1, QImage::Format_Grayscale8);
+        const uchar t[3] = {0, 90, 255};
+        std::copy_n(t, 3, three.scanLine(0));
+        QImage odd(3, 2, QImage::Format_Grayscale8);
+        std::copy_n(t, 3, odd.scanLine(0));
+        std::copy_n(t, 3, odd.scanLine(1));
+        const QImage two = orvo::widgets::ReduceByBlocks(odd, QSize(1, 1));
+        QCOMPARE(two.size(), QSize(2, 1));
+        QCOMPARE(int(two.constScanLine(0)[0]), 45);
+        QCOMPARE(int(two.constScanLine(0)[1]), 255);
+        // Less than 2:1: nothing to average.
+        QCOMPARE(orvo::widgets::ReduceByBlocks(three, QSize(2, 1)).size(), QSize(3, 1));
+        QVERIFY(orvo::widgets::ReduceByBlocks(three, QSize(0, 1)).isNull());
+    }
+
+    void shrunkPageAtAnyZoomKeepsEveryStroke() {
+        // One-pixel black columns every third column, shown at 30 %: blocks
+        // of 2, then the remaining 1.67 averaged exactly.
+        Grey page{900, 300, std::vector<uint8_t>(900 * 300, 255)};
+        for (int y = 0; y < 300; ++y) {
+            for (int x = 1; x < 900; x += 3) page.pixels[y * 900 + x] = 0;
+        }
+        QVERIFY(testimages::WriteTiff(File("thirds.tif"), page, 1, COMPRESSION_CCITTFAX4, false));
+        ImageView view;
+        SizeView(view, 300, 200);
+        view.setImagePath(QString::fromStdString(File("thirds.tif")));
+        view.display();
+        view.setZoom(30);
+        const QImage shot = view.viewport()->grab().toImage();
+        // 270 x 90, centred: origin (15, 55). Every screen column covers
+        // 3.3 page columns, so each shows a stroke as grey.
+        int sum = 0;
+        for (int x = 16; x < 284; ++x) {
+            const int v = qGray(shot.pixel(x, 100));
+            QVERIFY2(v > 60 && v < 215, qPrintable(QStringLiteral("column %1 = %2").arg(x).arg(v)));
+            sum += v;
+        }
+        // On average two thirds white.
+        const double mean = sum / 268.0;
+        QVERIFY2(qAbs(mean - 170) < 12, qPrintable(QString::number(mean)));
     }
 };
 

@@ -12,8 +12,9 @@
 namespace orvo::widgets {
 
 struct LoadedImage {
-    // Grayscale8 for bilevel and gray files (0 black, 255 white), RGB32 for
-    // colour; null when the file could not be read.
+    // Bilevel TIFF pages packed (see MakeBilevel in block_reduce.h), grey
+    // pages and bitmaps with a grey palette Grayscale8 (0 black, 255 white),
+    // colour RGB32; null when the file could not be read.
     QImage image;
     bool bilevel = false;
     int xResolution = 0;  // dots per inch as the file states them, 0 when it does not

@@ -5,14 +5,14 @@
 // down / move / up in view coordinates. A file that cannot be shown leaves the
 // view empty with a short text saying why; imageDisplayed() is then false.
 //
-// Only the exposed part is painted, from a pixmap cached for the current zoom
-// and orientation; pages are shrunk by area averaging so that the thin
-// strokes of bilevel pages stay visible, and enlarged with whole pixels.
+// Only the exposed part is painted, from an image cached for the current
+// zoom and orientation; pages are shrunk by area averaging (block_reduce.h),
+// so that the thin strokes of bilevel pages stay visible, and enlarged with
+// whole pixels.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QImage>
-#include <QPixmap>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -105,8 +105,9 @@ class ImageView : public QAbstractScrollArea {
     // Viewport position of an image pixel of the shown orientation, and back.
     QPoint imageToView(const QPointF& imagePoint) const;
     QPointF viewToImage(const QPoint& viewPoint) const;
-    // The shown image after rotation (Grayscale8 or RGB32).
-    const QImage& shownImage() const { return source_; }
+    // The shown image after rotation, as Grayscale8 (bilevel and grey pages)
+    // or RGB32.
+    QImage shownImage() const;
 
   signals:
     void clicked();
@@ -135,10 +136,14 @@ class ImageView : public QAbstractScrollArea {
     void turn(int quarterTurns);
     void setFitMode(FitMode mode);
 
+    // What paints at full size and above: the page, bilevel pages expanded
+    // to grey once.
+    const QImage& fullSizeImage();
+
     QString path_;
-    QImage source_;  // the shown image, rotated
+    QImage source_;    // the shown image, rotated (bilevel pages packed)
+    QImage expanded_;  // a packed bilevel source_ as Grayscale8, made when needed
     QSize fileSize_{0, 0};
-    bool bilevel_ = false;
     int xResolution_ = 0;
     int yResolution_ = 0;
     int turns_ = 0;
@@ -147,7 +152,7 @@ class ImageView : public QAbstractScrollArea {
     FitMode fitMode_ = FitMode::None;
     bool frontShown_ = false;
 
-    QPixmap cache_;  // source_ at the current zoom, when shrunk
+    QImage cache_;  // source_ at the current zoom, when shrunk (RGB32)
     QSize cacheSize_;
 
     bool selectionEnabled_ = false;
