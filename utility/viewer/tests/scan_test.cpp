@@ -295,8 +295,8 @@ class ScanTest : public QObject {
             QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
         }
         QVERIFY(!Dialog()->scanning());
-        QCOMPARE(QString::fromStdString(orvo::platform::ProfileString(
-                     "Misc", "PrevDocu", "", 100, Dialog()->settingsFile())),
+        QCOMPARE(QString::fromStdString(orvo::platform::ProfileString("Misc", "PrevDocu", "", 100,
+                                                                      Dialog()->settingsFile())),
                  QString("Check"));
     }
 
