@@ -153,6 +153,18 @@ void Options::InitOptions() {
     d[kOptBrX].constraint_type = SANE_CONSTRAINT_RANGE;
     d[kOptBrX].constraint.range = &widthRange_;
 
+    d[kOptAutoLength].name = "auto-length";
+    d[kOptAutoLength].title = "Whole cheque length";
+    d[kOptAutoLength].desc =
+        "Scan every cheque to its own length instead of the scan length (-y). A page's line "
+        "count is then known once sane_start has returned; frontends that need the page "
+        "size before a scan may not cope.";
+    d[kOptAutoLength].type = SANE_TYPE_BOOL;
+    d[kOptAutoLength].unit = SANE_UNIT_NONE;
+    d[kOptAutoLength].size = sizeof(SANE_Word);
+    d[kOptAutoLength].cap = kSelectable;
+    d[kOptAutoLength].constraint_type = SANE_CONSTRAINT_NONE;
+
     d[kOptBrY].name = SANE_NAME_SCAN_BR_Y;
     d[kOptBrY].title = "Scan length";
     d[kOptBrY].desc = "Length scanned along every cheque, from its leading edge.";
@@ -197,12 +209,17 @@ void Options::InitOptions() {
 void Options::SelectProfile(const std::string& name) {
     profile_ = name;
     settings_ = Normalised(reader_ ? reader_(name) : ScanSettings{});
+    lastLines_ = LinesForMm(kDefaultLengthMm, settings_.resolution);
     UpdateActivity();
 }
 
 void Options::UpdateActivity() {
-    SANE_Int& cap = descriptors_[kOptThreshold].cap;
-    cap = IsGray(settings_) ? (cap | SANE_CAP_INACTIVE) : (cap & ~SANE_CAP_INACTIVE);
+    auto activate = [this](int index, bool active) {
+        SANE_Int& cap = descriptors_[index].cap;
+        cap = active ? (cap & ~SANE_CAP_INACTIVE) : (cap | SANE_CAP_INACTIVE);
+    };
+    activate(kOptThreshold, !IsGray(settings_));
+    activate(kOptBrY, settings_.scanLines != 0);
 }
 
 void Options::SetMicr(const std::string& value) {
@@ -258,6 +275,8 @@ SANE_Status Options::Get(SANE_Int index, void* value) const {
             return word(units.dpi);
         case kOptBrX:
             return word(Millimetres(settings_.scanWidth, units.pixelsPerMm));
+        case kOptAutoLength:
+            return word(settings_.scanLines == 0 ? SANE_TRUE : SANE_FALSE);
         case kOptBrY:
             return word(Millimetres(settings_.scanLines, units.linesPerMm));
         case kOptThreshold:
@@ -315,11 +334,14 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
             // A profile's code that already gives this resolution is kept.
             if (units.dpi != dpi) {
                 const int code = CodeForDpi(dpi);
-                const double widthMm = settings_.scanWidth / static_cast<double>(units.pixelsPerMm);
-                const double lengthMm = settings_.scanLines / static_cast<double>(units.linesPerMm);
+                auto mm = [](int count, int perMm) { return count / static_cast<double>(perMm); };
                 settings_.resolution = code;
-                settings_.scanWidth = WidthForMm(widthMm, code);
-                settings_.scanLines = LinesForMm(lengthMm, code);
+                settings_.scanWidth = WidthForMm(mm(settings_.scanWidth, units.pixelsPerMm), code);
+                if (settings_.scanLines != 0) {
+                    settings_.scanLines =
+                        LinesForMm(mm(settings_.scanLines, units.linesPerMm), code);
+                }
+                lastLines_ = LinesForMm(mm(lastLines_, units.linesPerMm), code);
             }
             flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
             break;
@@ -338,6 +360,19 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
                 flags |= SANE_INFO_INEXACT;
             }
             flags |= SANE_INFO_RELOAD_PARAMS;
+            break;
+        }
+        case kOptAutoLength: {
+            if (*word != SANE_TRUE && *word != SANE_FALSE) return SANE_STATUS_INVAL;
+            const bool whole = *word == SANE_TRUE;
+            if (whole && settings_.scanLines != 0) {
+                lastLines_ = settings_.scanLines;
+                settings_.scanLines = 0;
+            } else if (!whole && settings_.scanLines == 0) {
+                settings_.scanLines = lastLines_;
+            }
+            UpdateActivity();
+            flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
             break;
         }
         case kOptThreshold: {

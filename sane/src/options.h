@@ -22,6 +22,7 @@ enum OptionIndex {
     kOptResolution,
     kOptGroupGeometry,
     kOptBrX,
+    kOptAutoLength,
     kOptBrY,
     kOptGroupEnhancement,
     kOptThreshold,
@@ -70,6 +71,7 @@ class Options {
     std::string profile_;
     ScanSettings settings_;
     std::string micr_;
+    int lastLines_ = 0;  // the scan length while every cheque's own length is scanned
     SANE_Option_Descriptor descriptors_[kOptCount] = {};
     SANE_Range widthRange_{};
     SANE_Range lengthRange_{};

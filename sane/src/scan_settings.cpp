@@ -60,7 +60,9 @@ ScanSettings Normalised(ScanSettings s) {
     if (s.resolution < 0 || s.resolution > 5) s.resolution = 0;
     const ResolutionUnits units = UnitsOf(s.resolution);
     s.scanWidth = WidthForMm(s.scanWidth / static_cast<double>(units.pixelsPerMm), s.resolution);
-    s.scanLines = LinesForMm(s.scanLines / static_cast<double>(units.linesPerMm), s.resolution);
+    s.scanLines = s.scanLines <= 0 ? 0
+                                   : LinesForMm(s.scanLines / static_cast<double>(units.linesPerMm),
+                                                s.resolution);
     s.bwSlice = std::clamp(s.bwSlice, 0, 255);
     return s;
 }

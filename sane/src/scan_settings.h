@@ -15,7 +15,7 @@ struct ScanSettings {
     int scanMode = 0;      // ScanMode1: 0-2 bilevel, 3 16-level gray, 4 256-level gray
     int compressMode = 0;  // CompressMode: 0 coded data, otherwise plain rows
     int scanWidth = 1728;  // ScanWidth, pixels across the track
-    int scanLines = 800;   // ScanLines1, lines along the cheque
+    int scanLines = 800;   // ScanLines1, lines along the cheque; 0: every cheque's own length
     int bwSlice = 128;     // BWSlice1, black/white threshold
 
     bool operator==(const ScanSettings&) const = default;
@@ -37,10 +37,12 @@ int CodeForDpi(int dpi);
 
 // Bounds of the scan area the backend offers, in millimetres: the width the
 // scanner's track takes and the longest page the driver decodes at every
-// resolution.
+// resolution; the length a scan takes when the whole length of every cheque
+// is no longer wanted and no length was set (that of the starter profiles).
 inline constexpr int kMinMm = 8;
 inline constexpr int kMaxWidthMm = 216;
 inline constexpr int kMaxLengthMm = 330;
+inline constexpr int kDefaultLengthMm = 100;
 
 bool IsGray(const ScanSettings& s);
 
@@ -48,7 +50,8 @@ bool IsGray(const ScanSettings& s);
 // outside 0-4 becomes 0 and a resolution code outside 0-5 becomes 0, width
 // and length are held to the offered bounds and rounded the way the driver
 // rounds them (widths to whole bytes of 8 pixels, lengths at code 1 to
-// multiples of 3), and the threshold to 0-255.
+// multiples of 3), and the threshold to 0-255. A length of 0 or less (none)
+// is 0: every cheque is scanned to its own length.
 ScanSettings Normalised(ScanSettings s);
 
 // ScanWidth for a width in millimetres at `code`: whole multiples of 8
@@ -58,7 +61,7 @@ int LinesForMm(double mm, int code);
 
 // The frame the driver's page files have for these settings: bilevel
 // (depth 1) or 8-bit gray, the width (widened by 1.5 at code 1) and the rows
-// (one fewer than the scanned lines; -1 when that is not known).
+// (one fewer than the scanned lines; -1 when every cheque has its own length).
 struct FrameShape {
     int depth = 1;
     int pixelsPerLine = 0;

@@ -123,7 +123,7 @@ static void check_descriptors(void) {
     int i;
     const SANE_Option_Descriptor* d;
     CHECK(sane_control_option(h, 0, SANE_ACTION_GET_VALUE, &count, NULL) == SANE_STATUS_GOOD);
-    CHECK(count == 13);
+    CHECK(count == 14);
     for (i = 0; i < count; ++i) CHECK(sane_get_option_descriptor(h, i) != NULL);
     CHECK(sane_get_option_descriptor(h, count) == NULL);
     CHECK(sane_get_option_descriptor(h, -1) == NULL);

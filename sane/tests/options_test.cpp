@@ -24,7 +24,7 @@ ScanSettings Profile(int side, int mode, int resolution, int width, int lines) {
 class OptionsTest : public ::testing::Test {
   protected:
     OptionsTest()
-        : options_({"Check", "Gray", "Wide"}, "Check", [this](const std::string& p) {
+        : options_({"Check", "Gray", "Wide", "Whole"}, "Check", [this](const std::string& p) {
               ++reads_[p];
               return profiles_.at(p);
           }) {}
@@ -56,6 +56,7 @@ class OptionsTest : public ::testing::Test {
         {"Check", Profile(1, 0, 0, 1728, 200)},
         {"Gray", Profile(0, 3, 2, 800, 400)},
         {"Wide", Profile(0, 1, 1, 1000, 100)},  // width rounded up to 1000; lines to 102
+        {"Whole", Profile(1, 0, 0, 1728, 0)},   // no scan length: every cheque's own
     };
     std::map<std::string, int> reads_;
     Options options_;
@@ -212,6 +213,34 @@ TEST_F(OptionsTest, MicrValueFitsItsOption) {
     EXPECT_EQ(GetString(kOptMicr).size(), static_cast<std::size_t>(kMicrValueSize - 1));
     options_.SetMicr("1T02?000021T");
     EXPECT_EQ(GetString(kOptMicr), "1T02?000021T");
+}
+
+TEST_F(OptionsTest, AProfileWithoutLengthScansWholeCheques) {
+    SANE_Int info = 0;
+    EXPECT_EQ(GetWord(kOptAutoLength), SANE_FALSE);
+    ASSERT_EQ(SetString(kOptProfile, "Whole", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(GetWord(kOptAutoLength), SANE_TRUE);
+    EXPECT_FALSE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptBrY)->cap));
+    SANE_Word w = 0;
+    EXPECT_EQ(options_.Control(kOptBrY, SANE_ACTION_GET_VALUE, &w, nullptr), SANE_STATUS_INVAL);
+    EXPECT_EQ(options_.Parameters().lines, -1);  // known once a page is there
+    EXPECT_EQ(options_.settings().scanLines, 0);
+    // Resolution changes keep it so.
+    ASSERT_EQ(SetWord(kOptResolution, 300, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().scanLines, 0);
+    // Off: the starter profiles' length, 100 mm.
+    ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
+    EXPECT_TRUE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptBrY)->cap));
+    EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(100));
+    EXPECT_EQ(options_.Parameters().lines, 1199);
+    ASSERT_EQ(SetWord(kOptBrY, SANE_FIX(50), &info), SANE_STATUS_GOOD);
+    // On and off again: the length set last comes back.
+    ASSERT_EQ(SetWord(kOptAutoLength, SANE_TRUE, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().scanLines, 0);
+    ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(50));
+    EXPECT_EQ(SetWord(kOptAutoLength, 2, &info), SANE_STATUS_INVAL);
 }
 
 TEST_F(OptionsTest, SourceKeepsAProfilesTwoSidedValue) {

@@ -58,6 +58,12 @@ TEST(ScanSettings, ProfilesOutsideWhatIsOfferedAreNormalised) {
     EXPECT_EQ(n.scanWidth, 64);
     EXPECT_EQ(n.scanLines, 2640);
     EXPECT_EQ(n.bwSlice, 255);
+    // No length, or a negative one: every cheque's own length.
+    s.scanLines = 0;
+    EXPECT_EQ(Normalised(s).scanLines, 0);
+    s.scanLines = -5;
+    EXPECT_EQ(Normalised(s).scanLines, 0);
+    EXPECT_EQ(PredictFrame(Normalised(s)).lines, -1);
     // What is offered stays as it is.
     ScanSettings fine;
     fine.resolution = 1;

@@ -163,6 +163,48 @@ TEST_F(ScanimageTest, GrayBatchAsScanned) {
     EXPECT_FALSE(fs::exists(Record(0, false)));
 }
 
+TEST_F(ScanimageTest, WholeChequesOfTheirOwnLength) {
+    // A profile without a scan length: pages of 150 and 90 lines.
+    world_.Settings(TestIni() + "[Whole]\nSide=0\nScanWidth=256\nScanMode1=0\n");
+    world_.Scenario(FastScenario(R"([{"front": "long.pbm"}, {"front": "short.pbm"}])"));
+    auto pbm = [](int height) {
+        std::string text = "P4\n256 " + std::to_string(height) + "\n";
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < 32; ++x)
+                text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0 : 0xF0));
+        }
+        return text;
+    };
+    WriteFile(world_.dir / "long.pbm", pbm(150));
+    WriteFile(world_.dir / "short.pbm", pbm(90));
+    const Result r = Run({"-d", "orvoscan", "--profile", "Whole", "--batch=cheque%04d.pnm"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(Pages(), 2) << r.err;
+    EXPECT_EQ(Page(1).height, 149);
+    EXPECT_EQ(Page(2).height, 89);
+    ExpectSameAsScanned(Page(1), Record(0, true));
+    ExpectSameAsScanned(Page(2), Record(1, true));
+}
+
+TEST_F(ScanimageTest, AScannerInUseByAnotherProgramIsBusy) {
+    // Both programs' virtual scanners stand for one device node.
+    world_.timeScale = "1";
+    world_.Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
+        "deviceNode": "node", "documents": [{}, {"pauseBeforeMs": 600000}]})");
+    WriteFile(world_.dir / "node", "");
+    const pid_t first = Start({"-d", "orvoscan", "--batch=cheque%04d.pnm"});
+    ASSERT_TRUE(world_.AwaitPageCall(3));
+    const fs::path firstOut = world_.dir / "first-stderr";
+    const Result second = Run({"-d", "orvoscan", "-o", "other.pnm"});
+    EXPECT_EQ(second.code, 3) << "SANE_STATUS_DEVICE_BUSY\n" << second.err;
+    EXPECT_NE(second.err.find("sane_start: Device busy"), std::string::npos) << second.err;
+    // The first program's stack goes on until it is stopped.
+    kill(first, SIGINT);
+    const Result r = Wait(first, 20s);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(Pages(), 2);
+}
+
 TEST_F(ScanimageTest, JamMidBatchKeepsThePagesBeforeIt) {
     world_.Scenario(FastScenario(R"([{}, {}, {"jam": "jam1"}, {}])"));
     const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm"});
