@@ -1,6 +1,7 @@
 // The scan worker: readies the scanner, sends the window, starts the feed and
 // reads every document into temporary page files until the scanner says the
 // batch is over, no document came for the idle time, or something failed.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,9 +25,13 @@ namespace {
 constexpr uint32_t kRetryBudgetMs = 25000;
 constexpr uint32_t kIdleTimeoutMs = 25000;
 constexpr uint32_t kBlockCap = 1024;
-// Rest after a poll that found nothing waiting: keeps an idle scanner from
-// costing a processor core, far below the time a document takes to feed.
-constexpr uint32_t kIdlePollRestMs = 5;
+// Rest after a poll that found nothing waiting, so that an idle scanner
+// costs next to nothing: short while documents follow each other, doubling
+// while none comes, back to the shortest after every document. The longest
+// rest bounds how long a document that has become ready waits to be
+// noticed.
+constexpr uint32_t kPollRestShortestMs = 2;
+constexpr uint32_t kPollRestLongestMs = 16;
 // TERMINATE when the worker leaves a started feed for any other reason than
 // the end of the batch (a stop, a failure): the scanner answers it at once,
 // and a scanner that does not must not hold up the stop.
@@ -210,6 +215,7 @@ class Worker {
                 if (!WriteDocument()) return kExitAborted;
                 haveDocument = true;
                 lastDocument = platform::TickCount();
+                pollRestMs_ = kPollRestShortestMs;
             } else if (!haveDocument) {
                 if (platform::TicksSince(pollStart, platform::TickCount()) >
                     kWorkerBounds.firstDocumentMs) {
@@ -227,12 +233,14 @@ class Worker {
         }
     }
 
-    // A short rest after a poll that found nothing, so that waiting for the
-    // next document does not keep a processor core busy.
+    // A rest after a poll that found nothing, so that waiting for the next
+    // document does not keep a processor core busy; each one in a row twice
+    // as long as the one before, up to the longest.
     // Returns false when the batch is being ended meanwhile.
     bool Pause() {
-        return platform::WaitForEvent(b_.stopEvent, kIdlePollRestMs) !=
-               platform::WaitResult::Signalled;
+        const uint32_t rest = pollRestMs_;
+        pollRestMs_ = std::min(2 * pollRestMs_, kPollRestLongestMs);
+        return platform::WaitForEvent(b_.stopEvent, rest) != platform::WaitResult::Signalled;
     }
 
     // Step 9. The end of the batch waits for the answer as long as for any
@@ -413,8 +421,9 @@ class Worker {
     std::size_t frontLength_ = 0;
     std::size_t rearLength_ = 0;
     uint32_t rearStart_ = 0;
-    bool feedStarted_ = false;  // SCAN was sent and the feed may be running
-    bool terminated_ = false;   // TERMINATE has been sent
+    uint32_t pollRestMs_ = kPollRestShortestMs;  // the next rest after an empty poll
+    bool feedStarted_ = false;                   // SCAN was sent and the feed may be running
+    bool terminated_ = false;                    // TERMINATE has been sent
 };
 
 }  // namespace
