@@ -65,6 +65,8 @@ void MainDialog::ConnectCommands() {
     connect(ui_->scanViewCheck, &QCheckBox::clicked, this, &MainDialog::OnToggleScanView);
     connect(ui_->flipCheck, &QCheckBox::clicked, this, &MainDialog::OnToggleFlip);
     connect(ui_->deleteAllCheck, &QCheckBox::clicked, this, &MainDialog::OnToggleDeleteAll);
+    ConnectViewCommands();
+    ConnectBrowseCommands();
 }
 
 bool MainDialog::ReadDialog() {

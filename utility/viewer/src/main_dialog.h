@@ -7,12 +7,15 @@
 
 #include <QDialog>
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "dialog_binding.h"
 #include "driver_calls.h"
 #include "orvo/scanrun/page_naming.h"
+
+class QTimer;
 
 namespace Ui {
 class MainDialog;
@@ -85,6 +88,40 @@ class MainDialog : public QDialog {
     void OnToggleFlip();
     void OnToggleDeleteAll();
 
+    // Image display: the zoom modes (check boxes 1010 to 1013), window zoom,
+    // the drag-scroll mode, rotation of the view clicked last, and drag
+    // scrolling by the views' mouse events.
+    struct ViewState {
+        int frontActive = 0;  // the view clicked last; never both
+        int rearActive = 0;
+        int dragScroll = 1;   // drag-scroll mode ON; OFF marks areas instead
+        int dragging = 0;     // from a mouse-down to the next mouse-up, mode ON
+        int32_t anchorX = 0;  // where the button went down, view coordinates
+        int32_t anchorY = 0;
+    };
+    const ViewState& viewState() const { return view_; }
+    void OnPixelToPixel();
+    void OnFit(int option);  // 0 best fit, 1 fit to width, 2 fit to height
+    void OnWindowZoom();
+    void OnToggleDragScroll();
+    void OnRotateRight();
+    void OnRotateLeft();
+
+    // Saved-file browsing: the file of a page list row in its view, the
+    // slide show over the listed pages (one timer), deletion of one row's
+    // file or of every listed file.
+    struct BrowseState {
+        int slideIdle = 1;  // no slide show running
+        int rowsLeft = 0;   // rows the running slide show has still to show
+        int deleting = 0;   // a delete command runs
+    };
+    const BrowseState& browseState() const { return browse_; }
+    QTimer* slideTimer() const { return slideTimer_; }
+    void OnShowRowFile();
+    void OnSlideShow();
+    void OnSlideStep();
+    void OnPageListKey(int key);
+
   protected:
     void reject() override;  // Escape
     void closeEvent(QCloseEvent* event) override;
@@ -96,6 +133,16 @@ class MainDialog : public QDialog {
     void LockForBatch(bool locked);
     void ShowPage(const QString& path, const QString& displayName, bool twoSided, bool front);
     void PumpEvents();
+
+    void ConnectViewCommands();
+    void OnViewClicked(widgets::ImageView* view);
+    void OnViewMouseDown(int x, int y);
+    void OnViewMouseMove(widgets::ImageView* view, int x, int y);
+    void OnViewMouseUp();
+    widgets::ImageView* ActiveView() const;
+
+    void ConnectBrowseCommands();
+    void ShowRowFile(const QString& cellText);
 
     std::unique_ptr<Ui::MainDialog> ui_;
     std::unique_ptr<DialogBinder> binder_;
@@ -112,6 +159,10 @@ class MainDialog : public QDialog {
     bool scanning_ = false;
     bool closeRequested_ = false;  // the window was closed during a batch
     scanrun::ScanRun* run_ = nullptr;
+
+    ViewState view_;
+    BrowseState browse_;
+    QTimer* slideTimer_ = nullptr;
 
     bool automationHeld_ = false;
     bool endRequested_ = false;  // EXIT, Escape or close while held

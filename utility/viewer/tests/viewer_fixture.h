@@ -6,9 +6,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -82,10 +85,18 @@ T* ById(const QWidget* dialog, int id) {
     return qobject_cast<T*>(orvo::viewer::FindControl(dialog, id));
 }
 
+// Clicks a button; a check box on its indicator (a box stretched by its
+// layout takes no click beyond its text).
 inline void Click(const QWidget* dialog, int id) {
     auto* button = ById<QAbstractButton>(dialog, id);
     QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no button %1").arg(id)));
-    QTest::mouseClick(button, Qt::LeftButton);
+    QPoint at = button->rect().center();
+    if (auto* box = qobject_cast<QCheckBox*>(button)) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        at = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center();
+    }
+    QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
 
 inline QByteArray ReadFile(const QString& path) {

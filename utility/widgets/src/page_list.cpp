@@ -90,7 +90,12 @@ int PageList::rows() const {
 }
 
 void PageList::setRows(int rows) {
+    // Rows the program drops or adds move no current cell of the operator's.
+    moving_ = true;
     table_->setRowCount(std::max(0, rows));
+    moving_ = false;
+    if (row_ >= this->rows()) row_ = std::max(0, this->rows() - 1);
+    moveCurrent();
 }
 
 int PageList::cols() const {
@@ -194,7 +199,9 @@ int PageList::columnWidthTwips(int col) const {
 
 void PageList::removeRow(int row) {
     if (row < 0 || row >= rows()) return;
+    moving_ = true;
     table_->removeRow(row);
+    moving_ = false;
     if (row_ >= rows()) row_ = std::max(0, rows() - 1);
     moveCurrent();
 }
@@ -210,7 +217,14 @@ void PageList::refresh() {
 bool PageList::eventFilter(QObject* watched, QEvent* event) {
     if (watched == table_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (!key->text().isEmpty()) emit keyPressed(key->text().at(0).unicode());
+        if (!key->text().isEmpty()) {
+            const QChar typed = key->text().at(0);
+            emit keyPressed(typed.unicode());
+            // A typed character is the program's command, not a search: the
+            // current cell stays where it is (no type-ahead to a row whose
+            // name begins with it).
+            if (typed.isPrint() && !typed.isSpace()) return true;
+        }
     } else if (watched == table_->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) mousePressed_ = true;
         if (event->type() == QEvent::MouseButtonRelease) mousePressed_ = false;

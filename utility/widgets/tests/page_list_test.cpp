@@ -99,8 +99,15 @@ class PageListTest : public QObject {
         list.setRow(1);
         list.setCol(0);
         list.setCellMarking(PageList::kMarkedYellow);
+        QSignalSpy entered(&list, &PageList::cellEntered);
         list.removeRow(1);
         QCOMPARE(list.rows(), 3);
+        // The current cell stays on its index, now the next page's name, and
+        // the removal is no move of the operator's.
+        QCOMPARE(list.row(), 1);
+        QCOMPARE(list.table()->currentRow(), 1);
+        QCOMPARE(list.text(), QString("A000002F"));
+        QCOMPARE(entered.count(), 0);
         QCOMPARE(list.cellText(1, 0), QString("A000002F"));
         QCOMPARE(list.cellMarkingAt(1, 0), 0u);
         list.removeRow(7);
@@ -119,6 +126,7 @@ class PageListTest : public QObject {
         QCOMPARE(list.cellMarkingAt(0, 0), 0u);
         list.setRows(0);
         QCOMPARE(list.rows(), 0);
+        QCOMPARE(entered.count(), 0);
     }
 
     void topRowFollowsTheLastPage() {
@@ -163,11 +171,22 @@ class PageListTest : public QObject {
         QCOMPARE(entered.count(), 1);
         QCOMPARE(list.row(), 2);
 
+        // Typed characters do not search: "r" would otherwise move on to
+        // "record 3", and a command would act on another row.
+        QTest::keyClick(table, 'r');
+        QCOMPARE(list.row(), 2);
+        QCOMPARE(list.col(), 1);
+        QCOMPARE(entered.count(), 1);
+
         QTest::keyClick(table, 'd');
         QTest::keyClick(table, 'D');
-        QCOMPARE(keys.count(), 2);
-        QCOMPARE(keys.at(0).at(0).toInt(), 100);
-        QCOMPARE(keys.at(1).at(0).toInt(), 68);
+        QCOMPARE(keys.count(), 3);
+        QCOMPARE(keys.at(1).at(0).toInt(), 100);
+        QCOMPARE(keys.at(2).at(0).toInt(), 68);
+        QCOMPARE(list.row(), 2);
+        QTest::keyClick(table, Qt::Key_Down);
+        QCOMPARE(list.row(), 3);
+        QCOMPARE(entered.count(), 2);
     }
 };
 

@@ -21,7 +21,8 @@ class PageList : public QWidget {
     explicit PageList(QWidget* parent = nullptr);
 
     int rows() const;
-    // Adds empty rows at the end or drops rows from the end.
+    // Adds empty rows at the end or drops rows from the end (a current row
+    // beyond the new end moves to the last row).
     void setRows(int rows);
     int cols() const;
     void setCols(int cols);
@@ -69,6 +70,7 @@ class PageList : public QWidget {
     // The operator moved the current cell with the keyboard.
     void cellEntered();
     // A key with a character was pressed in the list: its code ('d' = 100).
+    // Typed characters never move the current cell.
     void keyPressed(int key);
 
   protected:
