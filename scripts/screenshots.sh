@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the desktop utility's window to PNG files without a display (Qt's
 # offscreen platform), on the virtual scanner: after start-up, after a
-# two-sided batch, after a gray batch, and the message box of a jam.
+# two-sided batch, after a gray batch, the message box of a jam, a page zoomed
+# into its MICR line next to a turned rear page, and the delete question.
 #   scripts/screenshots.sh [OUTPUT_DIR]      (default out/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."

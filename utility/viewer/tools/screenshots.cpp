@@ -1,18 +1,23 @@
 // Renders the utility's window to PNG files without a display: the window
 // after start-up, after a two-sided bilevel batch and after a gray batch on
-// the virtual scanner, and the message box of a jam. Run on Qt's offscreen
-// platform by scripts/screenshots.sh.
+// the virtual scanner, the message box of a jam, a page zoomed into its MICR
+// line next to a turned rear page, and the question before a page file is
+// deleted. Run on Qt's offscreen platform by scripts/screenshots.sh.
 //
 //   orvo_viewer_screenshots OUTPUT_DIR
 //
-// Message boxes are saved as message-N.png and answered with OK.
+// Message boxes are saved as message-N.png (or the name asked for) and
+// answered with OK (or the answer asked for).
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +30,8 @@
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/sim/scanner.h"
 #include "orvo/sim/scenario.h"
+#include "orvo/widgets/image_view.h"
+#include "orvo/widgets/page_list.h"
 
 namespace {
 
@@ -33,6 +40,8 @@ using namespace orvo::viewer;
 QString g_outDir;
 QStringList g_written;
 int g_boxes = 0;
+QString g_nextBoxName;  // the next box's file name instead of message-N.png
+Answer g_nextAnswer = Answer::Ok;
 
 bool Save(QWidget* widget, const QString& name) {
     const QString path = g_outDir + QLatin1Char('/') + name;
@@ -46,19 +55,40 @@ bool Save(QWidget* widget, const QString& name) {
 
 // Message boxes are drawn off screen and saved, then answered with OK.
 Answer RenderBox(QWidget* parent, const Message& message) {
-    QMessageBox box(
-        message.icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Warning,
-        message.caption, message.text,
-        message.buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
-                                                    : QMessageBox::Ok,
-        parent);
+    const QMessageBox::Icon icon = message.icon == MessageIcon::Stop       ? QMessageBox::Critical
+                                   : message.icon == MessageIcon::Question ? QMessageBox::Question
+                                   : message.icon == MessageIcon::Information
+                                       ? QMessageBox::Information
+                                       : QMessageBox::Warning;
+    QMessageBox box(icon, message.caption, message.text,
+                    message.buttons == MessageButtons::OkCancel
+                        ? QMessageBox::Ok | QMessageBox::Cancel
+                        : QMessageBox::Ok,
+                    parent);
     box.setTextFormat(Qt::PlainText);
     box.show();
     QApplication::processEvents();
-    Save(&box, QStringLiteral("message-%1.png").arg(++g_boxes));
+    ++g_boxes;
+    Save(&box,
+         g_nextBoxName.isEmpty() ? QStringLiteral("message-%1.png").arg(g_boxes) : g_nextBoxName);
     std::fprintf(stderr, "screenshots: message box: %s\n",
                  qPrintable(QString(message.text).replace(QLatin1Char('\n'), QLatin1Char(' '))));
-    return Answer::Ok;
+    g_nextBoxName.clear();
+    const Answer answer = g_nextAnswer;
+    g_nextAnswer = Answer::Ok;
+    return answer;
+}
+
+// The operator's mouse on a view, in view coordinates.
+void Mouse(orvo::widgets::ImageView* view, QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+    QWidget* viewport = view->viewport();
+    QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &event);
+}
+
+void Click(orvo::widgets::ImageView* view, QPoint at) {
+    Mouse(view, QEvent::MouseButtonPress, at, Qt::LeftButton);
+    Mouse(view, QEvent::MouseButtonRelease, at, Qt::NoButton);
 }
 
 std::string Copy(const std::string& from, const std::string& to) {
@@ -146,6 +176,43 @@ int main(int argc, char** argv) {
     dialog.OnScan();
     QApplication::processEvents();
     ok = Save(&dialog, QStringLiteral("04-after-jam.png")) && ok;
+
+    // A page zoomed into its MICR line (an area marked with drag scrolling
+    // OFF, then Window zoom), and the rear page turned right.
+    auto* list = qobject_cast<orvo::widgets::PageList*>(FindControl(&dialog, id::kPageList));
+    auto* front = qobject_cast<orvo::widgets::ImageView*>(FindControl(&dialog, id::kFrontView));
+    auto* rear = qobject_cast<orvo::widgets::ImageView*>(FindControl(&dialog, id::kRearView));
+    if (list && front && rear && list->rows() >= 2) {
+        list->setCol(0);
+        list->setRow(0);
+        dialog.OnShowRowFile();
+        list->setRow(1);
+        dialog.OnShowRowFile();
+        dialog.OnToggleDragScroll();
+        const int h = front->imageHeight();
+        const QPoint from = front->imageToView(QPointF(170, h - 170));
+        const QPoint to = front->imageToView(QPointF(470, h - 60));
+        Mouse(front, QEvent::MouseButtonPress, from, Qt::LeftButton);
+        Mouse(front, QEvent::MouseMove, to, Qt::LeftButton);
+        Mouse(front, QEvent::MouseButtonRelease, to, Qt::NoButton);
+        dialog.OnWindowZoom();
+        Click(rear, rear->viewport()->rect().center());
+        dialog.OnRotateRight();
+        QApplication::processEvents();
+        ok = Save(&dialog, QStringLiteral("05-zoom-rotate.png")) && ok;
+
+        // The question before one row's page file is deleted (answered
+        // Cancel: nothing is removed).
+        dialog.OnToggleDeleteAll();
+        list->setRow(1);
+        g_nextBoxName = QStringLiteral("06-delete-question.png");
+        g_nextAnswer = Answer::Cancel;
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_D, Qt::NoModifier, QStringLiteral("d"));
+        QApplication::sendEvent(list->table(), &key);
+    } else {
+        std::fputs("screenshots: no pages listed after the jam\n", stderr);
+        ok = false;
+    }
 
     // The message of a number field without an integer (Korean text).
     if (auto* interval = qobject_cast<QLineEdit*>(FindControl(&dialog, id::kSlideInterval))) {
