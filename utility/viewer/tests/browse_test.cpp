@@ -396,6 +396,13 @@ class BrowseTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(Text(1041), QString(" Slide show is finished..."), 20000);
         QCOMPARE(steps.count(), 1);
         QCOMPARE(frontShown.count(), 0);
+
+        // An interval of 0 runs at the shortest period of a window timer.
+        ById<QLineEdit>(Dialog(), 1068)->setText("0");
+        fixture::Click(Dialog(), 1067);
+        QCOMPARE(Dialog()->slideTimer()->interval(), 10);
+        QTRY_COMPARE_WITH_TIMEOUT(Dialog()->browseState().slideIdle, 1, 20000);
+        QCOMPARE(steps.count(), 2);
     }
 
     void aSlideShowGoesOnThroughAScan() {
