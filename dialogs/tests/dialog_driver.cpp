@@ -2,11 +2,8 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QDir>
-#include <QPixmap>
 #include <QTest>
 #include <QTimer>
-#include <cstdlib>
 #include <memory>
 
 #include "dialog_driver.h"
@@ -80,13 +77,6 @@ QString Text(QDialog& dialog, int id) {
     if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
     ADD_FAILURE() << "no text control " << id;
     return {};
-}
-
-void Screenshot(QDialog& dialog, const QString& name) {
-    const char* dir = std::getenv("ORVO_SCREENSHOT_DIR");
-    if (!dir || !*dir) return;
-    QDir().mkpath(dir);
-    EXPECT_TRUE(dialog.grab().save(QString::fromLocal8Bit(dir) + "/" + name + ".png"));
 }
 
 }  // namespace dialogs_test

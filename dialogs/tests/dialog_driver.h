@@ -39,8 +39,4 @@ void Click(QDialog& dialog, int id);
 void Drag(QDialog& dialog, int id, int value);
 QString Text(QDialog& dialog, int id);
 
-// Saves what the dialog shows as <ORVO_SCREENSHOT_DIR>/<name>.png when that
-// variable is set.
-void Screenshot(QDialog& dialog, const QString& name);
-
 }  // namespace dialogs_test

@@ -71,7 +71,6 @@ TEST_F(DialogsTest, SetupShowsTheProfileAndOkStoresTheChanges) {
         EXPECT_TRUE(Control<QRadioButton>(d, 1019)->isChecked());  // scan mode 1
         EXPECT_TRUE(Control<QRadioButton>(d, 1029)->isChecked());  // compressed
         EXPECT_FALSE(Control<QLineEdit>(d, 1037)->isEnabled());    // endorser off
-        Screenshot(d, "setup-dialog");
         Drag(d, 1005, 90);
         EXPECT_EQ(Text(d, 1031), "90");
         Click(d, 1014);  // front only
@@ -215,7 +214,6 @@ TEST_F(DialogsTest, QaShowsTheScannersValuesAndOkWritesThem) {
         EXPECT_EQ(Text(d, 1025), "5");
         EXPECT_EQ(Control<QSlider>(d, 1010)->maximum(), 63);
         EXPECT_EQ(Control<QSlider>(d, 1017)->maximum(), 7);
-        Screenshot(d, "qa-dialog");
         Drag(d, 1003, 0);
         EXPECT_EQ(Text(d, 1006), "-7");
         Drag(d, 1016, 15);

@@ -10,6 +10,8 @@ DriverCalls LinkedDriverCalls() {
     calls.init = &OrvoScan_Init;
     calls.end = &OrvoScan_End;
     calls.version = &OrvoScan_Version;
+    calls.setup = &OrvoScan_Setup;
+    calls.setupQa = &OrvoScan_Setup_Qa;
     return calls;
 }
 

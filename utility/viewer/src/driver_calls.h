@@ -12,6 +12,10 @@ struct DriverCalls {
     int (*init)() = nullptr;
     int (*end)() = nullptr;
     const char* (*version)() = nullptr;
+    // The driver's settings dialog for a profile and its QA dialog; the
+    // owner is the calling window (a QWidget*).
+    int (*setup)(void* owner, const char* profile) = nullptr;
+    int (*setupQa)(void* owner) = nullptr;
 };
 
 // The exports of the libK4TR.so the program was linked with.

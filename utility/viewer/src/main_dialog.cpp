@@ -61,6 +61,8 @@ widgets::PageList* MainDialog::pageList() const {
 void MainDialog::ConnectCommands() {
     connect(ui_->saveButton, &QPushButton::clicked, this, &MainDialog::OnSave);
     connect(ui_->scanButton, &QPushButton::clicked, this, &MainDialog::OnScan);
+    connect(ui_->settingButton, &QPushButton::clicked, this, &MainDialog::OnSetting);
+    connect(ui_->qaButton, &QPushButton::clicked, this, &MainDialog::OnQa);
     connect(ui_->exitButton, &QPushButton::clicked, this, &MainDialog::OnExit);
     connect(ui_->scanViewCheck, &QCheckBox::clicked, this, &MainDialog::OnToggleScanView);
     connect(ui_->flipCheck, &QCheckBox::clicked, this, &MainDialog::OnToggleFlip);
@@ -126,18 +128,26 @@ void MainDialog::InitDialog() {
 }
 
 void MainDialog::FillProfileBox(const std::vector<std::string>& profiles) {
+    ui_->profileCombo->clear();
+    for (const std::string& profile : profiles) InsertProfile(profile);
+}
+
+void MainDialog::InsertProfile(const std::string& profile) {
     QComboBox* box = ui_->profileCombo;
-    box->clear();
-    for (const std::string& profile : profiles) {
-        const QString name = ProfileDisplayName(profile);
-        // The box keeps its items sorted, letter case aside.
-        int at = 0;
-        while (at < box->count() &&
-               QString::compare(box->itemText(at), name, Qt::CaseInsensitive) <= 0) {
-            ++at;
-        }
-        box->insertItem(at, name, QByteArray::fromStdString(profile));
+    const QString name = ProfileDisplayName(profile);
+    // The box keeps its items sorted, letter case aside.
+    int at = 0;
+    while (at < box->count() &&
+           QString::compare(box->itemText(at), name, Qt::CaseInsensitive) <= 0) {
+        ++at;
     }
+    box->insertItem(at, name, QByteArray::fromStdString(profile));
+}
+
+std::string MainDialog::ProfileName() const {
+    const int listed = ui_->profileCombo->findText(values_.profileText, Qt::MatchExactly);
+    if (listed >= 0) return ui_->profileCombo->itemData(listed).toByteArray().toStdString();
+    return values_.profileText.toStdString();
 }
 
 void MainDialog::FillImageInformation(const widgets::ImageView& view, const QString& path,

@@ -83,6 +83,8 @@ class MainDialog : public QDialog {
     // The commands.
     void OnSave();
     void OnScan();
+    void OnSetting();
+    void OnQa();
     void OnExit();
     void OnToggleScanView();
     void OnToggleFlip();
@@ -129,6 +131,11 @@ class MainDialog : public QDialog {
   private:
     void ConnectCommands();
     void FillProfileBox(const std::vector<std::string>& profiles);
+    // Adds a profile to the box at its place in the sorted list.
+    void InsertProfile(const std::string& profile);
+    // The profile text as the settings file spells the name: a listed
+    // profile keeps its bytes, a typed name is taken as UTF-8.
+    std::string ProfileName() const;
     void EndDialog(int result);
     void LockForBatch(bool locked);
     void ShowPage(const QString& path, const QString& displayName, bool twoSided, bool front);

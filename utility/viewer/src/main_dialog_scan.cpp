@@ -102,10 +102,7 @@ void MainDialog::OnScan() {
         return;
     }
 
-    // The profile name as the settings file holds it.
-    std::string profile = values_.profileText.toStdString();
-    const int listed = ui_->profileCombo->findText(values_.profileText, Qt::MatchExactly);
-    if (listed >= 0) profile = ui_->profileCombo->itemData(listed).toByteArray().toStdString();
+    const std::string profile = ProfileName();
 
     scanrun::RunSetup setup;
     setup.location = location_;

@@ -1,8 +1,9 @@
 // Renders the utility's window to PNG files without a display: the window
 // after start-up, after a two-sided bilevel batch and after a gray batch on
 // the virtual scanner, the message box of a jam, a page zoomed into its MICR
-// line next to a turned rear page, and the question before a page file is
-// deleted. Run on Qt's offscreen platform by scripts/screenshots.sh.
+// line next to a turned rear page, the question before a page file is
+// deleted, and the driver's settings and QA dialogs opened with SETTING and
+// QA. Run on Qt's offscreen platform by scripts/screenshots.sh.
 //
 //   orvo_viewer_screenshots OUTPUT_DIR
 //
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -19,6 +21,7 @@
 #include <QMouseEvent>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -91,6 +94,31 @@ void Click(orvo::widgets::ImageView* view, QPoint at) {
     Mouse(view, QEvent::MouseButtonRelease, at, Qt::NoButton);
 }
 
+// Saves the driver's dialog ("Scanner Setup - ...", "Scanner QA") once it is
+// open over the window, then closes it as Escape does (Cancel: nothing new is
+// stored or sent). Any other modal window in the way is closed and named.
+void SaveDriverDialog(const QString& name, bool* ok, int tries = 0) {
+    QTimer::singleShot(tries == 0 ? 0 : 10, [name, ok, tries] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog && dialog->windowTitle().startsWith(QLatin1String("Scanner "))) {
+            *ok = Save(dialog, name) && *ok;
+            dialog->reject();
+            return;
+        }
+        if (dialog) {
+            std::fprintf(stderr, "screenshots: closing \"%s\" before %s\n",
+                         qPrintable(dialog->windowTitle()), qPrintable(name));
+            dialog->reject();
+        }
+        if (tries > 500) {
+            std::fprintf(stderr, "screenshots: no driver dialog for %s\n", qPrintable(name));
+            *ok = false;
+            return;
+        }
+        SaveDriverDialog(name, ok, tries + 1);
+    });
+}
+
 std::string Copy(const std::string& from, const std::string& to) {
     QFile::remove(QString::fromStdString(to));
     QFile::copy(QString::fromStdString(from), QString::fromStdString(to));
@@ -110,7 +138,8 @@ int main(int argc, char** argv) {
     QTemporaryDir system;
     const std::string buildDir = ORVO_BUILD_SYSTEM_DIR "/";
     const std::string sysDir = system.path().toStdString() + "/";
-    for (const char* file : {"libK4TR.so", "huffmanw.dat", "huffmanb.dat", "huffmang.dat"}) {
+    for (const char* file : {"libK4TR.so", "libK4TRRsrc.so", "libK4TRQa.so", "huffmanw.dat",
+                             "huffmanb.dat", "huffmang.dat"}) {
         if (symlink((buildDir + file).c_str(), (sysDir + file).c_str()) != 0) {
             std::fprintf(stderr, "screenshots: cannot link %s\n", file);
             return 1;
@@ -213,6 +242,14 @@ int main(int argc, char** argv) {
         std::fputs("screenshots: no pages listed after the jam\n", stderr);
         ok = false;
     }
+
+    // SETTING and QA: the driver's dialogs over the window.
+    dialog.values().profileText = QStringLiteral("Check");
+    dialog.RefreshDialog();
+    SaveDriverDialog(QStringLiteral("07-setting.png"), &ok);
+    dialog.OnSetting();
+    SaveDriverDialog(QStringLiteral("08-qa.png"), &ok);
+    dialog.OnQa();
 
     // The message of a number field without an integer (Korean text).
     if (auto* interval = qobject_cast<QLineEdit*>(FindControl(&dialog, id::kSlideInterval))) {
