@@ -26,7 +26,7 @@ class Env : public ::testing::Environment {
     void SetUp() override {
         const std::string tmp = e2e::MakeTempDir("orvo-stop-tmp");
         setenv("TMPDIR", tmp.c_str(), 1);
-        e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 10.0);
+        e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 4.0);
         TheScanner().SetScenario(e2e::FastScenario(1));
         ASSERT_EQ(OrvoScan_Init(), 0);
         OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW);

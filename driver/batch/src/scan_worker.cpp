@@ -178,10 +178,6 @@ class Worker {
                 Exchange([this](SRB_ExecSCSICmd& srb) { BuildGetDataBufferStatus(srb, reply_); },
                          kWaitScan, StatusCheck::Plain, b_.stopEvent);
             if (Failed(o)) return Found::Abort;
-            if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) {
-                Unknown();
-                return Found::Abort;
-            }
             const uint8_t status = reply_[3];
             Found result;
             if (status & 0x01) {
@@ -191,6 +187,12 @@ class Worker {
             } else if (o == Outcome::Completed) {
                 result = Found::Nothing;
             } else {
+                // Asked again while the budget lasts; an answer that came
+                // slowly but cleanly is taken whatever it cost.
+                if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) {
+                    Unknown();
+                    return Found::Abort;
+                }
                 continue;
             }
             T(Page(), "GetDBStat_Cmd", 0);
@@ -267,11 +269,11 @@ class Worker {
                 [this, k](SRB_ExecSCSICmd& srb) { BuildReadBuffer(srb, b_.scanBuf.get(), k); },
                 kWaitScan, StatusCheck::Plain, b_.stopEvent);
             if (Failed(o)) return false;
+            if (o == Outcome::Completed) break;
             if (platform::TicksSince(start, platform::TickCount()) > kRetryBudgetMs) {
                 Unknown();
                 return false;
             }
-            if (o == Outcome::Completed) break;
         }
         T(Page(), "Read_Buff_Cmd", static_cast<int>(k));
         return true;
