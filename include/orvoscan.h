@@ -79,7 +79,14 @@ extern "C" {
 #define ORVOSCAN_FORMAT_DIB 1
 #define ORVOSCAN_FORMAT_RAW 2
 
-/* Driver start and end. */
+/*
+ * Driver start and end.
+ *
+ * OrvoScan_ImageFormat(format) returns 1, or ORVOSCAN_ERR_SETTINGS (-14) when
+ * the format could not be stored in OrvoScan.ini (the reason is in the trace
+ * log.txt); the chosen format then still holds for the batches of this
+ * process.
+ */
 ORVOSCAN_API int OrvoScan_Init(void);
 ORVOSCAN_API int OrvoScan_End(void);
 ORVOSCAN_API const char* OrvoScan_Version(void);

@@ -29,41 +29,67 @@ std::string WithTrailingSlash(std::string dir) {
     return dir;
 }
 
-std::string PrivateTempDir(std::string* error) {
-    std::string base = Env("TMPDIR");
-    // Only an absolute TMPDIR is honoured; anything else would depend on the
-    // current directory.
-    if (base.empty() || base.front() != '/') base = "/tmp";
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    const uid_t uid = geteuid();
-    std::string dir = (base == "/" ? std::string() : base) + "/orvoscan-" + std::to_string(uid);
+namespace {
 
+// $TMPDIR when it names an existing directory by an absolute path, else /tmp
+// (a TMPDIR that is relative, missing or not a directory is passed over, as
+// other programs do).
+std::string TempBase() {
+    std::string base = Env("TMPDIR");
+    struct stat st {};
+    if (base.empty() || base.front() != '/' || stat(base.c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+        base = "/tmp";
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base;
+}
+
+std::string PrivateDirPath() {
+    const std::string base = TempBase();
+    return (base == "/" ? std::string() : base) + "/orvoscan-" + std::to_string(geteuid());
+}
+
+// The checks a private directory must pass.
+bool Acceptable(const std::string& dir, std::string* error) {
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0) {
+        SetError(error, "cannot inspect " + dir + ": " + std::strerror(errno));
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        SetError(error, dir + " is a symbolic link");
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        SetError(error, dir + " is not a directory");
+        return false;
+    }
+    if (st.st_uid != geteuid()) {
+        SetError(error, dir + " belongs to another user");
+        return false;
+    }
+    if ((st.st_mode & 077) != 0) {
+        SetError(error, dir + " is open to other users");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string PrivateTempDir(std::string* error) {
+    const std::string dir = PrivateDirPath();
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         SetError(error, "cannot create " + dir + ": " + std::strerror(errno));
         return {};
     }
-    struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0) {
-        SetError(error, "cannot inspect " + dir + ": " + std::strerror(errno));
-        return {};
-    }
-    if (S_ISLNK(st.st_mode)) {
-        SetError(error, dir + " is a symbolic link");
-        return {};
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        SetError(error, dir + " is not a directory");
-        return {};
-    }
-    if (st.st_uid != uid) {
-        SetError(error, dir + " belongs to another user");
-        return {};
-    }
-    if ((st.st_mode & 077) != 0) {
-        SetError(error, dir + " is open to other users");
-        return {};
-    }
-    return dir + "/";
+    return Acceptable(dir, error) ? dir + "/" : std::string();
+}
+
+std::string ExistingPrivateTempDir() {
+    const std::string dir = PrivateDirPath();
+    return Acceptable(dir, nullptr) ? dir + "/" : std::string();
 }
 
 std::string ObjectDirOf(const void* address, std::string* fileName) {

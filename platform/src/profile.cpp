@@ -14,6 +14,7 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,44 +22,46 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <list>
 #include <mutex>
 
+#include "orvo/platform/dirs.h"
+#include "orvo/platform/files.h"
+#include "profile_testing.h"
+
 namespace orvo::platform {
+
+namespace test_hooks {
+void (*g_afterHalfRewrite)() = nullptr;
+}  // namespace test_hooks
 
 namespace {
 
 // Larger files are not settings files; they are neither read nor replaced.
 constexpr std::size_t kMaxFileSize = 16u * 1024u * 1024u;
 
-enum class ReadResult { kOk, kMissing, kFailed };
+enum class LoadResult { kOk, kMissing, kFailed };
 
-ReadResult ReadWholeFile(const std::string& file, std::string& data) {
-    data.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return ReadResult::kFailed;
+// Only a regular file is read: a FIFO or a device in its place is refused at
+// once instead of blocking the caller or being read without end.
+LoadResult ReadWholeFile(const std::string& file, std::string& data, std::string* error) {
+    switch (ReadRegularFile(file, kMaxFileSize, data)) {
+        case ReadResult::Ok:
+            return LoadResult::kOk;
+        case ReadResult::Missing:
+            return LoadResult::kMissing;
+        case ReadResult::NotRegular:
+            if (error != nullptr) *error = file + " is not a regular file";
+            return LoadResult::kFailed;
+        case ReadResult::TooLarge:
+            if (error != nullptr) *error = file + " is too large for a settings file";
+            return LoadResult::kFailed;
+        case ReadResult::Failed:
+            break;
     }
-    char chunk[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return ReadResult::kFailed;
-        }
-        if (n == 0) break;
-        if (data.size() + static_cast<std::size_t>(n) > kMaxFileSize) {
-            ::close(fd);
-            return ReadResult::kFailed;
-        }
-        data.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ReadResult::kOk;
+    if (error != nullptr) *error = "cannot read " + file + ": " + std::strerror(errno);
+    return LoadResult::kFailed;
 }
 
 void Configure(CSimpleIniA& ini) {
@@ -71,12 +74,16 @@ void Configure(CSimpleIniA& ini) {
 }
 
 // Loads the file into `ini`. A missing file gives an empty profile.
-bool Load(const std::string& file, CSimpleIniA& ini, std::string* raw = nullptr) {
+bool LoadFile(const std::string& file, CSimpleIniA& ini, std::string* raw = nullptr,
+              std::string* error = nullptr) {
     Configure(ini);
     std::string data;
-    const ReadResult r = ReadWholeFile(file, data);
-    if (r == ReadResult::kFailed) return false;
-    if (r == ReadResult::kOk && ini.LoadData(data) < 0) return false;
+    const LoadResult r = ReadWholeFile(file, data, error);
+    if (r == LoadResult::kFailed) return false;
+    if (r == LoadResult::kOk && ini.LoadData(data) < 0) {
+        if (error != nullptr) *error = "cannot parse " + file;
+        return false;
+    }
     if (raw != nullptr) *raw = std::move(data);
     return true;
 }
@@ -162,63 +169,154 @@ std::string TrailingComments(const std::string& raw) {
     return tail;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+std::string Reason(const std::string& what, const std::string& path, int error) {
+    return what + " " + path + ": " + std::strerror(error);
 }
 
-// The file a write really replaces: the target of a symbolic link, so that
-// the link itself survives.
-std::string ResolveTarget(const std::string& file) {
-    struct stat st {};
-    if (::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* resolved = ::realpath(file.c_str(), nullptr);
-        if (resolved != nullptr) {
-            std::string target(resolved);
-            std::free(resolved);
-            return target;
+// The file a write really changes: symbolic links are followed to the file
+// they lead to (also one that does not exist yet), so that a link stays a
+// link. Empty, with the reason, when the links do not end.
+std::string ResolveTarget(const std::string& file, std::string* error) {
+    std::string path = file;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) {
+            *error = Reason("cannot read the link", path, n < 0 ? errno : ENAMETOOLONG);
+            return {};
         }
+        std::string next(buf, static_cast<std::size_t>(n));
+        if (next.front() != '/') {
+            const std::size_t slash = path.rfind('/');
+            if (slash != std::string::npos) next = path.substr(0, slash + 1) + next;
+        }
+        path = std::move(next);
     }
-    return file;
+    *error = Reason("cannot follow", file, ELOOP);
+    return {};
 }
 
-// Writes `data` to a temporary file beside `target`, flushes it to disk and
-// renames it over `target`. On any failure the temporary file is removed and
-// `target` is untouched.
-bool ReplaceFile(const std::string& target, const std::string& data) {
-    const std::size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
-    if (dir.empty()) dir = "/";
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string tmpl = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) +
-                       "." + base + ".XXXXXX";
+// A rewrite in place is recorded first in a journal in the writer's private
+// directory: the target's path, the length and the whole new content. When
+// the rewrite is cut short (the process killed, the disk full), the next
+// access through this library by the same user finds the journal and
+// completes the rewrite, so a torn file never stays unnoticed.
+constexpr char kJournalMagic[] = "OrvoScan settings rewrite 1\n";
 
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) return false;
-    struct stat st {};
-    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(tmpl.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tmpl.c_str());
+std::string JournalName(const std::string& target) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (const char c : target) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ull;
+    }
+    char name[40];
+    std::snprintf(name, sizeof name, "settings-%016llx.redo", static_cast<unsigned long long>(h));
+    return name;
+}
+
+bool PutWhole(int fd, const std::string& data) {
+    if (test_hooks::g_afterHalfRewrite != nullptr) {
+        const std::size_t half = data.size() / 2;
+        if (::pwrite(fd, data.data(), half, 0) != static_cast<ssize_t>(half)) return false;
+        test_hooks::g_afterHalfRewrite();
+    }
+    return ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, data.data(), data.size()) &&
+           ::ftruncate(fd, static_cast<off_t>(data.size())) == 0 && ::fsync(fd) == 0;
+}
+
+// Completes a rewrite of `target` that a journal records as unfinished.
+void FinishInterruptedRewrite(const std::string& target) {
+    const std::string dir = ExistingPrivateTempDir();
+    if (dir.empty()) return;
+    const std::string journal = dir + JournalName(target);
+    std::string data;
+    if (ReadRegularFile(journal, kMaxFileSize + 2 * PATH_MAX, data) != ReadResult::Ok) return;
+    // Not a journal, or one of another target with the same name hash.
+    const std::string head = kJournalMagic + target + "\n";
+    if (data.compare(0, head.size(), head) != 0) return;
+    const std::size_t lengthEnd = data.find('\n', head.size());
+    if (lengthEnd == std::string::npos) {
+        ::unlink(journal.c_str());
+        return;
+    }
+    const std::string content = data.substr(lengthEnd + 1);
+    if (data.substr(head.size(), lengthEnd - head.size()) != std::to_string(content.size())) {
+        ::unlink(journal.c_str());  // never written whole: the target was not touched
+        return;
+    }
+    const int fd = OpenRegularFile(target, O_WRONLY | O_NOFOLLOW);
+    if (fd < 0) return;
+    const bool done = PutWhole(fd, content);
+    if (::close(fd) == 0 && done) ::unlink(journal.c_str());
+}
+
+// Rewrites the existing `target` in place (its directory does not let us
+// replace it), with the journal above.
+bool RewriteInPlace(const std::string& target, const std::string& data, std::string* error) {
+    const int fd = OpenRegularFile(target, O_WRONLY | O_NOFOLLOW);
+    if (fd < 0) {
+        *error = Reason("cannot write", target, errno == EINVAL ? EISDIR : errno);
         return false;
     }
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);  // best effort: the rename is done either way
-        ::close(dfd);
+    std::string why;
+    const std::string dir = PrivateTempDir(&why);
+    if (dir.empty()) {
+        ::close(fd);
+        *error = "no place for the journal of a rewrite of " + target + ": " + why;
+        return false;
     }
+    const std::string journal = dir + JournalName(target);
+    {
+        FileReplacement::Options options;
+        options.sync = true;
+        FileReplacement record(journal, options);
+        const std::string head = kJournalMagic + target + "\n" + std::to_string(data.size()) + "\n";
+        if (record.fd() < 0 || !WriteAll(record.fd(), head.data(), head.size()) ||
+            !WriteAll(record.fd(), data.data(), data.size()) || !record.Commit()) {
+            const int e = record.error() != 0 ? record.error() : errno;
+            ::close(fd);
+            *error = Reason("cannot write the rewrite journal", journal, e);
+            return false;
+        }
+    }
+    bool ok = PutWhole(fd, data);
+    int e = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        e = errno;
+    }
+    if (!ok) {
+        // The journal stays: the next access completes the rewrite.
+        *error = Reason("rewrite cut short of", target, e);
+        return false;
+    }
+    ::unlink(journal.c_str());
     return true;
+}
+
+// Stores `data` as the new content of `target`: a new file put in place
+// whole where the directory allows it and the file keeps its owner, group
+// and permission bits that way; otherwise the file is rewritten in place.
+bool StoreFile(const std::string& target, const std::string& data, std::string* error) {
+    FileReplacement::Options options;
+    options.keepOwner = true;
+    options.sync = true;
+    FileReplacement file(target, options);
+    if (file.fd() >= 0) {
+        if (WriteAll(file.fd(), data.data(), data.size()) && file.Commit()) return true;
+        *error = Reason("cannot write", target, file.error() != 0 ? file.error() : errno);
+        return false;
+    }
+    const int e = file.error();
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && (e == EACCES || e == EPERM || e == EROFS)) {
+        return RewriteInPlace(target, data, error);
+    }
+    *error = Reason("cannot write", target, e);
+    return false;
 }
 
 // Writers in this process take turns, so that no update is lost between the
@@ -226,6 +324,17 @@ bool ReplaceFile(const std::string& target, const std::string& data) {
 std::mutex& WriteMutex() {
     static std::mutex m;
     return m;
+}
+
+// Reading: an interrupted rewrite of the file is completed first.
+bool Load(const std::string& file, CSimpleIniA& ini) {
+    {
+        std::lock_guard<std::mutex> lock(WriteMutex());
+        std::string unused;
+        const std::string target = ResolveTarget(file, &unused);
+        if (!target.empty()) FinishInterruptedRewrite(target);
+    }
+    return LoadFile(file, ini);
 }
 
 }  // namespace
@@ -278,16 +387,30 @@ int ProfileInt(const std::string& section, const std::string& key, int defaultVa
     return static_cast<int>(static_cast<int32_t>(result));
 }
 
-bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) {
-    if (file.empty() || !ValidForWrite(section, key, value)) return false;
+namespace {
+
+bool WriteProfile(const std::string& section, const std::string& key, const std::string& value,
+                  const std::string& file, std::string& error) {
+    if (file.empty()) {
+        error = "no settings file";
+        return false;
+    }
+    if (!ValidForWrite(section, key, value)) {
+        error = "[" + section + "] " + key + ": a name or value that cannot be stored";
+        return false;
+    }
     std::lock_guard<std::mutex> lock(WriteMutex());
-    const std::string target = ResolveTarget(file);
+    const std::string target = ResolveTarget(file, &error);
+    if (target.empty()) return false;
+    FinishInterruptedRewrite(target);
     CSimpleIniA ini;
     std::string raw;
-    if (!Load(target, ini, &raw)) return false;
+    if (!LoadFile(target, ini, &raw, &error)) return false;
     // The parser stops at a zero byte; rewriting would lose what follows it.
-    if (raw.find('\0') != std::string::npos) return false;
+    if (raw.find('\0') != std::string::npos) {
+        error = target + " holds a zero byte";
+        return false;
+    }
     // Replaces the first value of the key (keeping its place and comment), or
     // appends the key at the end of its section, creating the section.
     // An existing key keeps the spelling it has in the file.
@@ -302,12 +425,16 @@ bool WriteProfileString(const std::string& section, const std::string& key,
         }
     }
     if (ini.SetValue(section.c_str(), name.c_str(), value.c_str(), nullptr, true) < 0) {
+        error = "cannot set [" + section + "] " + key;
         return false;
     }
     std::string out;
     // A file that began with a UTF-8 signature keeps it.
     const bool signature = raw.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    if (ini.Save(out, signature) < 0) return false;
+    if (ini.Save(out, signature) < 0) {
+        error = "cannot lay out " + target;
+        return false;
+    }
     out += TrailingComments(raw);
     // A file with CR LF line ends keeps them.
     if (raw.find("\r\n") != std::string::npos) {
@@ -319,7 +446,17 @@ bool WriteProfileString(const std::string& section, const std::string& key,
         }
         out.swap(crlf);
     }
-    return ReplaceFile(target, out);
+    return StoreFile(target, out, &error);
+}
+
+}  // namespace
+
+bool WriteProfileString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file, std::string* error) {
+    std::string reason;
+    const bool ok = WriteProfile(section, key, value, file, reason);
+    if (error != nullptr) *error = ok ? std::string() : reason;
+    return ok;
 }
 
 }  // namespace orvo::platform

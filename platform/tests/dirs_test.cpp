@@ -98,6 +98,28 @@ TEST_F(PrivateTempDirTest, RelativeTmpdirFallsBackToTmp) {
     EXPECT_EQ(dir, "/tmp/orvoscan-" + std::to_string(geteuid()) + "/");
 }
 
+TEST_F(PrivateTempDirTest, MissingTmpdirFallsBackToTmp) {
+    const std::string tmp = "/tmp/orvoscan-" + std::to_string(geteuid()) + "/";
+    for (const std::string& base : {root_ + "/gone", root_ + "/plain-file"}) {
+        SCOPED_TRACE(base);
+        std::ofstream(root_ + "/plain-file") << "x";
+        setenv("TMPDIR", base.c_str(), 1);
+        std::string error;
+        EXPECT_EQ(PrivateTempDir(&error), tmp);
+        EXPECT_EQ(error, "");
+    }
+    EXPECT_FALSE(fs::exists(root_ + "/gone"));
+}
+
+TEST_F(PrivateTempDirTest, ExistingOnlyNeverMakesTheDirectory) {
+    EXPECT_EQ(ExistingPrivateTempDir(), "");
+    EXPECT_FALSE(fs::exists(expected_));
+    ASSERT_EQ(PrivateTempDir(), expected_ + "/");
+    EXPECT_EQ(ExistingPrivateTempDir(), expected_ + "/");
+    ASSERT_EQ(chmod(expected_.c_str(), 0755), 0);
+    EXPECT_EQ(ExistingPrivateTempDir(), "");
+}
+
 TEST(DirsTest, WithTrailingSlash) {
     EXPECT_EQ(WithTrailingSlash(""), "");
     EXPECT_EQ(WithTrailingSlash("/a"), "/a/");

@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 namespace orvo::platform {
 namespace {
@@ -67,6 +71,65 @@ TEST_F(FilesTest, SymbolicLinksOnlyWhenAllowed) {
     errno = 0;
     EXPECT_EQ(OpenRegularFile(dir_ + "link", O_WRONLY | O_APPEND | O_NOFOLLOW), -1);
     EXPECT_EQ(errno, ELOOP);
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Both ways to a new file: the unnamed file and the named one of file
+// systems without unnamed files. Each takes the longest name, keeps the
+// permission bits of the file it replaces and leaves nothing when dropped.
+TEST_F(FilesTest, ReplacementUnnamedAndNamed) {
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed" : "named");
+        FileReplacement::Options options;
+        options.unnamed = unnamed;
+        const std::string longest = dir_ + std::string(255, unnamed ? 'u' : 'n');
+        {
+            FileReplacement file(longest, options);
+            ASSERT_GE(file.fd(), 0) << std::strerror(file.error());
+            ASSERT_TRUE(WriteAll(file.fd(), "new", 3));
+            ASSERT_TRUE(file.Commit());
+        }
+        EXPECT_EQ(Contents(longest), "new");
+
+        std::ofstream(dir_ + "kept") << "old";
+        ASSERT_EQ(chmod((dir_ + "kept").c_str(), 0640), 0);
+        {
+            FileReplacement file(dir_ + "kept", options);
+            ASSERT_TRUE(WriteAll(file.fd(), "replaced", 8));
+            ASSERT_TRUE(file.Commit());
+        }
+        struct stat st {};
+        ASSERT_EQ(stat((dir_ + "kept").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(Contents(dir_ + "kept"), "replaced");
+        {
+            FileReplacement file(dir_ + "kept", options);
+            ASSERT_TRUE(WriteAll(file.fd(), "dropped", 7));
+        }
+        {
+            FileReplacement file(dir_ + "never", options);
+            ASSERT_GE(file.fd(), 0);
+        }
+        EXPECT_EQ(Contents(dir_ + "kept"), "replaced");
+        EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"kept", longest.substr(dir_.size())}));
+        fs::remove(longest);
+        fs::remove(dir_ + "kept");
+    }
+    FileReplacement missing(dir_ + "no/such/dir/x");
+    EXPECT_EQ(missing.fd(), -1);
+    EXPECT_EQ(missing.error(), ENOENT);
+    EXPECT_FALSE(missing.Commit());
 }
 
 }  // namespace

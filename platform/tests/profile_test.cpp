@@ -213,16 +213,6 @@ TEST_F(ProfileTest, FailedWriteLeavesOldFileWhole) {
     EXPECT_EQ(ProfileInt("Default", "ScanWidth", 0, file_), 1704);
 }
 
-TEST_F(ProfileTest, ReadOnlyDirectoryLeavesOldFileWhole) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    const std::string old = "[Default]\nSide=1\n";
-    Put(old);
-    ASSERT_EQ(::chmod(dir_.c_str(), 0500), 0);
-    EXPECT_FALSE(WriteProfileString("Default", "Side", "0", file_));
-    ASSERT_EQ(::chmod(dir_.c_str(), 0700), 0);
-    EXPECT_EQ(Contents(), old);
-}
-
 TEST_F(ProfileTest, FileWithZeroByteIsNotRewritten) {
     const std::string old("[A]\nx=1\n\0[B]\ny=2\n", 17);
     Put(old);

@@ -2,7 +2,12 @@
 // virtual scanner, each run in a process of its own.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -15,6 +20,7 @@ struct Start {
     std::string scenario;  // JSON, "" for the default scanner
     e2e::SystemDirOptions dir{};
     std::string aspi = "sim";
+    std::map<std::string, std::string> env;  // more variables for the client
 };
 
 Start Scenario(const std::string& json) {
@@ -30,6 +36,7 @@ ClientRun RunStart(const Start& start, const std::string& mode = "init") {
                                               {"ORVOSCAN_TRACE_DIR", dir},
                                               {"ORVOSCAN_TIME_SCALE", "50"},
                                               {"ORVOSCAN_SIM_SCENARIO", ""}};
+    for (const auto& [key, value] : start.env) env[key] = value;
     if (!start.scenario.empty()) {
         e2e::WriteText(dir + "scenario.json", start.scenario);
         env["ORVOSCAN_SIM_SCENARIO"] = dir + "scenario.json";
@@ -97,6 +104,37 @@ TEST(DriverStart, DriverLibraryMustBeInTheSystemDirectory) {
     Start start;
     start.dir.library = false;
     EXPECT_EQ(Init(start), -2);
+}
+
+// A TMPDIR that does not exist gives way to /tmp, as for other programs.
+TEST(DriverStart, MissingTmpdirFallsBackToTmp) {
+    Start start;
+    start.env["TMPDIR"] = e2e::MakeTempDir("orvo-tmpdir") + "gone";
+    EXPECT_EQ(Init(start), 0);
+    EXPECT_FALSE(e2e::Exists(start.env["TMPDIR"]));
+}
+
+// A private directory open to others is refused, and log.txt says which and why.
+TEST(DriverStart, RefusedTemporaryDirectoryIsNamedInTheLog) {
+    Start start;
+    const std::string base = e2e::MakeTempDir("orvo-tmpdir");
+    const std::string own = base + "orvoscan-" + std::to_string(geteuid());
+    ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(own.c_str(), 0777), 0);
+    start.env["TMPDIR"] = base;
+    const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0), start.dir);
+    std::map<std::string, std::string> env = {{"ORVOSCAN_ASPI", "sim"},
+                                              {"ORVOSCAN_SYSTEM_DIR", dir},
+                                              {"ORVOSCAN_TRACE_DIR", dir},
+                                              {"ORVOSCAN_SIM_SCENARIO", ""},
+                                              {"TMPDIR", base}};
+    ClientRun run = RunClient("init", env);
+    EXPECT_EQ(run.values["init"], "-2");
+    const std::vector<uint8_t> log = e2e::ReadBytes(dir + "log.txt");
+    const std::string text(log.begin(), log.end());
+    EXPECT_NE(text.find("temporary directory refused: " + own + " is open to other users"),
+              std::string::npos)
+        << text;
 }
 
 TEST(DriverStart, CodeTableFiles) {

@@ -176,6 +176,7 @@ int StartBatch(const char* profile) {
     char name[256] = {};
     if (profile) std::strncpy(name, profile, sizeof name - 1);
     LoadProfile(name, state.settingsPath, state.settings);
+    if (state.unstoredImageFormat >= 0) state.settings.ImageFileFormat = state.unstoredImageFormat;
 
     const platform::LocalTime today = platform::Now();
     std::string endorser;

@@ -7,12 +7,15 @@
 #include <new>
 #include <vector>
 
-#include "file_commit.h"
+#include "orvo/platform/files.h"
 #include "strip_coders.h"
 
 namespace orvo {
 
 namespace {
+
+using platform::FileReplacement;
+using platform::WriteAll;
 
 // True when rows 1 to rows - 1 of `rows` lie inside its data.
 bool RowsInside(const RowBlock& rows) {
@@ -200,7 +203,7 @@ bool WriteTiff(const std::string& path, const RowBlock& rows, RowBuffer rowBuffe
     if (ok) ok = TIFFFlush(tif) == 1;
     TIFFClose(tif);
     if (!ok) return false;
-    PendingFile file(path);
+    FileReplacement file(path);
     if (file.fd() < 0) return false;
     return WriteAll(file.fd(), memory.bytes().data(), memory.bytes().size()) && file.Commit();
 }
@@ -327,7 +330,7 @@ int WriteDibFile(uint8_t* block, std::size_t blockSize, const std::string& path)
     Put32(header + 2, static_cast<uint32_t>(kFileHeaderSize + dataBytes));
     Put32(header + 10, static_cast<uint32_t>(kFileHeaderSize + kInfoHeaderSize + paletteBytes));
 
-    PendingFile file(path);
+    FileReplacement file(path);
     if (file.fd() < 0) return 0;
     if (!WriteAll(file.fd(), header, sizeof header) ||
         !WriteAll(file.fd(), block, static_cast<std::size_t>(dataBytes))) {
@@ -338,7 +341,7 @@ int WriteDibFile(uint8_t* block, std::size_t blockSize, const std::string& path)
 
 bool Save2RAW(const std::string& path, const uint8_t* data, std::size_t length) {
     if (data == nullptr && length > 0) return false;
-    PendingFile file(path);
+    FileReplacement file(path);
     if (file.fd() < 0) return false;
     if (length > 0 && !WriteAll(file.fd(), data, length)) return false;
     return file.Commit();

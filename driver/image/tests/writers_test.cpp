@@ -4,8 +4,15 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include <cstdio>
 #include <filesystem>
@@ -296,6 +303,69 @@ TEST_F(Writers, RawIsTheBytesAsTheyAre) {
     EXPECT_TRUE(ReadAll(Path("p.raw")).empty());
     EXPECT_FALSE(Save2RAW(Path("q.raw"), nullptr, 4));
     EXPECT_EQ(Names(), std::vector<std::string>{"p.raw"});
+}
+
+TEST_F(Writers, NamesUpToTheFileSystemLimitAndKeptPermissionBits) {
+    // 255 bytes is the longest name the file system takes.
+    const std::string longest = std::string(251, 'p') + ".tif";
+    const std::string longDib = std::string(251, 'd') + ".bmp";
+    const std::string longRaw = std::string(244, 'r') + ".raw";
+    std::vector<uint8_t> b(3 * 64, 0x5A);
+    const RowBlock rows{b.data(), b.size(), 64, 8, 64, 3};
+    EXPECT_TRUE(Save2Tiff(Path(longest.c_str()), rows, Buffer(), 0));
+    EXPECT_TRUE(Save2DIB(Path(longDib.c_str()), rows));
+    EXPECT_TRUE(Save2RAW(Path(longRaw.c_str()), b.data(), b.size()));
+    EXPECT_EQ(ReadTiff(Path(longest.c_str())).length, 2u);
+    EXPECT_EQ(ReadAll(Path(longRaw.c_str())), b);
+
+    // A page written over an existing file keeps that file's permission bits.
+    {
+        std::ofstream old(Path("shared.raw"));
+        old << "old";
+    }
+    ASSERT_EQ(chmod(Path("shared.raw").c_str(), 0604), 0);
+    ASSERT_TRUE(Save2RAW(Path("shared.raw"), b.data(), b.size()));
+    struct stat st {};
+    ASSERT_EQ(stat(Path("shared.raw").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(ReadAll(Path("shared.raw")), b);
+
+    std::vector<std::string> names = Names();
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected = {longDib, longest, longRaw, "shared.raw"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+}
+
+// A process killed in the middle of writing a page (here by the file size
+// limit, at its 4096th byte) leaves neither a part of the page nor a
+// temporary file, and an older file of that name stays as it was.
+TEST_F(Writers, KilledWriterLeavesNothingBehind) {
+    {
+        std::ofstream old(Path("old.raw"));
+        old << "old";
+    }
+    const std::vector<uint8_t> big(1 << 20, 9);
+    for (const char* name : {"new.raw", "old.raw"}) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            prctl(PR_SET_DUMPABLE, 0);
+            const struct rlimit noCore { 0, 0 };
+            setrlimit(RLIMIT_CORE, &noCore);
+            const struct rlimit small { 4096, 4096 };
+            setrlimit(RLIMIT_FSIZE, &small);
+            std::signal(SIGXFSZ, SIG_DFL);
+            Save2RAW(Path(name), big.data(), big.size());
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << name;
+        EXPECT_EQ(WTERMSIG(status), SIGXFSZ) << name;
+    }
+    EXPECT_EQ(Names(), std::vector<std::string>{"old.raw"});
+    EXPECT_EQ(ReadAll(Path("old.raw")), (std::vector<uint8_t>{'o', 'l', 'd'}));
 }
 
 }  // namespace

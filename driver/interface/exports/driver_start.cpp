@@ -8,6 +8,7 @@
 #include "orvo/page_dir.h"
 #include "orvo/platform/dirs.h"
 #include "orvo/settings.h"
+#include "orvo/trace.h"
 #include "orvo/transport.h"
 #include "orvoscan.h"
 #include "wnaspi32.h"
@@ -34,6 +35,18 @@ bool SettleSystemDir(orvo::DriverState& state) {
     return true;
 }
 
+// A refused private directory is named with its reason in log.txt. Without
+// a trace directory of its own (ORVOSCAN_TRACE_DIR) the trace would live in
+// the refused directory itself, so the line goes to stderr instead.
+void ReportRefusedTempDir(const std::string& why) {
+    const std::string line = "temporary directory refused: " + why;
+    if (!orvo::TracePath(orvo::TraceFile::Log).empty()) {
+        orvo::Trace(orvo::TraceFile::Log, 0, line.c_str(), ORVOSCAN_ERR_DRIVER);
+    } else {
+        std::fprintf(stderr, "libK4TR: %s\n", line.c_str());
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -46,9 +59,13 @@ ORVOSCAN_API int OrvoScan_Init(void) {
     if (batch.hasWorker && !batch.workerDone.load(std::memory_order_acquire)) orvo::EndBatch();
     if (state.systemDir.empty() && !SettleSystemDir(state)) return ORVOSCAN_ERR_DRIVER;
     if (state.tempDir.empty()) {
-        state.tempDir = orvo::platform::PrivateTempDir();
+        std::string why;
+        state.tempDir = orvo::platform::PrivateTempDir(&why);
         // A temporary directory that is not private to this user is refused.
-        if (state.tempDir.empty()) return ORVOSCAN_ERR_DRIVER;
+        if (state.tempDir.empty()) {
+            ReportRefusedTempDir(why);
+            return ORVOSCAN_ERR_DRIVER;
+        }
     }
     // This process's page directory; a batch start makes it when it cannot
     // be made now.
@@ -88,7 +105,14 @@ ORVOSCAN_API const char* OrvoScan_Version(void) {
 ORVOSCAN_API int OrvoScan_ImageFormat(int format) {
     orvo::DriverState& state = orvo::State();
     if (format >= 0 && format <= 2) state.settings.ImageFileFormat = format;
-    orvo::StoreInt("Misc", "ImageFileFormat", state.settings.ImageFileFormat, state.settingsPath);
+    if (!orvo::StoreInt("Misc", "ImageFileFormat", state.settings.ImageFileFormat,
+                        state.settingsPath)) {
+        // Pages are still written in the chosen format; the caller learns
+        // that the choice is not kept in the settings file.
+        state.unstoredImageFormat = state.settings.ImageFileFormat;
+        return ORVOSCAN_ERR_SETTINGS;
+    }
+    state.unstoredImageFormat = -1;
     return 1;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "orvo/platform/profile.h"
+#include "orvo/trace.h"
 
 namespace orvo {
 
@@ -73,9 +74,21 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return !prefix.empty() && text.substr(0, prefix.size()) == prefix;
 }
 
+// A value that cannot be stored leaves a line in the trace log.txt.
 bool StoreText(const std::string& section, const std::string& key, const std::string& value,
                const std::string& file) {
-    return WriteProfileString(section, key, value, file);
+    std::string error;
+    if (WriteProfileString(section, key, value, file, &error)) return true;
+    Trace(TraceFile::Log, 0, ("settings not written: " + error).c_str(), 0);
+    return false;
+}
+
+// The write-backs of a load store only what the file does not already hold,
+// so that loading a profile from a file nobody may write works silently.
+void StoreIntIfChanged(const std::string& section, const std::string& key, int value,
+                       const std::string& file) {
+    const std::string text = std::to_string(value);
+    if (ProfileString(section, key, "", 64, file) != text) StoreText(section, key, text, file);
 }
 
 }  // namespace
@@ -112,7 +125,7 @@ void LoadProfile(const std::string& profile, const std::string& file, Settings& 
     if (settings.Resolution == 0 || settings.Resolution == 1) {
         settings.ScanWidth = RoundScanWidth(settings.ScanWidth);
     }
-    StoreInt(section, "ScanWidth", settings.ScanWidth, file);
+    StoreIntIfChanged(section, "ScanWidth", settings.ScanWidth, file);
 
     for (int i = 0; i < 3; ++i) {
         const std::string n = std::to_string(i + 1);
@@ -120,7 +133,7 @@ void LoadProfile(const std::string& profile, const std::string& file, Settings& 
         settings.BWSlice[i] = ProfileInt(section, "BWSlice" + n, 0, file);
         settings.ScanLines[i] = ProfileInt(section, "ScanLines" + n, 0, file);
         if (settings.Resolution == 1) settings.ScanLines[i] = RoundScanLines(settings.ScanLines[i]);
-        StoreInt(section, "ScanLines" + n, settings.ScanLines[i], file);
+        StoreIntIfChanged(section, "ScanLines" + n, settings.ScanLines[i], file);
     }
 
     settings.CompressMode = ProfileInt(section, "CompressMode", 0, file);

@@ -1,10 +1,14 @@
 #include "orvo/trace.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "orvo/driver_state.h"
 #include "orvo/platform/clock.h"
 #include "orvo/platform/dirs.h"
+#include "orvo/platform/files.h"
 
 namespace orvo {
 
@@ -53,21 +57,26 @@ void Trace(TraceFile file, int number, const char* text, int value) {
     platform::LocalTime t = platform::Now();
     std::string line =
         FormatTraceLine(number, text, value, t.hour, t.minute, t.second, t.millisecond);
-    std::FILE* f = std::fopen(path.c_str(), "a");
-    if (!f) return;
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
+    // Only a regular file, never through a symbolic link: a trace never
+    // writes into a file someone pointed its name at.
+    const int fd =
+        platform::OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0666);
+    if (fd < 0) return;
+    platform::WriteAll(fd, line.data(), line.size());
+    close(fd);
 }
 
 void EmptyTraceFiles() {
     for (TraceFile file : {TraceFile::Log, TraceFile::Thread, TraceFile::GetOne}) {
         std::string path = TracePath(file);
         if (path.empty()) continue;
-        std::FILE* f = std::fopen(path.c_str(), "r");
-        if (!f) continue;
-        std::fclose(f);
-        f = std::fopen(path.c_str(), "w");
-        if (f) std::fclose(f);
+        // Emptied only when it is a regular file under that very name.
+        const int fd = platform::OpenRegularFile(path, O_WRONLY | O_NOFOLLOW);
+        if (fd < 0) continue;
+        if (ftruncate(fd, 0) != 0) {
+            // Nothing else to do: a trace never disturbs its caller.
+        }
+        close(fd);
     }
 }
 

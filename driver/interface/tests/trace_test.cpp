@@ -1,6 +1,8 @@
 // The trace line format and the emptying of trace files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,6 +57,46 @@ TEST(Trace, AppendsAndEmptiesWithoutCreating) {
     setenv("ORVOSCAN_TRACE_DIR", "/nonexistent/dir", 1);
     Trace(TraceFile::GetOne, 0, "x", 0);
     unsetenv("ORVOSCAN_TRACE_DIR");
+    rmdir(dirTemplate);
+}
+
+// Batch start empties the traces and every step appends to them: neither
+// goes through a symbolic link to another file, nor waits on a FIFO (the
+// child would be ended by the alarm).
+TEST(Trace, NeverThroughLinksNorIntoFifos) {
+    char dirTemplate[] = "/tmp/orvo-trace-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = std::string(dirTemplate) + "/";
+    {
+        std::ofstream victim(dir + "victim");
+        victim << "keep";
+    }
+    ASSERT_EQ(symlink((dir + "victim").c_str(), (dir + "thread.txt").c_str()), 0);
+    ASSERT_EQ(symlink((dir + "victim").c_str(), (dir + "getone.txt").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir + "log.txt").c_str(), 0600), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("ORVOSCAN_TRACE_DIR", dir.c_str(), 1);
+        alarm(10);
+        EmptyTraceFiles();
+        Trace(TraceFile::Thread, 1, "Read_Buff_Cmd", 1);
+        Trace(TraceFile::GetOne, 1, "OrvoScan_GetOneImage START", 0);
+        Trace(TraceFile::Log, 0, "scanner in use", 0);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Slurp(dir + "victim"), "keep");
+    struct stat st {};
+    ASSERT_EQ(lstat((dir + "thread.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(lstat((dir + "log.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    for (const char* name : {"victim", "thread.txt", "getone.txt", "log.txt"}) {
+        std::remove((dir + name).c_str());
+    }
     rmdir(dirTemplate);
 }
 

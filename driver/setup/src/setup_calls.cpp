@@ -1,6 +1,7 @@
 #include "orvo/setup_calls.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,12 +39,16 @@ std::string SectionToEdit(const std::string& profile, const std::string& file) {
     return profile;
 }
 
-// The settings file is replaced as a whole: its directory must be writable.
+// An existing settings file (or the file its link leads to) must be readable
+// and writable; its directory need not be, the file is then rewritten in
+// place. A new file needs a writable directory.
 bool SettingsWritable(const std::string& file) {
+    if (access(file.c_str(), F_OK) == 0) return access(file.c_str(), R_OK | W_OK) == 0;
+    struct stat st {};
+    if (lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return true;  // the store tells
     const std::size_t slash = file.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : file.substr(0, slash + 1);
-    return access(dir.c_str(), W_OK | X_OK) == 0 &&
-           (access(file.c_str(), F_OK) != 0 || access(file.c_str(), R_OK | W_OK) == 0);
+    return access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
 }  // namespace
@@ -83,6 +88,7 @@ int RunSetup(void* owner, const char* profile, DialogRunner& runner) {
 
     const Settings before = state.settings;
     LoadProfile(SectionToEdit(name, state.settingsPath), state.settingsPath, state.settings);
+    if (state.unstoredImageFormat >= 0) state.settings.ImageFileFormat = state.unstoredImageFormat;
     SetupDialog dialog(state.settings, name);
     if (runner.Run(kSetupTemplate, owner, dialog, why) < 0) {
         state.settings = before;
@@ -94,6 +100,7 @@ int RunSetup(void* owner, const char* profile, DialogRunner& runner) {
         TraceFailure("Setup", state.settingsPath + ": not written", ORVOSCAN_ERR_SETTINGS);
         return ORVOSCAN_ERR_SETTINGS;
     }
+    state.unstoredImageFormat = -1;  // the file holds the format now
     return ORVOSCAN_OK;
 }
 

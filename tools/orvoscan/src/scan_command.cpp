@@ -19,6 +19,7 @@
 #include "orvo/scanrun/page_naming.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/scanrun/scan_run.h"
+#include "orvoscan.h"
 #include "stop_signals.h"
 
 namespace orvoscan {
@@ -205,7 +206,12 @@ int RunScan(sr::ScanDriver& driver, const ScanOptions& options, Console& console
     // desktop utility chooses it (other extensions keep the driver's format).
     const int format = options.format >= 0 ? options.format
                                            : sr::ImageFormatForExtension(setup.location.extension);
-    if (format >= 0) driver.ImageFormat(format);
+    // A format that cannot be stored in OrvoScan.ini still holds for this run.
+    if (format >= 0 && driver.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
+        console.Error("warning: the output format could not be stored in OrvoScan.ini (the "
+                      "driver's log.txt says why); this run uses it all the same");
+        console.Event({{"event", "warning"}, {"formatNotStored", format}});
+    }
 
     if (!run.Start()) {
         const sr::RunOutcome& outcome = run.outcome();

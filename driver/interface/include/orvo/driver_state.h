@@ -28,6 +28,10 @@ struct DriverState {
     std::unique_ptr<uint8_t[]> workImage;  // kWorkImageBufferSize bytes
     std::unique_ptr<uint8_t[]> rowBuffer;  // kRowBufferSize bytes
     Settings settings;                     // current settings
+    // The output format OrvoScan_ImageFormat chose but could not store in
+    // the settings file (-1 when none): profile loads keep it for this
+    // process instead of the stored one.
+    int unstoredImageFormat = -1;
 };
 
 DriverState& State();

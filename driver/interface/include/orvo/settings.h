@@ -33,14 +33,16 @@ struct Settings {
 };
 
 // Loads `profile` (falling back to "Default") from the settings file into
-// `settings`, with the roundings and write-backs of a profile load.
+// `settings`, with the roundings and write-backs of a profile load (a value
+// the file already holds is not written again).
 void LoadProfile(const std::string& profile, const std::string& file, Settings& settings);
 
 // Stores `settings` under `profile` (created when missing) and section "Misc".
 // False when a value could not be written.
 bool StoreProfile(const std::string& profile, const std::string& file, const Settings& settings);
 
-// Writes one integer as decimal text. Returns false when the file could not be written.
+// Writes one integer as decimal text. Returns false when the file could not
+// be written, and then the reason is traced in log.txt.
 bool StoreInt(const std::string& section, const std::string& key, int value,
               const std::string& file);
 

@@ -22,7 +22,9 @@ std::string FormatTraceLine(int number, const char* text, int value, int hour, i
                             int second, int millisecond);
 
 // Empties log.txt, thread.txt and getone.txt, in this order; a file that does
-// not exist is not created.
+// not exist is not created. Traces are written and emptied only as regular
+// files under their own names: a symbolic link, FIFO or device in their place
+// is left alone.
 void EmptyTraceFiles();
 
 }  // namespace orvo

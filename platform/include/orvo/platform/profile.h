@@ -3,8 +3,8 @@
 // ASCII case, sections listed in file order, integers read as optional sign and
 // leading digits, defaults for missing or empty values, text cut to the
 // caller's buffer size, other bytes kept as they are. Every call reads the file
-// afresh; every write replaces the file atomically and keeps comments, order
-// and unknown keys.
+// afresh (only a regular file: a FIFO or device is refused at once); every
+// write keeps comments, order and unknown keys.
 #pragma once
 
 #include <string>
@@ -25,10 +25,16 @@ std::string ProfileString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, std::size_t bufferSize,
                           const std::string& file);
 
-// Like WritePrivateProfileString: creates file and section when missing. The
-// file is replaced atomically; on failure the old file is left intact and
-// false is returned.
+// Like WritePrivateProfileString: creates file and section when missing.
+// A symbolic link is followed to its file and stays a link. Where the
+// directory allows it the file is replaced atomically, keeping its owner,
+// group and permission bits; otherwise (a file writable in a directory that
+// is not) it is rewritten in place, the new content first recorded in a
+// journal in the writer's private directory, so that a rewrite cut short is
+// completed by the next read or write. On failure false is returned, the
+// reason (with the path) in *error.
 bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file);
+                        const std::string& value, const std::string& file,
+                        std::string* error = nullptr);
 
 }  // namespace orvo::platform

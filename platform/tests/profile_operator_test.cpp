@@ -1,0 +1,309 @@
+// Settings writes as an operator sees them in a usual installation: the
+// settings file is the operator's to write, its directory is not. Run as
+// root, each scenario drops to "nobody" in a child process (root ignores
+// permission bits); run as another user, the directory is made read-only for
+// that user.
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "orvo/platform/profile.h"
+#include "profile_testing.h"
+
+namespace orvo::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void Write(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class OperatorSettings : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = "/tmp/orvo-operator-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        asRoot_ = geteuid() == 0;
+        if (asRoot_) {
+            const passwd* nobody = getpwnam("nobody");
+            uid_ = nobody != nullptr ? nobody->pw_uid : 65534;
+            gid_ = nobody != nullptr ? nobody->pw_gid : 65534;
+        } else {
+            uid_ = geteuid();
+            gid_ = getegid();
+        }
+        // Everyone may pass through; only the owner (root) may change
+        // system/ and work/.
+        ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
+        sysDir_ = root_ + "/system";
+        ASSERT_EQ(mkdir(sysDir_.c_str(), 0755), 0);
+        file_ = sysDir_ + "/OrvoScan.ini";
+        tmp_ = root_ + "/operator-tmp";
+        ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
+        if (asRoot_) {
+            ASSERT_EQ(chown(tmp_.c_str(), uid_, gid_), 0);
+        }
+        privateDir_ = tmp_ + "/orvoscan-" + std::to_string(uid_);
+    }
+    void TearDown() override {
+        chmod(sysDir_.c_str(), 0755);
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    // The operator's settings file, in a directory the operator cannot write.
+    void PutOperatorFile(const std::string& text, mode_t mode = 0644) {
+        Write(file_, text);
+        ASSERT_EQ(chmod(file_.c_str(), mode), 0);
+        if (asRoot_) {
+            ASSERT_EQ(chown(file_.c_str(), uid_, gid_), 0);
+        } else {
+            ASSERT_EQ(chmod(sysDir_.c_str(), 0555), 0);
+        }
+    }
+
+    // Runs `step` as the operator in a child process; its exit code, or 128
+    // plus the signal that ended it.
+    int AsOperator(const std::function<int()>& step) {
+        const pid_t pid = fork();
+        if (pid < 0) return -1;
+        if (pid == 0) {
+            prctl(PR_SET_DUMPABLE, 0);
+            setenv("TMPDIR", tmp_.c_str(), 1);
+            if (asRoot_ && (setgroups(0, nullptr) != 0 || setresgid(gid_, gid_, gid_) != 0 ||
+                            setresuid(uid_, uid_, uid_) != 0)) {
+                _exit(100);
+            }
+            _exit(step());
+        }
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    // The content a write of (section, key, value) makes of `text`, as
+    // written where the directory allows a replacement.
+    std::string Expected(const std::string& text, const std::string& section,
+                         const std::string& key, const std::string& value) {
+        const std::string reference = root_ + "/reference.ini";
+        Write(reference, text);
+        EXPECT_TRUE(WriteProfileString(section, key, value, reference));
+        const std::string result = Read(reference);
+        fs::remove(reference);
+        return result;
+    }
+
+    bool asRoot_ = false;
+    uid_t uid_ = 0;
+    gid_t gid_ = 0;
+    std::string root_, sysDir_, file_, tmp_, privateDir_;
+};
+
+TEST_F(OperatorSettings, WriteSucceedsInADirectoryTheOperatorCannotWrite) {
+    const std::string old = "; scanner settings\n[Misc]\nImageFileFormat=0\nGrayTifCompress=1\n";
+    PutOperatorFile(old, 0640);
+    const std::string expected = Expected(old, "Misc", "ImageFileFormat", "1");
+    EXPECT_EQ(AsOperator([&] {
+                  // The directory really is closed to the operator.
+                  if (access(sysDir_.c_str(), W_OK) == 0) return 2;
+                  return WriteProfileString("Misc", "ImageFileFormat", "1", file_) ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(Read(file_), expected);
+    struct stat st {};
+    ASSERT_EQ(stat(file_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, uid_);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Entries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
+    // The rewrite's journal is gone once the rewrite is complete.
+    EXPECT_TRUE(!fs::exists(privateDir_) || Entries(privateDir_).empty());
+}
+
+TEST_F(OperatorSettings, ShorterContentLeavesNoTailOfTheOldFile) {
+    const std::string old = "[Misc]\nEndorserFormat=" + std::string(30, 'x') + "\n";
+    PutOperatorFile(old);
+    EXPECT_EQ(AsOperator([&] {
+                  return WriteProfileString("Misc", "EndorserFormat", "ab", file_) ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(Read(file_), "[Misc]\nEndorserFormat=ab\n");
+}
+
+TEST_F(OperatorSettings, AFileTheOperatorCannotWriteIsReportedWithItsPath) {
+    const std::string old = "[Misc]\nImageFileFormat=0\n";
+    PutOperatorFile(old, 0444);
+    EXPECT_EQ(AsOperator([&] {
+                  std::string error;
+                  if (WriteProfileString("Misc", "ImageFileFormat", "2", file_, &error)) return 1;
+                  if (error.find(file_) == std::string::npos) return 2;
+                  return error.find("ermission denied") != std::string::npos ? 0 : 3;
+              }),
+              0);
+    EXPECT_EQ(Read(file_), old);
+    EXPECT_TRUE(!fs::exists(privateDir_) || Entries(privateDir_).empty());
+}
+
+// The operator is killed half way through a rewrite in place: the next read
+// finds the file torn no longer, but complete with the new content.
+TEST_F(OperatorSettings, RewriteCutShortIsCompletedByTheNextAccess) {
+    std::string old = "[Misc]\nImageFileFormat=0\n";
+    for (int i = 0; i < 50; ++i)
+        old += "Filler" + std::to_string(i) + "=" + std::string(30, 'f') + "\n";
+    PutOperatorFile(old);
+    const std::string longer = std::string(500, 'L');
+    const std::string expected = Expected(old, "Misc", "ImageFileFormat", longer);
+    EXPECT_EQ(AsOperator([&] {
+                  test_hooks::g_afterHalfRewrite = [] { raise(SIGKILL); };
+                  WriteProfileString("Misc", "ImageFileFormat", longer, file_);
+                  return 0;
+              }),
+              128 + SIGKILL);
+    const std::string torn = Read(file_);
+    EXPECT_NE(torn, old);
+    EXPECT_NE(torn, expected);
+
+    EXPECT_EQ(AsOperator([&] {
+                  return ProfileString("Misc", "ImageFileFormat", "", 1024, file_) == longer ? 0
+                                                                                             : 1;
+              }),
+              0);
+    EXPECT_EQ(Read(file_), expected);
+    EXPECT_EQ(Entries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
+    EXPECT_TRUE(Entries(privateDir_).empty());
+}
+
+TEST_F(OperatorSettings, RootWritingTheOperatorsFileLeavesItTheOperators) {
+    if (!asRoot_) GTEST_SKIP() << "only root can write a file of another user";
+    Write(file_, "[Misc]\nImageFileFormat=0\n");
+    ASSERT_EQ(chown(file_.c_str(), uid_, gid_), 0);
+    ASSERT_EQ(chmod(file_.c_str(), 0600), 0);
+    ASSERT_TRUE(WriteProfileString("Misc", "ImageFileFormat", "2", file_));
+    struct stat st {};
+    ASSERT_EQ(stat(file_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, uid_);
+    EXPECT_EQ(st.st_gid, gid_);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    // ... so the operator can still write it.
+    EXPECT_EQ(AsOperator([&] {
+                  return WriteProfileString("Misc", "ImageFileFormat", "1", file_) ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(Read(file_), "[Misc]\nImageFileFormat=1\n");
+}
+
+// A packaged installation links OrvoScan.ini to the real file elsewhere.
+TEST_F(OperatorSettings, LinkedFileIsWrittenWhereTheLinkLeads) {
+    const std::string etc = root_ + "/etc";
+    ASSERT_EQ(mkdir(etc.c_str(), 0755), 0);
+    const std::string real = etc + "/OrvoScan.ini";
+    Write(real, "[Misc]\nImageFileFormat=0\n");
+    if (asRoot_) {
+        ASSERT_EQ(chown(real.c_str(), uid_, gid_), 0);
+    }
+    ASSERT_EQ(symlink("../etc/OrvoScan.ini", file_.c_str()), 0);
+    if (!asRoot_) {
+        ASSERT_EQ(chmod(sysDir_.c_str(), 0555), 0);
+    }
+    EXPECT_EQ(AsOperator([&] {
+                  return WriteProfileString("Misc", "ImageFileFormat", "1", file_) ? 0 : 1;
+              }),
+              0);
+    struct stat st {};
+    ASSERT_EQ(lstat(file_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Read(real), "[Misc]\nImageFileFormat=1\n");
+
+    // A link to a file not there yet creates that file, never replaces the link.
+    ASSERT_EQ(chmod(sysDir_.c_str(), 0755), 0);
+    fs::remove(real);
+    ASSERT_TRUE(WriteProfileString("Misc", "Endorser", "1", file_));
+    ASSERT_EQ(lstat(file_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Read(real), "[Misc]\nEndorser=1\n");
+
+    // A loop of links is refused.
+    const std::string loop = sysDir_ + "/loop.ini";
+    ASSERT_EQ(symlink("loop.ini", loop.c_str()), 0);
+    std::string error;
+    EXPECT_FALSE(WriteProfileString("Misc", "Endorser", "1", loop, &error));
+    EXPECT_NE(error.find("symbolic links"), std::string::npos) << error;
+    ASSERT_EQ(lstat(loop.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+// A FIFO in place of the settings file is refused at once, for reading and
+// for writing (the child would be ended by the alarm if it blocked).
+TEST_F(OperatorSettings, FifoIsRefusedWithoutWaiting) {
+    ASSERT_EQ(mkfifo(file_.c_str(), 0666), 0);
+    EXPECT_EQ(AsOperator([&] {
+                  alarm(10);
+                  if (ProfileInt("Misc", "ImageFileFormat", 7, file_) != 7) return 1;
+                  if (!ProfileSectionNames(file_).empty()) return 2;
+                  std::string error;
+                  if (WriteProfileString("Misc", "ImageFileFormat", "1", file_, &error)) return 3;
+                  return error.find("not a regular file") != std::string::npos ? 0 : 4;
+              }),
+              0);
+    struct stat st {};
+    ASSERT_EQ(lstat(file_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A process killed while it replaces the file (here by the file size limit
+// in the middle of writing the new content) leaves the old file whole and no
+// temporary file beside it.
+TEST_F(OperatorSettings, KilledReplacementLeavesNothingBehind) {
+    const std::string old = "[Misc]\nImageFileFormat=0\n";
+    Write(file_, old);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        prctl(PR_SET_DUMPABLE, 0);
+        const struct rlimit small { 4096, 4096 };
+        setrlimit(RLIMIT_FSIZE, &small);
+        std::signal(SIGXFSZ, SIG_DFL);
+        WriteProfileString("Misc", "EndorserFormat", std::string(10000, 'e'), file_);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+    EXPECT_EQ(Read(file_), old);
+    EXPECT_EQ(Entries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
+}
+
+}  // namespace
+}  // namespace orvo::platform
