@@ -1,6 +1,9 @@
 // The two dialog calls with a stand-in for the companion library: what is
 // loaded, shown, stored and sent to the (virtual) scanner.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -224,6 +227,54 @@ TEST_F(SetupCall, UnwritableSettingsFileIsReported) {
     State().settingsPath.clear();
     EXPECT_EQ(RunSetup(nullptr, "Check", runner), -2);
     State().settingsPath = saved;
+}
+
+// The usual installation: the operator may write OrvoScan.ini, not the
+// system directory. Run as root, the call runs as "nobody" in a child
+// process (root ignores permission bits).
+TEST_F(SetupCall, OperatorsFileInADirectoryTheOperatorCannotWriteIsStored) {
+    const bool asRoot = geteuid() == 0;
+    const uid_t uid = asRoot ? 65534 : geteuid();
+    const gid_t gid = asRoot ? 65534 : getegid();
+    const std::string closed = g_dir + "closed/";
+    const std::string tmp = g_dir + "operator-tmp/";
+    ASSERT_EQ(chmod(g_dir.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+    const std::string ini = closed + "OrvoScan.ini";
+    {
+        std::ofstream out(ini);
+        out << "[Default]\nSide=1\n[Check]\nSide=1\nBWSlice1=100\n";
+    }
+    if (asRoot) {
+        ASSERT_EQ(chown(ini.c_str(), uid, gid), 0);
+        ASSERT_EQ(chown(tmp.c_str(), uid, gid), 0);
+    } else {
+        ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
+    }
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("TMPDIR", tmp.c_str(), 1);
+        if (asRoot && (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
+                       setresuid(uid, uid, uid) != 0)) {
+            _exit(100);
+        }
+        if (access(closed.c_str(), W_OK) == 0) _exit(101);
+        State().settingsPath = ini;
+        FakeRunner runner;
+        runner.operate = [](FakeControls& d, DialogProcedure& p) { d.Click(p, setup_id::kOk); };
+        _exit(RunSetup(nullptr, "Check", runner) == 0 && runner.shown == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    chmod(closed.c_str(), 0755);
+    EXPECT_EQ(platform::ProfileInt("Check", "BWSlice1", 0, ini), 100);
+    EXPECT_EQ(platform::ProfileInt("Misc", "GrayTifCompress", -1, ini), 1);  // stored by the call
+    std::filesystem::remove_all(closed);
+    std::filesystem::remove_all(tmp);
+    ASSERT_EQ(chmod(g_dir.c_str(), 0700), 0);
 }
 
 class SetupQaCall : public ::testing::Test {
