@@ -208,8 +208,9 @@ int RunScan(sr::ScanDriver& driver, const ScanOptions& options, Console& console
                                            : sr::ImageFormatForExtension(setup.location.extension);
     // A format that cannot be stored in OrvoScan.ini still holds for this run.
     if (format >= 0 && driver.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
-        console.Error("warning: the output format could not be stored in OrvoScan.ini (the "
-                      "driver's log.txt says why); this run uses it all the same");
+        console.Error(
+            "warning: the output format could not be stored in OrvoScan.ini (the "
+            "driver's log.txt says why); this run uses it all the same");
         console.Event({{"event", "warning"}, {"formatNotStored", format}});
     }
 
