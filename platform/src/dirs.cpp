@@ -114,4 +114,31 @@ std::string ObjectDirOf(const void* address, std::string* fileName) {
     return path.substr(0, slash + 1);
 }
 
+std::string UnversionedLibraryName(const std::string& fileName) {
+    const auto so = fileName.find(".so.");
+    return so == std::string::npos ? fileName : fileName.substr(0, so + 3);
+}
+
+std::string SystemDirOfLibrary(const std::string& libraryFile) {
+    const auto slash = libraryFile.rfind('/');
+    if (slash == std::string::npos) return {};
+    const std::string dir = libraryFile.substr(0, slash + 1);
+    const std::string own = dir + "orvoscan/" + UnversionedLibraryName(libraryFile.substr(slash + 1));
+    struct stat library {};
+    struct stat installed {};
+    if (stat(libraryFile.c_str(), &library) == 0 && stat(own.c_str(), &installed) == 0 &&
+        library.st_dev == installed.st_dev && library.st_ino == installed.st_ino) {
+        return dir + "orvoscan/";
+    }
+    return dir;
+}
+
+std::string LibrarySystemDir(const void* address, std::string* libraryFile) {
+    std::string name;
+    const std::string dir = ObjectDirOf(address, &name);
+    if (dir.empty()) return {};
+    if (libraryFile != nullptr) *libraryFile = dir + name;
+    return SystemDirOfLibrary(dir + name);
+}
+
 }  // namespace orvo::platform

@@ -145,5 +145,56 @@ TEST(DirsTest, ObjectDirOfNamesTheTestProgram) {
     EXPECT_EQ(ObjectDirOf(nullptr), "");
 }
 
+TEST(DirsTest, UnversionedLibraryNameDropsTheVersion) {
+    EXPECT_EQ(UnversionedLibraryName("libK4TR.so.1.0.0"), "libK4TR.so");
+    EXPECT_EQ(UnversionedLibraryName("libK4TR.so.1"), "libK4TR.so");
+    EXPECT_EQ(UnversionedLibraryName("libK4TR.so"), "libK4TR.so");
+    EXPECT_EQ(UnversionedLibraryName("orvoscan"), "orvoscan");
+}
+
+// A library directory laid out like an installed driver, in a fresh
+// temporary directory.
+class SystemDirOfLibraryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "orvo-sysdir-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        lib_ = root_ + "/lib/";
+        fs::create_directories(lib_);
+        std::ofstream(lib_ + "libK4TR.so.1.0.0") << "driver";
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    std::string root_;
+    std::string lib_;
+};
+
+TEST_F(SystemDirOfLibraryTest, ALibraryAloneIsItsOwnSystemDirectory) {
+    EXPECT_EQ(SystemDirOfLibrary(lib_ + "libK4TR.so.1.0.0"), lib_);
+    fs::create_directory(lib_ + "orvoscan");
+    EXPECT_EQ(SystemDirOfLibrary(lib_ + "libK4TR.so.1.0.0"), lib_);
+}
+
+TEST_F(SystemDirOfLibraryTest, AnInstalledLibraryUsesItsPrivateDirectory) {
+    fs::create_directory(lib_ + "orvoscan");
+    fs::create_symlink("../libK4TR.so.1.0.0", lib_ + "orvoscan/libK4TR.so");
+    EXPECT_EQ(SystemDirOfLibrary(lib_ + "libK4TR.so.1.0.0"), lib_ + "orvoscan/");
+}
+
+TEST_F(SystemDirOfLibraryTest, AnotherLibraryInTheSubdirectoryIsNotTaken) {
+    // An orvoscan/ directory of some other driver copy is not this driver's.
+    fs::create_directory(lib_ + "orvoscan");
+    std::ofstream(lib_ + "orvoscan/libK4TR.so") << "driver";
+    EXPECT_EQ(SystemDirOfLibrary(lib_ + "libK4TR.so.1.0.0"), lib_);
+    EXPECT_EQ(SystemDirOfLibrary("libK4TR.so"), "");
+}
+
+TEST(DirsTest, LibrarySystemDirOfTheTestProgramIsItsDirectory) {
+    std::string file;
+    const std::string dir = LibrarySystemDir(reinterpret_cast<const void*>(&MarkerFunction), &file);
+    EXPECT_EQ(file, dir + "platform_tests");
+}
+
 }  // namespace
 }  // namespace orvo::platform

@@ -133,14 +133,14 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_init(SANE_Int* version_code,
     auto backend = std::make_unique<Backend>();
     backend->config = ReadConfig(ConfigDirs(std::getenv("SANE_CONFIG_DIR"), ORVO_SANE_CONFIG_DIR));
 
-    std::string libraryName;
+    std::string libraryFile;
     const std::string libraryDir =
-        orvo::platform::ObjectDirOf(reinterpret_cast<const void*>(&OrvoScan_Init), &libraryName);
-    if (libraryDir.empty() || libraryName.empty()) {
+        orvo::platform::LibrarySystemDir(reinterpret_cast<const void*>(&OrvoScan_Init), &libraryFile);
+    if (libraryDir.empty() || libraryFile.empty()) {
         Log(kLogError, "cannot find the driver library libK4TR.so in use");
         return SANE_STATUS_IO_ERROR;
     }
-    backend->driverLibrary = libraryDir + libraryName;
+    backend->driverLibrary = libraryFile;
     // The driver stays loaded for the rest of the process, also when SANE's
     // dll backend unloads this backend at sane_exit: the driver keeps state
     // and an event for the life of its process, which an unload would lose
@@ -149,7 +149,8 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_init(SANE_Int* version_code,
         Log(kLogWarning, "cannot keep %s loaded: %s", backend->driverLibrary.c_str(), dlerror());
     }
     // The operator's system directory: ORVOSCAN_SYSTEM_DIR, else the
-    // configuration's system-dir, else the driver library's directory.
+    // configuration's system-dir, else the driver library's (installed: the
+    // directory "orvoscan/" beside the library).
     std::string dir = orvo::platform::Env("ORVOSCAN_SYSTEM_DIR");
     if (dir.empty()) dir = backend->config.systemDir;
     if (dir.empty()) dir = libraryDir;

@@ -1,4 +1,6 @@
 // Driver start and end, version, output format and device error word.
+#include <unistd.h>
+
 #include <cstdio>
 #include <new>
 
@@ -18,21 +20,26 @@ namespace {
 constexpr char kVersion[] = "QXS.1.00.00.71QS.03.04.28";
 
 // The system directory: ORVOSCAN_SYSTEM_DIR, else the directory this library
-// was loaded from. It must hold the driver library itself.
+// was loaded from (an installed library: its directory "orvoscan/" beside it).
+// It must hold the driver library itself, under its file name or linked by
+// its unversioned name (libK4TR.so).
 bool SettleSystemDir(orvo::DriverState& state) {
-    std::string ownName;
+    std::string ownFile;
     std::string dir =
-        orvo::platform::ObjectDirOf(reinterpret_cast<const void*>(&OrvoScan_Init), &ownName);
+        orvo::platform::LibrarySystemDir(reinterpret_cast<const void*>(&OrvoScan_Init), &ownFile);
     const std::string configured = orvo::platform::Env("ORVOSCAN_SYSTEM_DIR");
     if (!configured.empty()) dir = configured;
     if (dir.empty()) return false;
+    std::string ownName = ownFile.substr(ownFile.rfind('/') + 1);
     if (ownName.empty()) ownName = "libK4TR.so";
     dir = orvo::platform::WithTrailingSlash(dir);
-    std::FILE* f = std::fopen((dir + ownName).c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    state.systemDir = dir;
-    return true;
+    for (const std::string& name : {ownName, orvo::platform::UnversionedLibraryName(ownName)}) {
+        if (access((dir + name).c_str(), R_OK) == 0) {
+            state.systemDir = dir;
+            return true;
+        }
+    }
+    return false;
 }
 
 // A refused private directory is named with its reason in log.txt. Without

@@ -1,6 +1,6 @@
 #include "driver_api.h"
 
-#include <dlfcn.h>
+#include "orvo/platform/dirs.h"
 
 #include "orvoscan.h"
 
@@ -17,14 +17,7 @@ DriverApi LinkedDriver() {
 }
 
 std::string LinkedDriverDir() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&OrvoScan_Init), &info) == 0 || !info.dli_fname) {
-        return std::string();
-    }
-    std::string file = info.dli_fname;
-    const std::size_t slash = file.rfind('/');
-    if (slash == std::string::npos) return std::string();
-    return file.substr(0, slash + 1);
+    return orvo::platform::LibrarySystemDir(reinterpret_cast<const void*>(&OrvoScan_Init));
 }
 
 }  // namespace orvoscan

@@ -20,8 +20,8 @@ struct DriverApi {
 // exports are left null when the driver library at hand does not offer them.
 DriverApi LinkedDriver();
 
-// Directory of the driver library file (from the loaded library), ending in
-// '/'; empty when unknown.
+// The system directory of the driver library in use (its own directory, or
+// its "orvoscan/" directory when installed), ending in '/'; empty when unknown.
 std::string LinkedDriverDir();
 
 }  // namespace orvoscan

@@ -18,7 +18,7 @@ DriverCalls LinkedDriverCalls() {
 std::string DriverSystemDir() {
     const std::string configured = platform::Env("ORVOSCAN_SYSTEM_DIR");
     if (!configured.empty()) return platform::WithTrailingSlash(configured);
-    return platform::ObjectDirOf(reinterpret_cast<const void*>(&OrvoScan_Init));
+    return platform::LibrarySystemDir(reinterpret_cast<const void*>(&OrvoScan_Init));
 }
 
 }  // namespace orvo::viewer

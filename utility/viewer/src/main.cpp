@@ -30,9 +30,10 @@ constexpr char kUsage[] =
     "  -h, --help                this text\n"
     "\n"
     "Environment: ORVOSCAN_ASPI=sim uses the virtual scanner; ORVOSCAN_SYSTEM_DIR\n"
-    "names the directory of OrvoScan.ini and the code tables (default: where\n"
-    "libK4TR.so was loaded from). Without a display, QT_QPA_PLATFORM=offscreen\n"
-    "runs the window off screen.\n";
+    "names the directory of OrvoScan.ini and the code tables (default: the\n"
+    "driver's own, /usr/lib/x86_64-linux-gnu/orvoscan when installed). Without a\n"
+    "display, QT_QPA_PLATFORM=offscreen runs the window off screen. See\n"
+    "orvo_viewer(1).\n";
 
 bool IsAutomationSwitch(const char* arg) {
     if (arg[0] != '-' && arg[0] != '/') return false;

@@ -21,6 +21,23 @@ std::string ExistingPrivateTempDir();
 // and the object's file name (e.g. "libK4TR.so"). Empty on failure.
 std::string ObjectDirOf(const void* address, std::string* fileName = nullptr);
 
+// The name a versioned library file is linked by: "libK4TR.so.1.0.0" gives
+// "libK4TR.so"; a name without a version stays as it is.
+std::string UnversionedLibraryName(const std::string& fileName);
+
+// The driver's system directory for the driver library file `libraryFile`
+// (a full path, links resolved), ending in '/': the library's own directory,
+// or its subdirectory "orvoscan/" where that holds the library under its
+// unversioned name (a link to the very same file). The latter is the
+// installed layout: the library in a shared library directory, its code
+// tables, settings file and companion libraries in a directory of its own.
+std::string SystemDirOfLibrary(const std::string& libraryFile);
+
+// The driver's system directory (as above) of the loaded library that
+// contains `address`; its resolved file path goes to *libraryFile. Empty on
+// failure.
+std::string LibrarySystemDir(const void* address, std::string* libraryFile = nullptr);
+
 // Value of an environment variable, or "" when unset.
 std::string Env(const char* name);
 
