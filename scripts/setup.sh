@@ -15,6 +15,8 @@ PACKAGES=(
   fonts-nanum           # a font with Hangul for the Korean texts of the utility
   dbus                  # a session bus for the utility's automation test (dbus-run-session)
   libsane-dev sane-utils  # the SANE backend; scanimage and the dll backend for its tests
+  dpkg-dev file         # the Debian package (CPack: dpkg-shlibdeps)
+  lintian desktop-file-utils man-db  # checks of the package, its desktop entry and man pages
 )
 
 missing=()

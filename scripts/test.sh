@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: a normal build, the
-# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, a short run
-# of every fuzz target, then the threaded parts under ThreadSanitizer.
+# Installs what is missing, builds and runs every test: a normal build (and
+# its Debian package, checked in a scratch root), the same tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, a short run of every fuzz
+# target, then the threaded parts under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -15,6 +16,10 @@ scripts/check-format.sh
 echo "== build and test (RelWithDebInfo)"
 scripts/build.sh build
 ctest --test-dir build -j"$jobs" --timeout 600
+
+echo "== Debian package (from the build tree), unpacked and run as an operator"
+deb=$(scripts/package.sh build | tail -n 1)
+scripts/check-package.sh "$deb"
 
 echo "== build and test (AddressSanitizer + UndefinedBehaviorSanitizer)"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=address,undefined

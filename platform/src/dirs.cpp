@@ -123,7 +123,8 @@ std::string SystemDirOfLibrary(const std::string& libraryFile) {
     const auto slash = libraryFile.rfind('/');
     if (slash == std::string::npos) return {};
     const std::string dir = libraryFile.substr(0, slash + 1);
-    const std::string own = dir + "orvoscan/" + UnversionedLibraryName(libraryFile.substr(slash + 1));
+    const std::string own =
+        dir + "orvoscan/" + UnversionedLibraryName(libraryFile.substr(slash + 1));
     struct stat library {};
     struct stat installed {};
     if (stat(libraryFile.c_str(), &library) == 0 && stat(own.c_str(), &installed) == 0 &&

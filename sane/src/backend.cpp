@@ -134,8 +134,8 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_init(SANE_Int* version_code,
     backend->config = ReadConfig(ConfigDirs(std::getenv("SANE_CONFIG_DIR"), ORVO_SANE_CONFIG_DIR));
 
     std::string libraryFile;
-    const std::string libraryDir =
-        orvo::platform::LibrarySystemDir(reinterpret_cast<const void*>(&OrvoScan_Init), &libraryFile);
+    const std::string libraryDir = orvo::platform::LibrarySystemDir(
+        reinterpret_cast<const void*>(&OrvoScan_Init), &libraryFile);
     if (libraryDir.empty() || libraryFile.empty()) {
         Log(kLogError, "cannot find the driver library libK4TR.so in use");
         return SANE_STATUS_IO_ERROR;

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Checks a built Debian package as an operator meets it. The package is
+# unpacked into a scratch root (its link to /etc/orvoscan/OrvoScan.ini pointed
+# at the scratch root's file, its postinst run on that root), then, as an
+# unprivileged user - nobody in the group scanner when run as root, else the
+# current user - the installed programs run on the virtual scanner: orvoscan
+# info, a short scan, a setting changed through the driver, a C client built
+# with pkg-config, orvo_viewer --help, the SANE backend through scanimage.
+# Then the man pages (man -l), the desktop entry and lintian (no errors).
+#   scripts/check-package.sh PACKAGE.deb
+set -euo pipefail
+deb=$(realpath "$1")
+fail() {
+  echo "check-package: $*" >&2
+  exit 1
+}
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/orvoscan-package.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+chmod 755 "$scratch"
+tree=$scratch/root
+work=$scratch/home
+mkdir -p "$work/tmp" "$scratch/control"
+dpkg-deb -x "$deb" "$tree"
+dpkg-deb -e "$deb" "$scratch/control"
+libdir=$tree/usr/lib/$(gcc -print-multiarch)
+sysdir=$libdir/orvoscan
+settings=$tree/etc/orvoscan/OrvoScan.ini
+
+echo "== the package: $(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "   Depends: $depends"
+for lib in libc6 libtiff6 libqt6widgets6 libstdc++6; do
+  [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib (dpkg-shlibdeps)"
+done
+for f in /etc/orvoscan/OrvoScan.ini /etc/sane.d/orvoscan.conf /etc/sane.d/dll.d/orvoscan; do
+  grep -qx "$f" "$scratch/control/conffiles" || fail "$f is not a configuration file of the package"
+done
+[[ $(readlink "$sysdir/OrvoScan.ini") == /etc/orvoscan/OrvoScan.ini ]] ||
+  fail "$sysdir/OrvoScan.ini does not link /etc/orvoscan/OrvoScan.ini"
+# In the scratch root, /etc is the root's own.
+ln -sfn "$settings" "$sysdir/OrvoScan.ini"
+
+# The stack of the virtual scanner: three two-sided cheques, no waiting.
+cat >"$work/stack.json" <<'JSON'
+{"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0}, "defaultStack": 3}
+JSON
+cat >"$work/client.c" <<'C'
+/* A C client of the installed driver: starts it, stores the raw format. */
+#include <orvoscan.h>
+#include <stdio.h>
+int main(void) {
+    int init = OrvoScan_Init();
+    printf("version %s, start %d\n", OrvoScan_Version(), init);
+    if (init != ORVOSCAN_OK) return 1;
+    if (OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW) != 1) return 1;
+    return OrvoScan_End();
+}
+C
+pc_env=(PKG_CONFIG_SYSROOT_DIR="$tree" PKG_CONFIG_LIBDIR="$libdir/pkgconfig")
+pc_flags=$(env "${pc_env[@]}" pkg-config --cflags --libs orvoscan)
+echo "   pkg-config --cflags --libs orvoscan: $pc_flags"
+
+user_env=(PATH="$tree/usr/bin:/usr/bin:/bin" HOME="$work" TMPDIR="$work/tmp" LANG=C.UTF-8
+  LD_LIBRARY_PATH="$libdir" ORVOSCAN_ASPI=sim ORVOSCAN_SIM_SCENARIO="$work/stack.json")
+if ((EUID == 0)); then
+  scanner_gid=$(getent group scanner | cut -d: -f3) || fail "no group scanner (sane-utils makes it)"
+  DPKG_ROOT=$tree sh "$scratch/control/postinst" configure
+  [[ $(stat -c %G:%a "$settings") == scanner:664 ]] ||
+    fail "postinst left $settings as $(stat -c %G:%a "$settings"), not scanner:664"
+  chown -R nobody:nogroup "$work"
+  as_operator() {
+    setpriv --reuid=nobody --regid=nogroup --groups="$scanner_gid" --inh-caps=-all \
+      env -i "${user_env[@]}" "$@"
+  }
+  echo "== as nobody in the group scanner"
+else
+  chmod 664 "$settings"
+  as_operator() { env -i "${user_env[@]}" "$@"; }
+  echo "== as $(id -un)"
+fi
+mode_before=$(stat -c %U:%G:%a "$settings")
+
+echo "-- orvoscan info"
+as_operator orvoscan info >"$work/info.txt" || fail "orvoscan info failed: $(cat "$work/info.txt")"
+grep -q "$sysdir/" "$work/info.txt" || fail "the driver did not take $sysdir/ as its system directory: $(cat "$work/info.txt")"
+grep -qi "virtual\|scanner" "$work/info.txt"
+
+echo "-- orvoscan scan (three two-sided cheques)"
+mkdir -p "$work/out"
+[[ $EUID -ne 0 ]] || chown nobody:nogroup "$work/out"
+as_operator orvoscan scan --profile Check --output "$work/out/A.tif" --start 1 >"$work/scan.txt" ||
+  fail "the scan failed: $(cat "$work/scan.txt")"
+pages=$(find "$work/out" -name 'A00000[1-3][FR].tif' | wc -l)
+records=$(wc -l <"$work/out/micr.txt")
+((pages == 6 && records == 3)) || fail "the scan wrote $pages pages and $records MICR records, not 6 and 3"
+
+echo "-- settings changed by the operator: orvoscan --format bmp, a C client's OrvoScan_ImageFormat"
+as_operator orvoscan scan --profile Check --output "$work/out/B.bmp" --format bmp >/dev/null ||
+  fail "the bitmap scan failed"
+as_operator cc -Wall -Werror "$work/client.c" -o "$work/client" $pc_flags ||
+  fail "a C client does not build with pkg-config"
+as_operator "$work/client" || fail "the C client could not start the installed driver"
+[[ -L $sysdir/OrvoScan.ini ]] || fail "a settings write replaced the link $sysdir/OrvoScan.ini"
+[[ $(stat -c %U:%G:%a "$settings") == "$mode_before" ]] ||
+  fail "a settings write changed $settings from $mode_before to $(stat -c %U:%G:%a "$settings")"
+
+echo "-- orvo_viewer --help"
+as_operator orvo_viewer --help >/dev/null || fail "orvo_viewer --help failed"
+
+if command -v scanimage >/dev/null; then
+  echo "-- scanimage -L through the installed SANE backend"
+  as_operator env SANE_CONFIG_DIR="$tree/etc/sane.d" \
+    LD_LIBRARY_PATH="$libdir/sane:$libdir" scanimage -L >"$work/sane.txt" 2>&1 || true
+  grep -q "orvoscan:virtual" "$work/sane.txt" || fail "scanimage -L: $(cat "$work/sane.txt")"
+fi
+
+echo "== manual pages, desktop entry"
+for page in "$tree"/usr/share/man/man*/*.gz; do
+  warnings=$(MANWIDTH=80 man -l --warnings -E UTF-8 "$page" 2>&1 >/dev/null) || fail "man -l $page failed"
+  [[ -z $warnings ]] || fail "man -l $page: $warnings"
+  echo "   $(basename "$page")"
+done
+desktop-file-validate "$tree"/usr/share/applications/*.desktop
+
+echo "== lintian"
+lintian --fail-on error --no-tag-display-limit "$deb"
+echo "check-package: $(basename "$deb") installs and runs"

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the Debian package orvoscan_<version>_amd64.deb into BUILD_DIR/package/
+# from the normal build tree (configured for /usr) and prints its path.
+#   scripts/package.sh [BUILD_DIR]
+# Install it with: apt install ./build/package/orvoscan_<version>_amd64.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+scripts/setup.sh
+scripts/build.sh "$dir" -DCMAKE_INSTALL_PREFIX=/usr
+rm -f "$dir"/package/orvoscan_*.deb
+(cd "$dir" && cpack -G DEB --config CPackConfig.cmake >/dev/null)
+ls "$PWD/$dir"/package/orvoscan_*.deb
