@@ -9,5 +9,10 @@ dir=${1:-build}
 scripts/setup.sh
 scripts/build.sh "$dir" -DCMAKE_INSTALL_PREFIX=/usr
 rm -f "$dir"/package/orvoscan_*.deb
-(cd "$dir" && cpack -G DEB --config CPackConfig.cmake >/dev/null)
+# CPack's notes (the private libraries have no shlibs entry) stay in its log.
+if ! (cd "$dir" && cpack -G DEB --config CPackConfig.cmake >cpack.log 2>&1); then
+  cat "$dir/cpack.log" >&2
+  echo "package: cpack failed" >&2
+  exit 1
+fi
 ls "$PWD/$dir"/package/orvoscan_*.deb
