@@ -31,12 +31,13 @@ class FakeDriver : public orvo::scanrun::ScanDriver {
     int endResult = -3;
     uint32_t deviceError = 0;
     int imageFormat = -1;
+    int imageFormatResult = 1;
     int endCalls = 0;
     std::vector<std::string> requested;
 
     int ImageFormat(int f) override {
         imageFormat = f;
-        return 1;
+        return imageFormatResult;
     }
     int StartBatch(const char*) override { return startResult; }
     int GetOneImage(const char* path, int*) override {
@@ -122,6 +123,20 @@ class ScanCommandTest : public ::testing::Test {
     std::string out_;
     std::string err_;
 };
+
+// The driver could not store the format in OrvoScan.ini (-14): the run
+// goes on in that format and says so.
+TEST_F(ScanCommandTest, FormatNotStoredIsAWarningOnly) {
+    options_.output = (dir_ / "A.bmp").string();
+    driver_.imageFormatResult = -14;
+    AddCheques(driver_, {"T021000021T 12"});
+    EXPECT_EQ(Run(driver_), kExitDone) << err_;
+    EXPECT_EQ(driver_.imageFormat, 1);
+    EXPECT_NE(err_.find("orvoscan: warning: the output format could not be stored in OrvoScan.ini"),
+              std::string::npos)
+        << err_;
+    EXPECT_TRUE(fs::exists(dir_ / "A000001F.bmp"));
+}
 
 TEST_F(ScanCommandTest, TwoSidedBatchPrintsStatisticsAndTheNextStart) {
     options_.start = 3;
