@@ -466,6 +466,10 @@ BENCHMARK_CAPTURE(BM_GetOneImage, gray4_lzw_tiff, 3, ORVOSCAN_FORMAT_TIFF, 1)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_GetOneImage, gray4_tiff, 3, ORVOSCAN_FORMAT_TIFF, 0)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 // Wall-clock time like the driver's rows, so that both sides are measured
 // alike.
 BENCHMARK(BM_LibtiffG3ToG4)->UseRealTime()->Unit(benchmark::kMillisecond);

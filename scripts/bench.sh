@@ -1,9 +1,11 @@
 #!/bin/sh
 # Builds the benchmarks (Release, build-bench) and prints one table: bilevel
 # decoding against libtiff, gray decoding against its bit-by-bit reference
-# with the framing and the gray TIFF writer on their own, page retrieval per
-# output format against a libtiff-only pipeline and the gray targets, whole
-# batches, CPU time, peak memory and the page wake-up delay.
+# with the framing and the TIFF writers on their own, page retrieval per
+# output format against a libtiff-only pipeline and the gray targets (with
+# what the decode and the coder each take of a page), whole batches, CPU
+# time, peak memory, the page wake-up delay, the idle CPU and how soon a
+# ready document is noticed.
 #   scripts/bench.sh [build dir]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +16,9 @@ cmake --build "$build" -j"$(nproc)" --target bench_decode bench_driver code_tabl
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
+# Other work on the machine slows every row; the ratios against libtiff are
+# taken in the same run.
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$build/bench/bench_decode" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_format=json >"$out/decode.json" 2>"$out/decode.err" || {
   cat "$out/decode.err" >&2
@@ -53,39 +58,63 @@ for arg, page in (("0", "cheque 1728 wide"), ("1", "full page 2592x3000")):
     row("  reference bit walk, " + page, f"{ref:,.0f}", "pages/s",
         f"fast path {fast:,.0f}", f"{ref / fast:.2f}x")
 
+gray_ms = {}
 for bits, arg, page in ((8, 0, "cheque 1728x800"), (8, 1, "noisy cheque (+-2 levels)"),
                         (4, 0, "cheque 1728x800")):
     fast = dec[f"BM_DecodeGray{bits}Page/{arg}"]["items_per_second"]
     ref = dec[f"BM_DecodeGray{bits}PageReference/{arg}"]["items_per_second"]
+    if arg == 0:
+        gray_ms[bits] = 1000 / fast
     row(f"DecodeGray{bits}Page, {page}", f"{fast:,.0f}", "pages/s",
-        f"reference bit walk {ref:,.0f}", f"{fast / ref:.1f}x")
+        f"reference bit walk {ref:,.0f}", f"{fast / ref:.1f}x (target >= 10x)")
 b = dec["BM_GrayFraming/real_time"]
-row("  gray page framing (RTC, EOL count)", f"{1000 / b['items_per_second']:.3f}", "ms/page")
-for arg, what in (("0", "uncompressed"), ("1", "LZW, driver's coder"), ("3", "LZW, libtiff's coder"),
-                  ("2", "PackBits (libtiff)")):
-    b = dec[f"BM_Save2TiffGray/{arg}/real_time"]
-    row("  Save2TiffGray 8-bit cheque, " + what, f"{1000 / b['items_per_second']:.2f}", "ms/page",
+framing_ms = 1000 / b["items_per_second"]
+row("  gray page framing (RTC, EOL count)", f"{framing_ms:.3f}", "ms/page")
+
+save_ms = {}
+for arg, what in ((0, "8-bit gray, uncompressed"), (1, "8-bit gray, LZW, driver's coder"),
+                  (3, "8-bit gray, LZW, libtiff's coder"), (2, "8-bit gray, PackBits (libtiff)"),
+                  (4, "4-bit gray, uncompressed"), (5, "4-bit gray, LZW, driver's coder"),
+                  (6, "bilevel, Group 4, driver's coder"),
+                  (7, "bilevel, Group 4, libtiff's coder")):
+    b = dec[f"BM_SaveTiff/{arg}/real_time"]
+    save_ms[arg] = 1000 / b["items_per_second"]
+    row("TIFF writer alone, cheque, " + what, f"{save_ms[arg]:.2f}", "ms/page",
         f"file {b['file_bytes'] / 1024:,.0f} KiB")
 
 g4lib = drv["BM_LibtiffG3ToG4/real_time"]["pages_per_s"]
+row("libtiff-only pipeline: G3 TIFF -> G4 TIFF file", f"{g4lib:,.0f}", "pages/s",
+    f"{1000 / g4lib:.2f} ms/page")
+# Gray retrievals: the decode and the coder of the benchmarks above as parts
+# of the measured time per page (the rest: reading the page file, the MICR
+# text, the file's fields and writing it out).
+parts = {"gray_tiff": (8, 0), "gray_lzw_tiff": (8, 1), "gray4_lzw_tiff": (4, 5),
+         "gray4_tiff": (4, 4)}
 for cap, what, target in (("g4_tiff", "Group 4 TIFF", None), ("bmp", "BMP", None),
                           ("gray_tiff", "gray 8-bit TIFF (uncompressed)", 300),
                           ("gray_lzw_tiff", "gray 8-bit TIFF (LZW)", 150),
+                          ("gray4_tiff", "gray 4-bit TIFF (uncompressed)", None),
                           ("gray4_lzw_tiff", "gray 4-bit TIFF (LZW)", None)):
     b = drv[f"BM_GetOneImage/{cap}/iterations:3/manual_time"]
     pps = b["pages_per_s"]
-    if target is None and cap in ("g4_tiff", "bmp"):
+    if cap in ("g4_tiff", "bmp"):
         row("GetOneImage, " + what, f"{pps:,.0f}", "pages/s", f"libtiff G3->G4 {g4lib:,.0f}",
-            f"{pps / g4lib:.2f}x")
+            f"{pps / g4lib:.2f}x" + (" (target >= 1.0x)" if cap == "g4_tiff" else ""))
     elif target is not None:
-        row("GetOneImage, " + what, f"{pps:,.0f}", "pages/s", f"target {target}",
+        row("GetOneImage, " + what, f"{pps:,.0f}", "pages/s", f"target >= {target}",
             f"{pps / target:.2f}x")
     else:
         row("GetOneImage, " + what, f"{pps:,.0f}", "pages/s")
+    if cap in parts:
+        bits, arg = parts[cap]
+        total = 1000 / pps
+        rest = total - gray_ms[bits] - framing_ms - save_ms[arg]
+        row("  per page: decode + framing + coder + rest", f"{total:.2f}", "ms",
+            f"{gray_ms[bits]:.2f} + {framing_ms:.2f} + {save_ms[arg]:.2f} + {rest:.2f} ms")
 
 b = drv["BM_Batch200/iterations:2/manual_time"]
 row("Batch 200 two-sided cheques, zero latency, G4", f"{b['docs_per_s']:,.1f}", "docs/s",
-    "target 100", f"{b['docs_per_s'] / 100:.2f}x")
+    "target >= 100", f"{b['docs_per_s'] / 100:.2f}x")
 row("  CPU per document, zero latency", f"{b['cpu_ms_per_doc']:.2f}", "ms")
 row("  peak resident memory", f"{b['rss_peak_MiB']:.1f}", "MiB",
     f"after OrvoScan_Init {b['rss_init_MiB']:.1f} MiB")
@@ -96,10 +125,10 @@ b = drv["BM_PageWakeup/iterations:1/manual_time"]
 row("Page written -> GetOneImage returns, median", f"{b['delay_median_ms']:.2f}", "ms",
     f"max {b['delay_max_ms']:.2f} ms (longest sleep 300 ms)")
 row("CPU while the scanner has nothing (2 s of a pause)", f"{b['idle_cpu_percent']:.2f}",
-    "% of a core", "target 1", f"{b['idle_cpu_percent']:.2f}x")
+    "% of a core", "target <= 1 %", f"{b['idle_cpu_percent']:.2f}x")
 b = drv["BM_NoticeDelay/iterations:1/manual_time"]
 row("Document ready -> worker notices, median", f"{b['notice_median_ms']:.0f}", "ms",
-    f"max {b['notice_max_ms']:.0f} ms, target 20", f"{b['notice_max_ms'] / 20:.2f}x")
+    f"max {b['notice_max_ms']:.0f} ms, target <= 20", f"{b['notice_max_ms'] / 20:.2f}x")
 
 widths = [max(len(str(r[i])) for r in rows + [("What", "Value", "Unit", "Against", "Ratio")])
           for i in range(5)]
@@ -110,6 +139,7 @@ print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
 for r in rows:
     print(line(r))
 PY
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The desktop utility's table (Qt, offscreen).
 "$root/scripts/bench-viewer.sh" "$build"

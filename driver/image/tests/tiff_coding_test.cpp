@@ -1,6 +1,6 @@
 // The TIFF writer's own Group 4 and LZW strips (and the uncompressed rows it
-// leaves to libtiff): read back by
-// libtiff they are the rows, bit for bit, on made-up rows of every kind, on
+// leaves to libtiff): read back by libtiff they are the rows, bit for bit, on
+// made-up rows of every kind, on the virtual scanner's whole cheque pages, on
 // the rows of every page of the fuzz corpus and with the same fields as the
 // files libtiff codes itself.
 #include <gtest/gtest.h>
@@ -20,6 +20,13 @@
 #include "orvo/framing.h"
 #include "orvo/writers.h"
 #include "test_bits.h"
+
+#if __has_include("orvo/sim/side_data.h")
+#include "orvo/sim/image.h"
+#include "orvo/sim/side_data.h"
+#include "orvo/sim/window.h"
+#define ORVO_HAVE_SIM 1
+#endif
 
 namespace orvo {
 namespace {
@@ -218,6 +225,60 @@ TEST_F(TiffCoding, LzwThroughManyFullTables) {
         ExpectRowsBack({bits, COMPRESSION_LZW}, b, width, w, rows);
     }
 }
+
+#ifdef ORVO_HAVE_SIM
+// The virtual scanner's cheques, fronts and rears, bilevel and 8-bit and
+// 4-bit gray, decoded whole as the driver decodes them and written as the
+// driver writes them: libtiff reads back every row.
+TEST_F(TiffCoding, ScannerPagesReadBack) {
+    Decoder decoder(test::GeneratedTables());
+    std::vector<uint8_t> work(1 << 20);
+    for (int seed = 1; seed <= 3; ++seed) {
+        for (bool front : {true, false}) {
+            for (int mode : {0, 4, 3}) {
+                SCOPED_TRACE(std::to_string(seed) + (front ? " front" : " rear") + ", mode " +
+                             std::to_string(mode));
+                sim::WindowSettings w = sim::WindowSettings::PowerOn();
+                w.scanWidth = 1728;
+                w.scanMode[0] = mode;
+                sim::SideOptions options;
+                options.alignEol = seed % 2 == 0;
+                const sim::SideData side =
+                    sim::BuildSide(sim::SyntheticCheque(seed, front), front, w, options);
+                ASSERT_TRUE(side.coded);
+                const uint8_t* data = side.bytes.data() + sim::kSideHeaderSize;
+                const std::size_t n = side.imageBytes;
+                if (mode == 0) {
+                    const long lines = EolCount(data, n);
+                    ASSERT_GT(lines, 700);
+                    std::vector<uint8_t> rows(static_cast<std::size_t>(lines) * kMhRowBytes);
+                    decoder.DecodeMhPage(data, n, lines, work.data(), work.size(), rows.data(),
+                                         rows.size());
+                    ExpectRowsBack(kKinds[0], rows, kMhRowBytes, 1728, static_cast<int>(lines));
+                } else {
+                    const RtcScan scan = RtcSearchCounting(data, n);
+                    ASSERT_GE(scan.rtc, 0);
+                    const long lines = scan.anchors - 6;
+                    ASSERT_GT(lines, 700);
+                    std::vector<uint8_t> rows(static_cast<std::size_t>(lines) * kGrayRowBytes);
+                    const std::size_t length = static_cast<std::size_t>(scan.rtc) + 1;
+                    const int bits = mode == 4 ? 8 : 4;
+                    if (bits == 8) {
+                        decoder.DecodeGray8Page(data, length, lines, rows.data(), rows.size());
+                    } else {
+                        decoder.DecodeGray4Page(data, length, lines, rows.data(), rows.size());
+                    }
+                    for (int compression : {COMPRESSION_LZW, COMPRESSION_NONE}) {
+                        ExpectRowsBack({bits, compression}, rows, kGrayRowBytes, 1728,
+                                       static_cast<int>(lines));
+                    }
+                }
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+#endif
 
 // Every page of the fuzz corpus, decoded as the driver decodes it (bilevel,
 // 8-bit and 4-bit gray, damaged pages included), written with the driver's
