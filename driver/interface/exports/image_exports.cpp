@@ -45,6 +45,8 @@ ORVOSCAN_API int OrvoScan_GetOneImage(const char* path, int* height) {
     TraceGetOne("OrvoScan_GetOneImage START");
     const int loaded = orvo::WaitForPage();
     if (loaded != 0) return loaded;
+    // The page's steps go to getone.txt in one write when the call returns.
+    orvo::TraceBatch lines(orvo::TraceFile::GetOne);
     bool written = false;
     const int rows = orvo::RetrievePageToFile(CurrentPage(), path != nullptr ? path : "", &written);
     if (!written) TraceGetOne("page file not written");
@@ -65,6 +67,7 @@ ORVOSCAN_API int OrvoScan_GetOneImageBufPtr(const char* path, int* height) {
     if (!call.admitted()) return ORVOSCAN_NO_PAGE;
     const int loaded = orvo::WaitForPage();
     if (loaded != 0) return loaded;
+    orvo::TraceBatch lines(orvo::TraceFile::GetOne);
     const int rows = orvo::RetrievePageToMemory(CurrentPage());
     if (height != nullptr) *height = rows;
     ++orvo::Batch().nPageFetched;

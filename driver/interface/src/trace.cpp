@@ -26,6 +26,22 @@ const char* FileName(TraceFile file) {
     return "log.txt";
 }
 
+// The innermost TraceBatch of this thread, if any.
+thread_local TraceBatch* t_batch = nullptr;
+
+// Appends whole lines with one write (O_APPEND: never between another
+// writer's bytes); the file is closed at once. Only a regular file, never
+// through a symbolic link: a trace never writes into a file someone pointed
+// its name at.
+void Append(const std::string& path, const std::string& lines) {
+    if (path.empty() || lines.empty()) return;
+    const int fd =
+        platform::OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0666);
+    if (fd < 0) return;
+    platform::WriteAll(fd, lines.data(), lines.size());
+    close(fd);
+}
+
 std::string TraceDir() {
     std::string dir = platform::Env("ORVOSCAN_TRACE_DIR");
     if (!dir.empty()) return platform::WithTrailingSlash(dir);
@@ -52,18 +68,34 @@ std::string FormatTraceLine(int number, const char* text, int value, int hour, i
 }
 
 void Trace(TraceFile file, int number, const char* text, int value) {
-    std::string path = TracePath(file);
-    if (path.empty()) return;
-    platform::LocalTime t = platform::Now();
-    std::string line =
+    TraceBatch* batch = t_batch;
+    while (batch != nullptr && batch->file_ != file) batch = batch->outer_;
+    if (batch == nullptr) {
+        const std::string path = TracePath(file);
+        if (path.empty()) return;
+        const platform::LocalTime t = platform::Now();
+        Append(path,
+               FormatTraceLine(number, text, value, t.hour, t.minute, t.second, t.millisecond));
+        return;
+    }
+    const platform::LocalTime t = platform::Now();
+    batch->lines_ +=
         FormatTraceLine(number, text, value, t.hour, t.minute, t.second, t.millisecond);
-    // Only a regular file, never through a symbolic link: a trace never
-    // writes into a file someone pointed its name at.
-    const int fd =
-        platform::OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0666);
-    if (fd < 0) return;
-    platform::WriteAll(fd, line.data(), line.size());
-    close(fd);
+}
+
+TraceBatch::TraceBatch(TraceFile file) : file_(file), outer_(t_batch) {
+    t_batch = this;
+}
+
+TraceBatch::~TraceBatch() {
+    t_batch = outer_;
+    // An enclosing batch of the same file takes the lines over, so that the
+    // file keeps them in order.
+    if (outer_ != nullptr && outer_->file_ == file_) {
+        outer_->lines_ += lines_;
+        return;
+    }
+    Append(TracePath(file_), lines_);
 }
 
 void EmptyTraceFiles() {

@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "orvo/driver_state.h"
 #include "orvo/trace.h"
@@ -98,6 +100,45 @@ TEST(Trace, NeverThroughLinksNorIntoFifos) {
         std::remove((dir + name).c_str());
     }
     rmdir(dirTemplate);
+}
+
+// The lines of a batch reach the file together, in order, when it ends;
+// lines to other files and lines of other threads are written at once.
+TEST(Trace, BatchWritesItsLinesWhenItEnds) {
+    char dirTemplate[] = "/tmp/orvo-trace-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = std::string(dirTemplate) + "/";
+    setenv("ORVOSCAN_TRACE_DIR", dir.c_str(), 1);
+    Trace(TraceFile::GetOne, 1, "before", 0);
+    {
+        TraceBatch batch(TraceFile::GetOne);
+        Trace(TraceFile::GetOne, 1, "first", 1);
+        {
+            TraceBatch inner(TraceFile::GetOne);
+            Trace(TraceFile::GetOne, 1, "second", 2);
+        }
+        Trace(TraceFile::Thread, 1, "elsewhere", 0);
+        std::thread([] { Trace(TraceFile::GetOne, 9, "other thread", 0); }).join();
+        const std::string thread = Slurp(dir + "thread.txt");
+        EXPECT_EQ(std::count(thread.begin(), thread.end(), '\n'), 1);
+        const std::string held = Slurp(dir + "getone.txt");
+        EXPECT_NE(held.find("other thread"), std::string::npos);
+        EXPECT_EQ(held.find("first"), std::string::npos);
+        EXPECT_EQ(held.find("second"), std::string::npos);
+        Trace(TraceFile::GetOne, 1, "third", 3);
+    }
+    Trace(TraceFile::GetOne, 1, "after", 0);
+    const std::string text = Slurp(dir + "getone.txt");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
+    std::size_t at = 0;
+    for (const char* step : {"before", "other thread", "first", "second", "third", "after"}) {
+        const std::size_t found = text.find(step, at);
+        ASSERT_NE(found, std::string::npos) << step << " missing or out of order";
+        at = found;
+    }
+    EXPECT_NE(text.find("[      3]\n"), std::string::npos);
+    unsetenv("ORVOSCAN_TRACE_DIR");
+    std::filesystem::remove_all(dirTemplate);
 }
 
 }  // namespace

@@ -21,6 +21,24 @@ void Trace(TraceFile file, int number, const char* text, int value);
 std::string FormatTraceLine(int number, const char* text, int value, int hour, int minute,
                             int second, int millisecond);
 
+// Keeps the lines this thread traces to `file` while it lives and appends
+// them in one write when it goes: for the steps of one call, whose lines are
+// then all on disk when the call returns, for one open of the file instead of
+// one per line. The lines keep the times they were traced at.
+class TraceBatch {
+  public:
+    explicit TraceBatch(TraceFile file);
+    ~TraceBatch();
+    TraceBatch(const TraceBatch&) = delete;
+    TraceBatch& operator=(const TraceBatch&) = delete;
+
+  private:
+    friend void Trace(TraceFile, int, const char*, int);
+    TraceFile file_;
+    std::string lines_;
+    TraceBatch* outer_;
+};
+
 // Empties log.txt, thread.txt and getone.txt, in this order; a file that does
 // not exist is not created. Traces are written and emptied only as regular
 // files under their own names: a symbolic link, FIFO or device in their place
