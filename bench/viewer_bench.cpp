@@ -12,7 +12,9 @@
 #include <QComboBox>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -27,6 +29,8 @@
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/sim/scanner.h"
 #include "orvo/sim/scenario.h"
+#include "orvo/widgets/block_reduce.h"
+#include "orvo/widgets/image_loader.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
 #include "orvoscan.h"
@@ -147,6 +151,28 @@ void BM_ViewDisplay(benchmark::State& state) {
     state.counters["zoom_percent"] = view.zoom();
 }
 BENCHMARK(BM_ViewDisplay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The shrinking alone: the decoded page (as display() holds it) made into the
+// 600 x 277 image the fitted view paints.
+void BM_ViewShrink(benchmark::State& state) {
+    const QString path = QString::fromStdString(Page(static_cast<int>(state.range(0))));
+    const orvo::widgets::LoadedImage loaded = orvo::widgets::LoadImageFile(path);
+    if (!loaded.ok()) {
+        state.SkipWithError("cannot load");
+        return;
+    }
+    const QSize page = loaded.image.size();
+    const double f = std::min(600.0 / page.width(), 400.0 / page.height());
+    const QSize size(static_cast<int>(std::lround(page.width() * f)),
+                     static_cast<int>(std::lround(page.height() * f)));
+    for (auto _ : state) {
+        QImage shrunk = orvo::widgets::ShrinkForDisplay(loaded.image, size);
+        benchmark::DoNotOptimize(shrunk.constBits());
+    }
+    state.counters["width"] = size.width();
+    state.counters["height"] = size.height();
+}
+BENCHMARK(BM_ViewShrink)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // SAVE and SCAN of the real window: 200 two-sided cheques, every page listed
 // and shown in the front or rear view, micr.txt records, statistics.
