@@ -99,9 +99,11 @@ grep -q "^0000003" "$work/out/micr.txt" || fail "micr.txt lacks the third cheque
 echo "-- settings changed by the operator: orvoscan --format bmp, a C client's OrvoScan_ImageFormat"
 as_operator orvoscan scan --profile Check --output "$work/out/B.bmp" --format bmp >/dev/null ||
   fail "the bitmap scan failed"
+grep -q '^ImageFileFormat=1' "$settings" || fail "orvoscan --format bmp was not stored in $settings"
 as_operator cc -Wall -Werror "$work/client.c" -o "$work/client" $pc_flags ||
   fail "a C client does not build with pkg-config"
 as_operator "$work/client" || fail "the C client could not start the installed driver"
+grep -q '^ImageFileFormat=2' "$settings" || fail "OrvoScan_ImageFormat(2) was not stored in $settings"
 [[ -L $sysdir/OrvoScan.ini ]] || fail "a settings write replaced the link $sysdir/OrvoScan.ini"
 [[ $(stat -c %U:%G:%a "$settings") == "$mode_before" ]] ||
   fail "a settings write changed $settings from $mode_before to $(stat -c %U:%G:%a "$settings")"
