@@ -16,7 +16,10 @@ fail() {
   exit 1
 }
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/orvoscan-package.XXXXXX")
+# As root, in /tmp: the unprivileged user must reach the scratch root.
+base=${TMPDIR:-/tmp}
+((EUID != 0)) || base=/tmp
+scratch=$(mktemp -d "$base/orvoscan-package.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 chmod 755 "$scratch"
 tree=$scratch/root
