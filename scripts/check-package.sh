@@ -45,6 +45,13 @@ done
 # In the scratch root, /etc is the root's own.
 ln -sfn "$settings" "$sysdir/OrvoScan.ini"
 
+# Every program and library finds what it links (the dialogs' libraries are
+# loaded only while a dialog is open, so this is where a missing one shows).
+while IFS= read -r elf; do
+  missing=$(LD_LIBRARY_PATH=$libdir ldd "$elf" | grep "not found" || true)
+  [[ -z $missing ]] || fail "$elf: $missing"
+done < <(find "$tree" -type f \( -name '*.so*' -o -path '*/bin/*' \))
+
 # The stack of the virtual scanner: three two-sided cheques, no waiting.
 cat >"$work/stack.json" <<'JSON'
 {"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0}, "defaultStack": 3}
