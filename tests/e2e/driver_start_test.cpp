@@ -116,13 +116,11 @@ TEST(DriverStart, MissingTmpdirFallsBackToTmp) {
 
 // A private directory open to others is refused, and log.txt says which and why.
 TEST(DriverStart, RefusedTemporaryDirectoryIsNamedInTheLog) {
-    Start start;
     const std::string base = e2e::MakeTempDir("orvo-tmpdir");
     const std::string own = base + "orvoscan-" + std::to_string(geteuid());
     ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
     ASSERT_EQ(chmod(own.c_str(), 0777), 0);
-    start.env["TMPDIR"] = base;
-    const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0), start.dir);
+    const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0));
     std::map<std::string, std::string> env = {{"ORVOSCAN_ASPI", "sim"},
                                               {"ORVOSCAN_SYSTEM_DIR", dir},
                                               {"ORVOSCAN_TRACE_DIR", dir},

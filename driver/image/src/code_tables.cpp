@@ -1,6 +1,12 @@
 #include "orvo/code_tables.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+
+#include "orvo/platform/files.h"
 
 namespace orvo {
 
@@ -10,17 +16,20 @@ CodeTables g_tables;
 FastTables g_fast;
 
 // Reads the first `size` bytes of `path` into `table`; the table is changed
-// only when all of them could be read.
+// only when all of them could be read. Only a regular file is read: a FIFO
+// in its place is refused at once instead of blocking driver start.
 bool ReadTable(const std::string& path, uint8_t* table, std::size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    if (std::fseek(f, 0, SEEK_SET) != 0) {
-        std::fclose(f);
-        return false;
-    }
+    const int fd = platform::OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) return false;
     uint8_t buffer[kMhCodeTableSize];
-    const std::size_t got = std::fread(buffer, 1, size, f);
-    std::fclose(f);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
     if (got < size) return false;
     for (std::size_t i = 0; i < size; ++i) table[i] = buffer[i];
     return true;

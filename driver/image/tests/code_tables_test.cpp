@@ -2,6 +2,9 @@
 #include "orvo/code_tables.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,6 +68,23 @@ TEST_F(LoadTables, StopsAtTheFirstShortOrMissingFile) {
     EXPECT_EQ(LoadedCodeTables().gray[5], 0x03);
 
     EXPECT_EQ(LoadCodeTables(dir_ + "/missing"), -1);
+}
+
+// A FIFO in place of a table file is refused at once (the child would be
+// ended by the alarm if driver start waited on it).
+TEST_F(LoadTables, FifoIsRefusedWithoutWaiting) {
+    Write("huffmanb.dat", 16384, 0xB1);
+    Write("huffmang.dat", 512, 0xC1);
+    ASSERT_EQ(mkfifo((dir_ + "/huffmanw.dat").c_str(), 0600), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        alarm(10);
+        _exit(LoadCodeTables(dir_) == -1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // The files the build lays out in the system directory load and hold the
