@@ -153,8 +153,8 @@ void BM_ViewDisplay(benchmark::State& state) {
 BENCHMARK(BM_ViewDisplay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The shrinking alone: the decoded page (as display() holds it) made into the
-// 600 x 277 image the fitted view paints.
-void BM_ViewShrink(benchmark::State& state) {
+// 600 x 277 image the fitted view paints; and the same by the plain passes.
+void ViewShrink(benchmark::State& state, bool plain) {
     const QString path = QString::fromStdString(Page(static_cast<int>(state.range(0))));
     const orvo::widgets::LoadedImage loaded = orvo::widgets::LoadImageFile(path);
     if (!loaded.ok()) {
@@ -166,13 +166,21 @@ void BM_ViewShrink(benchmark::State& state) {
     const QSize size(static_cast<int>(std::lround(page.width() * f)),
                      static_cast<int>(std::lround(page.height() * f)));
     for (auto _ : state) {
-        QImage shrunk = orvo::widgets::ShrinkForDisplay(loaded.image, size);
+        QImage shrunk = plain ? orvo::widgets::ShrinkForDisplayPlain(loaded.image, size)
+                              : orvo::widgets::ShrinkForDisplay(loaded.image, size);
         benchmark::DoNotOptimize(shrunk.constBits());
     }
     state.counters["width"] = size.width();
     state.counters["height"] = size.height();
 }
+void BM_ViewShrink(benchmark::State& state) {
+    ViewShrink(state, false);
+}
+void BM_ViewShrinkPlain(benchmark::State& state) {
+    ViewShrink(state, true);
+}
 BENCHMARK(BM_ViewShrink)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ViewShrinkPlain)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // SAVE and SCAN of the real window: 200 two-sided cheques, every page listed
 // and shown in the front or rear view, micr.txt records, statistics.

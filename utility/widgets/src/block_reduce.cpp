@@ -279,6 +279,138 @@ QImage AreaAverage(const QImage& plane, QSize size) {
     return result;
 }
 
+// The same sums as AreaAverage, term for term, for black counts (kAreaShift
+// above 0), where a count of 0 is white and adds nothing: a page of text is
+// mostly white, so rows of counts without black are left out of the row pass,
+// screen rows over white only are written white at once, and so is every run
+// of kChunk screen pixels whose columns of row sums are all 0.
+template <int kAreaShift>
+QImage AreaAverageCounts(const QImage& plane, QSize size) {
+    static_assert(kAreaShift > 0);
+    constexpr int kChunk = 8;
+    const int ow = size.width();
+    const int oh = size.height();
+    QImage result(ow, oh, QImage::Format_RGB32);
+    if (result.isNull()) return result;
+    const int iw = plane.width();
+    const int ih = plane.height();
+    const Taps v = MakeTaps(ih, oh, kRowScale);
+    const Taps h = MakeTaps(iw, ow, kColumnScale);
+    const uint32_t white = Rgb<kAreaShift>(0);
+
+    // The rows of counts that hold any black.
+    std::vector<uint8_t> inked(static_cast<std::size_t>(ih));
+    for (int y = 0; y < ih; ++y) {
+        const uint8_t* row = plane.constScanLine(y);
+        uint8_t any = 0;
+        for (int x = 0; x < iw; ++x) any |= row[x];
+        inked[static_cast<std::size_t>(y)] = any != 0;
+    }
+    // The span of row sums each run of kChunk screen pixels reads.
+    const int chunks = (ow + kChunk - 1) / kChunk;
+    std::vector<int> spanFirst(static_cast<std::size_t>(chunks));
+    std::vector<int> spanLength(static_cast<std::size_t>(chunks));
+    for (int c = 0; c < chunks; ++c) {
+        const auto x0 = static_cast<std::size_t>(c) * kChunk;
+        const std::size_t x1 = std::min(static_cast<std::size_t>(ow), x0 + kChunk) - 1;
+        const int end = h.first[x1] + (h.offset[x1 + 1] - h.offset[x1]);
+        spanFirst[static_cast<std::size_t>(c)] = h.first[x0];
+        spanLength[static_cast<std::size_t>(c)] = end - h.first[x0];
+    }
+    const bool fixed = h.most <= 3;
+    std::vector<uint32_t> h3;
+    if (fixed) {
+        h3.assign(static_cast<std::size_t>(ow) * 3, 0u);
+        for (int x = 0; x < ow; ++x) {
+            const int hb = h.offset[static_cast<std::size_t>(x)];
+            const int hn = h.offset[static_cast<std::size_t>(x) + 1] - hb;
+            for (int k = 0; k < hn; ++k) {
+                h3[static_cast<std::size_t>(x) * 3 + k] =
+                    h.weights[static_cast<std::size_t>(hb + k)];
+            }
+        }
+    }
+    std::vector<uint16_t> mid(static_cast<std::size_t>(iw) + 3, 0);
+    for (int y = 0; y < oh; ++y) {
+        auto* line = reinterpret_cast<uint32_t*>(result.scanLine(y));
+        const int first = v.first[static_cast<std::size_t>(y)];
+        const int begin = v.offset[static_cast<std::size_t>(y)];
+        const int n = v.offset[static_cast<std::size_t>(y) + 1] - begin;
+        bool any = false;
+        for (int k = 0; k < n; ++k) any = any || inked[static_cast<std::size_t>(first + k)] != 0;
+        if (!any) {
+            std::fill(line, line + ow, white);
+            continue;
+        }
+        std::fill(mid.begin(), mid.end(), 0);
+        uint16_t* m = mid.data();
+        for (int k = 0; k < n; ++k) {
+            if (inked[static_cast<std::size_t>(first + k)] == 0) continue;
+            const uint8_t* src = plane.constScanLine(first + k);
+            const auto w = static_cast<uint16_t>(v.weights[static_cast<std::size_t>(begin + k)]);
+            for (int x = 0; x < iw; ++x) m[x] = static_cast<uint16_t>(m[x] + src[x] * w);
+        }
+        for (int c = 0; c < chunks; ++c) {
+            const int x0 = c * kChunk;
+            const int x1 = std::min(ow, x0 + kChunk);
+            const uint16_t* span = m + spanFirst[static_cast<std::size_t>(c)];
+            const int length = spanLength[static_cast<std::size_t>(c)];
+            uint32_t ink = 0;
+            for (int i = 0; i < length; ++i) ink |= span[i];
+            if (ink == 0) {
+                std::fill(line + x0, line + x1, white);
+                continue;
+            }
+            if (fixed) {
+                const uint32_t* w = h3.data() + static_cast<std::size_t>(x0) * 3;
+                for (int x = x0; x < x1; ++x, w += 3) {
+                    const uint16_t* p = m + h.first[static_cast<std::size_t>(x)];
+                    line[x] = Rgb<kAreaShift>(p[0] * w[0] + p[1] * w[1] + p[2] * w[2]);
+                }
+                continue;
+            }
+            for (int x = x0; x < x1; ++x) {
+                const int hb = h.offset[static_cast<std::size_t>(x)];
+                const int hn = h.offset[static_cast<std::size_t>(x) + 1] - hb;
+                const uint16_t* p = m + h.first[static_cast<std::size_t>(x)];
+                const uint32_t* w = h.weights.data() + hb;
+                uint32_t sum = 0;
+                for (int k = 0; k < hn; ++k) sum += p[k] * w[k];
+                line[x] = Rgb<kAreaShift>(sum);
+            }
+        }
+    }
+    return result;
+}
+
+// The page shrunk to `size`; `plain` takes every count through both passes
+// of AreaAverage.
+QImage Shrink(const QImage& page, QSize size, bool plain) {
+    if (page.isNull() || size.width() < 1 || size.height() < 1 || size.width() > page.width() ||
+        size.height() > page.height()) {
+        return QImage();
+    }
+    if (page.format() != QImage::Format_Mono && page.format() != QImage::Format_Grayscale8) {
+        return page.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(QImage::Format_RGB32);
+    }
+    const QImage blocks = ReduceByBlocks(page, size);
+    if (blocks.isNull()) return blocks;
+    // Indexed8 holds black counts of blocks of 4, 16 or 64 pixels: its
+    // colour table has a level per count.
+    if (blocks.format() == QImage::Format_Indexed8) {
+        switch (blocks.colorCount() - 1) {
+            case 4:
+                return plain ? AreaAverage<2>(blocks, size) : AreaAverageCounts<2>(blocks, size);
+            case 16:
+                return plain ? AreaAverage<4>(blocks, size) : AreaAverageCounts<4>(blocks, size);
+            default:
+                return plain ? AreaAverage<6>(blocks, size) : AreaAverageCounts<6>(blocks, size);
+        }
+    }
+    return AreaAverage<0>(blocks, size);
+}
+
 }  // namespace
 
 int BlockFactor(QSize page, QSize size) {
@@ -309,29 +441,11 @@ QImage ReduceByBlocks(const QImage& page, QSize size) {
 }
 
 QImage ShrinkForDisplay(const QImage& page, QSize size) {
-    if (page.isNull() || size.width() < 1 || size.height() < 1 || size.width() > page.width() ||
-        size.height() > page.height()) {
-        return QImage();
-    }
-    if (page.format() != QImage::Format_Mono && page.format() != QImage::Format_Grayscale8) {
-        return page.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-            .convertToFormat(QImage::Format_RGB32);
-    }
-    const QImage blocks = ReduceByBlocks(page, size);
-    if (blocks.isNull()) return blocks;
-    // Indexed8 holds black counts of blocks of 4, 16 or 64 pixels: its
-    // colour table has a level per count.
-    if (blocks.format() == QImage::Format_Indexed8) {
-        switch (blocks.colorCount() - 1) {
-            case 4:
-                return AreaAverage<2>(blocks, size);
-            case 16:
-                return AreaAverage<4>(blocks, size);
-            default:
-                return AreaAverage<6>(blocks, size);
-        }
-    }
-    return AreaAverage<0>(blocks, size);
+    return Shrink(page, size, false);
+}
+
+QImage ShrinkForDisplayPlain(const QImage& page, QSize size) {
+    return Shrink(page, size, true);
 }
 
 QImage ExpandBilevel(const QImage& source) {

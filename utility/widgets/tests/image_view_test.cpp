@@ -7,6 +7,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
+#include <random>
+#include <vector>
 
 #include "orvo/widgets/block_reduce.h"
 #include "orvo/widgets/image_loader.h"
@@ -582,6 +585,81 @@ class ImageViewTest : public QObject {
         }
         // Refused: growing.
         QVERIFY(orvo::widgets::ShrinkForDisplay(flat, QSize(998, 10)).isNull());
+    }
+
+    void shrinkMatchesThePlainPassesOnRandomPages() {
+        // Random bilevel pages of every kind of ink: a few text-like strokes
+        // on white, specks, dense noise, all black, all white; odd sizes with
+        // garbage past the width. Every width from 1 to the page's with the
+        // height kept in proportion, and random sizes: every block size and
+        // remaining factor the view uses, pixel for pixel as the plain passes.
+        std::mt19937 rng(7);
+        int compared = 0;
+        for (int round = 0; round < 12; ++round) {
+            const int w = 8 + static_cast<int>(rng() % 300);
+            const int h = 8 + static_cast<int>(rng() % 200);
+            QImage page = orvo::widgets::MakeBilevel(w, h);
+            const int kind = round % 6;
+            for (int y = 0; y < h; ++y) {
+                uchar* row = page.scanLine(y);
+                for (int i = 0; i < page.bytesPerLine(); ++i) {
+                    uchar b = 0;
+                    switch (kind) {
+                        case 0:  // strokes in a few bands
+                            b = (y / 9) % 4 == 1 && rng() % 3 == 0 ? static_cast<uchar>(rng()) : 0;
+                            break;
+                        case 1:  // specks
+                            b = rng() % 40 == 0 ? static_cast<uchar>(1u << (rng() % 8)) : 0;
+                            break;
+                        case 2:
+                            b = static_cast<uchar>(rng());
+                            break;
+                        case 3:
+                            b = 0xFF;
+                            break;
+                        case 4:
+                            b = 0;
+                            break;
+                        default:  // one black column of blocks at the right edge
+                            b = i + 1 == (w + 7) / 8 ? 0xFF : 0;
+                            break;
+                    }
+                    row[i] = b;
+                }
+                // Bits past the width are not the page's.
+                if (w % 8 != 0) row[(w - 1) / 8] |= static_cast<uchar>(0xFF >> (w % 8));
+            }
+            std::vector<QSize> sizes;
+            for (int ow = 1; ow <= w; ++ow) sizes.emplace_back(ow, std::max(1, ow * h / w));
+            for (int i = 0; i < 40; ++i) {
+                sizes.emplace_back(1 + static_cast<int>(rng() % w),
+                                   1 + static_cast<int>(rng() % h));
+            }
+            for (const QSize size : sizes) {
+                const QImage fast = orvo::widgets::ShrinkForDisplay(page, size);
+                const QImage plain = orvo::widgets::ShrinkForDisplayPlain(page, size);
+                QCOMPARE(fast.size(), size);
+                QCOMPARE(fast.format(), plain.format());
+                if (fast != plain) {
+                    for (int y = 0; y < size.height(); ++y) {
+                        for (int x = 0; x < size.width(); ++x) {
+                            QVERIFY2(fast.pixel(x, y) == plain.pixel(x, y),
+                                     qPrintable(QStringLiteral("page %1x%2 kind %3 at %4x%5: "
+                                                               "pixel %6,%7")
+                                                    .arg(w)
+                                                    .arg(h)
+                                                    .arg(kind)
+                                                    .arg(size.width())
+                                                    .arg(size.height())
+                                                    .arg(x)
+                                                    .arg(y)));
+                        }
+                    }
+                }
+                ++compared;
+            }
+        }
+        QVERIFY(compared > 1000);
     }
 
     void greyBlocksAreMeans() {

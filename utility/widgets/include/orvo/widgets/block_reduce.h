@@ -35,5 +35,9 @@ QImage ReduceByBlocks(const QImage& page, QSize size);
 // to exactly `size` (no larger than the page, at least 1 x 1) as RGB32, ready
 // to paint; a null image otherwise.
 QImage ShrinkForDisplay(const QImage& page, QSize size);
+// The same image made the plain way, every block count of a bilevel page
+// through both averaging passes, without passing over white: the reference
+// ShrinkForDisplay is held to.
+QImage ShrinkForDisplayPlain(const QImage& page, QSize size);
 
 }  // namespace orvo::widgets
