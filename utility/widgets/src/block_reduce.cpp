@@ -113,20 +113,27 @@ QImage CountBilevelBlocks(const QImage& page, int k) {
                     static_cast<uint8_t>(0xFF << (8 - tailBits));
                 row = last.data();
             }
-            if (k == 8) {
-                for (int i = 0; i < bytes; ++i) {
+            // Byte-wise addition of packed counts: no count passes 16, so no
+            // carry crosses into its neighbour. White (0) adds nothing: words
+            // of eight white bytes are passed over.
+            auto add = [&](int i) {
+                if (k == 8) {
                     c[i] = static_cast<uint8_t>(c[i] + __builtin_popcount(row[i]));
+                    return;
                 }
-            } else {
-                // Byte-wise addition of packed counts: no count passes 16,
-                // so no carry crosses into its neighbour.
-                for (int i = 0; i < bytes; ++i) {
-                    uint32_t packed;
-                    std::memcpy(&packed, c + i * groupsPerByte, sizeof packed);
-                    packed += lut[row[i]];
-                    std::memcpy(c + i * groupsPerByte, &packed, sizeof packed);
-                }
+                uint32_t packed;
+                std::memcpy(&packed, c + i * groupsPerByte, sizeof packed);
+                packed += lut[row[i]];
+                std::memcpy(c + i * groupsPerByte, &packed, sizeof packed);
+            };
+            int i = 0;
+            for (; i + 8 <= bytes; i += 8) {
+                uint64_t word;
+                std::memcpy(&word, row + i, sizeof word);
+                if (word == 0) continue;
+                for (int b = i; b < i + 8; ++b) add(b);
             }
+            for (; i < bytes; ++i) add(i);
         }
         if (rows != k || lastCols != k) {
             for (int bx = 0; bx < bw; ++bx) {
@@ -279,107 +286,142 @@ QImage AreaAverage(const QImage& plane, QSize size) {
     return result;
 }
 
+// Where one source index (a column or a row of counts) goes in the fractional
+// pass: at most two neighbouring outputs with their weights, as the taps of
+// those outputs give it (an output covers at least one source index, so no
+// index reaches three). `first` is -1 for an index no output takes; `second`
+// is `first` (with weight 0) where there is no second.
+struct Feed {
+    int first = -1;
+    int second = -1;
+    uint32_t w0 = 0;
+    uint32_t w1 = 0;
+};
+
+// The taps turned around, per source index; false if an index would feed
+// more than two outputs or two outputs not side by side.
+bool InvertTaps(const Taps& taps, int sourceLength, std::vector<Feed>& feeds) {
+    feeds.assign(static_cast<std::size_t>(sourceLength), Feed{});
+    const int outputs = static_cast<int>(taps.first.size());
+    for (int o = 0; o < outputs; ++o) {
+        const int begin = taps.offset[static_cast<std::size_t>(o)];
+        const int end = taps.offset[static_cast<std::size_t>(o) + 1];
+        for (int k = begin; k < end; ++k) {
+            const int i = taps.first[static_cast<std::size_t>(o)] + (k - begin);
+            if (i < 0 || i >= sourceLength) return false;
+            Feed& f = feeds[static_cast<std::size_t>(i)];
+            const uint32_t w = taps.weights[static_cast<std::size_t>(k)];
+            if (f.first < 0) {
+                f.first = o;
+                f.second = o;
+                f.w0 = w;
+            } else if (f.second == f.first && o == f.first + 1) {
+                f.second = o;
+                f.w1 = w;
+            } else {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A sum as a grey RGB32 pixel, as Rgb, in 32 bits (no overflow up to blocks
+// of 16 pixels: (2^24 - sum) x 255 < 2^32), so that a row converts a vector
+// at a time.
+template <int kAreaShift>
+inline uint32_t Rgb32(uint32_t sum) {
+    static_assert(kAreaShift > 0 && kAreaShift <= 4);
+    const uint32_t scaled = (((1u << (kAreaShift + kSumShift)) - sum) * 255u) >> kAreaShift;
+    const uint32_t grey = (scaled + (1u << (kSumShift - 1))) >> kSumShift;
+    return 0xFF000000u | (grey * 0x010101u);
+}
+
 // The same sums as AreaAverage, term for term, for black counts (kAreaShift
-// above 0), where a count of 0 is white and adds nothing: a page of text is
-// mostly white, so rows of counts without black are left out of the row pass,
-// screen rows over white only are written white at once, and so is every run
-// of kChunk screen pixels whose columns of row sums are all 0.
+// above 0), where a count of 0 is white and adds nothing. A page of text is
+// mostly white, so the sums are gathered the other way round: every count
+// that is not 0 adds its share to the (at most 2 x 2) screen pixels it falls
+// in, and whole words of white counts are passed over. Rows of counts feed
+// screen rows in order, so two rows of sums suffice: a screen row is made
+// into grey pixels as soon as no later row of counts can feed it, and a row
+// nothing was added to is written white at once.
 template <int kAreaShift>
 QImage AreaAverageCounts(const QImage& plane, QSize size) {
     static_assert(kAreaShift > 0);
-    constexpr int kChunk = 8;
     const int ow = size.width();
     const int oh = size.height();
-    QImage result(ow, oh, QImage::Format_RGB32);
-    if (result.isNull()) return result;
     const int iw = plane.width();
     const int ih = plane.height();
     const Taps v = MakeTaps(ih, oh, kRowScale);
     const Taps h = MakeTaps(iw, ow, kColumnScale);
-    const uint32_t white = Rgb<kAreaShift>(0);
+    std::vector<Feed> columns;
+    std::vector<Feed> rows;
+    bool inOrder = InvertTaps(h, iw, columns) && InvertTaps(v, ih, rows);
+    for (int j = 1; inOrder && j < ih; ++j) {
+        inOrder =
+            rows[static_cast<std::size_t>(j)].first >= rows[static_cast<std::size_t>(j) - 1].first;
+    }
+    if (!inOrder) return AreaAverage<kAreaShift>(plane, size);
+    QImage result(ow, oh, QImage::Format_RGB32);
+    if (result.isNull()) return result;
 
-    // The rows of counts that hold any black.
-    std::vector<uint8_t> inked(static_cast<std::size_t>(ih));
-    for (int y = 0; y < ih; ++y) {
-        const uint8_t* row = plane.constScanLine(y);
-        uint8_t any = 0;
-        for (int x = 0; x < iw; ++x) any |= row[x];
-        inked[static_cast<std::size_t>(y)] = any != 0;
-    }
-    // The span of row sums each run of kChunk screen pixels reads.
-    const int chunks = (ow + kChunk - 1) / kChunk;
-    std::vector<int> spanFirst(static_cast<std::size_t>(chunks));
-    std::vector<int> spanLength(static_cast<std::size_t>(chunks));
-    for (int c = 0; c < chunks; ++c) {
-        const auto x0 = static_cast<std::size_t>(c) * kChunk;
-        const std::size_t x1 = std::min(static_cast<std::size_t>(ow), x0 + kChunk) - 1;
-        const int end = h.first[x1] + (h.offset[x1 + 1] - h.offset[x1]);
-        spanFirst[static_cast<std::size_t>(c)] = h.first[x0];
-        spanLength[static_cast<std::size_t>(c)] = end - h.first[x0];
-    }
-    const bool fixed = h.most <= 3;
-    std::vector<uint32_t> h3;
-    if (fixed) {
-        h3.assign(static_cast<std::size_t>(ow) * 3, 0u);
-        for (int x = 0; x < ow; ++x) {
-            const int hb = h.offset[static_cast<std::size_t>(x)];
-            const int hn = h.offset[static_cast<std::size_t>(x) + 1] - hb;
-            for (int k = 0; k < hn; ++k) {
-                h3[static_cast<std::size_t>(x) * 3 + k] =
-                    h.weights[static_cast<std::size_t>(hb + k)];
-            }
-        }
-    }
-    std::vector<uint16_t> mid(static_cast<std::size_t>(iw) + 3, 0);
-    for (int y = 0; y < oh; ++y) {
+    const uint32_t white = Rgb<kAreaShift>(0);
+    std::vector<uint32_t> sums(2 * static_cast<std::size_t>(ow), 0u);
+    bool added[2] = {false, false};
+    int next = 0;  // the first screen row not yet written
+    auto finish = [&](int y) {
+        uint32_t* acc = sums.data() + static_cast<std::size_t>(y % 2) * ow;
         auto* line = reinterpret_cast<uint32_t*>(result.scanLine(y));
-        const int first = v.first[static_cast<std::size_t>(y)];
-        const int begin = v.offset[static_cast<std::size_t>(y)];
-        const int n = v.offset[static_cast<std::size_t>(y) + 1] - begin;
-        bool any = false;
-        for (int k = 0; k < n; ++k) any = any || inked[static_cast<std::size_t>(first + k)] != 0;
-        if (!any) {
+        if (!added[y % 2]) {
             std::fill(line, line + ow, white);
-            continue;
+            return;
         }
-        std::fill(mid.begin(), mid.end(), 0);
-        uint16_t* m = mid.data();
-        for (int k = 0; k < n; ++k) {
-            if (inked[static_cast<std::size_t>(first + k)] == 0) continue;
-            const uint8_t* src = plane.constScanLine(first + k);
-            const auto w = static_cast<uint16_t>(v.weights[static_cast<std::size_t>(begin + k)]);
-            for (int x = 0; x < iw; ++x) m[x] = static_cast<uint16_t>(m[x] + src[x] * w);
+        for (int x = 0; x < ow; ++x) {
+            if constexpr (kAreaShift <= 4) {
+                line[x] = Rgb32<kAreaShift>(acc[x]);
+            } else {
+                line[x] = Rgb<kAreaShift>(acc[x]);
+            }
         }
-        for (int c = 0; c < chunks; ++c) {
-            const int x0 = c * kChunk;
-            const int x1 = std::min(ow, x0 + kChunk);
-            const uint16_t* span = m + spanFirst[static_cast<std::size_t>(c)];
-            const int length = spanLength[static_cast<std::size_t>(c)];
-            uint32_t ink = 0;
-            for (int i = 0; i < length; ++i) ink |= span[i];
-            if (ink == 0) {
-                std::fill(line + x0, line + x1, white);
-                continue;
-            }
-            if (fixed) {
-                const uint32_t* w = h3.data() + static_cast<std::size_t>(x0) * 3;
-                for (int x = x0; x < x1; ++x, w += 3) {
-                    const uint16_t* p = m + h.first[static_cast<std::size_t>(x)];
-                    line[x] = Rgb<kAreaShift>(p[0] * w[0] + p[1] * w[1] + p[2] * w[2]);
-                }
-                continue;
-            }
-            for (int x = x0; x < x1; ++x) {
-                const int hb = h.offset[static_cast<std::size_t>(x)];
-                const int hn = h.offset[static_cast<std::size_t>(x) + 1] - hb;
-                const uint16_t* p = m + h.first[static_cast<std::size_t>(x)];
-                const uint32_t* w = h.weights.data() + hb;
-                uint32_t sum = 0;
-                for (int k = 0; k < hn; ++k) sum += p[k] * w[k];
-                line[x] = Rgb<kAreaShift>(sum);
-            }
+        std::fill(acc, acc + ow, 0u);
+        added[y % 2] = false;
+    };
+    for (int j = 0; j < ih; ++j) {
+        const Feed& fy = rows[static_cast<std::size_t>(j)];
+        if (fy.first < 0) continue;
+        while (next < fy.first) finish(next++);
+        uint32_t* s0 = sums.data() + static_cast<std::size_t>(fy.first % 2) * ow;
+        uint32_t* s1 = sums.data() + static_cast<std::size_t>(fy.second % 2) * ow;
+        const uint32_t v0 = fy.w0;
+        const uint32_t v1 = fy.w1;
+        const uint8_t* src = plane.constScanLine(j);
+        bool any = false;
+        auto add = [&](int i) {
+            const uint32_t c = src[i];
+            const Feed& fx = columns[static_cast<std::size_t>(i)];
+            if (c == 0 || fx.first < 0) return;
+            const uint32_t a = c * fx.w0;
+            const uint32_t b = c * fx.w1;
+            s0[fx.first] += a * v0;
+            s0[fx.second] += b * v0;
+            s1[fx.first] += a * v1;
+            s1[fx.second] += b * v1;
+            any = true;
+        };
+        int i = 0;
+        for (; i + 8 <= iw; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, src + i, sizeof word);
+            if (word == 0) continue;
+            for (int k = 0; k < 8; ++k) add(i + k);
+        }
+        for (; i < iw; ++i) add(i);
+        if (any) {
+            added[fy.first % 2] = true;
+            added[fy.second % 2] = true;
         }
     }
+    while (next < oh) finish(next++);
     return result;
 }
 
