@@ -345,7 +345,7 @@ inline uint32_t Rgb32(uint32_t sum) {
 // screen rows in order, so two rows of sums suffice: a screen row is made
 // into grey pixels as soon as no later row of counts can feed it, and a row
 // nothing was added to is written white at once.
-template <int kAreaShift>
+template <int kAreaShift, bool kGrey = false>
 QImage AreaAverageCounts(const QImage& plane, QSize size) {
     static_assert(kAreaShift > 0);
     const int ow = size.width();
@@ -362,7 +362,7 @@ QImage AreaAverageCounts(const QImage& plane, QSize size) {
             rows[static_cast<std::size_t>(j)].first >= rows[static_cast<std::size_t>(j) - 1].first;
     }
     if (!inOrder) return AreaAverage<kAreaShift>(plane, size);
-    QImage result(ow, oh, QImage::Format_RGB32);
+    QImage result(ow, oh, kGrey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
     if (result.isNull()) return result;
 
     const uint32_t white = Rgb<kAreaShift>(0);
@@ -371,16 +371,32 @@ QImage AreaAverageCounts(const QImage& plane, QSize size) {
     int next = 0;  // the first screen row not yet written
     auto finish = [&](int y) {
         uint32_t* acc = sums.data() + static_cast<std::size_t>(y % 2) * ow;
-        auto* line = reinterpret_cast<uint32_t*>(result.scanLine(y));
-        if (!added[y % 2]) {
-            std::fill(line, line + ow, white);
-            return;
-        }
-        for (int x = 0; x < ow; ++x) {
-            if constexpr (kAreaShift <= 4) {
-                line[x] = Rgb32<kAreaShift>(acc[x]);
-            } else {
-                line[x] = Rgb<kAreaShift>(acc[x]);
+        uchar* bytes = result.scanLine(y);
+        if constexpr (kGrey) {
+            // The grey level is the low byte of the RGB32 pixel.
+            if (!added[y % 2]) {
+                std::fill(bytes, bytes + ow, static_cast<uchar>(white));
+                return;
+            }
+            for (int x = 0; x < ow; ++x) {
+                if constexpr (kAreaShift <= 4) {
+                    bytes[x] = static_cast<uchar>(Rgb32<kAreaShift>(acc[x]));
+                } else {
+                    bytes[x] = static_cast<uchar>(Rgb<kAreaShift>(acc[x]));
+                }
+            }
+        } else {
+            auto* line = reinterpret_cast<uint32_t*>(bytes);
+            if (!added[y % 2]) {
+                std::fill(line, line + ow, white);
+                return;
+            }
+            for (int x = 0; x < ow; ++x) {
+                if constexpr (kAreaShift <= 4) {
+                    line[x] = Rgb32<kAreaShift>(acc[x]);
+                } else {
+                    line[x] = Rgb<kAreaShift>(acc[x]);
+                }
             }
         }
         std::fill(acc, acc + ow, 0u);
@@ -427,7 +443,7 @@ QImage AreaAverageCounts(const QImage& plane, QSize size) {
 
 // The page shrunk to `size`; `plain` takes every count through both passes
 // of AreaAverage.
-QImage Shrink(const QImage& page, QSize size, bool plain) {
+QImage Shrink(const QImage& page, QSize size, bool plain, bool grey = false) {
     if (page.isNull() || size.width() < 1 || size.height() < 1 || size.width() > page.width() ||
         size.height() > page.height()) {
         return QImage();
@@ -443,11 +459,17 @@ QImage Shrink(const QImage& page, QSize size, bool plain) {
     if (blocks.format() == QImage::Format_Indexed8) {
         switch (blocks.colorCount() - 1) {
             case 4:
-                return plain ? AreaAverage<2>(blocks, size) : AreaAverageCounts<2>(blocks, size);
+                return plain  ? AreaAverage<2>(blocks, size)
+                       : grey ? AreaAverageCounts<2, true>(blocks, size)
+                              : AreaAverageCounts<2>(blocks, size);
             case 16:
-                return plain ? AreaAverage<4>(blocks, size) : AreaAverageCounts<4>(blocks, size);
+                return plain  ? AreaAverage<4>(blocks, size)
+                       : grey ? AreaAverageCounts<4, true>(blocks, size)
+                              : AreaAverageCounts<4>(blocks, size);
             default:
-                return plain ? AreaAverage<6>(blocks, size) : AreaAverageCounts<6>(blocks, size);
+                return plain  ? AreaAverage<6>(blocks, size)
+                       : grey ? AreaAverageCounts<6, true>(blocks, size)
+                              : AreaAverageCounts<6>(blocks, size);
         }
     }
     return AreaAverage<0>(blocks, size);
@@ -488,6 +510,10 @@ QImage ShrinkForDisplay(const QImage& page, QSize size) {
 
 QImage ShrinkForDisplayPlain(const QImage& page, QSize size) {
     return Shrink(page, size, true);
+}
+
+QImage ShrinkForPainting(const QImage& page, QSize size) {
+    return Shrink(page, size, false, true);
 }
 
 QImage ExpandBilevel(const QImage& source) {

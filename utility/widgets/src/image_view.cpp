@@ -307,8 +307,9 @@ void ImageView::setSelectionEnabled(bool enabled) {
 void ImageView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const QRect exposed = event->rect();
-    painter.fillRect(exposed, palette().color(QPalette::Dark));
+    const QColor background = palette().color(QPalette::Dark);
     if (source_.isNull()) {
+        painter.fillRect(exposed, background);
         if (!status_.isEmpty()) {
             painter.setPen(palette().color(QPalette::BrightText));
             painter.drawText(viewport()->rect().adjusted(8, 8, -8, -8),
@@ -319,12 +320,23 @@ void ImageView::paintEvent(QPaintEvent* event) {
     const QSize scaled = scaledSize();
     const QPoint origin = contentOrigin();
     const QRect target = QRect(origin, scaled).intersected(exposed);
+    const bool enlarged = scaled != source_.size() &&
+                          !(scaled.width() < source_.width() && scaled.height() < source_.height());
+    if (target.isEmpty() || enlarged) {
+        painter.fillRect(exposed, background);
+    } else {
+        // Shrunk or at its own size, the page covers the target whole with
+        // opaque pixels: only the room around it is filled.
+        for (const QRect& room : QRegion(exposed).subtracted(target)) {
+            painter.fillRect(room, background);
+        }
+    }
     if (target.isEmpty()) return;
 
     if (scaled.width() < source_.width() && scaled.height() < source_.height()) {
         // Shrunk: one image for this zoom and orientation, made once.
         if (cacheSize_ != scaled) {
-            cache_ = ShrinkForDisplay(source_, scaled);
+            cache_ = ShrinkForPainting(source_, scaled);
             cacheSize_ = scaled;
         }
         painter.drawImage(target.topLeft(), cache_, target.translated(-origin));

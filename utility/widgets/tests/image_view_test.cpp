@@ -640,6 +640,10 @@ class ImageViewTest : public QObject {
                 const QImage plain = orvo::widgets::ShrinkForDisplayPlain(page, size);
                 QCOMPARE(fast.size(), size);
                 QCOMPARE(fast.format(), plain.format());
+                // What the view paints: the same pixels.
+                const QImage painted = orvo::widgets::ShrinkForPainting(page, size);
+                QCOMPARE(painted.size(), size);
+                QVERIFY(painted.convertToFormat(QImage::Format_RGB32) == plain);
                 if (fast != plain) {
                     for (int y = 0; y < size.height(); ++y) {
                         for (int x = 0; x < size.width(); ++x) {

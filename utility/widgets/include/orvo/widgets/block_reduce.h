@@ -39,5 +39,9 @@ QImage ShrinkForDisplay(const QImage& page, QSize size);
 // through both averaging passes, without passing over white: the reference
 // ShrinkForDisplay is held to.
 QImage ShrinkForDisplayPlain(const QImage& page, QSize size);
+// The same pixels as ShrinkForDisplay, those of a bilevel page shrunk by
+// block counts as Grayscale8: a quarter of the bytes to write and to paint
+// from, which is what the view keeps and paints.
+QImage ShrinkForPainting(const QImage& page, QSize size);
 
 }  // namespace orvo::widgets
