@@ -295,15 +295,20 @@ constexpr SaveCase kSaveCases[] = {{8, 0, false}, {8, 1, false}, {8, 2, false}, 
 void BM_SaveTiff(benchmark::State& state) {
     Setup(state);
     SetupGray();
-    static const std::string dir = [] {
+    // Removed at exit with everything in it.
+    struct TempDir {
+        std::string path;
+        ~TempDir() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    };
+    static const TempDir temp = [] {
         char pattern[] = "/tmp/orvo-bench-save-XXXXXX";
         if (mkdtemp(pattern) == nullptr) std::exit(1);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(dir, ec);
-        });
-        return std::string(pattern) + "/";
+        return TempDir{std::string(pattern) + "/"};
     }();
+    const std::string& dir = temp.path;
     const SaveCase c = kSaveCases[state.range(0)];
     std::vector<uint8_t> rows(kGrayRows * orvo::kGrayRowBytes);
     orvo::RowBlock block{rows.data(), rows.size(), orvo::kGrayRowBytes,

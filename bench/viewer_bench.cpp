@@ -246,6 +246,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::system(("rm -rf '" + g_outDir + "' '" + g_systemDir + "'").c_str());
+    OrvoScan_End();
+    std::system(("rm -rf '" + g_outDir + "' '" + g_systemDir + "' '" + std::getenv("TMPDIR") + "'")
+                    .c_str());
     return 0;
 }
