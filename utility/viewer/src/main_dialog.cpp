@@ -10,6 +10,7 @@
 #include "controls.h"
 #include "driver_errors.h"
 #include "message_seam.h"
+#include "orvoscan.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/scanrun/scan_driver.h"
 #include "orvo/widgets/image_view.h"
@@ -183,7 +184,12 @@ void MainDialog::OnSave() {
     outputChosen_ = true;
     untrackedWarned_ = false;
     const int format = scanrun::ImageFormatForExtension(location_.extension);
-    if (format >= 0) scanDriver_.ImageFormat(format);
+    // The chosen format holds for this program's batches even when
+    // OrvoScan.ini could not take it; the operator is told that it was not
+    // stored.
+    if (format >= 0 && scanDriver_.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
+        ShowDriverError(ORVOSCAN_ERR_SETTINGS);
+    }
     values_.prefixText = QFile::decodeName(QByteArray::fromStdString(location_.prefixPath));
     RefreshDialog();
 }

@@ -3,6 +3,9 @@
 // page list, the views, the statistics, the next start number) against what
 // the scanner sent.
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,6 +16,7 @@
 #include <QTimer>
 
 #include "orvo/platform/profile.h"
+#include "orvo/scanrun/driver_messages.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
 #include "test_images.h"
@@ -129,6 +133,26 @@ class ScanTest : public QObject {
         fixture::Click(Dialog(), 1035);
         SetSavePathHandler({});
         QCOMPARE(Text(1040), out_ + "B");
+    }
+
+    void formatNotStoredIsShownAndStillUsed() {
+        // OrvoScan.ini cannot take the format (a loop of links in its
+        // place): the operator is told, and the batch still writes bitmaps.
+        const std::string ini = e2e::SystemDir() + "OrvoScan.ini";
+        const std::string kept = ini + ".kept";
+        QVERIFY(rename(ini.c_str(), kept.c_str()) == 0);
+        QVERIFY(symlink((ini + ".loop").c_str(), ini.c_str()) == 0);
+        QVERIFY(symlink(ini.c_str(), (ini + ".loop").c_str()) == 0);
+        Save("B.bmp");
+        unlink((ini + ".loop").c_str());
+        unlink(ini.c_str());
+        QVERIFY(rename(kept.c_str(), ini.c_str()) == 0);
+        QCOMPARE(messages_.Texts(), QStringList{QString::fromStdString(
+                                        orvo::scanrun::DriverErrorText(ORVOSCAN_ERR_SETTINGS, 0))});
+        messages_.Clear();
+        Scan();
+        QVERIFY(messages_.shown.isEmpty());
+        QVERIFY(fixture::ReadFile(out_ + "B000001F.bmp").startsWith("BM"));
     }
 
     void twoSidedBatchFromStartNumber3() {
