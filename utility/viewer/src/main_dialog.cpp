@@ -10,11 +10,11 @@
 #include "controls.h"
 #include "driver_errors.h"
 #include "message_seam.h"
-#include "orvoscan.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/scanrun/scan_driver.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
+#include "orvoscan.h"
 #include "profile_names.h"
 #include "ui_main_dialog.h"
 
