@@ -90,12 +90,15 @@ class Layer {
 // True when `fd` is an open eventfd. Anything else (a file, a socket) is never
 // written to: signalling it would put bytes into someone's data.
 bool IsEventDescriptor(int fd) {
-    if (fd < 0 || fcntl(fd, F_GETFD) < 0) return false;
+    if (fd < 0) return false;
     char link[64];
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
     const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
-    if (n < 0) return access("/proc/self/fd", F_OK) != 0;  // no /proc: trust the caller
-    return std::string(link, static_cast<std::size_t>(n)) == "anon_inode:[eventfd]";
+    if (n >= 0) return std::string(link, static_cast<std::size_t>(n)) == "anon_inode:[eventfd]";
+    // No such descriptor, or no /proc to ask: then the caller is trusted
+    // with an open one.
+    if (fcntl(fd, F_GETFD) < 0) return false;
+    return access("/proc/self/fd", F_OK) != 0;
 }
 
 // Signals and closes our duplicate of a caller's event.

@@ -432,6 +432,11 @@ class Worker {
 
 int ScanWorker(BatchState& batch) {
     platform::RaiseCurrentThreadPriority();
+    // The worker polls the scanner many times a second while it waits for a
+    // cheque: one event for its requests and one open thread.txt for its
+    // lines, for the whole batch.
+    RequestEventKeeper events;
+    TraceKeepOpen thread(TraceFile::Thread);
     Worker worker(batch);
     return worker.Run();
 }

@@ -1,6 +1,7 @@
 #include "orvo/trace.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -28,6 +29,8 @@ const char* FileName(TraceFile file) {
 
 // The innermost TraceBatch of this thread, if any.
 thread_local TraceBatch* t_batch = nullptr;
+// The innermost TraceKeepOpen of this thread, if any.
+thread_local TraceKeepOpen* t_keep = nullptr;
 
 // Appends whole lines with one write (O_APPEND: never between another
 // writer's bytes); the file is closed at once. Only a regular file, never
@@ -40,6 +43,63 @@ void Append(const std::string& path, const std::string& lines) {
     if (fd < 0) return;
     platform::WriteAll(fd, lines.data(), lines.size());
     close(fd);
+}
+
+}  // namespace
+
+struct TraceKeepOpenAccess {
+    static TraceKeepOpen* Find(TraceFile file) {
+        TraceKeepOpen* keep = t_keep;
+        while (keep != nullptr && keep->file_ != file) keep = keep->outer_;
+        return keep;
+    }
+
+    // Appends like Append, through the descriptor `keep` holds while the name
+    // still leads to that very regular file.
+    static void Append(TraceKeepOpen& keep, const std::string& path, const std::string& lines) {
+        if (path.empty() || lines.empty()) return;
+        if (keep.fd_ >= 0) {
+            struct stat st {};
+            const bool same = path == keep.path_ &&
+                              fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISREG(st.st_mode) && st.st_dev == keep.device_ &&
+                              st.st_ino == keep.inode_;
+            if (!same) Close(keep);
+        }
+        if (keep.fd_ < 0) {
+            const int fd =
+                platform::OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0666);
+            if (fd < 0) return;
+            struct stat st {};
+            if (fstat(fd, &st) != 0) {
+                platform::WriteAll(fd, lines.data(), lines.size());
+                close(fd);
+                return;
+            }
+            keep.fd_ = fd;
+            keep.path_ = path;
+            keep.device_ = st.st_dev;
+            keep.inode_ = st.st_ino;
+        }
+        platform::WriteAll(keep.fd_, lines.data(), lines.size());
+    }
+
+    static void Close(TraceKeepOpen& keep) {
+        if (keep.fd_ >= 0) close(keep.fd_);
+        keep.fd_ = -1;
+    }
+};
+
+namespace {
+
+// Appends through this thread's kept descriptor of `file` when there is one.
+void AppendTo(TraceFile file, const std::string& path, const std::string& lines) {
+    TraceKeepOpen* keep = TraceKeepOpenAccess::Find(file);
+    if (keep != nullptr) {
+        TraceKeepOpenAccess::Append(*keep, path, lines);
+    } else {
+        Append(path, lines);
+    }
 }
 
 std::string TraceDir() {
@@ -74,8 +134,8 @@ void Trace(TraceFile file, int number, const char* text, int value) {
         const std::string path = TracePath(file);
         if (path.empty()) return;
         const platform::LocalTime t = platform::Now();
-        Append(path,
-               FormatTraceLine(number, text, value, t.hour, t.minute, t.second, t.millisecond));
+        AppendTo(file, path,
+                 FormatTraceLine(number, text, value, t.hour, t.minute, t.second, t.millisecond));
         return;
     }
     const platform::LocalTime t = platform::Now();
@@ -95,7 +155,16 @@ TraceBatch::~TraceBatch() {
         outer_->lines_ += lines_;
         return;
     }
-    Append(TracePath(file_), lines_);
+    AppendTo(file_, TracePath(file_), lines_);
+}
+
+TraceKeepOpen::TraceKeepOpen(TraceFile file) : file_(file), outer_(t_keep) {
+    t_keep = this;
+}
+
+TraceKeepOpen::~TraceKeepOpen() {
+    t_keep = outer_;
+    TraceKeepOpenAccess::Close(*this);
 }
 
 void EmptyTraceFiles() {

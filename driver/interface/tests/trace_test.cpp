@@ -102,6 +102,67 @@ TEST(Trace, NeverThroughLinksNorIntoFifos) {
     rmdir(dirTemplate);
 }
 
+// A thread that keeps thread.txt open writes the same lines, each on disk at
+// once; emptying the file keeps appending at its new end; a file removed,
+// renamed or replaced by a link or a FIFO under the name is left alone and
+// the lines go where they would go without the kept descriptor.
+TEST(Trace, KeptOpenFollowsTheName) {
+    char dirTemplate[] = "/tmp/orvo-trace-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = std::string(dirTemplate) + "/";
+    const std::string path = dir + "thread.txt";
+    {
+        std::ofstream victim(dir + "victim");
+        victim << "keep";
+    }
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("ORVOSCAN_TRACE_DIR", dir.c_str(), 1);
+        alarm(10);
+        bool ok = true;
+        auto lines = [&] {
+            const std::string text = Slurp(path);
+            return std::count(text.begin(), text.end(), '\n');
+        };
+        {
+            TraceKeepOpen keep(TraceFile::Thread);
+            Trace(TraceFile::Thread, 1, "GetDBStat_Cmd", 0);
+            Trace(TraceFile::Thread, 1, "GetDBStat_Cmd", 1);
+            ok = ok && lines() == 2;
+            ok = ok && Slurp(path).find("GetDBStat_Cmd") != std::string::npos;
+            // Emptied by a batch start meanwhile: the next line is the first.
+            EmptyTraceFiles();
+            Trace(TraceFile::Thread, 1, "GetDBStat_Cmd", 2);
+            ok = ok && lines() == 1 && Slurp(path).find("[      2]\n") != std::string::npos;
+            // Renamed away: a new thread.txt takes the next line.
+            ok = ok && std::rename(path.c_str(), (dir + "old.txt").c_str()) == 0;
+            Trace(TraceFile::Thread, 1, "GetDBStat_Cmd", 3);
+            ok =
+                ok && lines() == 1 && Slurp(dir + "old.txt").find("[      3]") == std::string::npos;
+            // A link or a FIFO in its place: nothing written, nothing waits.
+            ok = ok && std::remove(path.c_str()) == 0;
+            ok = ok && symlink((dir + "victim").c_str(), path.c_str()) == 0;
+            Trace(TraceFile::Thread, 1, "GetDBStat_Cmd", 4);
+            ok = ok && std::remove(path.c_str()) == 0 && mkfifo(path.c_str(), 0600) == 0;
+            Trace(TraceFile::Thread, 1, "GetDBStat_Cmd", 5);
+            ok = ok && std::remove(path.c_str()) == 0;
+            Trace(TraceFile::Thread, 1, "GetDBStat_Cmd", 6);
+            ok = ok && lines() == 1 && Slurp(path).find("[      6]\n") != std::string::npos;
+        }
+        // Closed with the keeper: the file can go and come back as before.
+        ok = ok && std::remove(path.c_str()) == 0;
+        Trace(TraceFile::Thread, 1, "GetDBStat_Cmd", 7);
+        ok = ok && lines() == 1;
+        _exit(ok ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Slurp(dir + "victim"), "keep");
+    std::filesystem::remove_all(dirTemplate);
+}
+
 // The lines of a batch reach the file together, in order, when it ends;
 // lines to other files and lines of other threads are written at once.
 TEST(Trace, BatchWritesItsLinesWhenItEnds) {

@@ -52,12 +52,21 @@ uint8_t LoadStatus(const SRB_ExecSCSICmd& srb) {
     return __atomic_load_n(&srb.SRB_Status, __ATOMIC_ACQUIRE);
 }
 
+thread_local RequestEventKeeper* t_eventKeeper = nullptr;
+
 }  // namespace
 
 Outcome Exchange(const std::function<void(SRB_ExecSCSICmd&)>& fill, uint32_t timeoutMs,
                  StatusCheck check, int cancelEvent) {
     SRB_ExecSCSICmd& srb = RequestBlock();
-    const int event = platform::CreateEvent();
+    RequestEventKeeper* keeper = t_eventKeeper;
+    int event = -1;
+    if (keeper != nullptr && keeper->event_ >= 0) {
+        event = keeper->event_;
+        keeper->event_ = -1;
+    } else {
+        event = platform::CreateEvent();
+    }
     if (event < 0) return Outcome::TimedOut;  // a request that cannot be awaited
 
     std::memset(&srb, 0, sizeof srb);
@@ -75,7 +84,12 @@ Outcome Exchange(const std::function<void(SRB_ExecSCSICmd&)>& fill, uint32_t tim
     // A request that was not answered in time is withdrawn, so that the layer
     // never writes into the block or its buffer later.
     if (woke != 0 && LoadStatus(srb) == SS_PENDING) Withdraw(srb);
-    platform::CloseEvent(event);
+    // Kept only when its one signal was taken: no late signal can follow.
+    if (woke == 0 && keeper != nullptr) {
+        keeper->event_ = event;
+    } else {
+        platform::CloseEvent(event);
+    }
     RequestOutstanding().store(0, std::memory_order_release);
 
     if (woke != 0) return woke == 1 ? Outcome::Cancelled : Outcome::TimedOut;
@@ -90,6 +104,15 @@ Outcome Exchange(const std::function<void(SRB_ExecSCSICmd&)>& fill, uint32_t tim
         return Outcome::Completed;
     }
     return Outcome::NotClean;
+}
+
+RequestEventKeeper::RequestEventKeeper() : outer_(t_eventKeeper) {
+    t_eventKeeper = this;
+}
+
+RequestEventKeeper::~RequestEventKeeper() {
+    t_eventKeeper = outer_;
+    platform::CloseEvent(event_);
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// Diagnostic traces: always on, one line per step, appended and closed at once
+// Diagnostic traces: always on, one line per step, appended at once
 // so that every line is on disk when the call returns. A trace that cannot be
 // written is skipped without disturbing the caller.
 #pragma once
@@ -37,6 +37,31 @@ class TraceBatch {
     TraceFile file_;
     std::string lines_;
     TraceBatch* outer_;
+};
+
+// Keeps this thread's descriptor of `file` open while it lives, for a
+// thread that traces one line at a time for long (the worker's poll of the
+// scanner): each line is still appended in one write and on disk when Trace
+// returns, but the file is opened once instead of once a line. Before each
+// write the name is looked at again (without following a link): when it no
+// longer names the very file that is open (removed, renamed, replaced by a
+// link or a FIFO), the descriptor is closed and the name opened anew as for
+// any line, so the lines go where they would go without it.
+class TraceKeepOpen {
+  public:
+    explicit TraceKeepOpen(TraceFile file);
+    ~TraceKeepOpen();
+    TraceKeepOpen(const TraceKeepOpen&) = delete;
+    TraceKeepOpen& operator=(const TraceKeepOpen&) = delete;
+
+  private:
+    friend struct TraceKeepOpenAccess;
+    TraceFile file_;
+    TraceKeepOpen* outer_;
+    std::string path_;
+    int fd_ = -1;
+    unsigned long long device_ = 0;
+    unsigned long long inode_ = 0;
 };
 
 // Empties log.txt, thread.txt and getone.txt, in this order; a file that does

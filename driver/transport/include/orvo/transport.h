@@ -33,13 +33,35 @@ enum class Outcome {
 // true when the request ended in a device error.
 bool CheckStatus(const SRB_ExecSCSICmd& srb, bool optionA, uint32_t& deviceError);
 
-// One request: a fresh event, the block cleared and filled by `fill`, submit,
-// wait up to `timeoutMs` (or until `cancelEvent` fires, when >= 0), close the
-// event, then the status check. A request whose wait ended without completion
-// is withdrawn from the ASPI layer before the call returns, so the layer never
-// touches the block or its buffer afterwards.
+// One request: a fresh event (or the kept one, see RequestEventKeeper), the
+// block cleared and filled by `fill`, submit, wait up to `timeoutMs` (or until
+// `cancelEvent` fires, when >= 0), close the event, then the status check. A
+// request whose wait ended without completion is withdrawn from the ASPI layer
+// before the call returns, so the layer never touches the block or its buffer
+// afterwards.
 Outcome Exchange(const std::function<void(SRB_ExecSCSICmd&)>& fill, uint32_t timeoutMs,
                  StatusCheck check, int cancelEvent = -1);
+
+// While it lives, the requests this thread runs share one event instead of
+// making a new one each (the worker, which asks the scanner up to sixty times
+// a second while it waits for a cheque). The event is used again only after a
+// request whose answer was awaited and taken from it: the ASPI layer has
+// signalled it once and is done with it. After a wait that ended otherwise
+// (timed out, cancelled, failed) the event is closed, for the layer may still
+// signal it, and the next request makes a new one.
+class RequestEventKeeper {
+  public:
+    RequestEventKeeper();
+    ~RequestEventKeeper();
+    RequestEventKeeper(const RequestEventKeeper&) = delete;
+    RequestEventKeeper& operator=(const RequestEventKeeper&) = delete;
+
+  private:
+    friend Outcome Exchange(const std::function<void(SRB_ExecSCSICmd&)>&, uint32_t, StatusCheck,
+                            int);
+    int event_ = -1;
+    RequestEventKeeper* outer_;
+};
 
 // The scanner for this process alone, against other processes (also of other
 // users): taken by a batch and by the QA transfers, counted, and given up
