@@ -30,6 +30,6 @@ echo "== fuzz targets, a short run of each (clang, libFuzzer, ASan + UBSan)"
 scripts/fuzz.sh 5
 
 echo "== build and test (ThreadSanitizer: ASPI layer, worker, batches, tool, SANE backend)"
-scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=thread
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=thread -DORVO_BUILD_GUI=OFF
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan -j"$jobs" --timeout 900 -L "^(e2e|aspi|platform|batch|orvoscan|scanrun|simulator|sane)$" -LE slow
