@@ -5,6 +5,7 @@
 // written.
 #include <benchmark/benchmark.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -339,13 +340,16 @@ class PageWatch {
   public:
     PageWatch() {
         fd_ = inotify_init1(IN_NONBLOCK);
+        stopFd_ = eventfd(0, EFD_CLOEXEC);
         inotify_add_watch(fd_, g_tempDir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
         thread_ = std::thread([this] { Run(); });
     }
     ~PageWatch() {
-        stop_ = true;
+        const uint64_t one = 1;
+        if (write(stopFd_, &one, sizeof one) < 0) std::abort();
         thread_.join();
         close(fd_);
+        close(stopFd_);
     }
     std::vector<Clock::time_point> Times() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -357,11 +361,12 @@ class PageWatch {
   private:
     void Run() {
         alignas(inotify_event) char buf[4096];
-        while (!stop_) {
-            // Sleeps until the directory changes, so that the watcher itself
-            // adds nothing to the CPU use measured.
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
+        for (;;) {
+            // Sleeps until the directory changes or the watch ends, so that
+            // the watcher itself adds nothing to the CPU use measured.
+            pollfd p[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+            if (poll(p, 2, -1) <= 0) continue;
+            if (p[1].revents != 0) return;
             const ssize_t n = read(fd_, buf, sizeof buf);
             if (n <= 0) continue;
             const auto now = Clock::now();
@@ -376,7 +381,7 @@ class PageWatch {
         }
     }
     int fd_ = -1;
-    std::atomic<bool> stop_{false};
+    int stopFd_ = -1;
     std::thread thread_;
     std::mutex mutex_;
     std::map<std::string, Clock::time_point> seen_;

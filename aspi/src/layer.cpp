@@ -1,7 +1,10 @@
 // The request dispatcher behind SendASPI32Command: requests are copied at
-// submission, executed one at a time by the backend on the layer's own thread
-// into private buffers, and written back into the caller's block only while
-// the block still belongs to the layer.
+// submission, executed one at a time by the backend into private buffers, and
+// written back into the caller's block only while the block still belongs to
+// the layer. A request is executed on the layer's own thread, or on the
+// submitting thread itself when nothing else is in progress and the backend
+// promises the answer within kAnswerHereMs: a scanner polled while no
+// document comes then costs one thread's wake-ups, not three.
 #include "orvo/aspi/layer.h"
 
 #include <fcntl.h>
@@ -34,6 +37,10 @@ namespace {
 
 // Largest data transfer accepted in one request.
 constexpr uint32_t kMaxTransfer = 64u * 1024u * 1024u;
+
+// Longest promised answer that is awaited on the submitting thread: that
+// thread is then away for no longer than this, whatever it waits for.
+constexpr uint32_t kAnswerHereMs = 20;
 
 void StoreStatus(uint8_t* field, uint8_t value) {
     __atomic_store_n(field, value, __ATOMIC_RELEASE);
@@ -72,10 +79,13 @@ class Layer {
     void installLocked(std::unique_ptr<Backend> backend);
     void withdrawLocked(SRB_ExecSCSICmd* srb);
     void finishAllPendingLocked();
+    bool finishLocked(Job& job, const Reply& reply);
+    uint32_t executeHere(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Job>& job,
+                         int callerEvent);
     void run();
 
     std::mutex mutex_;
-    std::condition_variable wake_;  // the dispatcher: work arrived
+    std::condition_variable wake_;  // the dispatcher: work arrived, or the backend is free
     std::condition_variable idle_;  // a backend call has returned
     bool chosen_ = false;
     bool replacing_ = false;
@@ -99,6 +109,23 @@ bool IsEventDescriptor(int fd) {
     // with an open one.
     if (fcntl(fd, F_GETFD) < 0) return false;
     return access("/proc/self/fd", F_OK) != 0;
+}
+
+// Runs one request on the backend; a backend that throws is a failed request.
+Reply CallBackend(Backend* backend, const Request& request) {
+    Reply reply;
+    if (backend == nullptr) {
+        reply.srbStatus = SS_INVALID_HA;
+        return reply;
+    }
+    try {
+        return backend->execute(request);
+    } catch (...) {
+        reply = Reply{};
+        reply.srbStatus = SS_ERR;
+        reply.haStat = HASTAT_PHASE_ERR;
+        return reply;
+    }
 }
 
 // Signals and closes our duplicate of a caller's event.
@@ -190,23 +217,12 @@ uint32_t Layer::execute(SRB_ExecSCSICmd* srb) {
     if (request.transferLength > kMaxTransfer) immediate = SS_INVALID_SRB;
     if (request.transferLength > 0 && srb->SRB_BufPointer == nullptr) immediate = SS_INVALID_SRB;
 
-    int event = -1;
     if (immediate == SS_PENDING) {
         request.cdbLength = srb->SRB_CDBLen;
         std::memcpy(request.cdb.data(), srb->CDBByte, request.cdbLength);
         if (request.direction == Direction::Out && request.transferLength > 0) {
             request.dataOut.assign(srb->SRB_BufPointer,
                                    srb->SRB_BufPointer + request.transferLength);
-        }
-        if (callerEvent >= 0) {
-            // Plain dup() so that thread checkers see the two descriptors as
-            // one event.
-            event = dup(callerEvent);
-            if (event < 0) {
-                immediate = SS_INVALID_SRB;
-            } else {
-                fcntl(event, F_SETFD, FD_CLOEXEC);
-            }
         }
     }
 
@@ -215,6 +231,21 @@ uint32_t Layer::execute(SRB_ExecSCSICmd* srb) {
     withdrawLocked(srb);
     if (immediate == SS_PENDING && request.adapter >= (supportInfo_ & 0xFF)) {
         immediate = SS_INVALID_HA;
+    }
+    const bool answerHere = immediate == SS_PENDING && !replacing_ && running_ == nullptr &&
+                            queue_.empty() && backend_ != nullptr &&
+                            backend_->answerBoundMs(request) <= kAnswerHereMs;
+    int event = -1;
+    if (immediate == SS_PENDING && !answerHere && callerEvent >= 0) {
+        // The dispatcher signals a duplicate, valid whatever the caller does
+        // with its own event. Plain dup() so that thread checkers see the two
+        // descriptors as one event.
+        event = dup(callerEvent);
+        if (event < 0) {
+            immediate = SS_INVALID_SRB;
+        } else {
+            fcntl(event, F_SETFD, FD_CLOEXEC);
+        }
     }
     srb->SRB_HaStat = HASTAT_OK;
     srb->SRB_TargStat = STATUS_GOOD;
@@ -233,6 +264,7 @@ uint32_t Layer::execute(SRB_ExecSCSICmd* srb) {
     job->event = event;
     StoreStatus(&srb->SRB_Status, SS_PENDING);
     pending_[srb] = job;
+    if (answerHere) return executeHere(lock, job, callerEvent);
     queue_.push_back(job);
     if (!threadStarted_) {
         threadStarted_ = true;
@@ -310,59 +342,83 @@ void Layer::run() {
 
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return !replacing_ && !queue_.empty(); });
+        wake_.wait(lock, [this] { return !replacing_ && !queue_.empty() && running_ == nullptr; });
         std::shared_ptr<Job> job = queue_.front();
         queue_.pop_front();
         running_ = job;
         Backend* backend = backend_.get();
         lock.unlock();
 
-        Reply reply;
-        if (backend == nullptr) {
-            reply.srbStatus = SS_INVALID_HA;
-        } else {
-            try {
-                reply = backend->execute(job->request);
-            } catch (...) {
-                reply = Reply{};
-                reply.srbStatus = SS_ERR;
-                reply.haStat = HASTAT_PHASE_ERR;
-            }
-        }
+        const Reply reply = CallBackend(backend, job->request);
 
         lock.lock();
         running_ = nullptr;
         idle_.notify_all();
-        if (job->withdrawn) continue;
-        if (!reply.completes) {
-            // No answer will ever come: the block stays pending until the
-            // caller aborts it or submits anew.
-            job->abandoned = true;
-            if (job->event >= 0) close(job->event);
-            job->event = -1;
-            continue;
-        }
-        SRB_ExecSCSICmd* srb = job->srb;
-        if (job->request.direction == Direction::In && srb->SRB_BufPointer != nullptr) {
-            const std::size_t n = std::min<std::size_t>(
-                {reply.dataIn.size(), srb->SRB_BufLen, job->request.transferLength});
-            if (n > 0) std::memcpy(srb->SRB_BufPointer, reply.dataIn.data(), n);
-        }
-        if (reply.targStat == STATUS_CHKCOND) {
-            const std::size_t n = std::min<std::size_t>(
-                {reply.sense.size(), srb->SRB_SenseLen, std::size_t{ORVO_ASPI_SENSE_LEN}});
-            if (n > 0) std::memcpy(srb->SenseArea, reply.sense.data(), n);
-        }
-        srb->SRB_HaStat = reply.haStat;
-        srb->SRB_TargStat = reply.targStat;
-        // A backend must not leave a finished request looking pending.
-        StoreStatus(&srb->SRB_Status, reply.srbStatus == SS_PENDING ? SS_ERR : reply.srbStatus);
-        pending_.erase(srb);
+        if (!finishLocked(*job, reply)) continue;
         const int event = job->event;
         job->event = -1;
         // Our duplicate stays valid whatever the caller does with its own event.
         SignalAndClose(event);
     }
+}
+
+// Writes the answer into the caller's block, unless the block was withdrawn
+// meanwhile. False when the caller is not to be signalled: withdrawn, or a
+// request the device never answers.
+bool Layer::finishLocked(Job& job, const Reply& reply) {
+    if (job.withdrawn) return false;
+    if (!reply.completes) {
+        // No answer will ever come: the block stays pending until the
+        // caller aborts it or submits anew.
+        job.abandoned = true;
+        if (job.event >= 0) close(job.event);
+        job.event = -1;
+        return false;
+    }
+    SRB_ExecSCSICmd* srb = job.srb;
+    if (job.request.direction == Direction::In && srb->SRB_BufPointer != nullptr) {
+        const std::size_t n = std::min<std::size_t>(
+            {reply.dataIn.size(), srb->SRB_BufLen, job.request.transferLength});
+        if (n > 0) std::memcpy(srb->SRB_BufPointer, reply.dataIn.data(), n);
+    }
+    if (reply.targStat == STATUS_CHKCOND) {
+        const std::size_t n = std::min<std::size_t>(
+            {reply.sense.size(), srb->SRB_SenseLen, std::size_t{ORVO_ASPI_SENSE_LEN}});
+        if (n > 0) std::memcpy(srb->SenseArea, reply.sense.data(), n);
+    }
+    srb->SRB_HaStat = reply.haStat;
+    srb->SRB_TargStat = reply.targStat;
+    // A backend must not leave a finished request looking pending.
+    StoreStatus(&srb->SRB_Status, reply.srbStatus == SS_PENDING ? SS_ERR : reply.srbStatus);
+    pending_.erase(srb);
+    return true;
+}
+
+// Executes a request on the submitting thread. The block is registered as
+// pending like any other, so an abort from another thread still withdraws
+// it; requests submitted meanwhile wait for the dispatcher, which starts
+// them once this one is done. Returns the request's final status, SS_ABORTED
+// when it was withdrawn meanwhile, or SS_PENDING for a request the device
+// never answers.
+uint32_t Layer::executeHere(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Job>& job,
+                            int callerEvent) {
+    running_ = job;
+    Backend* backend = backend_.get();
+    lock.unlock();
+    const Reply reply = CallBackend(backend, job->request);
+    lock.lock();
+    running_ = nullptr;
+    idle_.notify_all();
+    if (!queue_.empty()) wake_.notify_one();
+    const bool answered = finishLocked(*job, reply);
+    // A block withdrawn meanwhile may be gone already: it is not read.
+    const uint8_t status = answered ? __atomic_load_n(&job->srb->SRB_Status, __ATOMIC_ACQUIRE)
+                           : job->withdrawn ? SS_ABORTED
+                                            : SS_PENDING;
+    lock.unlock();
+    // The caller's own event is open during this call.
+    if (answered && callerEvent >= 0) platform::SetEvent(callerEvent);
+    return status;
 }
 
 Layer& TheLayer() {

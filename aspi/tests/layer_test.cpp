@@ -33,6 +33,8 @@ struct Device {
     int executing = 0;
     bool gateClosed = false;  // execute() waits until the test opens the gate
     Reply reply;
+    uint32_t bound = Backend::kNoAnswerBound;  // what answerBoundMs() promises
+    std::vector<std::thread::id> threads;      // where each request was executed
 
     void closeGate() {
         std::lock_guard lock(mutex);
@@ -58,11 +60,16 @@ class FakeBackend : public Backend {
     Reply execute(const Request& request) override {
         std::unique_lock lock(device_->mutex);
         device_->seen.push_back(request);
+        device_->threads.push_back(std::this_thread::get_id());
         ++device_->executing;
         device_->changed.notify_all();
         device_->changed.wait_for(lock, 20s, [&] { return !device_->gateClosed; });
         --device_->executing;
         return device_->reply;
+    }
+    uint32_t answerBoundMs(const Request&) override {
+        std::lock_guard lock(device_->mutex);
+        return device_->bound;
     }
 
   private:
@@ -390,6 +397,140 @@ TEST_F(LayerTest, ReplacingTheBackendEndsQueuedRequests) {
     EXPECT_EQ(GetASPI32SupportInfo(), (SS_COMP << 8) | 1u);
     EXPECT_TRUE(next->seen.empty());
     CloseEvent(queuedEvent);
+}
+
+// A device that promises a quick answer is answered on the submitting
+// thread: SendASPI32Command returns the final status, with the block filled
+// and the event signalled as for any other request.
+TEST_F(LayerTest, APromptAnswerIsGivenOnTheSubmittingThread) {
+    device_->bound = 20;
+    device_->reply.dataIn.assign(100, 0xAB);
+    uint8_t buffer[60];
+    std::memset(buffer, 0x11, sizeof buffer);
+    SRB_ExecSCSICmd srb;
+    Fill(&srb, SRB_DIR_IN, buffer, 56, event_);
+    ASSERT_EQ(SendASPI32Command(&srb), SS_COMP);
+    EXPECT_EQ(Status(srb), SS_COMP);
+    EXPECT_EQ(WaitForEvent(event_, 0), WaitResult::Signalled);
+    EXPECT_EQ(buffer[55], 0xAB);
+    EXPECT_EQ(buffer[56], 0x11) << "written past SRB_BufLen";
+
+    // A failure is the final status too, with its sense.
+    device_->reply.srbStatus = SS_ERR;
+    device_->reply.targStat = STATUS_CHKCOND;
+    device_->reply.sense.assign(18, 0x70);
+    Fill(&srb, SRB_DIR_IN, buffer, 56, event_);
+    ASSERT_EQ(SendASPI32Command(&srb), SS_ERR);
+    EXPECT_EQ(srb.SenseArea[17], 0x70);
+    EXPECT_EQ(WaitForEvent(event_, 0), WaitResult::Signalled);
+
+    // Beyond the bound, or without a promise, the dispatcher answers.
+    device_->bound = 21;
+    device_->reply = Reply{};
+    Fill(&srb, SRB_DIR_IN, buffer, 56, event_);
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    EXPECT_EQ(Status(srb), SS_COMP);
+
+    ASSERT_EQ(device_->threads.size(), 3u);
+    EXPECT_EQ(device_->threads[0], std::this_thread::get_id());
+    EXPECT_EQ(device_->threads[1], std::this_thread::get_id());
+    EXPECT_NE(device_->threads[2], std::this_thread::get_id());
+}
+
+// One request at a time, in the order submitted: a prompt request submitted
+// while another is executed waits for the dispatcher.
+TEST_F(LayerTest, APromptRequestWaitsBehindTheOneInProgress) {
+    device_->closeGate();
+    SRB_ExecSCSICmd slow;
+    SRB_ExecSCSICmd prompt;
+    int promptEvent = CreateEvent();
+    Fill(&slow, SRB_DIR_OUT, nullptr, 0, event_);
+    Fill(&prompt, SRB_DIR_OUT, nullptr, 0, promptEvent);
+    prompt.CDBByte[0] = 0x34;
+    ASSERT_EQ(SendASPI32Command(&slow), SS_PENDING);
+    ASSERT_TRUE(device_->waitForStarted(1));
+    {
+        std::lock_guard lock(device_->mutex);
+        device_->bound = 0;
+    }
+    ASSERT_EQ(SendASPI32Command(&prompt), SS_PENDING);
+    EXPECT_EQ(Status(prompt), SS_PENDING);
+    device_->openGate();
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    ASSERT_EQ(WaitForEvent(promptEvent, 10000), WaitResult::Signalled);
+    EXPECT_EQ(Status(prompt), SS_COMP);
+    ASSERT_EQ(device_->seen.size(), 2u);
+    EXPECT_EQ(device_->seen[0].cdb[0], 0x12);
+    EXPECT_EQ(device_->seen[1].cdb[0], 0x34);
+    EXPECT_NE(device_->threads[1], std::this_thread::get_id());
+    CloseEvent(promptEvent);
+
+    // Requests from another thread during a prompt answer wait for it too.
+    device_->closeGate();
+    promptEvent = CreateEvent();
+    Fill(&prompt, SRB_DIR_OUT, nullptr, 0, promptEvent);
+    std::thread submitter([&] { EXPECT_EQ(SendASPI32Command(&prompt), SS_COMP); });
+    ASSERT_TRUE(device_->waitForStarted(3));
+    Fill(&slow, SRB_DIR_OUT, nullptr, 0, event_);
+    ASSERT_EQ(SendASPI32Command(&slow), SS_PENDING);
+    EXPECT_EQ(WaitForEvent(event_, 50), WaitResult::TimedOut);
+    {
+        std::lock_guard lock(device_->mutex);
+        EXPECT_EQ(device_->executing, 1);
+    }
+    device_->openGate();
+    submitter.join();
+    ASSERT_EQ(WaitForEvent(event_, 10000), WaitResult::Signalled);
+    EXPECT_EQ(device_->seen.size(), 4u);
+    CloseEvent(promptEvent);
+}
+
+// An abort from another thread while the submitting thread waits for a
+// prompt answer withdraws the block: the answer is not written into it.
+TEST_F(LayerTest, AnAbortDuringAPromptAnswerLeavesTheBlockAlone) {
+    device_->bound = 0;
+    device_->closeGate();
+    device_->reply.dataIn.assign(64, 0xC3);
+    uint8_t buffer[64] = {};
+    SRB_ExecSCSICmd srb;
+    Fill(&srb, SRB_DIR_IN, buffer, sizeof buffer, event_);
+    uint32_t submitted = 0;
+    std::thread submitter([&] { submitted = SendASPI32Command(&srb); });
+    ASSERT_TRUE(device_->waitForStarted(1));
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_HaId = 1;
+    abort.SRB_ToAbort = &srb;
+    EXPECT_EQ(SendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(Status(srb), SS_ABORTED);
+    device_->openGate();
+    submitter.join();
+    EXPECT_EQ(submitted, SS_ABORTED);
+    EXPECT_EQ(Status(srb), SS_ABORTED);
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(WaitForEvent(event_, 0), WaitResult::TimedOut);
+}
+
+// A prompt request the device never answers stays pending until it is
+// aborted, and the layer goes on serving.
+TEST_F(LayerTest, APromptRequestNeverAnsweredStaysPending) {
+    device_->bound = 0;
+    device_->reply.completes = false;
+    SRB_ExecSCSICmd srb;
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event_);
+    ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
+    EXPECT_EQ(Status(srb), SS_PENDING);
+    EXPECT_EQ(WaitForEvent(event_, 20), WaitResult::TimedOut);
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = &srb;
+    EXPECT_EQ(SendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(Status(srb), SS_ABORTED);
+
+    device_->reply = Reply{};
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event_);
+    EXPECT_EQ(SendASPI32Command(&srb), SS_COMP);
 }
 
 // Restores ORVOSCAN_ASPI and lets the layer choose again.

@@ -20,6 +20,9 @@ class SimBackend : public aspi::Backend {
     aspi::Reply execute(const aspi::Request& request) override {
         return TheScanner().Execute(request);
     }
+    uint32_t answerBoundMs(const aspi::Request& request) override {
+        return TheScanner().AnswerBoundMs(request);
+    }
     std::string name() const override { return "virtual scanner"; }
 
     // Like a real scanner's device node: the scenario's deviceNode file.

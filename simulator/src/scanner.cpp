@@ -185,6 +185,19 @@ aspi::Reply Scanner::Execute(const aspi::Request& request) {
     return reply;
 }
 
+uint32_t Scanner::AnswerBoundMs(const aspi::Request& request) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A poll that announces the next document first builds its images: that
+    // is computing, bounded by no latency of the scenario.
+    if (request.cdb[0] == op::kGetDataBufferStatus && feed_ == Feed::Feeding &&
+        (current_ ? current_->read : Ticked(platform::TickCount(), readyAt_))) {
+        return aspi::Backend::kNoAnswerBound;
+    }
+    uint32_t ms = scenario_.latency.commandMs;
+    if (request.cdb[0] == op::kReadBuffer) ms += scenario_.latency.blockMs;
+    return platform::RealMs(ms);
+}
+
 aspi::Reply Scanner::Handle(const aspi::Request& r, CommandRecord* rec, uint32_t* sleepMs) {
     aspi::Reply reply;
     if (r.adapter >= scenario_.adapterCount) {

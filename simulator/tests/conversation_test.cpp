@@ -399,6 +399,35 @@ TEST_F(Conversation, ThePollThatAnnouncesADocumentSaysHowLongItWasReady) {
     EXPECT_EQ(announced, 3);
 }
 
+// What the scanner promises the ASPI layer: its command time, plus the block
+// time for a block read, and no bound for a poll that may announce a
+// document, which first builds the document's images.
+TEST_F(Conversation, AnswerBoundsFollowTheLatencies) {
+    Scenario s = Stack(2);
+    s.documents[0].pauseBeforeMs = 3600000;
+    s.latency = {3, 7, 0};
+    TheScanner().SetScenario(s);
+    backend_ = MakeAspiBackend();
+    EXPECT_EQ(backend_->answerBoundMs(Tur()), 3u);
+    EXPECT_EQ(backend_->answerBoundMs(Poll()), 3u) << "no feed yet";
+    EXPECT_EQ(backend_->answerBoundMs(Read(0)), 10u);
+    Start();
+    EXPECT_EQ(backend_->answerBoundMs(Poll()), 3u) << "the first document is far off";
+
+    s.documents[0].pauseBeforeMs = 0;
+    TheScanner().SetScenario(s);
+    Start();
+    EXPECT_EQ(backend_->answerBoundMs(Poll()), aspi::Backend::kNoAnswerBound);
+    Reply r = backend_->execute(Poll());
+    ASSERT_TRUE(Clean(r));
+    ASSERT_EQ(r.dataIn[3], 0x01);
+    EXPECT_EQ(backend_->answerBoundMs(Poll()), 3u) << "announced, not yet read";
+    EXPECT_EQ(backend_->answerBoundMs(Read(1)), 10u);
+    ReadDocument(true);
+    EXPECT_EQ(backend_->answerBoundMs(Poll()), aspi::Backend::kNoAnswerBound)
+        << "the next document may come at once";
+}
+
 TEST_F(Conversation, RecordsCanBeReadWhileTheDeviceWorks) {
     Use(Stack(4));
     std::atomic<bool> done{false};

@@ -1,6 +1,8 @@
 // The device side of the ASPI layer: one backend executes one SCSI request at a
-// time, synchronously, on the layer's dispatch thread. The layer owns the
-// request block bookkeeping, the abort rules and the completion events.
+// time, synchronously: on the layer's dispatch thread, or on the submitting
+// thread itself when the backend promises a quick answer and nothing else is
+// in progress. The layer owns the request block bookkeeping, the abort rules
+// and the completion events.
 #pragma once
 
 #include <array>
@@ -47,6 +49,15 @@ class Backend {
     // Value for GetASPI32SupportInfo: status in bits 8-15, adapters in 0-7.
     virtual uint32_t supportInfo() = 0;
     virtual Reply execute(const Request& request) = 0;
+    // The longest execute() may take for this request, in milliseconds, when
+    // the backend can promise it; kNoAnswerBound when it cannot (a real
+    // device may keep a request for as long as its own time-out). A request
+    // promised within the layer's bound is executed on the submitting thread.
+    static constexpr uint32_t kNoAnswerBound = UINT32_MAX;
+    virtual uint32_t answerBoundMs(const Request& request) {
+        (void)request;
+        return kNoAnswerBound;
+    }
     virtual std::string name() const = 0;
     // Exclusive use of a device between processes, until unlockDevice or
     // the end of the process. Called on the caller's thread, possibly while

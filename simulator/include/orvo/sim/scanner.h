@@ -75,6 +75,10 @@ class Scanner {
     void Reset();
 
     aspi::Reply Execute(const aspi::Request& request);
+    // The longest Execute() takes for this request, in real milliseconds:
+    // the scenario's command time, and the block time for a READ BUFFER;
+    // no bound for a poll that may announce a document.
+    uint32_t AnswerBoundMs(const aspi::Request& request) const;
     uint32_t SupportInfo() const;
 
     // Records.
