@@ -8,11 +8,14 @@
 #include "orvo/aspi/layer.h"
 
 #include <fcntl.h>
+#include <linux/kcmp.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -128,6 +131,49 @@ Reply CallBackend(Backend* backend, const Request& request) {
     }
 }
 
+// True when the two descriptors lead to one open file; false also where the
+// kernel cannot tell (`*unknown` is then set).
+bool SameOpenFile(int a, int b, bool* unknown) {
+    const pid_t self = getpid();
+    const long r = syscall(SYS_kcmp, self, self, KCMP_FILE, a, b);
+    if (r < 0 && errno != EBADF) *unknown = true;
+    return r == 0;
+}
+
+// IsEventDescriptor for every request, without a look-up in /proc for the
+// event a caller gives again and again: the last event found good is kept
+// open through a duplicate of our own, so no other file can ever be the same
+// open file as that duplicate.
+class EventCheck {
+  public:
+    bool isEvent(int fd) {
+        if (fd < 0) return false;
+        std::lock_guard lock(mutex_);
+        if (kept_ >= 0 && comparable_ && SameOpenFile(fd, kept_, &unknown_)) return true;
+        if (unknown_) comparable_ = false;
+        if (!IsEventDescriptor(fd)) return false;
+        if (!comparable_) return true;
+        const int copy = dup(fd);
+        if (copy >= 0) {
+            fcntl(copy, F_SETFD, FD_CLOEXEC);
+            if (kept_ >= 0) close(kept_);
+            kept_ = copy;
+        }
+        return true;
+    }
+
+  private:
+    std::mutex mutex_;
+    int kept_ = -1;
+    bool comparable_ = true;  // false where kcmp is not allowed
+    bool unknown_ = false;
+};
+
+EventCheck& TheEventCheck() {
+    static EventCheck* check = new EventCheck;  // never destroyed, like the layer
+    return *check;
+}
+
 // Signals and closes our duplicate of a caller's event.
 void SignalAndClose(int event) {
     if (event < 0) return;
@@ -208,7 +254,7 @@ uint32_t Layer::execute(SRB_ExecSCSICmd* srb) {
     int callerEvent = notify ? ORVO_ASPI_EVENT_FD(srb->SRB_PostProc) : -1;
 
     uint8_t immediate = SS_PENDING;
-    if (callerEvent >= 0 && !IsEventDescriptor(callerEvent)) {
+    if (callerEvent >= 0 && !TheEventCheck().isEvent(callerEvent)) {
         immediate = SS_INVALID_SRB;
         callerEvent = -1;
     }

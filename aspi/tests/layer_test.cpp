@@ -250,6 +250,37 @@ TEST_F(LayerTest, RequestsRefusedAtOnceStillSignal) {
     EXPECT_TRUE(device_->seen.empty());
 }
 
+// An event accepted once and then closed: a file that takes its number is
+// refused and never written to, however often the event was used before.
+TEST_F(LayerTest, AFileInTheNumberOfAnEarlierEventIsRefused) {
+    device_->bound = 0;
+    int event = CreateEvent();
+    SRB_ExecSCSICmd srb;
+    for (int i = 0; i < 3; ++i) {
+        Fill(&srb, SRB_DIR_OUT, nullptr, 0, event);
+        ASSERT_EQ(SendASPI32Command(&srb), SS_COMP);
+        ASSERT_EQ(WaitForEvent(event, 0), WaitResult::Signalled);
+    }
+    char path[] = "/tmp/orvo-aspi-file-XXXXXX";
+    const int file = mkstemp(path);
+    ASSERT_GE(file, 0);
+    unlink(path);
+    ASSERT_EQ(dup2(file, event), event);  // closes the event, the file takes its number
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event);
+    EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_SRB);
+    EXPECT_EQ(lseek(file, 0, SEEK_END), 0);
+    close(event);
+    close(file);
+
+    // A new event in that number is taken again.
+    event = CreateEvent();
+    Fill(&srb, SRB_DIR_OUT, nullptr, 0, event);
+    EXPECT_EQ(SendASPI32Command(&srb), SS_COMP);
+    EXPECT_EQ(WaitForEvent(event, 0), WaitResult::Signalled);
+    CloseEvent(event);
+    EXPECT_EQ(device_->seen.size(), 4u);
+}
+
 TEST_F(LayerTest, AbortOfABlockWithNothingPendingFails) {
     SRB_ExecSCSICmd idle;
     Fill(&idle, SRB_DIR_OUT, nullptr, 0, event_);
