@@ -1,8 +1,8 @@
 // The virtual scanner: one process-wide device that answers the SCSI
 // requests of the ASPI layer like the real cheque scanner, feeds the stack of
 // its scenario and records what it was sent, for tests to read back.
-// Thread-safe: the layer's dispatch thread executes requests while tests
-// inspect the device from their own threads.
+// Thread-safe: the layer executes requests, on its dispatch thread or on the
+// submitting thread, while tests inspect the device from their own threads.
 #pragma once
 
 #include <array>
