@@ -162,6 +162,13 @@ class EventCheck {
         return true;
     }
 
+    // Lets the kept duplicate go.
+    void forget() {
+        std::lock_guard lock(mutex_);
+        if (kept_ >= 0) close(kept_);
+        kept_ = -1;
+    }
+
   private:
     std::mutex mutex_;
     int kept_ = -1;
@@ -377,6 +384,8 @@ void Layer::useBackend(std::unique_ptr<Backend> backend) {
         wake_.notify_one();
     }
     // The old backend goes outside the lock: closing devices may take a while.
+    // The layer starts afresh, without a duplicate of an earlier event.
+    TheEventCheck().forget();
 }
 
 void Layer::run() {

@@ -54,8 +54,16 @@ bool SettlesAt(int count) {
 
 TEST(Exchange, KeptEventAnswersEachRequestAfterTimeouts) {
     aspi::UseBackend(std::make_unique<EchoBackend>());
-    const int before = OpenDescriptors();
-    ASSERT_GT(before, 0);
+    const int initial = OpenDescriptors();
+    ASSERT_GT(initial, 0);
+    // Since the backend was installed, the layer keeps a duplicate of the
+    // last event it has checked, one at most: a first request puts it in place.
+    uint8_t first[kInquirySize] = {};
+    ASSERT_EQ(Exchange([&](SRB_ExecSCSICmd& srb) { BuildInquiry(srb, 0, 1, first); }, 5000,
+                       StatusCheck::None),
+              Outcome::Completed);
+    const int before = initial + 1;
+    ASSERT_TRUE(SettlesAt(before)) << OpenDescriptors() << " open, " << initial << " at first";
     {
         RequestEventKeeper keeper;
         for (int i = 0; i < 60; ++i) {
