@@ -82,6 +82,7 @@ class Layer {
     void installLocked(std::unique_ptr<Backend> backend);
     void withdrawLocked(SRB_ExecSCSICmd* srb);
     void finishAllPendingLocked();
+    Reply executeUnlocked(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Job>& job);
     bool finishLocked(Job& job, const Reply& reply);
     uint32_t executeHere(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Job>& job,
                          int callerEvent);
@@ -400,21 +401,26 @@ void Layer::run() {
         wake_.wait(lock, [this] { return !replacing_ && !queue_.empty() && running_ == nullptr; });
         std::shared_ptr<Job> job = queue_.front();
         queue_.pop_front();
-        running_ = job;
-        Backend* backend = backend_.get();
-        lock.unlock();
-
-        const Reply reply = CallBackend(backend, job->request);
-
-        lock.lock();
-        running_ = nullptr;
-        idle_.notify_all();
+        const Reply reply = executeUnlocked(lock, job);
         if (!finishLocked(*job, reply)) continue;
         const int event = job->event;
         job->event = -1;
         // Our duplicate stays valid whatever the caller does with its own event.
         SignalAndClose(event);
     }
+}
+
+// Runs `job` on the backend with the lock released meanwhile, the job
+// counting as the one in progress.
+Reply Layer::executeUnlocked(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Job>& job) {
+    running_ = job;
+    Backend* backend = backend_.get();
+    lock.unlock();
+    Reply reply = CallBackend(backend, job->request);
+    lock.lock();
+    running_ = nullptr;
+    idle_.notify_all();
+    return reply;
 }
 
 // Writes the answer into the caller's block, unless the block was withdrawn
@@ -457,13 +463,7 @@ bool Layer::finishLocked(Job& job, const Reply& reply) {
 // never answers.
 uint32_t Layer::executeHere(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Job>& job,
                             int callerEvent) {
-    running_ = job;
-    Backend* backend = backend_.get();
-    lock.unlock();
-    const Reply reply = CallBackend(backend, job->request);
-    lock.lock();
-    running_ = nullptr;
-    idle_.notify_all();
+    const Reply reply = executeUnlocked(lock, job);
     if (!queue_.empty()) wake_.notify_one();
     const bool answered = finishLocked(*job, reply);
     // A block withdrawn meanwhile may be gone already: it is not read.
