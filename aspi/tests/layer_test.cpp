@@ -77,6 +77,15 @@ class FakeBackend : public Backend {
     uint32_t info_;
 };
 
+// Withdraws `srb` with SC_ABORT_SRB; returns what the layer answers.
+uint32_t Abort(SRB_ExecSCSICmd* srb) {
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_HaId = srb->SRB_HaId;
+    abort.SRB_ToAbort = srb;
+    return SendASPI32Command(&abort);
+}
+
 uint8_t Status(const SRB_ExecSCSICmd& srb) {
     return __atomic_load_n(&srb.SRB_Status, __ATOMIC_ACQUIRE);
 }
@@ -341,10 +350,7 @@ TEST_F(LayerTest, LateAnswerAfterAbortIsDiscarded) {
     ASSERT_TRUE(device_->waitForStarted(1));
     EXPECT_EQ(WaitForEvent(event, 20), WaitResult::TimedOut);
 
-    SRB_Abort abort{};
-    abort.SRB_Cmd = SC_ABORT_SRB;
-    abort.SRB_ToAbort = srb;
-    EXPECT_EQ(SendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(Abort(srb), SS_COMP);
     delete[] buffer;
     delete srb;
     CloseEvent(event);
@@ -529,11 +535,7 @@ TEST_F(LayerTest, AnAbortDuringAPromptAnswerLeavesTheBlockAlone) {
     uint32_t submitted = 0;
     std::thread submitter([&] { submitted = SendASPI32Command(&srb); });
     ASSERT_TRUE(device_->waitForStarted(1));
-    SRB_Abort abort{};
-    abort.SRB_Cmd = SC_ABORT_SRB;
-    abort.SRB_HaId = 1;
-    abort.SRB_ToAbort = &srb;
-    EXPECT_EQ(SendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(Abort(&srb), SS_COMP);
     EXPECT_EQ(Status(srb), SS_ABORTED);
     device_->openGate();
     submitter.join();
@@ -553,10 +555,7 @@ TEST_F(LayerTest, APromptRequestNeverAnsweredStaysPending) {
     ASSERT_EQ(SendASPI32Command(&srb), SS_PENDING);
     EXPECT_EQ(Status(srb), SS_PENDING);
     EXPECT_EQ(WaitForEvent(event_, 20), WaitResult::TimedOut);
-    SRB_Abort abort{};
-    abort.SRB_Cmd = SC_ABORT_SRB;
-    abort.SRB_ToAbort = &srb;
-    EXPECT_EQ(SendASPI32Command(&abort), SS_COMP);
+    EXPECT_EQ(Abort(&srb), SS_COMP);
     EXPECT_EQ(Status(srb), SS_ABORTED);
 
     device_->reply = Reply{};
