@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "bench_pages.h"
-#include "orvo/code_tables.h"
-#include "orvo/decode.h"
-#include "orvo/framing.h"
-#include "orvo/writers.h"
+#include "orvo/image/code_tables.h"
+#include "orvo/image/decode.h"
+#include "orvo/image/framing.h"
+#include "orvo/image/writers.h"
 
 namespace {
 

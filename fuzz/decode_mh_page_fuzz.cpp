@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "fuzz_support.h"
-#include "orvo/framing.h"
+#include "orvo/image/framing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, std::size_t size) {
     const long framed = size > 1 ? std::min(orvo::EolCount(input + 1, size - 1), 4000L) : -6;

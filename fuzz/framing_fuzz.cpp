@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "fuzz_support.h"
-#include "orvo/framing.h"
+#include "orvo/image/framing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     long anchors = 0;

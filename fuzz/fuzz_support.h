@@ -9,10 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "orvo/code_tables.h"
-#include "orvo/codes.h"
-#include "orvo/decode.h"
-#include "orvo/framing.h"
+#include "orvo/codes/codes.h"
+#include "orvo/image/code_tables.h"
+#include "orvo/image/decode.h"
+#include "orvo/image/framing.h"
 
 namespace orvo::fuzz {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "fuzz_support.h"
-#include "orvo/framing.h"
+#include "orvo/image/framing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, std::size_t size) {
     orvo::fuzz::Input in(input, size);

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "orvo/retrieval.h"
-#include "orvo/trace.h"
+#include "orvo/core/trace.h"
+#include "orvo/image/retrieval.h"
 #include "retrieval_input.h"
 
 namespace {

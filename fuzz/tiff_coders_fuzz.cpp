@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "orvo/writers.h"
+#include "orvo/image/writers.h"
 
 namespace {
 

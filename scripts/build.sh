@@ -1,9 +1,24 @@
 #!/usr/bin/env bash
-# Configures and builds the project.
-#   scripts/build.sh [BUILD_DIR] [extra cmake arguments...]
+# Configures and builds one of the presets of CMakePresets.json (Ninja).
+#   scripts/build.sh [PRESET] [more `cmake --build` arguments, e.g. --target orvoscan]
+# PRESET: default (build/, the default), asan (build-asan/), tsan (build-tsan/),
+# fuzz (build-fuzz/), bench (build-bench/); or, in build/, demo: only orvoscan
+# and the virtual scanner, viewer: only orvo_viewer, the virtual scanner and
+# the dialogs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=${1:-build}
+preset=${1:-default}
 shift || true
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+configure=$preset
+[[ $preset != viewer ]] || configure=default
+[[ $preset != demo ]] || configure=default
+dir=build
+[[ $configure == default ]] || dir=build-$configure
+# A build tree of another generator (earlier checkouts used Makefiles) is
+# configured anew.
+if [[ -f $dir/CMakeCache.txt ]] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
+  echo "build: $dir was made by another generator; configuring it anew" >&2
+  rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+fi
+cmake --preset "$configure" >/dev/null
+cmake --build --preset "$preset" "$@"

@@ -4,8 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-echo "== building" >&2
-scripts/build.sh build
+echo "== building the driver, the ASPI layer, the virtual scanner and orvoscan" >&2
+scripts/build.sh demo
 
 export ORVOSCAN_ASPI=sim
 out="$PWD/out/demo"

@@ -10,7 +10,6 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 out=${1:-out/screenshots}
 echo "== building orvo_viewer_screenshots" >&2
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target orvo_viewer_screenshots >/dev/null
+scripts/build.sh default --target orvo_viewer_screenshots >/dev/null
 mkdir -p "$out"
 QT_QPA_PLATFORM=offscreen build/utility/viewer/orvo_viewer_screenshots "$out"

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ make pkg-config
+  cmake g++ make ninja-build pkg-config
   libtiff-dev           # image files
   nlohmann-json3-dev    # scenario files of the virtual scanner
   libsimpleini-dev      # OrvoScan.ini (private-profile files)

@@ -8,8 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 echo "== building orvo_viewer" >&2
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target orvo_viewer >/dev/null
+scripts/build.sh viewer >/dev/null
 export ORVOSCAN_ASPI=${ORVOSCAN_ASPI:-sim}
 echo "== build/sysdir/orvo_viewer (ORVOSCAN_ASPI=$ORVOSCAN_ASPI)" >&2
 exec build/sysdir/orvo_viewer "$@"

@@ -7,6 +7,7 @@
 // document comes then costs one thread's wake-ups, not three.
 #include "orvo/aspi/layer.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/kcmp.h>
 #include <pthread.h>
@@ -26,13 +27,10 @@
 #include <thread>
 #include <unordered_map>
 
+#include "orvo/platform/dirs.h"
 #include "orvo/platform/event.h"
 #include "sg_backend.h"
 #include "wnaspi32.h"
-
-#ifdef ORVO_HAVE_SIM
-#include "orvo/sim/aspi_backend.h"
-#endif
 
 namespace orvo::aspi {
 
@@ -189,6 +187,28 @@ void SignalAndClose(int event) {
     close(event);
 }
 
+// The virtual scanner lives in liborvosim.so beside this library and is loaded
+// only when it is chosen, so a workstation with a real scanner loads none of
+// it (nor the image and scenario libraries it links). It is never unloaded:
+// its device outlives the backend object.
+std::unique_ptr<Backend> LoadVirtualScanner() {
+    const std::string dir =
+        platform::ObjectDirOf(reinterpret_cast<const void*>(&SendASPI32Command));
+    const std::string path = dir + kVirtualScannerLibrary;
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (library == nullptr) {
+        std::fprintf(stderr, "wnaspi32: the virtual scanner cannot be loaded: %s\n", dlerror());
+        return nullptr;
+    }
+    const auto make = reinterpret_cast<NewBackendFunction>(dlsym(library, kVirtualScannerEntry));
+    if (make == nullptr) {
+        std::fprintf(stderr, "wnaspi32: %s does not offer %s\n", path.c_str(),
+                     kVirtualScannerEntry);
+        return nullptr;
+    }
+    return std::unique_ptr<Backend>(make());
+}
+
 void Layer::chooseLocked() {
     if (chosen_) return;
     chosen_ = true;
@@ -198,11 +218,7 @@ void Layer::chooseLocked() {
     if (choice.empty() || choice == "sg") {
         backend = detail::MakeSgBackend();
     } else if (choice == "sim") {
-#ifdef ORVO_HAVE_SIM
-        backend = orvo::sim::MakeAspiBackend();
-#else
-        std::fprintf(stderr, "wnaspi32: the virtual scanner is not part of this build\n");
-#endif
+        backend = LoadVirtualScanner();
     } else {
         std::fprintf(stderr,
                      "wnaspi32: unknown ASPI backend \"%s\" in ORVOSCAN_ASPI (use sg or sim)\n",

@@ -1,4 +1,5 @@
 #include "orvo/platform/files.h"
+#include "orvo/testing/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,13 +79,6 @@ std::string Contents(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Both ways to a new file: the unnamed file and the named one of file
 // systems without unnamed files. Each takes the longest name, keeps the
 // permission bits of the file it replaces and leaves nothing when dropped.
@@ -122,7 +116,8 @@ TEST_F(FilesTest, ReplacementUnnamedAndNamed) {
             ASSERT_GE(file.fd(), 0);
         }
         EXPECT_EQ(Contents(dir_ + "kept"), "replaced");
-        EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"kept", longest.substr(dir_.size())}));
+        EXPECT_EQ(orvo::testing::DirEntries(dir_),
+                  (std::vector<std::string>{"kept", longest.substr(dir_.size())}));
         fs::remove(longest);
         fs::remove(dir_ + "kept");
     }

@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "orvo/platform/profile.h"
+#include "orvo/testing/files.h"
 #include "profile_testing.h"
 
 namespace orvo::platform {
@@ -40,13 +41,6 @@ std::string Read(const std::string& path) {
 void Write(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
-}
-
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 class OperatorSettings : public ::testing::Test {
@@ -146,9 +140,9 @@ TEST_F(OperatorSettings, WriteSucceedsInADirectoryTheOperatorCannotWrite) {
     ASSERT_EQ(stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, uid_);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(Entries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
+    EXPECT_EQ(orvo::testing::DirEntries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
     // The rewrite's journal is gone once the rewrite is complete.
-    EXPECT_TRUE(!fs::exists(privateDir_) || Entries(privateDir_).empty());
+    EXPECT_TRUE(!fs::exists(privateDir_) || orvo::testing::DirEntries(privateDir_).empty());
 }
 
 TEST_F(OperatorSettings, ShorterContentLeavesNoTailOfTheOldFile) {
@@ -172,7 +166,7 @@ TEST_F(OperatorSettings, AFileTheOperatorCannotWriteIsReportedWithItsPath) {
               }),
               0);
     EXPECT_EQ(Read(file_), old);
-    EXPECT_TRUE(!fs::exists(privateDir_) || Entries(privateDir_).empty());
+    EXPECT_TRUE(!fs::exists(privateDir_) || orvo::testing::DirEntries(privateDir_).empty());
 }
 
 // The operator is killed half way through a rewrite in place: the next read
@@ -200,8 +194,8 @@ TEST_F(OperatorSettings, RewriteCutShortIsCompletedByTheNextAccess) {
               }),
               0);
     EXPECT_EQ(Read(file_), expected);
-    EXPECT_EQ(Entries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
-    EXPECT_TRUE(Entries(privateDir_).empty());
+    EXPECT_EQ(orvo::testing::DirEntries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
+    EXPECT_TRUE(orvo::testing::DirEntries(privateDir_).empty());
 }
 
 TEST_F(OperatorSettings, RootWritingTheOperatorsFileLeavesItTheOperators) {
@@ -302,7 +296,7 @@ TEST_F(OperatorSettings, KilledReplacementLeavesNothingBehind) {
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
     EXPECT_EQ(Read(file_), old);
-    EXPECT_EQ(Entries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
+    EXPECT_EQ(orvo::testing::DirEntries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
 }
 
 }  // namespace

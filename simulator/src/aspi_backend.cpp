@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <type_traits>
 
 #include "orvo/platform/file_lock.h"
 #include "orvo/sim/scanner.h"
@@ -74,3 +75,11 @@ std::unique_ptr<aspi::Backend> MakeAspiBackend() {
 }
 
 }  // namespace orvo::sim
+
+// The ASPI layer loads this library only when the virtual scanner is chosen
+// and makes its backend through this function.
+extern "C" orvo::aspi::Backend* OrvoSim_NewAspiBackend() {
+    static_assert(
+        std::is_same_v<decltype(&OrvoSim_NewAspiBackend), orvo::aspi::NewBackendFunction>);
+    return orvo::sim::MakeAspiBackend().release();
+}

@@ -5,15 +5,10 @@
 #include <cstring>
 
 #include "orvo/platform/clock.h"
+#include "wnaspi32.h"
 
 namespace orvo::sim {
 namespace {
-
-constexpr uint8_t kSsComp = 0x01;
-constexpr uint8_t kSsErr = 0x04;
-constexpr uint8_t kSsInvalidHa = 0x81;
-constexpr uint8_t kHaSelTimeout = 0x11;
-constexpr uint8_t kStatusCheck = 0x02;
 
 constexpr uint8_t kKeyNotReady = 0x02;
 constexpr uint8_t kKeyHardware = 0x04;
@@ -23,12 +18,15 @@ constexpr uint8_t kAscInvalidField = 0x24;
 constexpr uint8_t kAscParameterLength = 0x1A;
 constexpr uint8_t kAscSequence = 0x2C;  // command sequence error
 
-constexpr size_t kInquirySize = 56;
+using commandset::kBufferStatusSize;
+using commandset::kInquirySize;
+using commandset::kQaBlockSize;
+namespace cdb = commandset::cdb;
 
 aspi::Reply Check(SenseBits bits, uint8_t key, uint8_t asc, CommandRecord* rec) {
     aspi::Reply reply;
-    reply.srbStatus = kSsErr;
-    reply.targStat = kStatusCheck;
+    reply.srbStatus = SS_ERR;
+    reply.targStat = STATUS_CHKCOND;
     // Fixed-format sense data; the scanner's error bits live in bytes 3 and 4.
     reply.sense.assign(18, 0);
     reply.sense[0] = 0x70;
@@ -128,7 +126,7 @@ void Scanner::Reset() {
 
 uint32_t Scanner::SupportInfo() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return (static_cast<uint32_t>(kSsComp) << 8) |
+    return (static_cast<uint32_t>(SS_COMP) << 8) |
            static_cast<uint32_t>(scenario_.adapterCount & 0xFF);
 }
 
@@ -201,13 +199,13 @@ uint32_t Scanner::AnswerBoundMs(const aspi::Request& request) const {
 aspi::Reply Scanner::Handle(const aspi::Request& r, CommandRecord* rec, uint32_t* sleepMs) {
     aspi::Reply reply;
     if (r.adapter >= scenario_.adapterCount) {
-        reply.srbStatus = kSsInvalidHa;
+        reply.srbStatus = SS_INVALID_HA;
         rec->outcome = Outcome::InvalidAdapter;
         return reply;
     }
     if (!scenario_.present || r.adapter != scenario_.adapter || r.target != scenario_.target) {
-        reply.srbStatus = kSsErr;
-        reply.haStat = kHaSelTimeout;
+        reply.srbStatus = SS_ERR;
+        reply.haStat = HASTAT_SEL_TO;
         rec->outcome = Outcome::SelectionTimeout;
         return reply;
     }
@@ -222,8 +220,8 @@ aspi::Reply Scanner::Handle(const aspi::Request& r, CommandRecord* rec, uint32_t
             case FaultAction::CheckCondition:
                 return Check(f.sense, kKeyHardware, 0x44, rec);
             case FaultAction::SelectionTimeout:
-                reply.srbStatus = kSsErr;
-                reply.haStat = kHaSelTimeout;
+                reply.srbStatus = SS_ERR;
+                reply.haStat = HASTAT_SEL_TO;
                 rec->outcome = Outcome::SelectionTimeout;
                 return reply;
             case FaultAction::NoCompletion:
@@ -243,7 +241,7 @@ aspi::Reply Scanner::Handle(const aspi::Request& r, CommandRecord* rec, uint32_t
     using aspi::Direction;
     switch (opcode) {
         case op::kInquiry: {
-            if (!CdbIs(r, {0x12, 0, 0, 0, kAny, 0}) || r.direction != Direction::In)
+            if (!CdbIs(r, {op::kInquiry, 0, 0, 0, kAny, 0}) || r.direction != Direction::In)
                 return Malformed(kAscInvalidField, rec);
             std::vector<uint8_t> data(kInquirySize, 0);
             data[0] = 0x06;  // scanner device
@@ -258,12 +256,13 @@ aspi::Reply Scanner::Handle(const aspi::Request& r, CommandRecord* rec, uint32_t
             return reply;
         }
         case op::kTestUnitReady:
-            if (!(CdbIs(r, {0, 0, 0, 0, 0, 0}) || CdbIs(r, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0})) ||
+            if (!(CdbIs(r, {op::kTestUnitReady, 0, 0, 0, 0, 0}) ||
+                  CdbIs(r, {op::kTestUnitReady, 0, 0, 0, 0, 0, 0, 0, 0, 0})) ||
                 r.transferLength != 0)
                 return Malformed(kAscInvalidField, rec);
             return reply;
         case op::kSetWindow: {
-            if (!CdbIs(r, {0x24, 0, 0, 0, 0, 0, 0, 0, 0x46, 0}))
+            if (!CdbIs(r, {op::kSetWindow, 0, 0, 0, 0, 0, 0, 0, kWindowBlockSize, 0}))
                 return Malformed(kAscInvalidField, rec);
             if (r.direction != Direction::Out || r.transferLength != kWindowBlockSize ||
                 r.dataOut.size() < kWindowBlockSize)
@@ -276,24 +275,25 @@ aspi::Reply Scanner::Handle(const aspi::Request& r, CommandRecord* rec, uint32_t
             return reply;
         }
         case op::kScan:
-            if (!CdbIs(r, {0x1B, 0, 0, 0, 0, 0, 0, 0, 0, 0}) || r.transferLength != 0)
+            if (!CdbIs(r, {op::kScan, 0, 0, 0, 0, 0, 0, 0, 0, 0}) || r.transferLength != 0)
                 return Malformed(kAscInvalidField, rec);
             StartFeed();
             return reply;
         case op::kGetDataBufferStatus:
-            if (!CdbIs(r, {0x34, 0, 0, 0, 0, 0, 0, 0, 0x0C, 0}))
+            if (!CdbIs(r, {op::kGetDataBufferStatus, 0, 0, 0, 0, 0, 0, 0, kBufferStatusSize, 0}))
                 return Malformed(kAscInvalidField, rec);
-            if (r.direction != Direction::In || r.transferLength != 12)
+            if (r.direction != Direction::In || r.transferLength != kBufferStatusSize)
                 return Malformed(kAscParameterLength, rec);
             return GetDataBufferStatus(rec);
         case op::kReadBuffer:
-            if (!CdbIs(r, {0x3C, 0x01, 0, kAny, kAny, kAny, 0, 0x28, 0, 0}))
+            if (!CdbIs(r, {op::kReadBuffer, cdb::kReadBufferMode, 0, kAny, kAny, kAny, 0,
+                           cdb::kReadBufferLengthValue, 0, 0}))
                 return Malformed(kAscInvalidField, rec);
             if (r.direction != Direction::In || r.transferLength != kBlockSize)
                 return Malformed(kAscParameterLength, rec);
             return ReadBuffer(r, rec, sleepMs);
         case op::kTerminate:
-            if (!CdbIs(r, {0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0}) || r.transferLength != 0)
+            if (!CdbIs(r, {op::kTerminate, 0, 0, 0, 0, 0, 0, 0, 0, 0}) || r.transferLength != 0)
                 return Malformed(kAscInvalidField, rec);
             feed_ = Feed::Idle;
             current_.reset();
@@ -305,16 +305,19 @@ aspi::Reply Scanner::Handle(const aspi::Request& r, CommandRecord* rec, uint32_t
             qaActions_.push_back(opcode);
             return reply;
         case op::kQaRead:
-            if (!CdbIs(r, {0x81, 0, 0, 0, 0x0C, 0})) return Malformed(kAscInvalidField, rec);
-            if (r.direction != Direction::In || r.transferLength != 12)
+            if (!CdbIs(r, {op::kQaRead, 0, 0, 0, kQaBlockSize, 0}))
+                return Malformed(kAscInvalidField, rec);
+            if (r.direction != Direction::In || r.transferLength != kQaBlockSize)
                 return Malformed(kAscParameterLength, rec);
             reply.dataIn.assign(qa_.begin(), qa_.end());
             return reply;
         case op::kQaWrite: {
-            if (!CdbIs(r, {0x80, 0, 0, 0, 0x0C, 0})) return Malformed(kAscInvalidField, rec);
-            if (r.direction != Direction::Out || r.transferLength != 12 || r.dataOut.size() < 12)
+            if (!CdbIs(r, {op::kQaWrite, 0, 0, 0, kQaBlockSize, 0}))
+                return Malformed(kAscInvalidField, rec);
+            if (r.direction != Direction::Out || r.transferLength != kQaBlockSize ||
+                r.dataOut.size() < kQaBlockSize)
                 return Malformed(kAscParameterLength, rec);
-            std::copy_n(r.dataOut.begin(), 12, qa_.begin());
+            std::copy_n(r.dataOut.begin(), kQaBlockSize, qa_.begin());
             qaWrites_.push_back(qa_);
             return reply;
         }
@@ -407,8 +410,8 @@ void Scanner::LoadDocument(int index) {
 
 aspi::Reply Scanner::GetDataBufferStatus(CommandRecord* rec) {
     aspi::Reply reply;
-    reply.dataIn.assign(12, 0);
-    uint8_t& status = reply.dataIn[3];
+    reply.dataIn.assign(kBufferStatusSize, 0);
+    uint8_t& status = reply.dataIn[commandset::status::kByte];
     uint32_t now = platform::TickCount();
     if (feed_ == Feed::Feeding && firstPoll_ && scenario_.terminateAtFirstPoll) feed_ = Feed::Ended;
     firstPoll_ = false;
@@ -434,16 +437,18 @@ aspi::Reply Scanner::GetDataBufferStatus(CommandRecord* rec) {
                 }
             }
         }
-        if (current_) status = 0x01;
+        if (current_) status = commandset::status::kDocumentReady;
     }
     if (feed_ == Feed::Jammed) return Check(jamSense_, kKeyNotReady, 0x3A, rec);
-    if (feed_ == Feed::Ended) status = 0x80;
+    if (feed_ == Feed::Ended) status = commandset::status::kFeedEnded;
     rec->statusByte3 = status;
     return reply;
 }
 
 aspi::Reply Scanner::ReadBuffer(const aspi::Request& r, CommandRecord* rec, uint32_t* sleepMs) {
-    uint32_t offset = (static_cast<uint32_t>(r.cdb[3]) << 16) | (r.cdb[4] << 8) | r.cdb[5];
+    const int at = cdb::kReadBufferOffsetByte;
+    uint32_t offset =
+        (static_cast<uint32_t>(r.cdb[at]) << 16) | (r.cdb[at + 1] << 8) | r.cdb[at + 2];
     if (offset % kBlockSize != 0) return Malformed(kAscInvalidField, rec);
     if (!current_) return Check({}, kKeyIllegal, kAscSequence, rec);
     size_t block = offset / kBlockSize;
@@ -461,7 +466,7 @@ aspi::Reply Scanner::ReadBuffer(const aspi::Request& r, CommandRecord* rec, uint
     size_t start = block * kBlockSize;
     if (start < src.bytes.size())
         std::copy_n(src.bytes.begin() + static_cast<ptrdiff_t>(start),
-                    std::min(kBlockSize, src.bytes.size() - start), reply.dataIn.begin());
+                    std::min<size_t>(kBlockSize, src.bytes.size() - start), reply.dataIn.begin());
     return reply;
 }
 

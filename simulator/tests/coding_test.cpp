@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "orvo/codes.h"
+#include "orvo/codes/codes.h"
 #include "orvo/sim/encoders.h"
 
 namespace orvo::sim {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "harness.h"
-#include "orvo/codes.h"
+#include "orvo/codes/codes.h"
 #include "orvo/sim/encoders.h"
 #include "orvoscan.h"
 

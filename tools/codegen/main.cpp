@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "orvo/codes.h"
+#include "orvo/codes/codes.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <QMap>
 
-#include "orvo/companion_abi.h"
+#include "orvo/setup/companion_abi.h"
 
 namespace orvo::dialogs {
 

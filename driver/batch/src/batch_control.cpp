@@ -11,16 +11,16 @@
 #include <new>
 #include <system_error>
 
-#include "orvo/batch.h"
-#include "orvo/buffer_sizing.h"
-#include "orvo/commands.h"
-#include "orvo/driver_state.h"
-#include "orvo/endorser.h"
-#include "orvo/page_dir.h"
+#include "orvo/batch/batch.h"
+#include "orvo/batch/buffer_sizing.h"
+#include "orvo/batch/endorser.h"
+#include "orvo/batch/page_dir.h"
+#include "orvo/core/driver_state.h"
+#include "orvo/core/trace.h"
 #include "orvo/platform/clock.h"
 #include "orvo/platform/event.h"
-#include "orvo/trace.h"
-#include "orvo/transport.h"
+#include "orvo/transport/commands.h"
+#include "orvo/transport/transport.h"
 #include "orvoscan.h"
 
 namespace orvo {

@@ -1,4 +1,4 @@
-#include "orvo/buffer_sizing.h"
+#include "orvo/batch/buffer_sizing.h"
 
 #include <cmath>
 #include <cstdint>

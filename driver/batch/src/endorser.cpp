@@ -1,4 +1,4 @@
-#include "orvo/endorser.h"
+#include "orvo/batch/endorser.h"
 
 #include <cstdio>
 

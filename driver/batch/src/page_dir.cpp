@@ -1,4 +1,4 @@
-#include "orvo/page_dir.h"
+#include "orvo/batch/page_dir.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "orvo/batch.h"
+#include "orvo/batch/batch.h"
 #include "orvo/platform/file_lock.h"
 
 namespace orvo {

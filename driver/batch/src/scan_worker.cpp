@@ -6,17 +6,17 @@
 #include <cstring>
 #include <string>
 
-#include "orvo/batch.h"
-#include "orvo/commands.h"
-#include "orvo/driver_state.h"
-#include "orvo/endorser.h"
-#include "orvo/framing.h"
+#include "orvo/batch/batch.h"
+#include "orvo/batch/endorser.h"
+#include "orvo/core/driver_state.h"
+#include "orvo/core/trace.h"
+#include "orvo/image/framing.h"
 #include "orvo/platform/clock.h"
 #include "orvo/platform/event.h"
 #include "orvo/platform/profile.h"
 #include "orvo/platform/thread.h"
-#include "orvo/trace.h"
-#include "orvo/transport.h"
+#include "orvo/transport/commands.h"
+#include "orvo/transport/transport.h"
 
 namespace orvo {
 

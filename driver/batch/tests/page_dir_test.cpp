@@ -1,6 +1,6 @@
 // This process's page directory and the sweeping of directories that ended
 // processes left behind.
-#include "orvo/page_dir.h"
+#include "orvo/batch/page_dir.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>

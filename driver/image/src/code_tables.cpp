@@ -1,4 +1,4 @@
-#include "orvo/code_tables.h"
+#include "orvo/image/code_tables.h"
 
 #include <fcntl.h>
 #include <unistd.h>

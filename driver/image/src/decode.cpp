@@ -1,4 +1,4 @@
-#include "orvo/decode.h"
+#include "orvo/image/decode.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "orvo/framing.h"
+#include "orvo/image/framing.h"
 
 #include <bit>
 #include <cstring>

@@ -6,9 +6,9 @@
 #include <memory>
 #include <new>
 
-#include "orvo/decode.h"
-#include "orvo/framing.h"
-#include "orvo/retrieval.h"
+#include "orvo/image/decode.h"
+#include "orvo/image/framing.h"
+#include "orvo/image/retrieval.h"
 #include "retrieval_page_file.h"
 
 namespace orvo {

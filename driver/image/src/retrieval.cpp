@@ -1,14 +1,14 @@
-#include "orvo/retrieval.h"
+#include "orvo/image/retrieval.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "orvo/decode.h"
-#include "orvo/framing.h"
-#include "orvo/trace.h"
-#include "orvo/writers.h"
+#include "orvo/core/trace.h"
+#include "orvo/image/decode.h"
+#include "orvo/image/framing.h"
+#include "orvo/image/writers.h"
 #include "retrieval_page_file.h"
 
 namespace orvo {

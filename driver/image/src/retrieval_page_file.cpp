@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "orvo/framing.h"
+#include "orvo/image/framing.h"
 
 namespace orvo::retrieval {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "orvo/retrieval.h"
+#include "orvo/image/retrieval.h"
 
 namespace orvo::retrieval {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "orvo/codes.h"
+#include "orvo/codes/codes.h"
 
 namespace orvo {
 

@@ -1,4 +1,4 @@
-#include "orvo/writers.h"
+#include "orvo/image/writers.h"
 
 #include <tiffio.h>
 

@@ -1,5 +1,5 @@
 // Loading the code table files.
-#include "orvo/code_tables.h"
+#include "orvo/image/code_tables.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <vector>
 
-#include "orvo/codes.h"
+#include "orvo/codes/codes.h"
 
 namespace orvo {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "orvo/decode.h"
-#include "orvo/framing.h"
+#include "orvo/image/decode.h"
+#include "orvo/image/framing.h"
 #include "test_bits.h"
 
 #if __has_include("orvo/sim/side_data.h")
@@ -25,9 +25,10 @@
 namespace orvo {
 namespace {
 
-using test::Bits;
+// Fills rows that a decoder must not touch.
+constexpr uint8_t kRowGuard = 0xA5;
 
-constexpr uint8_t kGuard = 0xA5;
+using test::Bits;
 
 // Decodes one page with both decoders into exact-size, guard-filled buffers
 // and expects the same bytes everywhere.
@@ -36,7 +37,7 @@ void ExpectSamePage(const CodeTables& tables, const std::vector<uint8_t>& data, 
     auto copy = std::make_unique<uint8_t[]>(data.size() + 1);
     std::copy(data.begin(), data.end(), copy.get());
     const std::size_t dstSize = dstRows * kMhRowBytes;
-    std::vector<uint8_t> fastRows(dstSize, kGuard), refRows(dstSize, kGuard);
+    std::vector<uint8_t> fastRows(dstSize, kRowGuard), refRows(dstSize, kRowGuard);
     std::vector<uint8_t> fastWork(workSize), refWork(workSize);
     Decoder fast(tables);
     Decoder ref(tables);
@@ -65,8 +66,8 @@ void ExpectSameLines(const CodeTables& tables, const std::vector<uint8_t>& data,
     ASSERT_EQ(fast.SkipToEol(), ref.SkipToEol());
     uint8_t fastRow[kMhRowBytes], refRow[kMhRowBytes];
     for (int line = 0; line < maxLines && !ref.Exhausted(); ++line) {
-        std::memset(fastRow, kGuard, sizeof fastRow);
-        std::memset(refRow, kGuard, sizeof refRow);
+        std::memset(fastRow, kRowGuard, sizeof fastRow);
+        std::memset(refRow, kRowGuard, sizeof refRow);
         ASSERT_EQ(fast.DecodeMhLine(fastRow, sizeof fastRow),
                   ref.DecodeMhLineReference(refRow, sizeof refRow))
             << "line " << line;

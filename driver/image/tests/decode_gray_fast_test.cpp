@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "orvo/decode.h"
-#include "orvo/framing.h"
+#include "orvo/image/decode.h"
+#include "orvo/image/framing.h"
 #include "test_bits.h"
 
 #if __has_include("orvo/sim/side_data.h")
@@ -23,9 +23,10 @@
 namespace orvo {
 namespace {
 
-using test::Bits;
+// Fills rows that a decoder must not touch.
+constexpr uint8_t kGrayRowGuard = 0xA5;
 
-constexpr uint8_t kGuard = 0xA5;
+using test::Bits;
 
 enum class Depth { k8, k4 };
 
@@ -63,8 +64,8 @@ void ExpectSameLines(const CodeTables& tables, Depth depth, const std::vector<ui
     ref.Start(copy.get(), data.size());
     std::vector<uint8_t> fastRow(rowSize), refRow(rowSize);
     for (int line = 0; line < 100000 && !ref.Exhausted(); ++line) {
-        std::fill(fastRow.begin(), fastRow.end(), kGuard);
-        std::fill(refRow.begin(), refRow.end(), kGuard);
+        std::fill(fastRow.begin(), fastRow.end(), kGrayRowGuard);
+        std::fill(refRow.begin(), refRow.end(), kGrayRowGuard);
         const bool a = Line(fast, depth, true, fastRow.data(), rowSize);
         const bool b = Line(ref, depth, false, refRow.data(), rowSize);
         ASSERT_EQ(a, b) << "line " << line;
@@ -80,7 +81,7 @@ void ExpectSamePage(const CodeTables& tables, Depth depth, const std::vector<uin
     auto copy = std::make_unique<uint8_t[]>(data.size() + 1);
     std::copy(data.begin(), data.end(), copy.get());
     const std::size_t dstSize = dstRows * kGrayRowBytes;
-    std::vector<uint8_t> fastRows(dstSize, kGuard), refRows(dstSize, kGuard);
+    std::vector<uint8_t> fastRows(dstSize, kGrayRowGuard), refRows(dstSize, kGrayRowGuard);
     Decoder fast(tables);
     Decoder ref(tables);
     Page(fast, depth, true, copy.get(), data.size(), lines, fastRows.data(), dstSize);

@@ -1,6 +1,6 @@
 // The decoders on hand-made bit streams, on libtiff's own Group 3 data and on
 // damaged data.
-#include "orvo/decode.h"
+#include "orvo/image/decode.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -8,7 +8,7 @@
 
 #include <random>
 
-#include "orvo/framing.h"
+#include "orvo/image/framing.h"
 #include "test_bits.h"
 
 namespace orvo {
@@ -16,12 +16,12 @@ namespace {
 
 using test::Bits;
 
-constexpr uint8_t kGuard = 0x5A;
+constexpr uint8_t kUntouched = 0x5A;
 
 struct MhPage {
     std::vector<uint8_t> work = std::vector<uint8_t>(1 << 16);
     std::vector<uint8_t> rows;
-    explicit MhPage(std::size_t nRows) : rows(nRows * kMhRowBytes, kGuard) {}
+    explicit MhPage(std::size_t nRows) : rows(nRows * kMhRowBytes, kUntouched) {}
     const uint8_t* row(std::size_t r) const { return rows.data() + r * kMhRowBytes; }
     void Decode(const std::vector<uint8_t>& data, long lines) {
         Decoder d(test::GeneratedTables());
@@ -57,11 +57,11 @@ TEST(MhDecode, PageOfNLinesFillsRowsOneToNMinusOne) {
     ASSERT_EQ(n, 5);
     MhPage page(8);
     page.Decode(b.bytes(), n);
-    EXPECT_EQ(Bytes(page.row(0), kMhRowBytes), std::vector<uint8_t>(kMhRowBytes, kGuard));
+    EXPECT_EQ(Bytes(page.row(0), kMhRowBytes), std::vector<uint8_t>(kMhRowBytes, kUntouched));
     for (int r = 1; r < n; ++r) EXPECT_EQ(Bytes(page.row(r), kMhRowBytes), Row(lines[r - 1])) << r;
     // The last line is not decoded, and nothing beyond it.
     for (int r = n; r < 8; ++r) {
-        EXPECT_EQ(Bytes(page.row(r), kMhRowBytes), std::vector<uint8_t>(kMhRowBytes, kGuard));
+        EXPECT_EQ(Bytes(page.row(r), kMhRowBytes), std::vector<uint8_t>(kMhRowBytes, kUntouched));
     }
     // White run 0 first: the line starts black; make-up 960 + 40 gives 1000.
     EXPECT_EQ(page.row(1)[0], 0xF8);
@@ -93,7 +93,7 @@ TEST(MhDecode, EmptyLineDoesNotUseARow) {
     page.Decode(b.bytes(), 3);
     EXPECT_EQ(Bytes(page.row(1), kMhRowBytes), Row({10, 10}));
     EXPECT_EQ(Bytes(page.row(2), kMhRowBytes), Row({20, 20}));
-    EXPECT_EQ(page.row(3)[0], kGuard);
+    EXPECT_EQ(page.row(3)[0], kUntouched);
 }
 
 TEST(MhDecode, BrokenMakeUpEndsTheLineWhite) {
@@ -112,13 +112,13 @@ TEST(MhDecode, FewerThanTwoLinesOrNoEolDecodeNothing) {
     for (long lines : {-6L, 0L, 1L}) {
         MhPage page(3);
         page.Decode(b.bytes(), lines);
-        EXPECT_EQ(page.rows, std::vector<uint8_t>(3 * kMhRowBytes, kGuard));
+        EXPECT_EQ(page.rows, std::vector<uint8_t>(3 * kMhRowBytes, kUntouched));
     }
     Bits noEol;
     noEol.Text(std::string(40, '1')).Run(false, 5);
     MhPage page(3);
     page.Decode(noEol.bytes(), 5);
-    EXPECT_EQ(page.rows, std::vector<uint8_t>(3 * kMhRowBytes, kGuard));
+    EXPECT_EQ(page.rows, std::vector<uint8_t>(3 * kMhRowBytes, kUntouched));
 }
 
 TEST(MhDecode, TheLastBitOfTheDataNeverEntersACode) {
@@ -144,22 +144,22 @@ TEST(MhDecode, StopsAtTheLastWholeRowThatFits) {
     Bits b;
     for (int i = 0; i < 10; ++i) b.MhLine({i, 1, 2591 - i});
     b.Rtc();
-    std::vector<uint8_t> rows(3 * kMhRowBytes + 100, kGuard);  // rows 1 and 2 fit
+    std::vector<uint8_t> rows(3 * kMhRowBytes + 100, kUntouched);  // rows 1 and 2 fit
     std::vector<uint8_t> work(4096);
     Decoder d(test::GeneratedTables());
     d.DecodeMhPage(b.bytes().data(), b.bytes().size(), 10, work.data(), work.size(), rows.data(),
                    rows.size());
     EXPECT_EQ(Bytes(rows.data() + 2 * kMhRowBytes, kMhRowBytes), Row({1, 1, 2590}));
-    EXPECT_EQ(Bytes(rows.data() + 3 * kMhRowBytes, 100), std::vector<uint8_t>(100, kGuard));
+    EXPECT_EQ(Bytes(rows.data() + 3 * kMhRowBytes, 100), std::vector<uint8_t>(100, kUntouched));
     // A work buffer smaller than the data cuts the data.
     std::vector<uint8_t> small(8);
-    std::fill(rows.begin(), rows.end(), kGuard);
+    std::fill(rows.begin(), rows.end(), kUntouched);
     d.DecodeMhPage(b.bytes().data(), b.bytes().size(), 10, small.data(), small.size(), rows.data(),
                    rows.size());
     // 63 usable bits: line 1 whole, line 2 up to its first run.
     EXPECT_EQ(Bytes(rows.data() + kMhRowBytes, kMhRowBytes), Row({0, 1, 2591}));
     EXPECT_EQ(Bytes(rows.data() + 2 * kMhRowBytes, kMhRowBytes), Row({1}));
-    EXPECT_EQ(rows[3 * kMhRowBytes], kGuard);
+    EXPECT_EQ(rows[3 * kMhRowBytes], kUntouched);
 }
 
 // MH data made by libtiff's own Group 3 1-D encoder decode to its source rows.
@@ -224,7 +224,7 @@ TEST(MhDecode, DecodesLibtiffGroup3Data) {
 
 struct GrayPage {
     std::vector<uint8_t> rows;
-    explicit GrayPage(std::size_t nRows) : rows(nRows * kGrayRowBytes, kGuard) {}
+    explicit GrayPage(std::size_t nRows) : rows(nRows * kGrayRowBytes, kUntouched) {}
     const uint8_t* row(std::size_t r) const { return rows.data() + r * kGrayRowBytes; }
     void Decode8(const std::vector<uint8_t>& d, long lines) {
         Decoder(test::GeneratedTables())
@@ -262,10 +262,10 @@ TEST(Gray8Decode, LinesBecomeRunningDifferences) {
     GrayPage page(4);
     page.Decode8(b.bytes(), 3);
     EXPECT_EQ(Bytes(page.row(1), a.size()), Pixels(a));
-    EXPECT_EQ(page.row(1)[a.size()], kGuard);  // nothing beyond the pixels
+    EXPECT_EQ(page.row(1)[a.size()], kUntouched);  // nothing beyond the pixels
     EXPECT_EQ(Bytes(page.row(2), c.size()), Pixels(c));
-    EXPECT_EQ(page.row(0)[0], kGuard);
-    EXPECT_EQ(page.row(3)[0], kGuard);
+    EXPECT_EQ(page.row(0)[0], kUntouched);
+    EXPECT_EQ(page.row(3)[0], kUntouched);
 }
 
 TEST(Gray8Decode, SignZeroMagnitudeZeroEndsTheLine) {
@@ -276,9 +276,9 @@ TEST(Gray8Decode, SignZeroMagnitudeZeroEndsTheLine) {
     b.Rtc();
     GrayPage page(5);
     page.Decode8(b.bytes(), 3);
-    EXPECT_EQ(Bytes(page.row(1), 3), (std::vector<uint8_t>{252, 248, kGuard}));
-    EXPECT_EQ(page.row(2)[0], kGuard);  // skipped, left as it was
-    EXPECT_EQ(page.row(3)[0], 249);     // the row moved on all the same
+    EXPECT_EQ(Bytes(page.row(1), 3), (std::vector<uint8_t>{252, 248, kUntouched}));
+    EXPECT_EQ(page.row(2)[0], kUntouched);  // skipped, left as it was
+    EXPECT_EQ(page.row(3)[0], 249);         // the row moved on all the same
 }
 
 TEST(Gray8Decode, MakeUpCodesAddingUpTo256AreAValueOfZero) {
@@ -298,8 +298,8 @@ TEST(Gray8Decode, MakeUpCodesAddingUpTo256AreAValueOfZero) {
     b.Rtc();
     GrayPage page(4);
     page.Decode8(b.bytes(), 3);
-    EXPECT_EQ(Bytes(page.row(1), 6), (std::vector<uint8_t>{5, 5, 12, 12, 10, kGuard}));
-    EXPECT_EQ(Bytes(page.row(2), 2), (std::vector<uint8_t>{1, kGuard}));
+    EXPECT_EQ(Bytes(page.row(1), 6), (std::vector<uint8_t>{5, 5, 12, 12, 10, kUntouched}));
+    EXPECT_EQ(Bytes(page.row(2), 2), (std::vector<uint8_t>{1, kUntouched}));
 }
 
 TEST(Gray8Decode, LongLinesKeepToTheirRow) {
@@ -327,7 +327,7 @@ TEST(Gray8Decode, FillBitsAndNoRtc) {
     GrayPage none(3);
     none.Decode8({}, -6);
     none.Decode8(b.bytes(), 1);
-    EXPECT_EQ(none.rows, std::vector<uint8_t>(3 * kGrayRowBytes, kGuard));
+    EXPECT_EQ(none.rows, std::vector<uint8_t>(3 * kGrayRowBytes, kUntouched));
 }
 
 Bits& Gray4Line(Bits& b, const std::vector<int>& values) {
@@ -345,9 +345,9 @@ TEST(Gray4Decode, PacksTwoPixelsPerByteAndClearsToThePixelCount) {
     b.Eol().Rtc();
     GrayPage page(4);
     page.Decode4(b.bytes(), 3);
-    EXPECT_EQ(Bytes(page.row(1), 4), (std::vector<uint8_t>{0x37, 0x60, 0x00, kGuard}));
+    EXPECT_EQ(Bytes(page.row(1), 4), (std::vector<uint8_t>{0x37, 0x60, 0x00, kUntouched}));
     // pixels 1, 15, 2, 243: bytes 0x1F, 0x23, then bytes 2 and 3 cleared
-    EXPECT_EQ(Bytes(page.row(2), 5), (std::vector<uint8_t>{0x1F, 0x23, 0x00, 0x00, kGuard}));
+    EXPECT_EQ(Bytes(page.row(2), 5), (std::vector<uint8_t>{0x1F, 0x23, 0x00, 0x00, kUntouched}));
 }
 
 TEST(Gray4Decode, DataRunningOutRepeatsTheLastPixel) {
@@ -357,7 +357,7 @@ TEST(Gray4Decode, DataRunningOutRepeatsTheLastPixel) {
     page.Decode4(b.bytes(), 5);
     EXPECT_EQ(page.row(1)[0], 0x56);
     for (std::size_t k = 1; k < kGrayRowBytes; ++k) ASSERT_EQ(page.row(1)[k], 0x66) << k;
-    EXPECT_EQ(page.row(2)[0], kGuard);  // the data are exhausted: no more rows
+    EXPECT_EQ(page.row(2)[0], kUntouched);  // the data are exhausted: no more rows
 }
 
 TEST(Gray4Decode, EndMarkEndsTheLine) {
@@ -367,9 +367,9 @@ TEST(Gray4Decode, EndMarkEndsTheLine) {
     b.Eol().Gray4(-8).Rtc();
     GrayPage page(5);
     page.Decode4(b.bytes(), 4);
-    EXPECT_EQ(page.row(1)[0], kGuard);
-    EXPECT_EQ(Bytes(page.row(2), 2), (std::vector<uint8_t>{0x20, kGuard}));
-    EXPECT_EQ(Bytes(page.row(3), 2), (std::vector<uint8_t>{0x80, kGuard}));
+    EXPECT_EQ(page.row(1)[0], kUntouched);
+    EXPECT_EQ(Bytes(page.row(2), 2), (std::vector<uint8_t>{0x20, kUntouched}));
+    EXPECT_EQ(Bytes(page.row(3), 2), (std::vector<uint8_t>{0x80, kUntouched}));
 }
 
 // Damaged and truncated data: nothing is read or written out of bounds (run

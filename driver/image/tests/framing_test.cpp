@@ -1,5 +1,5 @@
 // EOL anchors, RTC search and EOL count over coded data.
-#include "orvo/framing.h"
+#include "orvo/image/framing.h"
 
 #include <gtest/gtest.h>
 

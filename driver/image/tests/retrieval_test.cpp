@@ -1,6 +1,6 @@
 // Page retrieval to image files and to the in-memory page, from page files
 // built by hand: a 64-byte side header and coded or plain image data.
-#include "orvo/retrieval.h"
+#include "orvo/image/retrieval.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "orvo/code_tables.h"
-#include "orvo/decode.h"
-#include "orvo/trace.h"
+#include "orvo/core/trace.h"
+#include "orvo/image/code_tables.h"
+#include "orvo/image/decode.h"
+#include "orvo/testing/files.h"
 #include "test_bits.h"
 
 namespace orvo {
@@ -54,9 +55,7 @@ struct Dib {
     std::vector<std::vector<uint8_t>> rows;
 };
 
-uint32_t Le32(const std::vector<uint8_t>& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
+using testing::Le32;
 
 Dib ReadDib(const std::string& path) {
     Dib d;

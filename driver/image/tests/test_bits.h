@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "orvo/code_tables.h"
-#include "orvo/codes.h"
+#include "orvo/codes/codes.h"
+#include "orvo/image/code_tables.h"
 
 namespace orvo::test {
 

@@ -16,15 +16,16 @@
 #include <string>
 #include <vector>
 
-#include "orvo/decode.h"
-#include "orvo/framing.h"
-#include "orvo/writers.h"
+#include "orvo/image/decode.h"
+#include "orvo/image/framing.h"
+#include "orvo/image/writers.h"
 #include "test_bits.h"
 
 #if __has_include("orvo/sim/side_data.h")
 #include "orvo/sim/image.h"
 #include "orvo/sim/side_data.h"
 #include "orvo/sim/window.h"
+#include "orvo/testing/files.h"
 #define ORVO_HAVE_SIM 1
 #endif
 
@@ -50,11 +51,6 @@ std::string Name(const Kind& k) {
                                                    : "none");
 }
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 // The scanlines of a TIFF as libtiff reads them; empty when it cannot.
 std::vector<std::vector<uint8_t>> Scanlines(const std::string& path) {
     std::vector<std::vector<uint8_t>> rows;
@@ -75,7 +71,7 @@ std::vector<std::vector<uint8_t>> Scanlines(const std::string& path) {
 // TIFF, without the strip offsets and byte counts, whose values differ with
 // the coded sizes.
 std::map<int, std::vector<uint32_t>> Fields(const std::string& path) {
-    const std::vector<uint8_t> b = ReadAll(path);
+    const std::vector<uint8_t> b = testing::ReadBytes(path);
     std::map<int, std::vector<uint32_t>> fields;
     auto u16 = [&](std::size_t o) { return static_cast<uint32_t>(b[o] | (b[o + 1] << 8)); };
     auto u32 = [&](std::size_t o) { return u16(o) | (u16(o + 2) << 16); };
@@ -292,7 +288,7 @@ TEST_F(TiffCoding, EveryPageOfTheFuzzCorpusReadsBack) {
     int pages = 0;
     for (const auto& dirEntry : fs::directory_iterator(corpus)) {
         for (const auto& file : fs::directory_iterator(dirEntry.path())) {
-            const std::vector<uint8_t> input = ReadAll(file.path());
+            const std::vector<uint8_t> input = testing::ReadBytes(file.path());
             if (input.size() < 2) continue;
             const uint8_t* data = input.data() + 1;
             const std::size_t n = input.size() - 1;

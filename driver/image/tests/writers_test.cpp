@@ -1,6 +1,6 @@
 // The image writers: TIFF fields read back with libtiff, bitmap files byte
 // for byte, and no file under the final name unless it was written whole.
-#include "orvo/writers.h"
+#include "orvo/image/writers.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -19,7 +19,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "orvo/code_tables.h"
+#include "orvo/image/code_tables.h"
+#include "orvo/testing/files.h"
 
 namespace orvo {
 namespace {
@@ -47,14 +48,7 @@ class Writers : public ::testing::Test {
     std::vector<uint8_t> rowBuffer_ = std::vector<uint8_t>(5120);
 };
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-uint32_t Le32(const std::vector<uint8_t>& b, std::size_t o) {
-    return b[o] | (b[o + 1] << 8) | (b[o + 2] << 16) | (static_cast<uint32_t>(b[o + 3]) << 24);
-}
+using testing::Le32;
 
 struct TiffInfo {
     uint32_t width = 0, length = 0;
@@ -162,7 +156,7 @@ TEST_F(Writers, OneRowGivesAnEmptyImageAndNoRowsGiveNoFile) {
     ASSERT_TRUE(Save2Tiff(Path("one.tif"), one, Buffer(), 0));
     EXPECT_EQ(ReadTiff(Path("one.tif")).length, 0u);
     ASSERT_TRUE(Save2DIB(Path("one.bmp"), one));
-    const auto bmp = ReadAll(Path("one.bmp"));
+    const auto bmp = testing::ReadBytes(Path("one.bmp"));
     ASSERT_EQ(bmp.size(), 14u + 40 + 8);
     EXPECT_EQ(Le32(bmp, 14 + 8), 0u);   // biHeight
     EXPECT_EQ(Le32(bmp, 14 + 20), 0u);  // biSizeImage
@@ -197,7 +191,7 @@ TEST_F(Writers, FailedWriteLeavesNoFileAndKeepsAnOldOne) {
     std::vector<uint8_t> b(3 * 100, 7);
     const RowBlock rows{b.data(), b.size(), 100, 100, 8000, 3};
     EXPECT_FALSE(Save2TiffGray(Path("keep.tif"), rows, Buffer(), 0, 8, 0));
-    EXPECT_EQ(ReadAll(Path("keep.tif")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(testing::ReadBytes(Path("keep.tif")), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(Names(), std::vector<std::string>{"keep.tif"});
 
     const std::string missing = dir_ + "/no/such/dir/x";
@@ -220,7 +214,7 @@ TEST_F(Writers, BilevelBitmapWidth2000) {
     auto b = Block(rowsCount, kStep);
     const RowBlock rows{b.data(), b.size(), kStep, 256, 2000, rowsCount};
     ASSERT_TRUE(Save2DIB(Path("a.bmp"), rows));
-    const auto f = ReadAll(Path("a.bmp"));
+    const auto f = testing::ReadBytes(Path("a.bmp"));
     const uint32_t height = rowsCount - 1;
     ASSERT_EQ(f.size(), 14 + 40 + 8 + 252 * height);
     EXPECT_EQ(f[0], 'B');
@@ -257,7 +251,7 @@ TEST_F(Writers, BilevelBitmapWidth2000) {
 TEST_F(Writers, GrayBitmapPalettesAndPadding) {
     auto b = Block(3, 64);
     ASSERT_TRUE(Save2DIBGray(Path("g4.bmp"), RowBlock{b.data(), b.size(), 64, 3, 5, 3}, 4));
-    const auto f = ReadAll(Path("g4.bmp"));
+    const auto f = testing::ReadBytes(Path("g4.bmp"));
     ASSERT_EQ(f.size(), 14u + 40 + 64 + 2 * 4);
     EXPECT_EQ(Le32(f, 14 + 32), 16u);
     for (int i = 0; i < 16; ++i) {
@@ -271,7 +265,7 @@ TEST_F(Writers, GrayBitmapPalettesAndPadding) {
               (std::vector<uint8_t>{33, 33, 33, 0, 17, 17, 17, 0}));
 
     ASSERT_TRUE(Save2DIBGray(Path("g8.bmp"), RowBlock{b.data(), b.size(), 64, 10, 10, 2}, 8));
-    const auto g = ReadAll(Path("g8.bmp"));
+    const auto g = testing::ReadBytes(Path("g8.bmp"));
     ASSERT_EQ(g.size(), 14u + 40 + 1024 + 12);
     for (int i = 0; i < 256; ++i) ASSERT_EQ(g[54 + 4 * i + 1], i);
     EXPECT_FALSE(Save2DIBGray(Path("g2.bmp"), RowBlock{b.data(), b.size(), 64, 10, 10, 2}, 2));
@@ -290,7 +284,7 @@ TEST_F(Writers, DibFileChecksItsBlock) {
     block[8] = 1;
     EXPECT_EQ(WriteDibFile(block.data(), block.size(), Path("x.bmp")), 1);
     EXPECT_EQ(block[20], 4);  // biSizeImage stored
-    EXPECT_EQ(ReadAll(Path("x.bmp")).size(), 14u + 52);
+    EXPECT_EQ(testing::ReadBytes(Path("x.bmp")).size(), 14u + 52);
     EXPECT_EQ(WriteDibFile(nullptr, 0, Path("y.bmp")), 0);
     EXPECT_FALSE(fs::exists(Path("y.bmp")));
 }
@@ -298,9 +292,9 @@ TEST_F(Writers, DibFileChecksItsBlock) {
 TEST_F(Writers, RawIsTheBytesAsTheyAre) {
     const std::vector<uint8_t> data = {0, 1, 2, 255, 13, 10};
     ASSERT_TRUE(Save2RAW(Path("p.raw"), data.data(), data.size()));
-    EXPECT_EQ(ReadAll(Path("p.raw")), data);
+    EXPECT_EQ(testing::ReadBytes(Path("p.raw")), data);
     ASSERT_TRUE(Save2RAW(Path("p.raw"), data.data(), 0));  // replaced
-    EXPECT_TRUE(ReadAll(Path("p.raw")).empty());
+    EXPECT_TRUE(testing::ReadBytes(Path("p.raw")).empty());
     EXPECT_FALSE(Save2RAW(Path("q.raw"), nullptr, 4));
     EXPECT_EQ(Names(), std::vector<std::string>{"p.raw"});
 }
@@ -316,7 +310,7 @@ TEST_F(Writers, NamesUpToTheFileSystemLimitAndKeptPermissionBits) {
     EXPECT_TRUE(Save2DIB(Path(longDib.c_str()), rows));
     EXPECT_TRUE(Save2RAW(Path(longRaw.c_str()), b.data(), b.size()));
     EXPECT_EQ(ReadTiff(Path(longest.c_str())).length, 2u);
-    EXPECT_EQ(ReadAll(Path(longRaw.c_str())), b);
+    EXPECT_EQ(testing::ReadBytes(Path(longRaw.c_str())), b);
 
     // A page written over an existing file keeps that file's permission bits.
     {
@@ -328,7 +322,7 @@ TEST_F(Writers, NamesUpToTheFileSystemLimitAndKeptPermissionBits) {
     struct stat st {};
     ASSERT_EQ(stat(Path("shared.raw").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
-    EXPECT_EQ(ReadAll(Path("shared.raw")), b);
+    EXPECT_EQ(testing::ReadBytes(Path("shared.raw")), b);
 
     std::vector<std::string> names = Names();
     std::sort(names.begin(), names.end());
@@ -365,7 +359,7 @@ TEST_F(Writers, KilledWriterLeavesNothingBehind) {
         EXPECT_EQ(WTERMSIG(status), SIGXFSZ) << name;
     }
     EXPECT_EQ(Names(), std::vector<std::string>{"old.raw"});
-    EXPECT_EQ(ReadAll(Path("old.raw")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(testing::ReadBytes(Path("old.raw")), (std::vector<uint8_t>{'o', 'l', 'd'}));
 }
 
 }  // namespace

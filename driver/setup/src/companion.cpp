@@ -1,10 +1,10 @@
-#include "orvo/companion.h"
+#include "orvo/setup/companion.h"
 
 #include <dlfcn.h>
 
 #include <vector>
 
-#include "orvo/companion_abi.h"
+#include "orvo/setup/companion_abi.h"
 
 namespace orvo {
 

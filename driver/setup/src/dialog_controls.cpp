@@ -1,4 +1,4 @@
-#include "orvo/dialog_controls.h"
+#include "orvo/setup/dialog_controls.h"
 
 #include <algorithm>
 #include <climits>

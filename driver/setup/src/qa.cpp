@@ -1,13 +1,13 @@
-#include "orvo/qa.h"
+#include "orvo/setup/qa.h"
 
 #include <cstring>
 #include <functional>
 
-#include "orvo/batch.h"
-#include "orvo/commands.h"
-#include "orvo/driver_state.h"
+#include "orvo/batch/batch.h"
+#include "orvo/core/driver_state.h"
 #include "orvo/platform/clock.h"
-#include "orvo/transport.h"
+#include "orvo/transport/commands.h"
+#include "orvo/transport/transport.h"
 
 namespace orvo {
 

@@ -1,4 +1,4 @@
-#include "orvo/qa_dialog.h"
+#include "orvo/setup/qa_dialog.h"
 
 #include <algorithm>
 #include <cstring>

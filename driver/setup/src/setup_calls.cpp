@@ -1,4 +1,4 @@
-#include "orvo/setup_calls.h"
+#include "orvo/setup/setup_calls.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -8,12 +8,12 @@
 #include <cstring>
 #include <string>
 
-#include "orvo/driver_state.h"
+#include "orvo/core/driver_state.h"
+#include "orvo/core/trace.h"
 #include "orvo/platform/profile.h"
-#include "orvo/qa.h"
-#include "orvo/qa_dialog.h"
-#include "orvo/setup_dialog.h"
-#include "orvo/trace.h"
+#include "orvo/setup/qa.h"
+#include "orvo/setup/qa_dialog.h"
+#include "orvo/setup/setup_dialog.h"
 #include "orvoscan.h"
 
 namespace orvo {

@@ -1,4 +1,4 @@
-#include "orvo/setup_dialog.h"
+#include "orvo/setup/setup_dialog.h"
 
 #include <algorithm>
 #include <climits>

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "orvo/dialog_controls.h"
+#include "orvo/setup/dialog_controls.h"
 
 namespace orvo::test {
 

@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "fake_controls.h"
-#include "orvo/qa_dialog.h"
+#include "orvo/setup/qa_dialog.h"
 
 namespace orvo {
 namespace {
 
 using test::FakeControls;
 
-struct Opened {
-    explicit Opened(QaSession& s)
+struct OpenedQa {
+    explicit OpenedQa(QaSession& s)
         : session(s),
           dialog(test::QaTemplateIds(), "QA Settings"),
           procedure(session, [this](int selector) {
@@ -39,7 +39,7 @@ QaSession SessionWith(std::initializer_list<uint8_t> bytes) {
 
 TEST(QaDialog, SlidersShowTheValuesReadWithTheirRanges) {
     QaSession s = SessionWith({7, 0, 32, 14, 3, 63, 9, 15, 7, 0});
-    Opened o(s);
+    OpenedQa o(s);
     const int expectedMax[10] = {14, 14, 63, 14, 14, 63, 9, 15, 7, 9};
     const char* expectedText[10] = {"0", "-7", "32", "7", "-4", "63", "9", "15", "7", "0"};
     for (int i = 0; i < 10; ++i) {
@@ -53,7 +53,7 @@ TEST(QaDialog, SlidersShowTheValuesReadWithTheirRanges) {
 
 TEST(QaDialog, SliderEndsAreShownAsMinusSevenAndSeven) {
     QaSession s = SessionWith({7, 7, 32, 7, 7, 32, 5, 8, 4, 5});
-    Opened o(s);
+    OpenedQa o(s);
     o.dialog.MoveSlider(o.procedure, 1003, 0);
     EXPECT_EQ(o.dialog.Text(1006), "-7");
     o.dialog.MoveSlider(o.procedure, 1003, 14);
@@ -66,7 +66,7 @@ TEST(QaDialog, OkWithoutMovingKeepsTheBytesReadAndAsksForTheWrite) {
     QaSession s = SessionWith({7, 7, 32, 7, 7, 32, 5, 8, 4, 5});
     uint8_t before[10];
     std::memcpy(before, s.current, 10);
-    Opened o(s);
+    OpenedQa o(s);
     o.Click(qa_id::kOk);
     EXPECT_EQ(o.dialog.Ended(), 1);
     EXPECT_TRUE(s.saveRequested);
@@ -75,7 +75,7 @@ TEST(QaDialog, OkWithoutMovingKeepsTheBytesReadAndAsksForTheWrite) {
 
 TEST(QaDialog, OkTakesEveryMovedSlider) {
     QaSession s = SessionWith({7, 7, 32, 7, 7, 32, 5, 8, 4, 5});
-    Opened o(s);
+    OpenedQa o(s);
     const int target[10] = {0, 14, 63, 1, 2, 0, 9, 15, 7, 9};
     for (int i = 0; i < 10; ++i) o.dialog.MoveSlider(o.procedure, kQaSliders[i].slider, target[i]);
     EXPECT_EQ(o.dialog.Text(1025), "9");
@@ -87,7 +87,7 @@ TEST(QaDialog, OkTakesEveryMovedSlider) {
 TEST(QaDialog, CancelKeepsTheValuesAndAsksForNoWrite) {
     QaSession s = SessionWith({7, 7, 32, 7, 7, 32, 5, 8, 4, 5});
     s.saveRequested = true;
-    Opened o(s);
+    OpenedQa o(s);
     o.dialog.MoveSlider(o.procedure, 1010, 1);
     o.Click(qa_id::kCancel);
     EXPECT_EQ(o.dialog.Ended(), 0);
@@ -98,7 +98,7 @@ TEST(QaDialog, CancelKeepsTheValuesAndAsksForNoWrite) {
 TEST(QaDialog, ActionSelectorIsKeptBetweenOpenings) {
     QaSession s = SessionWith({7, 7, 32, 7, 7, 32, 5, 8, 4, 5});
     {
-        Opened first(s);
+        OpenedQa first(s);
         EXPECT_TRUE(first.dialog.Checked(qa_id::kAction));
         first.Click(qa_id::kSendAction);
         first.Click(qa_id::kAction + 1);
@@ -107,7 +107,7 @@ TEST(QaDialog, ActionSelectorIsKeptBetweenOpenings) {
         first.Click(qa_id::kCancel);
     }
     EXPECT_EQ(s.actionSelector, 1);
-    Opened second(s);
+    OpenedQa second(s);
     EXPECT_TRUE(second.dialog.Checked(qa_id::kAction + 1));
     EXPECT_FALSE(second.dialog.Checked(qa_id::kAction));
     second.Click(qa_id::kSendAction);
@@ -116,7 +116,7 @@ TEST(QaDialog, ActionSelectorIsKeptBetweenOpenings) {
 
 TEST(QaDialog, AFailedActionLeavesTheDialogOpen) {
     QaSession s;
-    Opened o(s);
+    OpenedQa o(s);
     o.actionResult = -6;
     o.Click(qa_id::kSendAction);
     EXPECT_FALSE(o.dialog.Ended().has_value());

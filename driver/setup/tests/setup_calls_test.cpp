@@ -13,14 +13,14 @@
 #include <sstream>
 
 #include "fake_controls.h"
-#include "orvo/driver_state.h"
+#include "orvo/core/driver_state.h"
 #include "orvo/platform/clock.h"
 #include "orvo/platform/profile.h"
-#include "orvo/qa_dialog.h"
-#include "orvo/setup_calls.h"
-#include "orvo/setup_dialog.h"
+#include "orvo/setup/qa_dialog.h"
+#include "orvo/setup/setup_calls.h"
+#include "orvo/setup/setup_dialog.h"
 #include "orvo/sim/scanner.h"
-#include "orvo/transport.h"
+#include "orvo/transport/transport.h"
 #include "wnaspi32.h"
 
 namespace orvo {

@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "fake_controls.h"
-#include "orvo/setup_dialog.h"
+#include "orvo/setup/setup_dialog.h"
 
 namespace orvo {
 namespace {
@@ -22,8 +22,8 @@ Settings Bilevel(int resolution, int width, int lines) {
     return s;
 }
 
-struct Opened {
-    explicit Opened(const Settings& loaded, const std::string& profile = "Check")
+struct OpenedSetup {
+    explicit OpenedSetup(const Settings& loaded, const std::string& profile = "Check")
         : settings(loaded),
           dialog(test::SetupTemplateIds(), "Scanner Setup"),
           procedure(settings, profile) {
@@ -59,7 +59,7 @@ void ExpectSameStored(const Settings& a, const Settings& b) {
 }
 
 TEST(SetupDialogUnits, MillimetresAtCodeZeroAndFour) {
-    Opened zero(Bilevel(0, 1728, 1600));
+    OpenedSetup zero(Bilevel(0, 1728, 1600));
     EXPECT_EQ(zero.dialog.Text(id::kWidth), "216");
     EXPECT_EQ(zero.dialog.Text(id::kLength), "200");
     zero.Click(id::kOk);
@@ -67,7 +67,7 @@ TEST(SetupDialogUnits, MillimetresAtCodeZeroAndFour) {
     EXPECT_EQ(zero.settings.ScanWidth, 1728);
     EXPECT_EQ(zero.settings.ScanLines[0], 1600);
 
-    Opened four(Bilevel(4, 2592, 1200));
+    OpenedSetup four(Bilevel(4, 2592, 1200));
     EXPECT_EQ(four.dialog.Text(id::kWidth), "216");
     EXPECT_EQ(four.dialog.Text(id::kLength), "100");
     four.Click(id::kOk);
@@ -76,7 +76,7 @@ TEST(SetupDialogUnits, MillimetresAtCodeZeroAndFour) {
 }
 
 TEST(SetupDialogUnits, CodeTwoWidthBecomesAMultipleOfEight) {
-    Opened two(Bilevel(2, 852, 400));
+    OpenedSetup two(Bilevel(2, 852, 400));
     EXPECT_EQ(two.settings.ScanWidth, 856);  // kept in the current settings
     EXPECT_EQ(two.dialog.Text(id::kWidth), "214");
     EXPECT_EQ(two.dialog.Text(id::kLength), "100");
@@ -86,9 +86,9 @@ TEST(SetupDialogUnits, CodeTwoWidthBecomesAMultipleOfEight) {
 }
 
 TEST(SetupDialogUnits, OtherFactorsAndUnknownCodes) {
-    Opened one(Bilevel(1, 1728, 1200));
+    OpenedSetup one(Bilevel(1, 1728, 1200));
     EXPECT_EQ(one.dialog.Text(id::kLength), "100");  // 12 lines per mm
-    Opened five(Bilevel(5, 2592, 400));
+    OpenedSetup five(Bilevel(5, 2592, 400));
     EXPECT_EQ(five.dialog.Text(id::kWidth), "216");
     EXPECT_EQ(five.dialog.Text(id::kLength), "100");
     five.dialog.Type(id::kLength, "150");
@@ -96,7 +96,7 @@ TEST(SetupDialogUnits, OtherFactorsAndUnknownCodes) {
     EXPECT_EQ(five.settings.ScanLines[0], 600);
 
     // A code without factors: the edits are neither filled nor read.
-    Opened seven(Bilevel(7, 1234, 567));
+    OpenedSetup seven(Bilevel(7, 1234, 567));
     EXPECT_EQ(seven.dialog.Text(id::kWidth), "");
     seven.dialog.Type(id::kWidth, "100");
     seven.Click(id::kOk);
@@ -105,7 +105,7 @@ TEST(SetupDialogUnits, OtherFactorsAndUnknownCodes) {
 }
 
 TEST(SetupDialogUnits, NewResolutionConvertsTheShownMillimetres) {
-    Opened o(Bilevel(0, 1728, 1600));
+    OpenedSetup o(Bilevel(0, 1728, 1600));
     o.Click(id::kResolution + 4);
     EXPECT_TRUE(o.dialog.Checked(id::kResolution + 4));
     EXPECT_FALSE(o.dialog.Checked(id::kResolution));
@@ -131,7 +131,7 @@ TEST(SetupDialog, OkWithoutChangesStoresWhatWasLoaded) {
     s.LimitScanCount = 1;
     s.ScanCount = 250;
     s.EndorserFormat = "$Y$M$D-$N6";
-    Opened o(s);
+    OpenedSetup o(s);
     o.Click(id::kOk);
     ExpectSameStored(o.settings, s);
 }
@@ -139,14 +139,14 @@ TEST(SetupDialog, OkWithoutChangesStoresWhatWasLoaded) {
 TEST(SetupDialog, RawFormatOpensWithNoFormatCheckedAndGreyTiffDisabled) {
     Settings s = Bilevel(0, 1728, 800);
     s.ImageFileFormat = 2;
-    Opened o(s);
+    OpenedSetup o(s);
     EXPECT_FALSE(o.dialog.Checked(id::kImageFileFormat));
     EXPECT_FALSE(o.dialog.Checked(id::kImageFileFormat + 1));
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(o.dialog.Enabled(id::kGrayTifCompress + i));
     o.Click(id::kOk);
     EXPECT_EQ(o.settings.ImageFileFormat, 2);
 
-    Opened clicked(s);
+    OpenedSetup clicked(s);
     clicked.Click(id::kImageFileFormat);  // TIFF
     EXPECT_TRUE(clicked.dialog.Checked(id::kImageFileFormat));
     // The grey TIFF choice keeps the enabling it opened with.
@@ -159,7 +159,7 @@ TEST(SetupDialog, ValuesOutsideAGroupLeaveItUnchecked) {
     Settings s = Bilevel(0, 1728, 800);
     s.Side = 5;
     s.MicrDetect = -1;
-    Opened o(s);
+    OpenedSetup o(s);
     EXPECT_FALSE(o.dialog.Checked(id::kSide));
     EXPECT_FALSE(o.dialog.Checked(id::kSide + 1));
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(o.dialog.Checked(id::kMicrDetect + i));
@@ -169,7 +169,7 @@ TEST(SetupDialog, ValuesOutsideAGroupLeaveItUnchecked) {
 }
 
 TEST(SetupDialog, EveryRadioGroupTakesItsClick) {
-    Opened o(Bilevel(0, 1728, 800));
+    OpenedSetup o(Bilevel(0, 1728, 800));
     const int clicks[] = {id::kSide + 1,           id::kLamp + 1,
                           id::kScanMode + 4,       id::kCompression + 1,
                           id::kEndorser + 3,       id::kDFDetect + 2,
@@ -196,7 +196,7 @@ TEST(SetupDialog, CompressionFollowsTheScanMode) {
     Settings s = Bilevel(0, 1728, 800);
     s.ScanMode[0] = 1;
     s.CompressMode = 0;
-    Opened o(s);
+    OpenedSetup o(s);
     EXPECT_TRUE(o.dialog.Checked(id::kCompression));
     EXPECT_TRUE(o.dialog.Enabled(id::kCompression));
 
@@ -225,13 +225,13 @@ TEST(SetupDialog, FixedCompressionKeepsTheLoadedValueUntilAModeIsClicked) {
     Settings s = Bilevel(0, 1728, 800);
     s.ScanMode[0] = 0;
     s.CompressMode = 0;
-    Opened kept(s);
+    OpenedSetup kept(s);
     EXPECT_TRUE(kept.dialog.Checked(id::kCompression + 1));
     EXPECT_FALSE(kept.dialog.Enabled(id::kCompression));
     kept.Click(id::kOk);
     EXPECT_EQ(kept.settings.CompressMode, 0);
 
-    Opened clicked(s);
+    OpenedSetup clicked(s);
     clicked.Click(id::kScanMode + 2);
     clicked.Click(id::kOk);
     EXPECT_EQ(clicked.settings.CompressMode, 1);
@@ -241,7 +241,7 @@ TEST(SetupDialog, EndorserAndScanCountEnableTheirEdits) {
     Settings s = Bilevel(0, 1728, 800);
     s.Endorser = 0;
     s.LimitScanCount = 0;
-    Opened o(s);
+    OpenedSetup o(s);
     EXPECT_FALSE(o.dialog.Enabled(id::kEndorserFormat));
     EXPECT_FALSE(o.dialog.Enabled(id::kSerialNo));
     EXPECT_FALSE(o.dialog.Enabled(id::kScanCount));
@@ -258,7 +258,7 @@ TEST(SetupDialog, EndorserAndScanCountEnableTheirEdits) {
 
     s.Endorser = 3;
     s.LimitScanCount = 1;
-    Opened on(s);
+    OpenedSetup on(s);
     EXPECT_TRUE(on.dialog.Enabled(id::kEndorserFormat));
     EXPECT_TRUE(on.dialog.Enabled(id::kSerialNo));
     EXPECT_TRUE(on.dialog.Enabled(id::kScanCount));
@@ -267,7 +267,7 @@ TEST(SetupDialog, EndorserAndScanCountEnableTheirEdits) {
 TEST(SetupDialog, ThresholdSliderShowsItsValue) {
     Settings s = Bilevel(0, 1728, 800);
     s.BWSlice[0] = 90;
-    Opened o(s);
+    OpenedSetup o(s);
     EXPECT_EQ(o.dialog.SliderAt(id::kThreshold).min, 0);
     EXPECT_EQ(o.dialog.SliderAt(id::kThreshold).max, 255);
     EXPECT_EQ(o.dialog.SliderAt(id::kThreshold).pos, 90);
@@ -281,7 +281,7 @@ TEST(SetupDialog, ThresholdSliderShowsItsValue) {
 TEST(SetupDialog, CancelAfterMovingTheSliderChangesNothing) {
     Settings s = Bilevel(0, 1728, 800);
     s.BWSlice[0] = 90;
-    Opened o(s);
+    OpenedSetup o(s);
     o.dialog.MoveSlider(o.procedure, id::kThreshold, 10);
     o.Click(id::kEndorser + 2);
     o.dialog.Type(id::kWidth, "100");
@@ -291,12 +291,12 @@ TEST(SetupDialog, CancelAfterMovingTheSliderChangesNothing) {
 }
 
 TEST(SetupDialog, CaptionNamesTheProfile) {
-    Opened o(Bilevel(0, 1728, 800), "Check2");
+    OpenedSetup o(Bilevel(0, 1728, 800), "Check2");
     EXPECT_EQ(o.dialog.CaptionText(), "Scanner Setup - Check2");
 }
 
 TEST(SetupDialog, EditsReadNineCharactersAndTheEndorserPatternThirtyFive) {
-    Opened o(Bilevel(0, 1728, 800));
+    OpenedSetup o(Bilevel(0, 1728, 800));
     o.dialog.Type(id::kWidth, "0000000216");  // the tenth character is not read
     o.dialog.Type(id::kEndorserFormat, std::string(35, 'A') + "BC");
     o.dialog.Type(id::kSerialNo, "12abc");
@@ -334,7 +334,7 @@ TEST(SetupDialog, UntouchedEndorserPatternKeepsBytesTheEditCannotShow) {
 // Typed numbers are kept within what the scanner's window can carry: no int
 // overflow in the millimetre conversion, no negative sizes.
 TEST(SetupDialog, NumbersAreBoundedToTheirFields) {
-    Opened big(Bilevel(4, 2592, 1200));
+    OpenedSetup big(Bilevel(4, 2592, 1200));
     big.dialog.Type(id::kWidth, "999999999");  // x 12 overflows an int
     big.dialog.Type(id::kLength, "-20");
     big.dialog.Type(id::kLeftOffset, "300");
@@ -349,7 +349,7 @@ TEST(SetupDialog, NumbersAreBoundedToTheirFields) {
     EXPECT_EQ(big.settings.SerialNo, 16'777'215);
     EXPECT_EQ(big.settings.ScanCount, 32'767);
 
-    Opened neg(Bilevel(0, 1728, 800));
+    OpenedSetup neg(Bilevel(0, 1728, 800));
     neg.dialog.Type(id::kWidth, "-216");
     neg.dialog.Type(id::kLength, "99999999");
     neg.Click(id::kOk);
@@ -357,7 +357,7 @@ TEST(SetupDialog, NumbersAreBoundedToTheirFields) {
     EXPECT_EQ(neg.settings.ScanLines[0], 65528);
 
     // At code 2 the largest width stays a multiple of 8 within 16 bits.
-    Opened two(Bilevel(2, 856, 400));
+    OpenedSetup two(Bilevel(2, 856, 400));
     two.dialog.Type(id::kWidth, "20000");
     two.Click(id::kOk);
     EXPECT_EQ(two.settings.ScanWidth, 65528);

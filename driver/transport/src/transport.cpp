@@ -1,12 +1,12 @@
-#include "orvo/transport.h"
+#include "orvo/transport/transport.h"
 
 #include <cstring>
 #include <mutex>
 
-#include "orvo/commands.h"
-#include "orvo/driver_state.h"
+#include "orvo/core/driver_state.h"
+#include "orvo/core/trace.h"
 #include "orvo/platform/event.h"
-#include "orvo/trace.h"
+#include "orvo/transport/commands.h"
 #include "orvoscan.h"
 
 namespace orvo {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "orvo/commands.h"
-#include "orvo/driver_state.h"
-#include "orvo/transport.h"
+#include "orvo/core/driver_state.h"
+#include "orvo/transport/commands.h"
+#include "orvo/transport/transport.h"
 
 namespace orvo {
 namespace {

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "orvo/aspi/layer.h"
-#include "orvo/commands.h"
-#include "orvo/transport.h"
+#include "orvo/transport/commands.h"
+#include "orvo/transport/transport.h"
 
 namespace orvo {
 namespace {

@@ -73,4 +73,11 @@ class Backend {
     }
 };
 
+// A backend that lives in a library of its own (the virtual scanner,
+// liborvosim.so in the system directory) offers a function of this name and
+// type that makes a new backend; the layer loads it only when it is chosen.
+inline constexpr char kVirtualScannerLibrary[] = "liborvosim.so";
+inline constexpr char kVirtualScannerEntry[] = "OrvoSim_NewAspiBackend";
+using NewBackendFunction = Backend* (*)();
+
 }  // namespace orvo::aspi

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "orvo/codes.h"
+#include "orvo/codes/codes.h"
 
 namespace orvo::sim {
 

@@ -22,19 +22,7 @@
 namespace orvo::sim {
 
 // Operation codes of the scanner's command set.
-namespace op {
-inline constexpr uint8_t kTestUnitReady = 0x00;
-inline constexpr uint8_t kInquiry = 0x12;
-inline constexpr uint8_t kScan = 0x1B;
-inline constexpr uint8_t kSetWindow = 0x24;
-inline constexpr uint8_t kGetDataBufferStatus = 0x34;
-inline constexpr uint8_t kReadBuffer = 0x3C;
-inline constexpr uint8_t kQaAction0 = 0x40;
-inline constexpr uint8_t kQaAction1 = 0x41;
-inline constexpr uint8_t kTerminate = 0x42;
-inline constexpr uint8_t kQaWrite = 0x80;
-inline constexpr uint8_t kQaRead = 0x81;
-}  // namespace op
+namespace op = commandset::op;
 
 // Outcome of one request as the device answered it.
 enum class Outcome {

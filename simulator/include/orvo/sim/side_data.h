@@ -14,7 +14,7 @@
 
 namespace orvo::sim {
 
-inline constexpr size_t kBlockSize = 32768;
+using commandset::kBlockSize;
 inline constexpr size_t kSideHeaderSize = 64;
 inline constexpr size_t kMicrOffset = 17;
 inline constexpr size_t kMicrMaxChars = 46;  // plus the CR

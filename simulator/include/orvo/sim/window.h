@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "orvo/transport/command_set.h"
+
 namespace orvo::sim {
 
-inline constexpr size_t kWindowBlockSize = 70;
+using commandset::kWindowBlockSize;
 
 struct WindowSettings {
     std::array<uint8_t, kWindowBlockSize> raw{};

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "orvo/companion_abi.h"
+#include "orvo/setup/companion_abi.h"
 
 class QDialog;
 

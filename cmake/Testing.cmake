@@ -1,0 +1,39 @@
+# Test programs. Time limits come from the ctest command line (the presets),
+# never from single tests.
+if(ORVO_BUILD_TESTS)
+  enable_testing()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+# Test code is compiled without optimisation in every build: it is the product
+# code that the normal build tests optimised, and unoptimised test code
+# compiles in half the time.
+set(ORVO_TEST_COMPILE_OPTIONS -O0)
+
+# Adds a GoogleTest program and registers each of its tests with ctest.
+#   orvo_add_test(NAME name SOURCES a.cpp ... LIBS lib ... LABELS label ...)
+# Every label is kept: "threads" marks the programs the ThreadSanitizer run
+# takes, "gui" those with Qt, "slow" those that run in real time (normal
+# build only).
+function(orvo_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT ORVO_BUILD_TESTS)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_compile_options(${T_NAME} PRIVATE ${ORVO_TEST_COMPILE_OPTIONS})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  # The system directory of the build goes to every test. The labels are set
+  # by a script of our own that ctest reads after the discovered list
+  # (discovered tests take single-valued properties only).
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "ORVOSCAN_SYSTEM_DIR=${ORVO_SYSTEM_DIR}")
+  set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake)
+  file(WRITE ${labels_file}
+       "if(${T_NAME}_TESTS)\n"
+       "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
+       "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
+endfunction()
