@@ -36,4 +36,21 @@ function(orvo_add_test)
        "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
        "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
+  orvo_label_test_program(${T_NAME} ${T_LABELS})
+endfunction()
+
+# Collects the programs of tests labelled "threads" into the target
+# threads_tests, which the ThreadSanitizer build builds instead of everything.
+function(orvo_label_test_program target)
+  if("threads" IN_LIST ARGN)
+    set_property(GLOBAL APPEND PROPERTY ORVO_THREADS_TEST_PROGRAMS ${target})
+  endif()
+endfunction()
+function(orvo_add_threads_tests_target)
+  if(NOT ORVO_BUILD_TESTS)
+    return()
+  endif()
+  get_property(programs GLOBAL PROPERTY ORVO_THREADS_TEST_PROGRAMS)
+  add_custom_target(threads_tests)
+  add_dependencies(threads_tests ${programs})
 endfunction()
