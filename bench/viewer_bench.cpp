@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "controls.h"
-#include "driver_calls.h"
 #include "main_dialog.h"
 #include "message_seam.h"
 #include "orvo/scanrun/exported_driver.h"
@@ -185,8 +184,8 @@ BENCHMARK(BM_ViewShrinkPlain)->Arg(0)->Unit(benchmark::kMillisecond);
 // SAVE and SCAN of the real window: 200 two-sided cheques, every page listed
 // and shown in the front or rear view, micr.txt records, statistics.
 void BM_GuiScanRun200(benchmark::State& state) {
-    orvo::scanrun::ExportedDriver scanDriver;
-    orvo::viewer::MainDialog dialog(orvo::viewer::LinkedDriverCalls(), scanDriver);
+    orvo::scanrun::ExportedDriver driver;
+    orvo::viewer::MainDialog dialog(driver);
     int messages = 0;
     orvo::viewer::SetMessageHandler([&messages](QWidget*, const orvo::viewer::Message&) {
         ++messages;

@@ -29,6 +29,11 @@ std::string WithTrailingSlash(std::string dir) {
     return dir;
 }
 
+std::string ConfiguredSystemDir(const std::string& defaultDir) {
+    const std::string configured = Env("ORVOSCAN_SYSTEM_DIR");
+    return WithTrailingSlash(configured.empty() ? defaultDir : configured);
+}
+
 namespace {
 
 // $TMPDIR when it names an existing directory by an absolute path, else /tmp

@@ -135,6 +135,35 @@ TEST(DirsTest, EnvGivesEmptyTextWhenUnset) {
 
 void MarkerFunction() {}
 
+TEST(DirsTest, ConfiguredSystemDirPrefersTheEnvironment) {
+    const std::string saved = Env("ORVOSCAN_SYSTEM_DIR");
+    struct Case {
+        const char* env;  // null: unset
+        const char* defaultDir;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/etc/orvo", "/usr/lib/orvoscan/", "/etc/orvo/"},      // the variable wins
+        {"/etc/orvo/", "", "/etc/orvo/"},                       // one '/' at the end
+        {"", "/usr/lib/orvoscan", "/usr/lib/orvoscan/"},        // set but empty: not configured
+        {nullptr, "/usr/lib/orvoscan/", "/usr/lib/orvoscan/"},  // unset
+        {nullptr, "", ""},                                      // nothing known
+    };
+    for (const Case& c : cases) {
+        if (c.env != nullptr) {
+            setenv("ORVOSCAN_SYSTEM_DIR", c.env, 1);
+        } else {
+            unsetenv("ORVOSCAN_SYSTEM_DIR");
+        }
+        EXPECT_EQ(ConfiguredSystemDir(c.defaultDir), c.expected) << (c.env ? c.env : "(unset)");
+    }
+    if (saved.empty()) {
+        unsetenv("ORVOSCAN_SYSTEM_DIR");
+    } else {
+        setenv("ORVOSCAN_SYSTEM_DIR", saved.c_str(), 1);
+    }
+}
+
 TEST(DirsTest, ObjectDirOfNamesTheTestProgram) {
     std::string name;
     std::string dir = ObjectDirOf(reinterpret_cast<const void*>(&MarkerFunction), &name);

@@ -1,7 +1,8 @@
 // The SANE entry points of the orvoscan backend (libsane-orvoscan.so.1). The
 // backend is a client of the driver library libK4TR.so through its exported
-// functions; the driver serves one scanner and one client per process, so
-// the backend offers one device and one open handle at a time.
+// functions (orvo::scanrun::ExportedDriver); the driver serves one scanner
+// and one client per process, so the backend offers one device and one open
+// handle at a time.
 #include <dlfcn.h>
 #include <sane/sane.h>
 #include <sane/saneopts.h>
@@ -15,6 +16,7 @@
 #include "log.h"
 #include "orvo/platform/dirs.h"
 #include "orvo/scanrun/driver_messages.h"
+#include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvoscan.h"
 #include "private_settings.h"
@@ -60,6 +62,7 @@ struct SavedEnv {
 };
 
 struct Backend {
+    scanrun::ExportedDriver driver;
     Config config;
     std::string realDir;        // the operator's system directory, ends in '/'
     std::string driverLibrary;  // path of the libK4TR.so in use
@@ -104,7 +107,7 @@ void Shutdown() {
     if (g_backend == nullptr) return;
     if (g_backend->open) {
         g_backend->open.reset();
-        OrvoScan_End();
+        g_backend->driver.End();
     }
     g_backend->privateSettings.Remove();
     g_backend->systemDirEnv.Restore();
@@ -133,14 +136,11 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_init(SANE_Int* version_code,
     auto backend = std::make_unique<Backend>();
     backend->config = ReadConfig(ConfigDirs(std::getenv("SANE_CONFIG_DIR"), ORVO_SANE_CONFIG_DIR));
 
-    std::string libraryFile;
-    const std::string libraryDir = orvo::platform::LibrarySystemDir(
-        reinterpret_cast<const void*>(&OrvoScan_Init), &libraryFile);
-    if (libraryDir.empty() || libraryFile.empty()) {
+    backend->driverLibrary = orvo::scanrun::DriverLibraryFile();
+    if (backend->driverLibrary.empty()) {
         Log(kLogError, "cannot find the driver library libK4TR.so in use");
         return SANE_STATUS_IO_ERROR;
     }
-    backend->driverLibrary = libraryFile;
     // The driver stays loaded for the rest of the process, also when SANE's
     // dll backend unloads this backend at sane_exit: the driver keeps state
     // and an event for the life of its process, which an unload would lose
@@ -151,10 +151,7 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_init(SANE_Int* version_code,
     // The operator's system directory: ORVOSCAN_SYSTEM_DIR, else the
     // configuration's system-dir, else the driver library's (installed: the
     // directory "orvoscan/" beside the library).
-    std::string dir = orvo::platform::Env("ORVOSCAN_SYSTEM_DIR");
-    if (dir.empty()) dir = backend->config.systemDir;
-    if (dir.empty()) dir = libraryDir;
-    backend->realDir = orvo::platform::WithTrailingSlash(dir);
+    backend->realDir = orvo::scanrun::DriverSystemDir(backend->config.systemDir);
 
     if (orvo::platform::Env("ORVOSCAN_ASPI").empty() && !backend->config.aspi.empty()) {
         backend->aspiEnv.Set("ORVOSCAN_ASPI", backend->config.aspi);
@@ -180,14 +177,14 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_get_devices(const SANE_Device*** devi
         // a frontend opens the device.
         b.list = {nullptr};
         if (b.EnsurePrivateDir()) {
-            const int result = OrvoScan_Init();
+            const int result = b.driver.Init();
             if (result == ORVOSCAN_OK || result == ORVOSCAN_ERR_BUSY) {
                 b.ListDevice();
             } else {
                 Log(kLogWarning, "no scanner (%d): %s", result,
                     orvo::scanrun::DriverErrorText(result, 0).c_str());
             }
-            OrvoScan_End();
+            b.driver.End();
         }
     }
     *device_list = b.list.data();
@@ -206,19 +203,19 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_open(SANE_String_Const name, SANE_Han
     // The driver serves one client per process.
     if (b.open) return SANE_STATUS_DEVICE_BUSY;
     if (!b.EnsurePrivateDir()) return SANE_STATUS_IO_ERROR;
-    const int result = OrvoScan_Init();
+    const int result = b.driver.Init();
     if (result != ORVOSCAN_OK) {
         Log(kLogError, "the driver did not start (%d): %s", result,
             orvo::scanrun::DriverErrorText(result, 0).c_str());
-        OrvoScan_End();
+        b.driver.End();
         return StatusFor(result, 0);
     }
     const std::vector<std::string> profiles = orvo::scanrun::ListProfiles(b.SettingsFile());
-    auto session =
-        std::make_unique<Session>(b.privateSettings, b.SettingsFile(), profiles, b.config.profile);
+    auto session = std::make_unique<Session>(b.driver, b.privateSettings, b.SettingsFile(),
+                                             profiles, b.config.profile);
     if (!session->ready()) {
         session.reset();
-        OrvoScan_End();
+        b.driver.End();
         return SANE_STATUS_NO_MEM;
     }
     b.ListDevice();
@@ -230,7 +227,7 @@ ORVO_SANE_EXPORT SANE_Status sane_orvoscan_open(SANE_String_Const name, SANE_Han
 ORVO_SANE_EXPORT void sane_orvoscan_close(SANE_Handle handle) {
     if (SessionOf(handle) == nullptr) return;
     g_backend->open.reset();
-    OrvoScan_End();
+    g_backend->driver.End();
 }
 
 ORVO_SANE_EXPORT const SANE_Option_Descriptor* sane_orvoscan_get_option_descriptor(

@@ -18,9 +18,11 @@
 
 namespace orvo::sane {
 
-Session::Session(PrivateSettings& privateSettings, std::string realSettingsFile,
-                 std::vector<std::string> profiles, const std::string& initialProfile)
-    : options_(std::move(profiles), initialProfile,
+Session::Session(scanrun::Driver& driver, PrivateSettings& privateSettings,
+                 std::string realSettingsFile, std::vector<std::string> profiles,
+                 const std::string& initialProfile)
+    : driver_(driver),
+      options_(std::move(profiles), initialProfile,
                [file = realSettingsFile](const std::string& profile) {
                    return LoadProfile(file, profile);
                }),
@@ -81,7 +83,7 @@ void Session::CancellerLoop() {
         }
         if (batchRunning_) {
             Log(kLogStep, "cancel: ending the batch");
-            OrvoScan_EndBatch();
+            driver_.EndBatch();
             batchRunning_ = false;
         }
         cancelsServed_ = std::max(cancelsServed_, requests);
@@ -99,7 +101,7 @@ bool Session::SettleCancel() {
         served_.wait(lock, [&] { return cancelsServed_ >= requests || cancellerDone_; });
         // Without the stop thread the batch is ended here.
         if (cancellerDone_ && batchRunning_) {
-            OrvoScan_EndBatch();
+            driver_.EndBatch();
             batchRunning_ = false;
         }
     }
@@ -118,7 +120,7 @@ bool Session::BatchRunning() {
 void Session::EndBatch() {
     std::lock_guard lock(mutex_);
     if (!batchRunning_) return;
-    OrvoScan_EndBatch();
+    driver_.EndBatch();
     batchRunning_ = false;
 }
 
@@ -172,7 +174,7 @@ SANE_Status Session::Start() {
                 return SANE_STATUS_IO_ERROR;
             }
             Log(kLogStep, "starting a batch with profile %s", options_.profile().c_str());
-            const int result = OrvoScan_StartBatch(options_.profile().c_str());
+            const int result = driver_.StartBatch(options_.profile().c_str());
             if (result != ORVOSCAN_OK) {
                 Log(kLogError, "the batch did not start (%d): %s", result,
                     scanrun::DriverErrorText(result, 0).c_str());
@@ -194,14 +196,14 @@ SANE_Status Session::TakePage() {
     const std::string path = private_.PageFile();
     std::remove(path.c_str());
     int height = 0;
-    const int result = OrvoScan_GetOneImage(path.c_str(), &height);
+    const int result = driver_.GetOneImage(path.c_str(), &height);
     if (SettleCancel()) {
         std::remove(path.c_str());
         Log(kLogStep, "cancelled while waiting for a page");
         return SANE_STATUS_CANCELLED;
     }
     if (result != ORVOSCAN_OK) {
-        const uint32_t deviceError = OrvoScan_GetDeviceError();
+        const uint32_t deviceError = driver_.GetDeviceError();
         EndBatch();
         const SANE_Status status = StatusFor(result, deviceError);
         if (result == ORVOSCAN_NO_PAGE) {
@@ -216,7 +218,7 @@ SANE_Status Session::TakePage() {
     ++pageIndex_;
     if (front && micrRead_) {
         const scanrun::MicrLine line =
-            scanrun::TakeMicr(OrvoScan_MicrDataBufPtr(), OrvoScan_MicrDataSize());
+            scanrun::TakeMicr(driver_.MicrDataBufPtr(), driver_.MicrDataSize());
         options_.SetMicr((line.error ? "1" : "0") + line.text);
     } else if (front) {
         options_.SetMicr("");

@@ -10,8 +10,8 @@
 // sane_cancel may come from another thread or from a signal handler (as
 // scanimage sends it on Ctrl-C): it only counts the request and wakes the
 // session's stop thread through an eventfd. That thread ends the driver's
-// batch (OrvoScan_EndBatch, which makes a waiting page call return at once)
-// and the frontend's thread learns of the stop at its next call.
+// batch (EndBatch, which makes a waiting page call return at once) and the
+// frontend's thread learns of the stop at its next call.
 #pragma once
 
 #include <sane/sane.h>
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "options.h"
+#include "orvo/scanrun/driver.h"
 #include "page_frame.h"
 #include "private_settings.h"
 
@@ -33,9 +34,10 @@ namespace orvo::sane {
 
 class Session {
   public:
-    // The driver has been started (OrvoScan_Init). `realSettingsFile` is the
-    // operator's OrvoScan.ini, read for profiles, never written.
-    Session(PrivateSettings& privateSettings, std::string realSettingsFile,
+    // `driver` has been started (Init) and outlives the session.
+    // `realSettingsFile` is the operator's OrvoScan.ini, read for profiles,
+    // never written.
+    Session(scanrun::Driver& driver, PrivateSettings& privateSettings, std::string realSettingsFile,
             std::vector<std::string> profiles, const std::string& initialProfile);
     // Ends a running batch and the stop thread.
     ~Session();
@@ -62,6 +64,7 @@ class Session {
     void CancellerLoop();
     SANE_Status TakePage();
 
+    scanrun::Driver& driver_;
     Options options_;
     PrivateSettings& private_;
     std::string realSettingsFile_;

@@ -25,14 +25,11 @@ constexpr char kVersion[] = "QXS.1.00.00.71QS.03.04.28";
 // its unversioned name (libK4TR.so).
 bool SettleSystemDir(orvo::DriverState& state) {
     std::string ownFile;
-    std::string dir =
-        orvo::platform::LibrarySystemDir(reinterpret_cast<const void*>(&OrvoScan_Init), &ownFile);
-    const std::string configured = orvo::platform::Env("ORVOSCAN_SYSTEM_DIR");
-    if (!configured.empty()) dir = configured;
+    const std::string dir = orvo::platform::ConfiguredSystemDir(
+        orvo::platform::LibrarySystemDir(reinterpret_cast<const void*>(&OrvoScan_Init), &ownFile));
     if (dir.empty()) return false;
     std::string ownName = ownFile.substr(ownFile.rfind('/') + 1);
     if (ownName.empty()) ownName = "libK4TR.so";
-    dir = orvo::platform::WithTrailingSlash(dir);
     for (const std::string& name : {ownName, orvo::platform::UnversionedLibraryName(ownName)}) {
         if (access((dir + name).c_str(), R_OK) == 0) {
             state.systemDir = dir;

@@ -2,8 +2,8 @@
 
 #include "commands.h"
 #include "dialog_commands.h"
-#include "driver_api.h"
 #include "exit_codes.h"
+#include "orvo/scanrun/exported_driver.h"
 #include "scan_command.h"
 
 namespace orvoscan {
@@ -12,16 +12,19 @@ namespace {
 
 int InfoCommand(int argc, char**, Console& console) {
     if (argc != 1) return UsageError("info takes no arguments");
-    return RunInfo(LinkedDriver(), console);
+    orvo::scanrun::ExportedDriver driver;
+    return RunInfo(driver, console);
 }
 
 int QaReadCommand(int argc, char**, Console& console) {
     if (argc != 1) return UsageError("qa read takes no arguments");
-    return RunQaRead(LinkedDriver(), console);
+    orvo::scanrun::ExportedDriver driver;
+    return RunQaRead(driver, console);
 }
 
 int QaWriteCommand(int argc, char** argv, Console& console) {
-    return RunQaWrite(LinkedDriver(), std::vector<std::string>(argv + 1, argv + argc), console);
+    orvo::scanrun::ExportedDriver driver;
+    return RunQaWrite(driver, std::vector<std::string>(argv + 1, argv + argc), console);
 }
 
 const std::vector<Command>& QaCommands() {

@@ -7,19 +7,14 @@
 #include "exit_codes.h"
 #include "orvo/platform/dirs.h"
 #include "orvo/scanrun/driver_messages.h"
+#include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
+#include "orvoscan.h"
 
 namespace orvoscan {
 
 namespace sr = orvo::scanrun;
 using nlohmann::json;
-
-std::string SystemDir() {
-    const char* env = std::getenv("ORVOSCAN_SYSTEM_DIR");
-    std::string dir = env && *env ? env : LinkedDriverDir();
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    return dir;
-}
 
 namespace {
 
@@ -32,9 +27,9 @@ std::string TraceDir() {
 }
 
 // Starts the driver and reports a failure; the exit code, 0 when started.
-int StartDriver(const DriverApi& driver, Console& console) {
-    const int result = driver.init();
-    if (result != 0) {
+int StartDriver(sr::Driver& driver, Console& console) {
+    const int result = driver.Init();
+    if (result != ORVOSCAN_OK) {
         const std::string message = sr::DriverErrorText(result, 0);
         console.Error(message.empty() ? "driver start failed with result " + std::to_string(result)
                                       : message);
@@ -46,13 +41,13 @@ int StartDriver(const DriverApi& driver, Console& console) {
 
 }  // namespace
 
-int RunInfo(const DriverApi& driver, Console& console) {
-    const std::string version = driver.version();
-    const int initResult = driver.init();
+int RunInfo(sr::Driver& driver, Console& console) {
+    const std::string version = driver.Version();
+    const int initResult = driver.Init();
     const std::string initMessage =
-        initResult == 0 ? std::string("started") : sr::DriverErrorText(initResult, 0);
+        initResult == ORVOSCAN_OK ? std::string("started") : sr::DriverErrorText(initResult, 0);
     const SweepResult sweep = SweepAspi();
-    const std::string systemDir = SystemDir();
+    const std::string systemDir = sr::DriverSystemDir();
     const std::string settings = sr::SettingsFilePath(systemDir);
     const std::vector<std::string> profiles = sr::ListProfiles(settings);
     const std::string traceDir = TraceDir();
@@ -94,23 +89,19 @@ int RunInfo(const DriverApi& driver, Console& console) {
     for (const std::string& p : profiles) list += (list.empty() ? "" : ", ") + p;
     console.Line("Profiles:         " + (list.empty() ? std::string("(none)") : list));
     console.Line("Trace directory:  " + traceDir);
-    if (initResult == 0) driver.end();
+    if (initResult == ORVOSCAN_OK) driver.End();
     return ExitForInit(initResult);
 }
 
-int RunQaRead(const DriverApi& driver, Console& console) {
-    if (!driver.restoreSettingsQa) {
-        console.Error("this driver library cannot read the QA block");
-        return kExitFailure;
-    }
+int RunQaRead(sr::Driver& driver, Console& console) {
     if (const int code = StartDriver(driver, console); code != 0) return code;
     unsigned char qa[12] = {};
-    const int result = driver.restoreSettingsQa(qa);
-    driver.end();
-    if (result != 0) {
+    const int result = driver.RestoreSettingsQa(qa);
+    driver.End();
+    if (result != ORVOSCAN_OK) {
         console.Error(sr::DriverErrorText(result, 0));
         console.Event({{"event", "error"}, {"stage", "qa read"}, {"result", result}});
-        return result == -6 ? kExitDevice : kExitFailure;
+        return result == ORVOSCAN_ERR_NO_SCSI ? kExitDevice : kExitFailure;
     }
     json bytes = json::array();
     std::string line;
@@ -123,7 +114,7 @@ int RunQaRead(const DriverApi& driver, Console& console) {
     return kExitDone;
 }
 
-int RunQaWrite(const DriverApi& driver, const std::vector<std::string>& values, Console& console) {
+int RunQaWrite(sr::Driver& driver, const std::vector<std::string>& values, Console& console) {
     if (values.size() != 10) {
         console.Error("qa write needs exactly 10 byte values");
         return kExitUsage;
@@ -138,17 +129,13 @@ int RunQaWrite(const DriverApi& driver, const std::vector<std::string>& values, 
         }
         qa[i] = static_cast<unsigned char>(v);
     }
-    if (!driver.saveSettingsQa) {
-        console.Error("this driver library cannot write the QA block");
-        return kExitFailure;
-    }
     if (const int code = StartDriver(driver, console); code != 0) return code;
-    const int result = driver.saveSettingsQa(qa);
-    driver.end();
-    if (result != 0) {
+    const int result = driver.SaveSettingsQa(qa);
+    driver.End();
+    if (result != ORVOSCAN_OK) {
         console.Error(sr::DriverErrorText(result, 0));
         console.Event({{"event", "error"}, {"stage", "qa write"}, {"result", result}});
-        return result == -6 ? kExitDevice : kExitFailure;
+        return result == ORVOSCAN_ERR_NO_SCSI ? kExitDevice : kExitFailure;
     }
     console.Event({{"event", "qa written"}});
     console.Line("QA block written.");

@@ -5,22 +5,19 @@
 #include <vector>
 
 #include "console.h"
-#include "driver_api.h"
+#include "orvo/scanrun/driver.h"
 
 namespace orvoscan {
 
-// The system directory: $ORVOSCAN_SYSTEM_DIR, else the driver library's
-// directory; ends in '/' unless empty.
-std::string SystemDir();
-
 // Driver version and start, where the scanner was found, the system directory,
 // the settings file with its profiles, the trace directory.
-int RunInfo(const DriverApi& driver, Console& console);
+int RunInfo(orvo::scanrun::Driver& driver, Console& console);
 
 // Prints the scanner's 12-byte QA block.
-int RunQaRead(const DriverApi& driver, Console& console);
+int RunQaRead(orvo::scanrun::Driver& driver, Console& console);
 
 // Writes the 10 QA bytes given as decimal or 0x-hex numbers 0-255.
-int RunQaWrite(const DriverApi& driver, const std::vector<std::string>& values, Console& console);
+int RunQaWrite(orvo::scanrun::Driver& driver, const std::vector<std::string>& values,
+               Console& console);
 
 }  // namespace orvoscan

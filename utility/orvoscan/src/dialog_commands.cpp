@@ -7,10 +7,10 @@
 #include <string>
 
 #include "command_table.h"
-#include "commands.h"
 #include "exit_codes.h"
 #include "orvo/platform/dirs.h"
 #include "orvo/scanrun/driver_messages.h"
+#include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvoscan.h"
 
@@ -44,11 +44,12 @@ void ReportDialogFailure(Console& console, const char* stage, int result,
                          const std::string& library) {
     console.Error(sr::DriverErrorText(result, 0));
     if (result == ORVOSCAN_ERR_RESOURCE || result == ORVOSCAN_ERR_QA_LIBRARY) {
-        console.Error("the dialog could not be shown: " + library + " missing in " + SystemDir() +
-                      ", or no usable display (the reason is in " + TraceLog() + ")");
+        console.Error("the dialog could not be shown: " + library + " missing in " +
+                      sr::DriverSystemDir() + ", or no usable display (the reason is in " +
+                      TraceLog() + ")");
     } else if (result == ORVOSCAN_ERR_SETTINGS) {
-        console.Error("the profile could not be stored in " + sr::SettingsFilePath(SystemDir()) +
-                      " (see " + TraceLog() + ")");
+        console.Error("the profile could not be stored in " +
+                      sr::SettingsFilePath(sr::DriverSystemDir()) + " (see " + TraceLog() + ")");
     }
     console.Event({{"event", "error"}, {"stage", stage}, {"result", result}});
 }
@@ -93,18 +94,19 @@ int RunSetupCommand(int argc, char** argv, Console& console) {
 
     // The settings file is known once the driver has started, even without
     // a scanner: a failure to find one does not stop the editing.
-    const int init = OrvoScan_Init();
+    sr::ExportedDriver driver;
+    const int init = driver.Init();
     if (init == ORVOSCAN_ERR_DRIVER) {
         console.Error(sr::DriverErrorText(init, 0));
         return ExitForInit(init);
     }
-    const int result = OrvoScan_Setup(nullptr, profile.c_str());
-    if (init == 0) OrvoScan_End();
-    if (result != 0) {
+    const int result = driver.Setup(nullptr, profile.c_str());
+    if (init == ORVOSCAN_OK) driver.End();
+    if (result != ORVOSCAN_OK) {
         ReportDialogFailure(console, "setup", result, "libK4TRRsrc.so");
         return result == ORVOSCAN_ERR_SETTINGS ? kExitSettings : kExitFailure;
     }
-    const std::string file = sr::SettingsFilePath(SystemDir());
+    const std::string file = sr::SettingsFilePath(sr::DriverSystemDir());
     console.Event({{"event", "setup"}, {"profile", profile}, {"settingsFile", file}});
     console.Line("Profile \"" + profile + "\" stored in " + file + ".");
     return kExitDone;
@@ -113,15 +115,16 @@ int RunSetupCommand(int argc, char** argv, Console& console) {
 int QaDialogCommand(int argc, char**, Console& console) {
     if (argc != 1) return UsageError("qa dialog takes no arguments");
     if (!DisplayConfigured()) return NoDisplay(console, "qa dialog");
-    const int init = OrvoScan_Init();
-    if (init != 0) {
+    sr::ExportedDriver driver;
+    const int init = driver.Init();
+    if (init != ORVOSCAN_OK) {
         console.Error(sr::DriverErrorText(init, 0));
         console.Event({{"event", "error"}, {"stage", "init"}, {"result", init}});
         return ExitForInit(init);
     }
-    const int result = OrvoScan_Setup_Qa(nullptr);
-    OrvoScan_End();
-    if (result != 0) {
+    const int result = driver.SetupQa(nullptr);
+    driver.End();
+    if (result != ORVOSCAN_OK) {
         ReportDialogFailure(console, "qa dialog", result, "libK4TRQa.so");
         return result == ORVOSCAN_ERR_NO_SCSI ? kExitDevice : kExitFailure;
     }

@@ -1,22 +1,24 @@
 #include "exit_codes.h"
 
+#include "orvoscan.h"
+
 namespace orvoscan {
 
 int ExitForInit(int result) {
-    return result == 0 ? kExitDone : kExitNoScanner;
+    return result == ORVOSCAN_OK ? kExitDone : kExitNoScanner;
 }
 
 int ExitForStartBatch(int result) {
-    if (result == 0) return kExitDone;
-    if (result == -10) return kExitSettings;
-    if (result == -2) return kExitNoScanner;
+    if (result == ORVOSCAN_OK) return kExitDone;
+    if (result == ORVOSCAN_ERR_ENDORSER) return kExitSettings;
+    if (result == ORVOSCAN_ERR_DRIVER) return kExitNoScanner;
     return kExitFailure;
 }
 
 int ExitForBatchEnd(int result) {
-    if (result == 0 || result == -3) return kExitDone;
-    if (result == -100) return kExitDevice;
-    if (result == -12) return kExitOutput;  // the page file could not be written
+    if (result == ORVOSCAN_OK || result == ORVOSCAN_NO_PAGE) return kExitDone;
+    if (result == ORVOSCAN_ERR_DEVICE) return kExitDevice;
+    if (result == ORVOSCAN_ERR_PAGE_FILE) return kExitOutput;
     return kExitFailure;
 }
 

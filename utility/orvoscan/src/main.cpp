@@ -10,8 +10,8 @@
 
 #include "command_table.h"
 #include "console.h"
-#include "driver_api.h"
 #include "exit_codes.h"
+#include "orvo/scanrun/exported_driver.h"
 
 namespace {
 
@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
                 PrintUsage(stdout);
                 return kExitDone;
             case 'V':
-                std::printf("orvoscan %s\ndriver %s\n", kToolVersion, LinkedDriver().version());
+                std::printf("orvoscan %s\ndriver %s\n", kToolVersion,
+                            orvo::scanrun::ExportedDriver().Version());
                 return kExitDone;
             case 'j':
                 json = true;

@@ -10,8 +10,6 @@
 #include <cstring>
 
 #include "command_table.h"
-#include "commands.h"
-#include "driver_api.h"
 #include "exit_codes.h"
 #include "orvo/platform/profile.h"
 #include "orvo/scanrun/driver_messages.h"
@@ -175,7 +173,7 @@ void ReportPage(const sr::PageStep& step, const sr::ScanRun& run, Console& conso
 
 }  // namespace
 
-int RunScan(sr::ScanDriver& driver, const ScanOptions& options, Console& console,
+int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
             StopSignals* signals) {
     sr::RunSetup setup;
     setup.location = sr::SplitOutputPath(options.output);
@@ -285,7 +283,7 @@ int RunScan(sr::ScanDriver& driver, const ScanOptions& options, Console& console
                 {"interrupted", outcome.end == sr::RunEnd::Stopped},
                 {"exitCode", exitCode}};
     if (!outcome.driverMessage.empty()) end["message"] = outcome.driverMessage;
-    if (outcome.driverResult == -100) end["deviceError"] = outcome.deviceError;
+    if (outcome.driverResult == ORVOSCAN_ERR_DEVICE) end["deviceError"] = outcome.deviceError;
     if (!outcome.problem.empty()) end["problem"] = outcome.problem;
     if (setup.micr) {
         end["good"] = stats.good();
@@ -333,8 +331,11 @@ int ScanCommand(int argc, char** argv, Console& console) {
                 break;
             case 'f': {
                 const std::string f = optarg;
-                options.format = f == "tif" ? 0 : f == "bmp" ? 1 : f == "raw" ? 2 : -2;
-                if (options.format == -2) return UsageError("--format is tif, bmp or raw");
+                options.format = f == "tif"   ? ORVOSCAN_FORMAT_TIFF
+                                 : f == "bmp" ? ORVOSCAN_FORMAT_DIB
+                                 : f == "raw" ? ORVOSCAN_FORMAT_RAW
+                                              : -1;
+                if (options.format < 0) return UsageError("--format is tif, bmp or raw");
                 break;
             }
             case 'j':
@@ -383,9 +384,9 @@ int ScanCommand(int argc, char** argv, Console& console) {
     // the like reach the run through a thread of their own.
     StopSignals signals;
 
-    const DriverApi driver = LinkedDriver();
-    const int initResult = driver.init();
-    if (initResult != 0) {
+    sr::ExportedDriver driver;
+    const int initResult = driver.Init();
+    if (initResult != ORVOSCAN_OK) {
         const std::string message = sr::DriverErrorText(initResult, 0);
         out.Error(message.empty() ? "driver start failed with result " + std::to_string(initResult)
                                   : message);
@@ -393,18 +394,17 @@ int ScanCommand(int argc, char** argv, Console& console) {
             {{"event", "error"}, {"stage", "init"}, {"result", initResult}, {"message", message}});
         return ExitForInit(initResult);
     }
-    options.settingsFile = sr::SettingsFilePath(SystemDir());
+    options.settingsFile = sr::SettingsFilePath(sr::DriverSystemDir());
     if (strcasecmp(options.profile.c_str(), "MISC") == 0 ||
         !SectionExists(options.settingsFile, options.profile)) {
         out.Error("no profile \"" + options.profile + "\" in " + options.settingsFile);
         out.Event({{"event", "error"}, {"stage", "profile"}, {"profile", options.profile}});
-        driver.end();
+        driver.End();
         return kExitSettings;
     }
 
-    sr::ExportedDriver exported;
-    const int code = RunScan(exported, options, out, signals.ok() ? &signals : nullptr);
-    driver.end();
+    const int code = RunScan(driver, options, out, signals.ok() ? &signals : nullptr);
+    driver.End();
     return code;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "console.h"
-#include "orvo/scanrun/scan_driver.h"
+#include "orvo/scanrun/driver.h"
 
 namespace orvoscan {
 
@@ -29,7 +29,7 @@ int ScanCommand(int argc, char** argv, Console& console);
 
 // Runs the batch on an initialised driver and returns the exit code.
 // `signals` (may be null) passes Ctrl-C and the like on to the run.
-int RunScan(orvo::scanrun::ScanDriver& driver, const ScanOptions& options, Console& console,
+int RunScan(orvo::scanrun::Driver& driver, const ScanOptions& options, Console& console,
             StopSignals* signals);
 
 }  // namespace orvoscan

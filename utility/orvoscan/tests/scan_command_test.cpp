@@ -24,7 +24,7 @@ struct FakePage {
     int result = 0;
 };
 
-class FakeDriver : public orvo::scanrun::ScanDriver {
+class FakeDriver : public orvo::scanrun::Driver {
   public:
     std::vector<FakePage> pages;
     int startResult = 0;
@@ -34,6 +34,15 @@ class FakeDriver : public orvo::scanrun::ScanDriver {
     int imageFormatResult = 1;
     int endCalls = 0;
     std::vector<std::string> requested;
+
+    // Calls a scan run does not make.
+    int Init() override { return 0; }
+    int End() override { return 0; }
+    const char* Version() override { return ""; }
+    int Setup(void*, const char*) override { return 0; }
+    int SetupQa(void*) override { return 0; }
+    int RestoreSettingsQa(unsigned char*) override { return 0; }
+    int SaveSettingsQa(const unsigned char*) override { return 0; }
 
     int ImageFormat(int f) override {
         imageFormat = f;

@@ -1,9 +1,11 @@
 #include "orvo/scanrun/driver_messages.h"
 
+#include "orvoscan.h"
+
 namespace orvo::scanrun {
 
 bool ReportsDriverResult(int code) {
-    return code != 0 && code != -3;
+    return code != ORVOSCAN_OK && code != ORVOSCAN_NO_PAGE;
 }
 
 std::string DeviceErrorLines(uint32_t deviceError) {
@@ -12,25 +14,25 @@ std::string DeviceErrorLines(uint32_t deviceError) {
         const char* text;
     };
     static constexpr Line kLines[] = {
-        {0x1, "\n  -JAM1 error.."},
-        {0x2, "\n  -JAM2 error.."},
-        {0x4, "\n  -JAM3 error.."},
-        {0x8, "\n  -JAM4 error.."},
-        {0x10, "\n  -Elevation setup error.."},
-        {0x20, "\n  -Elevation home position error.."},
-        {0x40, "\n  -Double feed error.."},
-        {0x80, "\n  -No document error.."},
-        {0x100, "\n  -Cover open error.."},
-        {0x200, "\n  -MICR detect error.."},
-        {0x400, "\n  -QXS scanner model error.."},
-        {0x80000000u, "\n  -Unknown device error.."},
+        {ORVOSCAN_DEV_JAM1, "\n  -JAM1 error.."},
+        {ORVOSCAN_DEV_JAM2, "\n  -JAM2 error.."},
+        {ORVOSCAN_DEV_JAM3, "\n  -JAM3 error.."},
+        {ORVOSCAN_DEV_JAM4, "\n  -JAM4 error.."},
+        {ORVOSCAN_DEV_ELEVATION_SETUP, "\n  -Elevation setup error.."},
+        {ORVOSCAN_DEV_ELEVATION_HOME, "\n  -Elevation home position error.."},
+        {ORVOSCAN_DEV_DOUBLE_FEED, "\n  -Double feed error.."},
+        {ORVOSCAN_DEV_NO_DOCUMENT, "\n  -No document error.."},
+        {ORVOSCAN_DEV_COVER_OPEN, "\n  -Cover open error.."},
+        {ORVOSCAN_DEV_MICR_DETECT, "\n  -MICR detect error.."},
+        {ORVOSCAN_DEV_MODEL, "\n  -QXS scanner model error.."},
+        {ORVOSCAN_DEV_UNKNOWN, "\n  -Unknown device error.."},
     };
     std::string text;
     for (const Line& line : kLines) {
         if ((deviceError & line.bit) == 0) continue;
         // "No document" is what a stopped feed also reports; it is named only
         // when nothing more specific is set.
-        if (line.bit == 0x80 && (deviceError & 0x80000F7Fu) != 0) continue;
+        if (line.bit == ORVOSCAN_DEV_NO_DOCUMENT && (deviceError & 0x80000F7Fu) != 0) continue;
         text += line.text;
     }
     return text;
@@ -39,40 +41,40 @@ std::string DeviceErrorLines(uint32_t deviceError) {
 std::string DriverErrorText(int code, uint32_t deviceError) {
     const char* what = nullptr;
     switch (code) {
-        case -1:
+        case ORVOSCAN_ERR_NO_SCANNER:
             what = "Scanner not found..";
             break;
-        case -2:
+        case ORVOSCAN_ERR_DRIVER:
             what = "Driver error..";
             break;
-        case -6:
+        case ORVOSCAN_ERR_NO_SCSI:
             what = "No SCSI surpport error..";
             break;
-        case -7:
+        case ORVOSCAN_ERR_CODE_TABLE:
             what = "MH code file loading error..";
             break;
-        case -8:
+        case ORVOSCAN_ERR_MEMORY:
             what = "Memory allocation error..";
             break;
-        case -9:
+        case ORVOSCAN_ERR_RESOURCE:
             what = "K4TRRsrc.dll loading error..";
             break;
-        case -10:
+        case ORVOSCAN_ERR_ENDORSER:
             what = "Illegal endorser format error..";
             break;
-        case -11:
+        case ORVOSCAN_ERR_QA_LIBRARY:
             what = "K4TRQA.dll loading error..";
             break;
-        case -12:
+        case ORVOSCAN_ERR_PAGE_FILE:
             what = "Page file writing error..";
             break;
-        case -13:
+        case ORVOSCAN_ERR_BUSY:
             what = "Scanner in use error..";
             break;
-        case -14:
+        case ORVOSCAN_ERR_SETTINGS:
             what = "Settings file writing error..";
             break;
-        case -100:
+        case ORVOSCAN_ERR_DEVICE:
             what = "Scanner device error..";
             break;
         default:
@@ -80,7 +82,7 @@ std::string DriverErrorText(int code, uint32_t deviceError) {
     }
     std::string text = "Error occurred!! Check the scanner..\n\n  ";
     text += what;
-    if (code == -100) text += DeviceErrorLines(deviceError);
+    if (code == ORVOSCAN_ERR_DEVICE) text += DeviceErrorLines(deviceError);
     return text;
 }
 

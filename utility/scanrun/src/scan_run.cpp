@@ -9,14 +9,11 @@
 #include <utility>
 
 #include "orvo/scanrun/driver_messages.h"
+#include "orvoscan.h"
 
 namespace orvo::scanrun {
 
 namespace {
-
-constexpr int kNoPage = -3;
-constexpr int kPageFileError = -12;
-constexpr int kDeviceError = -100;
 
 // The directory the page files go to: the prefix path's directory part.
 std::string PagesDirectory(const OutputLocation& location) {
@@ -119,7 +116,7 @@ StartCheck CheckStart(const RunSetup& setup) {
     return check;
 }
 
-ScanRun::ScanRun(ScanDriver& driver, RunSetup setup)
+ScanRun::ScanRun(Driver& driver, RunSetup setup)
     : driver_(driver), setup_(std::move(setup)), micrFile_(MicrFilePath(setup_.location)) {
     outcome_.nextStartNumber = setup_.startNumber;
 }
@@ -166,7 +163,7 @@ PageStep ScanRun::End(PageStep step, RunEnd end, int driverResult, std::string p
     if (outcome_.end != RunEnd::Running) return step;
     outcome_.end = end;
     outcome_.driverResult = driverResult;
-    if (driverResult == kDeviceError) outcome_.deviceError = driver_.GetDeviceError();
+    if (driverResult == ORVOSCAN_ERR_DEVICE) outcome_.deviceError = driver_.GetDeviceError();
     if (ReportsDriverResult(driverResult)) {
         outcome_.driverMessage = DriverErrorText(driverResult, outcome_.deviceError);
     }
@@ -225,8 +222,9 @@ PageStep ScanRun::Next() {
     }
     if (result != 0) {
         if (interrupted) return End(step, RunEnd::Stopped, result, withRearNote(std::string()));
-        if (result == kNoPage) return End(step, RunEnd::Finished, result, withRearNote(""));
-        if (result == kPageFileError) {
+        if (result == ORVOSCAN_NO_PAGE)
+            return End(step, RunEnd::Finished, result, withRearNote(""));
+        if (result == ORVOSCAN_ERR_PAGE_FILE) {
             return End(step, RunEnd::PageNotWritten, result,
                        withRearNote(path + " was not written."));
         }
@@ -234,7 +232,7 @@ PageStep ScanRun::Next() {
     }
     if (!WrittenSince(before, path)) {
         // The driver said it wrote the page, but no new file is there.
-        return End(step, RunEnd::PageNotWritten, kPageFileError,
+        return End(step, RunEnd::PageNotWritten, ORVOSCAN_ERR_PAGE_FILE,
                    withRearNote(path + " was not written."));
     }
     step.taken = true;

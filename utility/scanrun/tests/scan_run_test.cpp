@@ -31,7 +31,7 @@ struct FakePage {
     bool waitForEnd = false;  // waits until EndBatch is called, then returns -3
 };
 
-class FakeDriver : public ScanDriver {
+class FakeDriver : public Driver {
   public:
     std::vector<FakePage> pages;
     int startResult = 0;
@@ -41,6 +41,15 @@ class FakeDriver : public ScanDriver {
     int startCalls = 0;
     int endCalls = 0;
     bool waiting = false;  // a waitForEnd page is waiting
+
+    // Calls a scan run does not make.
+    int Init() override { return 0; }
+    int End() override { return 0; }
+    const char* Version() override { return ""; }
+    int Setup(void*, const char*) override { return 0; }
+    int SetupQa(void*) override { return 0; }
+    int RestoreSettingsQa(unsigned char*) override { return 0; }
+    int SaveSettingsQa(const unsigned char*) override { return 0; }
 
     int ImageFormat(int) override { return 1; }
     int StartBatch(const char*) override {

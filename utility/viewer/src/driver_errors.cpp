@@ -2,6 +2,7 @@
 
 #include "message_seam.h"
 #include "orvo/scanrun/driver_messages.h"
+#include "orvoscan.h"
 
 namespace orvo::viewer {
 
@@ -11,7 +12,7 @@ QString DriverErrorMessage(int code, uint32_t deviceError) {
 
 void ShowDriverError(QWidget* parent, int code, const std::function<uint32_t()>& deviceError) {
     if (!scanrun::ReportsDriverResult(code)) return;
-    const uint32_t bits = code == -100 && deviceError ? deviceError() : 0;
+    const uint32_t bits = code == ORVOSCAN_ERR_DEVICE && deviceError ? deviceError() : 0;
     Message message;
     message.icon = MessageIcon::Stop;
     message.buttons = MessageButtons::Ok;

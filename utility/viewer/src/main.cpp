@@ -12,7 +12,6 @@
 #include <memory>
 
 #include "automation.h"
-#include "driver_calls.h"
 #include "main_dialog.h"
 #include "orvo/scanrun/exported_driver.h"
 
@@ -107,8 +106,8 @@ int main(int argc, char** argv) {
     font.setFamilies({QStringLiteral("NanumGothic"), font.family()});
     QApplication::setFont(font);
 
-    orvo::scanrun::ExportedDriver scanDriver;
-    orvo::viewer::MainDialog dialog(orvo::viewer::LinkedDriverCalls(), scanDriver);
+    orvo::scanrun::ExportedDriver driver;
+    orvo::viewer::MainDialog dialog(driver);
 
     std::unique_ptr<orvo::viewer::Automation> automationObject;
     if (automation) {

@@ -10,8 +10,8 @@
 #include "controls.h"
 #include "driver_errors.h"
 #include "message_seam.h"
+#include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
-#include "orvo/scanrun/scan_driver.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
 #include "orvoscan.h"
@@ -28,11 +28,8 @@ constexpr int kRecordColumnTwips = 4500;
 
 }  // namespace
 
-MainDialog::MainDialog(const DriverCalls& driver, scanrun::ScanDriver& scanDriver, QWidget* parent)
-    : QDialog(parent),
-      ui_(std::make_unique<Ui::MainDialog>()),
-      driver_(driver),
-      scanDriver_(scanDriver) {
+MainDialog::MainDialog(scanrun::Driver& driver, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::MainDialog>()), driver_(driver) {
     ui_->setupUi(this);
     binder_ = std::make_unique<DialogBinder>(this);
     Q_ASSERT_X(binder_->missing().empty(), "MainDialog", "a bound control is missing");
@@ -81,12 +78,12 @@ void MainDialog::RefreshDialog() {
 }
 
 void MainDialog::ShowDriverError(int code) {
-    viewer::ShowDriverError(this, code, [this] { return scanDriver_.GetDeviceError(); });
+    viewer::ShowDriverError(this, code, [this] { return driver_.GetDeviceError(); });
 }
 
 void MainDialog::InitDialog() {
-    const int started = driver_.init ? driver_.init() : -2;
-    driverStarted_ = started == 0;
+    const int started = driver_.Init();
+    driverStarted_ = started == ORVOSCAN_OK;
     if (driverStarted_) {
         values_.statusText = QStringLiteral("Ready to scan...");
         ui_->scanButton->setEnabled(true);
@@ -99,14 +96,14 @@ void MainDialog::InitDialog() {
         ui_->saveButton->setEnabled(false);
     }
 
-    settingsFile_ = scanrun::SettingsFilePath(DriverSystemDir());
+    settingsFile_ = scanrun::SettingsFilePath(scanrun::DriverSystemDir());
     FillProfileBox(scanrun::ListProfiles(settingsFile_));
     values_.profileText = ProfileDisplayName(ReadPreviousProfile(settingsFile_));
 
     ui_->frontView->fit(widgets::ImageView::BestFit);
     ui_->rearView->fit(widgets::ImageView::BestFit);
 
-    const char* version = driver_.version ? driver_.version() : nullptr;
+    const char* version = driver_.Version();
     values_.versionText = version ? QString::fromLocal8Bit(version) : QString();
 
     widgets::PageList* list = ui_->pageList;
@@ -187,7 +184,7 @@ void MainDialog::OnSave() {
     // The chosen format holds for this program's batches even when
     // OrvoScan.ini could not take it; the operator is told that it was not
     // stored.
-    if (format >= 0 && scanDriver_.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
+    if (format >= 0 && driver_.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
         ShowDriverError(ORVOSCAN_ERR_SETTINGS);
     }
     values_.prefixText = QFile::decodeName(QByteArray::fromStdString(location_.prefixPath));
@@ -243,7 +240,7 @@ void MainDialog::closeEvent(QCloseEvent* event) {
         closeRequested_ = true;
         return;
     }
-    if (driver_.end) driver_.end();
+    driver_.End();
     if (automationHeld_) {
         EndDialog(QDialog::Rejected);
         return;

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "dialog_binding.h"
-#include "driver_calls.h"
 #include "orvo/scanrun/page_naming.h"
 
 class QTimer;
@@ -22,7 +21,7 @@ class MainDialog;
 }
 
 namespace orvo::scanrun {
-class ScanDriver;
+class Driver;
 class ScanRun;
 }  // namespace orvo::scanrun
 
@@ -37,10 +36,8 @@ class MainDialog : public QDialog {
     Q_OBJECT
 
   public:
-    // `driver` for start, end and version; `scanDriver` for everything a
-    // batch and the output format need. Both must outlive the dialog.
-    MainDialog(const DriverCalls& driver, scanrun::ScanDriver& scanDriver,
-               QWidget* parent = nullptr);
+    // Every driver call goes to `driver`, which must outlive the dialog.
+    explicit MainDialog(scanrun::Driver& driver, QWidget* parent = nullptr);
     ~MainDialog() override;
 
     // Dialog initialisation: starts the driver, lists the profiles of
@@ -153,8 +150,7 @@ class MainDialog : public QDialog {
 
     std::unique_ptr<Ui::MainDialog> ui_;
     std::unique_ptr<DialogBinder> binder_;
-    DriverCalls driver_;
-    scanrun::ScanDriver& scanDriver_;
+    scanrun::Driver& driver_;
     DialogValues values_;
     std::string settingsFile_;
 

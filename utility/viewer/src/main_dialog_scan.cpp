@@ -110,7 +110,7 @@ void MainDialog::OnScan() {
     setup.startNumber = values_.startNumber;
     setup.twoSided = scanrun::ProfileSide(settingsFile_, profile) != 0;
     setup.micr = scanrun::MicrDetect(settingsFile_) != 0;
-    scanrun::ScanRun run(scanDriver_, setup);
+    scanrun::ScanRun run(driver_, setup);
 
     // Checked before anything is fed: nothing of an earlier batch is replaced
     // without the operator's yes, and micr.txt can take the records.

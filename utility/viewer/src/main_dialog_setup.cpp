@@ -2,6 +2,7 @@
 #include <QComboBox>
 
 #include "main_dialog.h"
+#include "orvo/scanrun/driver.h"
 #include "orvoscan.h"
 #include "ui_main_dialog.h"
 
@@ -11,8 +12,8 @@ void MainDialog::OnSetting() {
     ReadDialog();
     if (values_.profileText.isEmpty()) return;
     const std::string profile = ProfileName();
-    const int result = driver_.setup ? driver_.setup(this, profile.c_str()) : ORVOSCAN_ERR_RESOURCE;
-    if (result != 0) {
+    const int result = driver_.Setup(this, profile.c_str());
+    if (result != ORVOSCAN_OK) {
         ShowDriverError(result);
         return;
     }
@@ -26,8 +27,8 @@ void MainDialog::OnSetting() {
 
 void MainDialog::OnQa() {
     ReadDialog();
-    const int result = driver_.setupQa ? driver_.setupQa(this) : ORVOSCAN_ERR_QA_LIBRARY;
-    if (result != 0) ShowDriverError(result);
+    const int result = driver_.SetupQa(this);
+    if (result != ORVOSCAN_OK) ShowDriverError(result);
 }
 
 }  // namespace orvo::viewer

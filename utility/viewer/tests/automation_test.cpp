@@ -41,7 +41,7 @@ class AutomationTest : public QObject {
     Q_OBJECT
 
   private:
-    orvo::scanrun::ExportedDriver scanDriver_;
+    fixture::CountingDriver driver_;
     fixture::Messages messages_;
     int clients_ = 0;
 
@@ -66,7 +66,7 @@ class AutomationTest : public QObject {
     }
 
     void holdReleaseAndExit() {
-        MainDialog dialog(fixture::CountingDriver(), scanDriver_);
+        MainDialog dialog(driver_);
         dialog.InitDialog();
         dialog.show();
         Automation automation(QDBusConnection::sessionBus());
@@ -110,7 +110,7 @@ class AutomationTest : public QObject {
     }
 
     void clientLeavingTheBusEndsTheHold() {
-        MainDialog dialog(fixture::CountingDriver(), scanDriver_);
+        MainDialog dialog(driver_);
         dialog.InitDialog();
         dialog.show();
         Automation automation(QDBusConnection::sessionBus());

@@ -41,7 +41,7 @@ class BrowseTest : public QObject {
     Q_OBJECT
 
   private:
-    orvo::scanrun::ExportedDriver scanDriver_;
+    fixture::CountingDriver driver_;
     fixture::Messages messages_;
     QString out_;
     std::unique_ptr<MainDialog> dialog_;
@@ -92,7 +92,7 @@ class BrowseTest : public QObject {
         messages_.Clear();
         e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0) +
                            "[Single]\nSide=0\nScanWidth=1728\nScanLines1=800\n");
-        dialog_ = std::make_unique<MainDialog>(fixture::CountingDriver(), scanDriver_);
+        dialog_ = std::make_unique<MainDialog>(driver_);
         dialog_->InitDialog();
         dialog_->resize(900, 650);
         dialog_->show();

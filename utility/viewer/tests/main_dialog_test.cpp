@@ -23,11 +23,11 @@ class MainDialogTest : public QObject {
     Q_OBJECT
 
   private:
-    orvo::scanrun::ExportedDriver scanDriver_;
+    fixture::CountingDriver driver_;
     fixture::Messages messages_;
 
     std::unique_ptr<MainDialog> Open() {
-        auto dialog = std::make_unique<MainDialog>(fixture::CountingDriver(), scanDriver_);
+        auto dialog = std::make_unique<MainDialog>(driver_);
         dialog->InitDialog();
         dialog->show();
         return dialog;

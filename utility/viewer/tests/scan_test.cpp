@@ -52,7 +52,7 @@ class ScanTest : public QObject {
     Q_OBJECT
 
   private:
-    orvo::scanrun::ExportedDriver scanDriver_;
+    fixture::CountingDriver driver_;
     fixture::Messages messages_;
     QString out_;
     std::unique_ptr<MainDialog> dialog_;
@@ -61,7 +61,7 @@ class ScanTest : public QObject {
     PageList* List() { return ById<PageList>(Dialog(), 1065); }
 
     void Open() {
-        dialog_ = std::make_unique<MainDialog>(fixture::CountingDriver(), scanDriver_);
+        dialog_ = std::make_unique<MainDialog>(driver_);
         dialog_->InitDialog();
         dialog_->resize(900, 650);
         dialog_->show();

@@ -73,11 +73,15 @@ QStringList Items(QComboBox* box) {
     return items;
 }
 
-int g_setupCalls = 0;
-int CountingSetup(void*, const char*) {
-    ++g_setupCalls;
-    return 0;
-}
+// Counts the settings dialog instead of showing it.
+class CountingSetup : public fixture::CountingDriver {
+  public:
+    int calls = 0;
+    int Setup(void*, const char*) override {
+        ++calls;
+        return 0;
+    }
+};
 
 }  // namespace
 
@@ -85,11 +89,12 @@ class SetupCommandsTest : public QObject {
     Q_OBJECT
 
   private:
-    orvo::scanrun::ExportedDriver scanDriver_;
+    fixture::CountingDriver driver_;
     fixture::Messages messages_;
 
-    std::unique_ptr<MainDialog> Open(const DriverCalls& calls = fixture::CountingDriver()) {
-        auto dialog = std::make_unique<MainDialog>(calls, scanDriver_);
+    std::unique_ptr<MainDialog> Open() { return Open(driver_); }
+    std::unique_ptr<MainDialog> Open(orvo::scanrun::Driver& driver) {
+        auto dialog = std::make_unique<MainDialog>(driver);
         dialog->InitDialog();
         dialog->show();
         return dialog;
@@ -175,17 +180,15 @@ class SetupCommandsTest : public QObject {
     }
 
     void emptyProfileDoesNothing() {
-        DriverCalls calls = fixture::CountingDriver();
-        calls.setup = &CountingSetup;
-        g_setupCalls = 0;
-        auto dialog = Open(calls);
+        CountingSetup driver;
+        auto dialog = Open(driver);
         TypeProfile(dialog.get(), "");
         ById<QComboBox>(dialog.get(), 1039)->lineEdit()->clear();
         fixture::Click(dialog.get(), 1036);
-        QCOMPARE(g_setupCalls, 0);
+        QCOMPARE(driver.calls, 0);
         TypeProfile(dialog.get(), "Check");
         fixture::Click(dialog.get(), 1036);
-        QCOMPARE(g_setupCalls, 1);
+        QCOMPARE(driver.calls, 1);
     }
 
     void failuresShowTheDriversMessage() {

@@ -48,7 +48,7 @@ class ViewTest : public QObject {
     Q_OBJECT
 
   private:
-    orvo::scanrun::ExportedDriver scanDriver_;
+    fixture::CountingDriver driver_;
     fixture::Messages messages_;
     std::unique_ptr<MainDialog> dialog_;
 
@@ -72,7 +72,7 @@ class ViewTest : public QObject {
         messages_.Clear();
         e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0));
         TheScanner().SetScenario(e2e::FastScenario(2));
-        dialog_ = std::make_unique<MainDialog>(fixture::CountingDriver(), scanDriver_);
+        dialog_ = std::make_unique<MainDialog>(driver_);
         dialog_->InitDialog();
         dialog_->resize(900, 650);
         dialog_->show();

@@ -1,7 +1,7 @@
 // What the window tests share: a private system directory and temporary
 // directory for the real driver on the virtual scanner, the message seam
-// answered and recorded, the save-as dialog answered, OrvoScan_End counted,
-// and the window's controls found by id.
+// answered and recorded, the save-as dialog answered, the driver's End
+// counted, and the window's controls found by id.
 #pragma once
 
 #include <QAbstractButton>
@@ -18,7 +18,6 @@
 #include <string>
 
 #include "controls.h"
-#include "driver_calls.h"
 #include "harness.h"
 #include "main_dialog.h"
 #include "message_seam.h"
@@ -32,17 +31,15 @@ using orvo::viewer::Answer;
 using orvo::viewer::MainDialog;
 using orvo::viewer::Message;
 
+// The real driver, its End calls counted in g_endCalls.
 inline int g_endCalls = 0;
-inline int CountingEnd() {
-    ++g_endCalls;
-    return OrvoScan_End();
-}
-
-inline orvo::viewer::DriverCalls CountingDriver() {
-    orvo::viewer::DriverCalls calls = orvo::viewer::LinkedDriverCalls();
-    calls.end = &CountingEnd;
-    return calls;
-}
+class CountingDriver : public orvo::scanrun::ExportedDriver {
+  public:
+    int End() override {
+        ++g_endCalls;
+        return ExportedDriver::End();
+    }
+};
 
 // Every message box is recorded and answered from `answers` (OK when empty).
 struct Messages {

@@ -27,7 +27,6 @@
 #include <string>
 
 #include "controls.h"
-#include "driver_calls.h"
 #include "main_dialog.h"
 #include "message_seam.h"
 #include "orvo/scanrun/exported_driver.h"
@@ -170,8 +169,8 @@ int main(int argc, char** argv) {
     SetSavePathHandler([&pages](QWidget*, const SaveRequest&) { return pages + "/A.tif"; });
     const std::string scenarios = ORVO_SCENARIO_DIR "/";
 
-    orvo::scanrun::ExportedDriver scanDriver;
-    MainDialog dialog(LinkedDriverCalls(), scanDriver);
+    orvo::scanrun::ExportedDriver driver;
+    MainDialog dialog(driver);
     orvo::sim::TheScanner().SetScenario(orvo::sim::LoadScenarioFile(scenarios + "fast.json"));
     dialog.InitDialog();
     dialog.resize(1100, 780);

@@ -38,6 +38,11 @@ std::string SystemDirOfLibrary(const std::string& libraryFile);
 // failure.
 std::string LibrarySystemDir(const void* address, std::string* libraryFile = nullptr);
 
+// The driver's system directory as the driver and its clients choose it:
+// ORVOSCAN_SYSTEM_DIR when set, else `defaultDir` (normally the
+// LibrarySystemDir of the driver library). Ends in '/'; empty when both are.
+std::string ConfiguredSystemDir(const std::string& defaultDir);
+
 // Value of an environment variable, or "" when unset.
 std::string Env(const char* name);
 

@@ -54,11 +54,11 @@
 #include <string>
 #include <vector>
 
+#include "orvo/scanrun/driver.h"
 #include "orvo/scanrun/micr_file.h"
 #include "orvo/scanrun/micr_record.h"
 #include "orvo/scanrun/output_survey.h"
 #include "orvo/scanrun/page_naming.h"
-#include "orvo/scanrun/scan_driver.h"
 
 namespace orvo::scanrun {
 
@@ -132,7 +132,7 @@ struct RunOutcome {
 
 class ScanRun {
   public:
-    ScanRun(ScanDriver& driver, RunSetup setup);
+    ScanRun(Driver& driver, RunSetup setup);
     ~ScanRun();
     ScanRun(const ScanRun&) = delete;
     ScanRun& operator=(const ScanRun&) = delete;
@@ -166,7 +166,7 @@ class ScanRun {
   private:
     PageStep End(PageStep step, RunEnd end, int driverResult, std::string problem);
 
-    ScanDriver& driver_;
+    Driver& driver_;
     RunSetup setup_;
     MicrFile micrFile_;
     MicrStatistics statistics_;
