@@ -1,5 +1,33 @@
 # ORVO_SANITIZE=address,undefined or thread instruments every target.
+#
+# With clang (the presets' sanitizer builds) the sanitizer runtime is a shared
+# library, so that a program that is not instrumented (scanimage) can load an
+# instrumented library once the runtime is preloaded; ORVO_SANITIZER_RUNTIMES
+# names what to preload. With gcc the runtimes are shared anyway.
+set(ORVO_SANITIZER_RUNTIMES "")
 if(ORVO_SANITIZE)
   add_compile_options(-fsanitize=${ORVO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${ORVO_SANITIZE})
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-runtime-dir
+                    OUTPUT_VARIABLE runtime_dir OUTPUT_STRIP_TRAILING_WHITESPACE)
+    add_link_options(-shared-libsan -Wl,-rpath,${runtime_dir})
+    if(ORVO_SANITIZE MATCHES "address")
+      set(ORVO_SANITIZER_RUNTIMES ${runtime_dir}/libclang_rt.asan-${CMAKE_SYSTEM_PROCESSOR}.so)
+    elseif(ORVO_SANITIZE MATCHES "thread")
+      set(ORVO_SANITIZER_RUNTIMES ${runtime_dir}/libclang_rt.tsan-${CMAKE_SYSTEM_PROCESSOR}.so)
+    endif()
+  else()
+    set(runtimes "")
+    if(ORVO_SANITIZE MATCHES "address")
+      list(APPEND runtimes libasan.so libubsan.so)
+    elseif(ORVO_SANITIZE MATCHES "thread")
+      list(APPEND runtimes libtsan.so)
+    endif()
+    foreach(rt ${runtimes})
+      execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${rt}
+                      OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+      list(APPEND ORVO_SANITIZER_RUNTIMES ${path})
+    endforeach()
+  endif()
 endif()

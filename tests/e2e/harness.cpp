@@ -15,6 +15,12 @@
 
 extern char** environ;
 
+#if defined(__has_feature)
+#define ORVO_HAS_FEATURE(x) __has_feature(x)
+#else
+#define ORVO_HAS_FEATURE(x) 0
+#endif
+
 namespace e2e {
 
 namespace {
@@ -168,7 +174,7 @@ std::string UseVirtualScanner(const std::string& iniText, double timeScale) {
     setenv("ORVOSCAN_SYSTEM_DIR", g_systemDir.c_str(), 1);
     setenv("ORVOSCAN_TRACE_DIR", g_systemDir.c_str(), 1);
     unsetenv("ORVOSCAN_SIM_SCENARIO");
-#if defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_THREAD__) || ORVO_HAS_FEATURE(thread_sanitizer)
     // Under ThreadSanitizer the virtual scanner codes its documents several
     // times slower, inside the driver's waits for its answers; a gentler
     // clock keeps those waits well above that work on a loaded machine.
