@@ -66,6 +66,7 @@ std::string PageDir();
 
 using orvo::testing::Exists;
 using orvo::testing::ReadBytes;
+using orvo::testing::ReadText;
 using orvo::testing::WriteText;
 
 }  // namespace e2e

@@ -72,10 +72,7 @@ class OperatorFormat : public ::testing::Test {
         return std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 3));
     }
 
-    std::string Log() const {
-        const std::vector<uint8_t> bytes = e2e::ReadBytes(traces_ + "log.txt");
-        return std::string(bytes.begin(), bytes.end());
-    }
+    std::string Log() const { return e2e::ReadText(traces_ + "log.txt"); }
 
     const orvo::testing::TestUser user_ = orvo::testing::UnprivilegedUser();
     std::string sys_, settings_, traces_, out_, tmp_;
@@ -91,8 +88,7 @@ TEST_F(OperatorFormat, ChosenFormatIsStoredAndHoldsForTheBatch) {
                   return FirstPageBytes(out_ + "front.bmp").substr(0, 2) == "BM" ? 0 : 3;
               }),
               0);
-    const std::vector<uint8_t> ini = e2e::ReadBytes(settings_);
-    EXPECT_NE(std::string(ini.begin(), ini.end()).find("ImageFileFormat=1"), std::string::npos);
+    EXPECT_NE(e2e::ReadText(settings_).find("ImageFileFormat=1"), std::string::npos);
     struct stat st {};
     ASSERT_EQ(stat(settings_.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, user_.uid);
@@ -112,8 +108,7 @@ TEST_F(OperatorFormat, UnstorableFormatIsReportedAndStillUsed) {
                   return first.size() == 3 && first != "II*" && first != "no page" ? 0 : 3;
               }),
               0);
-    const std::vector<uint8_t> ini = e2e::ReadBytes(settings_);
-    EXPECT_NE(std::string(ini.begin(), ini.end()).find("ImageFileFormat=0"), std::string::npos);
+    EXPECT_NE(e2e::ReadText(settings_).find("ImageFileFormat=0"), std::string::npos);
     EXPECT_NE(Log().find("settings not written: cannot write " + settings_), std::string::npos)
         << Log();
 }

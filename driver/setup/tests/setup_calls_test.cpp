@@ -20,6 +20,7 @@
 #include "orvo/setup/setup_dialog.h"
 #include "orvo/sim/scanner.h"
 #include "orvo/testing/child.h"
+#include "orvo/testing/files.h"
 #include "orvo/testing/temp_dir.h"
 #include "orvo/transport/transport.h"
 #include "wnaspi32.h"
@@ -96,16 +97,8 @@ class FakeRunner : public DialogRunner {
     }
 };
 
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+using testing::ReadText;
+using testing::WriteText;
 
 const std::string& Ini() {
     return State().settingsPath;
@@ -123,10 +116,10 @@ constexpr char kTwoProfiles[] =
 class SetupCall : public ::testing::Test {
   protected:
     void SetUp() override {
-        Write(Ini(), kTwoProfiles);
+        WriteText(Ini(), kTwoProfiles);
         std::filesystem::remove(g_dir + "log.txt");
     }
-    std::string Log() { return Read(g_dir + "log.txt"); }
+    std::string Log() { return ReadText(g_dir + "log.txt"); }
 };
 
 TEST_F(SetupCall, OkStoresTheOperatorsValues) {
@@ -183,23 +176,23 @@ TEST_F(SetupCall, NameInOtherLetterCaseEditsThatProfile) {
 TEST_F(SetupCall, MissingLibraryWritesNothing) {
     FakeRunner runner;
     runner.loads = false;
-    const std::string before = Read(Ini());
+    const std::string before = ReadText(Ini());
     EXPECT_EQ(RunSetup(nullptr, "Check", runner), -9);
     EXPECT_EQ(runner.shown, 0);
-    EXPECT_EQ(Read(Ini()), before);
+    EXPECT_EQ(ReadText(Ini()), before);
     EXPECT_NE(Log().find("Setup: libK4TRRsrc.so: cannot open shared object file"),
               std::string::npos);
 }
 
 TEST_F(SetupCall, NoDisplayWritesNothing) {
     // Resolution 1 would round ScanLines1 on a load and write it back.
-    Write(Ini(), "[Check]\nResolution=1\nScanLines1=100\nScanWidth=1700\n");
-    const std::string before = Read(Ini());
+    WriteText(Ini(), "[Check]\nResolution=1\nScanLines1=100\nScanWidth=1700\n");
+    const std::string before = ReadText(Ini());
     const Settings loaded = State().settings;
     FakeRunner runner;
     runner.canShow = false;
     EXPECT_EQ(RunSetup(nullptr, "Check", runner), -9);
-    EXPECT_EQ(Read(Ini()), before);
+    EXPECT_EQ(ReadText(Ini()), before);
     EXPECT_NE(Log().find("Setup: no display"), std::string::npos);
     EXPECT_NE(Log().find("[     -9]"), std::string::npos);
 
@@ -211,7 +204,7 @@ TEST_F(SetupCall, NoDisplayWritesNothing) {
 }
 
 TEST_F(SetupCall, NamesThatCannotBeSectionsAreRefusedBeforeTheDialog) {
-    const std::string before = Read(Ini());
+    const std::string before = ReadText(Ini());
     for (const char* name : {"", " Check", "Check\t", "a]b", "two\nlines"}) {
         FakeRunner runner;
         EXPECT_EQ(RunSetup(nullptr, name, runner), -14) << name;
@@ -219,7 +212,7 @@ TEST_F(SetupCall, NamesThatCannotBeSectionsAreRefusedBeforeTheDialog) {
     }
     FakeRunner runner;
     EXPECT_EQ(RunSetup(nullptr, nullptr, runner), -14);
-    EXPECT_EQ(Read(Ini()), before);
+    EXPECT_EQ(ReadText(Ini()), before);
 }
 
 TEST_F(SetupCall, UnwritableSettingsFileIsReported) {
@@ -413,7 +406,7 @@ TEST_F(SetupQaCall, WriteThatNeverCompletesCleanlyIsBoundedAndNotReported) {
     runner.operate = [](FakeControls& d, DialogProcedure& p) { d.Click(p, qa_id::kOk); };
     EXPECT_EQ(RunSetupQa(nullptr, runner), 0);
     EXPECT_GT(Sent(op::kQaWrite), 1);
-    EXPECT_NE(Read(g_dir + "log.txt").find("Setup_Qa: QA write failed"), std::string::npos);
+    EXPECT_NE(ReadText(g_dir + "log.txt").find("Setup_Qa: QA write failed"), std::string::npos);
 }
 
 }  // namespace
