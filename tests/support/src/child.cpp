@@ -20,7 +20,7 @@ ChildEnd WaitChild(pid_t pid, std::chrono::milliseconds bound) {
     ChildEnd end;
     if (pid <= 0) return end;
     const auto deadline = std::chrono::steady_clock::now() + bound;
-    std::chrono::milliseconds pause = 1ms;
+    std::chrono::milliseconds nap = 1ms;
     int status = 0;
     for (;;) {
         const pid_t got = waitpid(pid, &status, WNOHANG);
@@ -34,8 +34,8 @@ ChildEnd WaitChild(pid_t pid, std::chrono::milliseconds bound) {
             }
             break;
         }
-        std::this_thread::sleep_for(pause);
-        pause = std::min<std::chrono::milliseconds>(pause * 2, 20ms);
+        std::this_thread::sleep_for(nap);
+        nap = std::min<std::chrono::milliseconds>(nap * 2, 20ms);
     }
     end.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return end;
@@ -50,17 +50,17 @@ int RunInChild(const std::function<int()>& body, std::chrono::milliseconds bound
 
 pid_t StartProgram(const std::vector<std::string>& argv, const std::string& out,
                    const std::string& err, const std::function<void()>& setup) {
+    std::vector<std::string> copy = argv;
+    std::vector<char*> args;
+    for (std::string& a : copy) args.push_back(a.data());
+    args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid != 0) return pid;
     const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0) _exit(127);
     if (setup) setup();
-    std::vector<std::string> copy = argv;
-    std::vector<char*> args;
-    for (std::string& a : copy) args.push_back(a.data());
-    args.push_back(nullptr);
-    if (!argv.empty()) execv(args[0], args.data());
+    if (args[0] != nullptr) execv(args[0], args.data());
     _exit(127);
 }
 
