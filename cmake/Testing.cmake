@@ -13,6 +13,8 @@ set(ORVO_TEST_COMPILE_OPTIONS -O0)
 
 # Adds a GoogleTest program and registers each of its tests with ctest.
 #   orvo_add_test(NAME name SOURCES a.cpp ... LIBS lib ... LABELS label ...)
+# Every test program links the shared test support (tests/support,
+# orvo/testing/...).
 # Every label is kept: "threads" marks the programs the ThreadSanitizer run
 # takes, "gui" those with Qt, "slow" those that run in real time (normal
 # build only).
@@ -23,7 +25,8 @@ function(orvo_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_compile_options(${T_NAME} PRIVATE ${ORVO_TEST_COMPILE_OPTIONS})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} orvo_test_support GTest::gtest GTest::gtest_main
+                                          Threads::Threads)
   # The system directory of the build goes to every test. The labels are set
   # by a script of our own that ctest reads after the discovered list
   # (discovered tests take single-valued properties only).

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "orvo/platform/event.h"
+#include "orvo/testing/temp_dir.h"
 #include "wnaspi32.h"
 
 namespace orvo::aspi {
@@ -570,9 +571,6 @@ class BackendChoiceTest : public ::testing::Test {
         const char* old = std::getenv("ORVOSCAN_ASPI");
         hadOld_ = old != nullptr;
         if (hadOld_) old_ = old;
-        std::string pattern = "/tmp/orvo-aspi-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        emptyRoot_ = pattern;
         setenv("ORVOSCAN_SYSFS_ROOT", emptyRoot_.c_str(), 1);
         UseBackend(nullptr);
     }
@@ -583,12 +581,12 @@ class BackendChoiceTest : public ::testing::Test {
             unsetenv("ORVOSCAN_ASPI");
         }
         unsetenv("ORVOSCAN_SYSFS_ROOT");
-        rmdir(emptyRoot_.c_str());
         UseBackend(nullptr);
     }
     bool hadOld_ = false;
     std::string old_;
-    std::string emptyRoot_;
+    const orvo::testing::TempDir emptyDir_{"orvo-aspi"};
+    const std::string emptyRoot_ = emptyDir_.path();
 };
 
 TEST_F(BackendChoiceTest, SgIsTheDefault) {

@@ -1,6 +1,5 @@
 #include "sg_backend.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "orvo/testing/child.h"
+#include "orvo/testing/temp_dir.h"
 #include "wnaspi32.h"
 
 namespace orvo::aspi::detail {
@@ -20,9 +21,6 @@ namespace fs = std::filesystem;
 class SgTreeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvo-sg-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         fs::create_directories(root_ + "/sys/class/scsi_generic");
         fs::create_directories(root_ + "/dev");
         AddDevice(0, "0:0:0:0");
@@ -39,10 +37,6 @@ class SgTreeTest : public ::testing::Test {
                                      root_ + "/sys/class/scsi_generic/sg9/device");
         fs::create_directories(root_ + "/sys/class/scsi_generic/sg10");  // no device link
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
     void AddDevice(int n, const std::string& address) {
         const std::string dir = root_ + "/sys/class/scsi_generic/sg" + std::to_string(n);
         fs::create_directories(dir);
@@ -51,7 +45,8 @@ class SgTreeTest : public ::testing::Test {
     }
     SgTopology Topology() { return SgTopology(ScanSgDevices(root_, root_)); }
 
-    std::string root_;
+    const orvo::testing::TempDir dir_{"orvo-sg"};
+    const std::string root_ = dir_.path();
 };
 
 TEST_F(SgTreeTest, ScanFindsEveryWellFormedDevice) {
@@ -118,18 +113,15 @@ TEST_F(SgTreeTest, NodeThatIsNoSgDeviceGivesAnError) {
 // What a second process sees of device (0, 3, 0): 'b' busy and held by
 // `holder`, 'h' held, anything else a failure.
 char LockInChild(const SgTopology& topology, pid_t holder) {
-    const pid_t pid = fork();
-    if (pid == 0) {
+    const int code = orvo::testing::RunInChild([&] {
         SgBackend other(topology);
         std::string who;
         const DeviceLock lock = other.lockDevice(0, 3, 0, &who);
-        if (lock == DeviceLock::Held) _exit('h');
+        if (lock == DeviceLock::Held) return int{'h'};
         const bool named = who.rfind("pid " + std::to_string(holder) + " ", 0) == 0;
-        _exit(lock == DeviceLock::Busy && named ? 'b' : 'x');
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? static_cast<char>(WEXITSTATUS(status)) : '?';
+        return int{lock == DeviceLock::Busy && named ? 'b' : 'x'};
+    });
+    return code >= 0 && code < 128 ? static_cast<char>(code) : '?';
 }
 
 TEST_F(SgTreeTest, DeviceLockExcludesOtherProcesses) {

@@ -23,8 +23,7 @@ using orvo::sim::TheScanner;
 const std::string kSettings = e2e::ChequeIni("Check", 1, 1, 0, 1728, 1600);
 
 std::string Log() {
-    std::ifstream in(e2e::SystemDir() + "log.txt");
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return e2e::ReadText(e2e::SystemDir() + "log.txt");
 }
 
 // Runs when the dialog's own application object has been made.

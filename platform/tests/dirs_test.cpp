@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "orvo/testing/temp_dir.h"
+
 namespace orvo::platform {
 namespace {
 
@@ -21,9 +23,6 @@ class PrivateTempDirTest : public ::testing::Test {
         const char* old = std::getenv("TMPDIR");
         hadOld_ = old != nullptr;
         if (hadOld_) old_ = old;
-        std::string pattern = (fs::temp_directory_path() / "orvo-dirs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
         setenv("TMPDIR", root_.c_str(), 1);
         expected_ = root_ + "/orvoscan-" + std::to_string(geteuid());
     }
@@ -33,8 +32,6 @@ class PrivateTempDirTest : public ::testing::Test {
         } else {
             unsetenv("TMPDIR");
         }
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
     std::string Refusal() {
         std::string error;
@@ -46,7 +43,8 @@ class PrivateTempDirTest : public ::testing::Test {
 
     bool hadOld_ = false;
     std::string old_;
-    std::string root_;
+    const testing::TempDir dir_{"orvo-dirs"};
+    const std::string root_ = dir_.path();
     std::string expected_;
 };
 
@@ -186,17 +184,13 @@ TEST(DirsTest, UnversionedLibraryNameDropsTheVersion) {
 class SystemDirOfLibraryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvo-sysdir-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        lib_ = root_ + "/lib/";
         fs::create_directories(lib_);
         std::ofstream(lib_ + "libK4TR.so.1.0.0") << "driver";
     }
-    void TearDown() override { fs::remove_all(root_); }
 
-    std::string root_;
-    std::string lib_;
+    const testing::TempDir dir_{"orvo-sysdir"};
+    const std::string root_ = dir_.path();
+    const std::string lib_ = root_ + "/lib/";
 };
 
 TEST_F(SystemDirOfLibraryTest, ALibraryAloneIsItsOwnSystemDirectory) {

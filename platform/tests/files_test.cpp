@@ -1,5 +1,6 @@
 #include "orvo/platform/files.h"
 #include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace orvo::platform {
@@ -23,16 +23,8 @@ namespace fs = std::filesystem;
 
 class FilesTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/orvo-files-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = std::string(pattern) + "/";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string dir_;
+    const testing::TempDir temp_{"orvo-files"};
+    const std::string dir_ = temp_.dir();
 };
 
 TEST_F(FilesTest, FifoDeviceAndDirectoryAreRefusedAtOnce) {
@@ -74,11 +66,6 @@ TEST_F(FilesTest, SymbolicLinksOnlyWhenAllowed) {
     EXPECT_EQ(errno, ELOOP);
 }
 
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Both ways to a new file: the unnamed file and the named one of file
 // systems without unnamed files. Each takes the longest name, keeps the
 // permission bits of the file it replaces and leaves nothing when dropped.
@@ -94,7 +81,7 @@ TEST_F(FilesTest, ReplacementUnnamedAndNamed) {
             ASSERT_TRUE(WriteAll(file.fd(), "new", 3));
             ASSERT_TRUE(file.Commit());
         }
-        EXPECT_EQ(Contents(longest), "new");
+        EXPECT_EQ(testing::ReadText(longest), "new");
 
         std::ofstream(dir_ + "kept") << "old";
         ASSERT_EQ(chmod((dir_ + "kept").c_str(), 0640), 0);
@@ -106,7 +93,7 @@ TEST_F(FilesTest, ReplacementUnnamedAndNamed) {
         struct stat st {};
         ASSERT_EQ(stat((dir_ + "kept").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0640u);
-        EXPECT_EQ(Contents(dir_ + "kept"), "replaced");
+        EXPECT_EQ(testing::ReadText(dir_ + "kept"), "replaced");
         {
             FileReplacement file(dir_ + "kept", options);
             ASSERT_TRUE(WriteAll(file.fd(), "dropped", 7));
@@ -115,7 +102,7 @@ TEST_F(FilesTest, ReplacementUnnamedAndNamed) {
             FileReplacement file(dir_ + "never", options);
             ASSERT_GE(file.fd(), 0);
         }
-        EXPECT_EQ(Contents(dir_ + "kept"), "replaced");
+        EXPECT_EQ(testing::ReadText(dir_ + "kept"), "replaced");
         EXPECT_EQ(orvo::testing::DirEntries(dir_),
                   (std::vector<std::string>{"kept", longest.substr(dir_.size())}));
         fs::remove(longest);

@@ -3,61 +3,32 @@
 // root, each scenario drops to "nobody" in a child process (root ignores
 // permission bits); run as another user, the directory is made read-only for
 // that user.
-#include <dirent.h>
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "orvo/platform/profile.h"
+#include "orvo/testing/child.h"
 #include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 #include "profile_testing.h"
 
 namespace orvo::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void Write(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using testing::ReadText;
+using testing::WriteText;
 
 class OperatorSettings : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = "/tmp/orvo-operator-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        asRoot_ = geteuid() == 0;
-        if (asRoot_) {
-            const passwd* nobody = getpwnam("nobody");
-            uid_ = nobody != nullptr ? nobody->pw_uid : 65534;
-            gid_ = nobody != nullptr ? nobody->pw_gid : 65534;
-        } else {
-            uid_ = geteuid();
-            gid_ = getegid();
-        }
         // Everyone may pass through; only the owner (root) may change
         // system/ and work/.
         ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
@@ -66,23 +37,18 @@ class OperatorSettings : public ::testing::Test {
         file_ = sysDir_ + "/OrvoScan.ini";
         tmp_ = root_ + "/operator-tmp";
         ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
-        if (asRoot_) {
-            ASSERT_EQ(chown(tmp_.c_str(), uid_, gid_), 0);
+        if (user_.fromRoot) {
+            ASSERT_EQ(chown(tmp_.c_str(), user_.uid, user_.gid), 0);
         }
-        privateDir_ = tmp_ + "/orvoscan-" + std::to_string(uid_);
-    }
-    void TearDown() override {
-        chmod(sysDir_.c_str(), 0755);
-        std::error_code ec;
-        fs::remove_all(root_, ec);
+        privateDir_ = tmp_ + "/orvoscan-" + std::to_string(user_.uid);
     }
 
     // The operator's settings file, in a directory the operator cannot write.
     void PutOperatorFile(const std::string& text, mode_t mode = 0644) {
-        Write(file_, text);
+        WriteText(file_, text);
         ASSERT_EQ(chmod(file_.c_str(), mode), 0);
-        if (asRoot_) {
-            ASSERT_EQ(chown(file_.c_str(), uid_, gid_), 0);
+        if (user_.fromRoot) {
+            ASSERT_EQ(chown(file_.c_str(), user_.uid, user_.gid), 0);
         } else {
             ASSERT_EQ(chmod(sysDir_.c_str(), 0555), 0);
         }
@@ -90,21 +56,15 @@ class OperatorSettings : public ::testing::Test {
 
     // Runs `step` as the operator in a child process; its exit code, or 128
     // plus the signal that ended it.
-    int AsOperator(const std::function<int()>& step) {
-        const pid_t pid = fork();
-        if (pid < 0) return -1;
-        if (pid == 0) {
-            prctl(PR_SET_DUMPABLE, 0);
-            setenv("TMPDIR", tmp_.c_str(), 1);
-            if (asRoot_ && (setgroups(0, nullptr) != 0 || setresgid(gid_, gid_, gid_) != 0 ||
-                            setresuid(uid_, uid_, uid_) != 0)) {
-                _exit(100);
-            }
-            _exit(step());
-        }
-        int status = 0;
-        if (waitpid(pid, &status, 0) != pid) return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    int AsOperator(const std::function<int()>& step,
+                   std::chrono::milliseconds bound = testing::kChildBound) {
+        return testing::RunAsUser(
+            user_,
+            [&] {
+                setenv("TMPDIR", tmp_.c_str(), 1);
+                return step();
+            },
+            bound);
     }
 
     // The content a write of (section, key, value) makes of `text`, as
@@ -112,17 +72,18 @@ class OperatorSettings : public ::testing::Test {
     std::string Expected(const std::string& text, const std::string& section,
                          const std::string& key, const std::string& value) {
         const std::string reference = root_ + "/reference.ini";
-        Write(reference, text);
+        WriteText(reference, text);
         EXPECT_TRUE(WriteProfileString(section, key, value, reference));
-        const std::string result = Read(reference);
+        const std::string result = ReadText(reference);
         fs::remove(reference);
         return result;
     }
 
-    bool asRoot_ = false;
-    uid_t uid_ = 0;
-    gid_t gid_ = 0;
-    std::string root_, sysDir_, file_, tmp_, privateDir_;
+    const testing::TestUser user_ = testing::UnprivilegedUser();
+    // In /tmp, where the operator can reach it.
+    const testing::TempDir dir_{"orvo-operator", "/tmp"};
+    const std::string root_ = dir_.path();
+    std::string sysDir_, file_, tmp_, privateDir_;
 };
 
 TEST_F(OperatorSettings, WriteSucceedsInADirectoryTheOperatorCannotWrite) {
@@ -135,10 +96,10 @@ TEST_F(OperatorSettings, WriteSucceedsInADirectoryTheOperatorCannotWrite) {
                   return WriteProfileString("Misc", "ImageFileFormat", "1", file_) ? 0 : 1;
               }),
               0);
-    EXPECT_EQ(Read(file_), expected);
+    EXPECT_EQ(ReadText(file_), expected);
     struct stat st {};
     ASSERT_EQ(stat(file_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, uid_);
+    EXPECT_EQ(st.st_uid, user_.uid);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(orvo::testing::DirEntries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
     // The rewrite's journal is gone once the rewrite is complete.
@@ -152,7 +113,7 @@ TEST_F(OperatorSettings, ShorterContentLeavesNoTailOfTheOldFile) {
                   return WriteProfileString("Misc", "EndorserFormat", "ab", file_) ? 0 : 1;
               }),
               0);
-    EXPECT_EQ(Read(file_), "[Misc]\nEndorserFormat=ab\n");
+    EXPECT_EQ(ReadText(file_), "[Misc]\nEndorserFormat=ab\n");
 }
 
 TEST_F(OperatorSettings, AFileTheOperatorCannotWriteIsReportedWithItsPath) {
@@ -165,7 +126,7 @@ TEST_F(OperatorSettings, AFileTheOperatorCannotWriteIsReportedWithItsPath) {
                   return error.find("ermission denied") != std::string::npos ? 0 : 3;
               }),
               0);
-    EXPECT_EQ(Read(file_), old);
+    EXPECT_EQ(ReadText(file_), old);
     EXPECT_TRUE(!fs::exists(privateDir_) || orvo::testing::DirEntries(privateDir_).empty());
 }
 
@@ -184,7 +145,7 @@ TEST_F(OperatorSettings, RewriteCutShortIsCompletedByTheNextAccess) {
                   return 0;
               }),
               128 + SIGKILL);
-    const std::string torn = Read(file_);
+    const std::string torn = ReadText(file_);
     EXPECT_NE(torn, old);
     EXPECT_NE(torn, expected);
 
@@ -193,28 +154,28 @@ TEST_F(OperatorSettings, RewriteCutShortIsCompletedByTheNextAccess) {
                                                                                              : 1;
               }),
               0);
-    EXPECT_EQ(Read(file_), expected);
+    EXPECT_EQ(ReadText(file_), expected);
     EXPECT_EQ(orvo::testing::DirEntries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
     EXPECT_TRUE(orvo::testing::DirEntries(privateDir_).empty());
 }
 
 TEST_F(OperatorSettings, RootWritingTheOperatorsFileLeavesItTheOperators) {
-    if (!asRoot_) GTEST_SKIP() << "only root can write a file of another user";
-    Write(file_, "[Misc]\nImageFileFormat=0\n");
-    ASSERT_EQ(chown(file_.c_str(), uid_, gid_), 0);
+    if (!user_.fromRoot) GTEST_SKIP() << "only root can write a file of another user";
+    WriteText(file_, "[Misc]\nImageFileFormat=0\n");
+    ASSERT_EQ(chown(file_.c_str(), user_.uid, user_.gid), 0);
     ASSERT_EQ(chmod(file_.c_str(), 0600), 0);
     ASSERT_TRUE(WriteProfileString("Misc", "ImageFileFormat", "2", file_));
     struct stat st {};
     ASSERT_EQ(stat(file_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, uid_);
-    EXPECT_EQ(st.st_gid, gid_);
+    EXPECT_EQ(st.st_uid, user_.uid);
+    EXPECT_EQ(st.st_gid, user_.gid);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     // ... so the operator can still write it.
     EXPECT_EQ(AsOperator([&] {
                   return WriteProfileString("Misc", "ImageFileFormat", "1", file_) ? 0 : 1;
               }),
               0);
-    EXPECT_EQ(Read(file_), "[Misc]\nImageFileFormat=1\n");
+    EXPECT_EQ(ReadText(file_), "[Misc]\nImageFileFormat=1\n");
 }
 
 // A packaged installation links OrvoScan.ini to the real file elsewhere.
@@ -222,12 +183,12 @@ TEST_F(OperatorSettings, LinkedFileIsWrittenWhereTheLinkLeads) {
     const std::string etc = root_ + "/etc";
     ASSERT_EQ(mkdir(etc.c_str(), 0755), 0);
     const std::string real = etc + "/OrvoScan.ini";
-    Write(real, "[Misc]\nImageFileFormat=0\n");
-    if (asRoot_) {
-        ASSERT_EQ(chown(real.c_str(), uid_, gid_), 0);
+    WriteText(real, "[Misc]\nImageFileFormat=0\n");
+    if (user_.fromRoot) {
+        ASSERT_EQ(chown(real.c_str(), user_.uid, user_.gid), 0);
     }
     ASSERT_EQ(symlink("../etc/OrvoScan.ini", file_.c_str()), 0);
-    if (!asRoot_) {
+    if (!user_.fromRoot) {
         ASSERT_EQ(chmod(sysDir_.c_str(), 0555), 0);
     }
     EXPECT_EQ(AsOperator([&] {
@@ -237,7 +198,7 @@ TEST_F(OperatorSettings, LinkedFileIsWrittenWhereTheLinkLeads) {
     struct stat st {};
     ASSERT_EQ(lstat(file_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(Read(real), "[Misc]\nImageFileFormat=1\n");
+    EXPECT_EQ(ReadText(real), "[Misc]\nImageFileFormat=1\n");
 
     // A link to a file not there yet creates that file, never replaces the link.
     ASSERT_EQ(chmod(sysDir_.c_str(), 0755), 0);
@@ -245,7 +206,7 @@ TEST_F(OperatorSettings, LinkedFileIsWrittenWhereTheLinkLeads) {
     ASSERT_TRUE(WriteProfileString("Misc", "Endorser", "1", file_));
     ASSERT_EQ(lstat(file_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(Read(real), "[Misc]\nEndorser=1\n");
+    EXPECT_EQ(ReadText(real), "[Misc]\nEndorser=1\n");
 
     // A loop of links is refused.
     const std::string loop = sysDir_ + "/loop.ini";
@@ -258,17 +219,19 @@ TEST_F(OperatorSettings, LinkedFileIsWrittenWhereTheLinkLeads) {
 }
 
 // A FIFO in place of the settings file is refused at once, for reading and
-// for writing (the child would be ended by the alarm if it blocked).
+// for writing (the child would be ended after 10 s if it blocked).
 TEST_F(OperatorSettings, FifoIsRefusedWithoutWaiting) {
     ASSERT_EQ(mkfifo(file_.c_str(), 0666), 0);
-    EXPECT_EQ(AsOperator([&] {
-                  alarm(10);
-                  if (ProfileInt("Misc", "ImageFileFormat", 7, file_) != 7) return 1;
-                  if (!ProfileSectionNames(file_).empty()) return 2;
-                  std::string error;
-                  if (WriteProfileString("Misc", "ImageFileFormat", "1", file_, &error)) return 3;
-                  return error.find("not a regular file") != std::string::npos ? 0 : 4;
-              }),
+    EXPECT_EQ(AsOperator(
+                  [&] {
+                      if (ProfileInt("Misc", "ImageFileFormat", 7, file_) != 7) return 1;
+                      if (!ProfileSectionNames(file_).empty()) return 2;
+                      std::string error;
+                      if (WriteProfileString("Misc", "ImageFileFormat", "1", file_, &error))
+                          return 3;
+                      return error.find("not a regular file") != std::string::npos ? 0 : 4;
+                  },
+                  std::chrono::seconds(10)),
               0);
     struct stat st {};
     ASSERT_EQ(lstat(file_.c_str(), &st), 0);
@@ -280,22 +243,14 @@ TEST_F(OperatorSettings, FifoIsRefusedWithoutWaiting) {
 // temporary file beside it.
 TEST_F(OperatorSettings, KilledReplacementLeavesNothingBehind) {
     const std::string old = "[Misc]\nImageFileFormat=0\n";
-    Write(file_, old);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        prctl(PR_SET_DUMPABLE, 0);
-        const struct rlimit small { 4096, 4096 };
-        setrlimit(RLIMIT_FSIZE, &small);
-        std::signal(SIGXFSZ, SIG_DFL);
-        WriteProfileString("Misc", "EndorserFormat", std::string(10000, 'e'), file_);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
-    EXPECT_EQ(Read(file_), old);
+    WriteText(file_, old);
+    ASSERT_EQ(testing::RunInChild([&] {
+                  testing::EndAtFileSize(4096);
+                  WriteProfileString("Misc", "EndorserFormat", std::string(10000, 'e'), file_);
+                  return 0;
+              }),
+              128 + SIGXFSZ);
+    EXPECT_EQ(ReadText(file_), old);
     EXPECT_EQ(orvo::testing::DirEntries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
 }
 

@@ -1,6 +1,5 @@
 #include "orvo/platform/profile.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,53 +9,30 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
+#include <vector>
+
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo::platform {
 namespace {
 
 class ProfileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char* base = std::getenv("TMPDIR");
-        std::string tmpl =
-            std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/profile_test.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        file_ = dir_ + "/OrvoScan.ini";
-    }
-    void TearDown() override {
-        ::chmod(dir_.c_str(), 0700);
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
+    void TearDown() override { ASSERT_TRUE(testing::RemoveTree(dir_.path())); }
 
-    void Put(const std::string& text) {
-        std::ofstream out(file_, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    std::string Contents() const {
-        std::ifstream in(file_, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    void Put(const std::string& text) { testing::WriteText(file_, text); }
+    std::string Contents() const { return testing::ReadText(file_); }
     // Names in the directory other than the settings file.
     std::vector<std::string> Leftovers() const {
-        std::vector<std::string> names;
-        DIR* d = ::opendir(dir_.c_str());
-        if (d == nullptr) return names;
-        while (dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != ".." && n != "OrvoScan.ini") names.push_back(n);
-        }
-        ::closedir(d);
+        std::vector<std::string> names = testing::DirEntries(dir_.path());
+        std::erase(names, "OrvoScan.ini");
         return names;
     }
 
-    std::string dir_;
-    std::string file_;
+    const testing::TempDir dir_{"profile_test"};
+    const std::string file_ = dir_ / "OrvoScan.ini";
 };
 
 TEST_F(ProfileTest, MissingFileGivesDefaults) {
@@ -232,7 +208,7 @@ TEST_F(ProfileTest, UnreadableTargetIsNotReplaced) {
 }
 
 TEST_F(ProfileTest, WriteThroughSymbolicLinkKeepsTheLink) {
-    const std::string real = dir_ + "/real.ini";
+    const std::string real = dir_ / "real.ini";
     {
         std::ofstream out(real);
         out << "[Misc]\nA=1\n";

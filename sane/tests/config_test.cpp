@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "config.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo::sane {
 namespace {
@@ -33,10 +34,9 @@ TEST(Config, DirectoriesOfSaneConfigDir) {
 
 TEST(Config, TheFirstDirectoryWithTheFileWins) {
     namespace fs = std::filesystem;
-    char tmpl[] = "/tmp/orvo-sane-conf-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const fs::path a = fs::path(tmpl) / "a";
-    const fs::path b = fs::path(tmpl) / "b";
+    const testing::TempDir temp("orvo-sane-conf");
+    const fs::path a = temp / "a";
+    const fs::path b = temp / "b";
     fs::create_directories(a);
     fs::create_directories(b);
     std::ofstream(b / "orvoscan.conf") << "profile B\n";
@@ -44,7 +44,6 @@ TEST(Config, TheFirstDirectoryWithTheFileWins) {
     EXPECT_EQ(c.profile, "B");
     EXPECT_EQ(c.path, (b / "orvoscan.conf").string());
     EXPECT_TRUE(ReadConfig({a.string()}).path.empty());
-    fs::remove_all(tmpl);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "orvo/testing/temp_dir.h"
 #include "page_frame.h"
 
 namespace orvo::sane {
@@ -15,13 +16,6 @@ namespace fs = std::filesystem;
 
 class PageFrameTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/orvo-sane-frame-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // A TIFF of `rows` rows of packed samples.
     std::string Write(const std::string& name, uint32_t width, uint16_t bits, uint16_t photometric,
                       uint16_t compression, const std::vector<std::vector<uint8_t>>& rows,
@@ -45,7 +39,8 @@ class PageFrameTest : public ::testing::Test {
         return path;
     }
 
-    fs::path dir_;
+    const testing::TempDir temp_{"orvo-sane-frame"};
+    const fs::path dir_ = temp_.path();
 };
 
 TEST_F(PageFrameTest, BilevelPagesAreLineartWithOneForBlack) {

@@ -9,10 +9,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "orvo/platform/profile.h"
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 #include "private_settings.h"
 
 namespace orvo::sane {
@@ -20,20 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testing::ReadText;
 
 class PrivateSettingsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/orvo-sane-private-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        real_ = dir_ / "sys";
         fs::create_directories(real_);
         std::ofstream(real_ / "libK4TR.so") << "driver";
         std::ofstream(real_ / "huffmanw.dat") << "w";
@@ -51,11 +43,12 @@ class PrivateSettingsTest : public ::testing::Test {
         } else {
             setenv("TMPDIR", oldTmp_.c_str(), 1);
         }
-        fs::remove_all(dir_);
     }
     fs::path Parent() const { return dir_ / ("orvoscan-" + std::to_string(geteuid())); }
 
-    fs::path dir_, real_;
+    const testing::TempDir temp_{"orvo-sane-private"};
+    const fs::path dir_ = temp_.path();
+    const fs::path real_ = dir_ / "sys";
     std::string ini_, oldTmp_;
 };
 
@@ -68,8 +61,8 @@ TEST_F(PrivateSettingsTest, LinksTheDriverAndTablesAndCopiesTheSettings) {
     struct stat st {};
     ASSERT_EQ(stat(dir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(ReadAll(dir / "libK4TR.so"), "driver");
-    EXPECT_EQ(ReadAll(dir / "huffmanw.dat"), "w");
+    EXPECT_EQ(ReadText(dir / "libK4TR.so"), "driver");
+    EXPECT_EQ(ReadText(dir / "huffmanw.dat"), "w");
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "huffmang.dat")));  // none to link
 
     ScanSettings s;
@@ -85,9 +78,9 @@ TEST_F(PrivateSettingsTest, LinksTheDriverAndTablesAndCopiesTheSettings) {
     EXPECT_EQ(platform::ProfileInt("Misc", "MicrDetect", 9, copy), 1);
     EXPECT_EQ(platform::ProfileInt("Misc", "ImageFileFormat", 9, copy), 0);
     EXPECT_EQ(platform::ProfileInt("Misc", "GrayTifCompress", 9, copy), 0);
-    EXPECT_NE(ReadAll(copy).find("; keep me"), std::string::npos);
+    EXPECT_NE(ReadText(copy).find("; keep me"), std::string::npos);
     // The operator's file is untouched.
-    EXPECT_EQ(ReadAll(real_ / "OrvoScan.ini"), ini_);
+    EXPECT_EQ(ReadText(real_ / "OrvoScan.ini"), ini_);
 
     // Each batch starts from the operator's file as it is then.
     std::ofstream(real_ / "OrvoScan.ini") << "[Check]\nLED=0\n";
@@ -134,7 +127,7 @@ TEST_F(PrivateSettingsTest, LeftoversOfEndedProcessesGoOthersStay) {
     // Our own number: an earlier process's directory is replaced.
     EXPECT_FALSE(fs::exists(ours / "OrvoScan.ini"));
     // Links are removed, never followed.
-    EXPECT_EQ(ReadAll(real_ / "libK4TR.so"), "driver");
+    EXPECT_EQ(ReadText(real_ / "libK4TR.so"), "driver");
     p.Remove();
 }
 
@@ -159,8 +152,8 @@ TEST_F(PrivateSettingsTest, DirectoriesHeldByOtherProcessesStay) {
     std::string error;
     ASSERT_TRUE(p.Create(real_.string(), (real_ / "libK4TR.so").string(), &error)) << error;
     EXPECT_EQ(p.dir(), ours.string() + "-1/");
-    EXPECT_EQ(ReadAll(ours / "OrvoScan.ini"), "theirs");
-    EXPECT_EQ(ReadAll(ended / "OrvoScan.ini"), "theirs");
+    EXPECT_EQ(ReadText(ours / "OrvoScan.ini"), "theirs");
+    EXPECT_EQ(ReadText(ended / "OrvoScan.ini"), "theirs");
     p.Remove();
     EXPECT_FALSE(fs::exists(ours.string() + "-1"));
     for (int fd : held) close(fd);

@@ -270,7 +270,7 @@ TEST_F(SaneApiTest, DoubleFeedIsAJam) {
 }
 
 TEST_F(SaneApiTest, TheOperatorsSettingsStayAsTheyWereAndNothingIsLeftBehind) {
-    const std::string before = ReadAll(world_.sys / "OrvoScan.ini");
+    const std::string before = ReadText(world_.sys / "OrvoScan.ini");
     Open();
     SetString("profile", "Gray");
     SetString("mode", "Lineart");
@@ -286,7 +286,7 @@ TEST_F(SaneApiTest, TheOperatorsSettingsStayAsTheyWereAndNothingIsLeftBehind) {
     sane_cancel(handle_);
     sane_close(handle_);
     handle_ = nullptr;
-    EXPECT_EQ(ReadAll(world_.sys / "OrvoScan.ini"), before);
+    EXPECT_EQ(ReadText(world_.sys / "OrvoScan.ini"), before);
     const fs::path mine = world_.dir / ("orvoscan-" + std::to_string(geteuid())) /
                           ("sane-" + std::to_string(getpid()));
     EXPECT_TRUE(fs::exists(mine));

@@ -22,20 +22,14 @@
 #include <thread>
 #include <vector>
 
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
+
 namespace sane_e2e {
 
 namespace fs = std::filesystem;
-
-inline std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using orvo::testing::ReadText;
+using orvo::testing::WriteText;
 
 // Settings with the profiles the tests scan with: "Check" (two-sided
 // lineart, coded, 1728 pixels wide, 200 lines), "Gray" (one-sided 256-level
@@ -69,21 +63,13 @@ inline std::string FastScenario(const std::string& documents) {
 class World {
   public:
     World() {
-        char tmpl[] = "/tmp/orvoscan-sane-e2e-XXXXXX";
-        if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-        dir = tmpl;
-        conf = dir / "sane.d";
-        sys = dir / "sys";
-        record = dir / "record";
-        out = dir / "out";
-        trace = dir / "trace";
         for (const fs::path& p : {conf, conf / "dll.d", sys, record, out, trace}) {
             fs::create_directories(p);
         }
         const fs::path source = ORVO_SANE_SOURCE_DIR;
         fs::copy_file(source / "dll.d" / "orvoscan", conf / "dll.d" / "orvoscan");
         fs::copy_file(source / "orvoscan.conf", conf / "orvoscan.conf");
-        WriteFile(conf / "dll.conf", "# only the backends of dll.d\n");
+        WriteText(conf / "dll.conf", "# only the backends of dll.d\n");
         // The build's system directory (where libK4TR.so and the tables are).
         const char* build = std::getenv("ORVOSCAN_SYSTEM_DIR");
         const fs::path buildSys = build != nullptr ? build : "";
@@ -93,15 +79,8 @@ class World {
         Settings(TestIni());
         Scenario(FastScenario("[{}, {}, {}]"));
     }
-    ~World() {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-    World(const World&) = delete;
-    World& operator=(const World&) = delete;
-
-    void Settings(const std::string& ini) { WriteFile(sys / "OrvoScan.ini", ini); }
-    void Scenario(const std::string& json) { WriteFile(dir / "scenario.json", json); }
+    void Settings(const std::string& ini) { WriteText(sys / "OrvoScan.ini", ini); }
+    void Scenario(const std::string& json) { WriteText(dir / "scenario.json", json); }
 
     std::map<std::string, std::string> Env() const {
         return {
@@ -123,7 +102,7 @@ class World {
 
     // The driver's page calls so far (its trace "OrvoScan_GetOneImage START").
     int PageCalls() const {
-        const std::string text = ReadAll(trace / "getone.txt");
+        const std::string text = ReadText(trace / "getone.txt");
         int n = 0;
         for (std::size_t at = 0; (at = text.find("GetOneImage START", at)) != std::string::npos;
              ++at) {
@@ -141,7 +120,10 @@ class World {
         return true;
     }
 
-    fs::path dir, conf, sys, record, out, trace;
+    const orvo::testing::TempDir temp{"orvoscan-sane-e2e"};  // removed with the world
+    const fs::path dir = temp.path();
+    const fs::path conf = dir / "sane.d", sys = dir / "sys", record = dir / "record",
+                   out = dir / "out", trace = dir / "trace";
     std::string timeScale = "20";
 };
 
@@ -155,7 +137,7 @@ struct Image {
 };
 
 inline bool ReadPnm(const fs::path& path, Image* image) {
-    const std::string d = ReadAll(path);
+    const std::string d = ReadText(path);
     std::size_t at = 0;
     auto token = [&]() {
         for (;;) {

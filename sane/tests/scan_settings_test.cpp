@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "orvo/testing/temp_dir.h"
 #include "scan_settings.h"
 
 namespace orvo::sane {
@@ -94,9 +95,8 @@ TEST(ScanSettings, FrameOfLineartGrayAndWidenedPages) {
 }
 
 TEST(ScanSettings, ProfilesLoadByTheDriversRules) {
-    char tmpl[] = "/tmp/orvo-sane-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const fs::path file = fs::path(tmpl) / "OrvoScan.ini";
+    const testing::TempDir temp("orvo-sane-settings");
+    const fs::path file = temp / "OrvoScan.ini";
     std::ofstream(file) << "[Default]\nSide=0\nScanWidth=800\n"
                            "[Check]\nscanmode1=4\nResolution=2\nBWSlice1=77\n";
     ScanSettings c = LoadProfile(file, "Check");
@@ -109,7 +109,6 @@ TEST(ScanSettings, ProfilesLoadByTheDriversRules) {
     ScanSettings d = LoadProfile(file, "check");
     EXPECT_EQ(d.side, 0);
     EXPECT_EQ(d.scanWidth, 800);
-    fs::remove_all(tmpl);
 }
 
 }  // namespace

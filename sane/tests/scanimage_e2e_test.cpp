@@ -3,13 +3,13 @@
 // list, the option list, whole batches compared pixel for pixel with what the
 // virtual scanner scanned, a jam mid-batch, an empty feeder, and Ctrl-C while
 // a cheque is awaited.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <regex>
 
+#include "orvo/testing/child.h"
 #include "sane_fixture.h"
 
 namespace sane_e2e {
@@ -26,48 +26,27 @@ struct Result {
 class ScanimageTest : public ::testing::Test {
   protected:
     pid_t Start(const std::vector<std::string>& args) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            for (const auto& [name, value] : world_.Env()) setenv(name.c_str(), value.c_str(), 1);
+        std::vector<std::string> argv = {ORVO_SCANIMAGE};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return orvo::testing::StartProgram(argv, world_.dir / "stdout", world_.dir / "stderr", [&] {
+            for (const auto& [name, value] : world_.Env()) {
+                setenv(name.c_str(), value.c_str(), 1);
+            }
             // The instrumented backend in a program that is not (sanitizer builds).
             if (*ORVO_SANE_PRELOAD != '\0') {
                 setenv("LD_PRELOAD", ORVO_SANE_PRELOAD, 1);
                 setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
             }
             if (chdir(world_.out.c_str()) != 0) _exit(126);
-            const int out =
-                open((world_.dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err =
-                open((world_.dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<std::string> copy = args;
-            std::vector<char*> argv;
-            std::string program = ORVO_SCANIMAGE;
-            argv.push_back(program.data());
-            for (std::string& a : copy) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        return pid;
+        });
     }
     Result Wait(pid_t pid, std::chrono::seconds limit = 120s) {
         Result r;
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "scanimage did not finish in time";
-                break;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = ReadAll(world_.dir / "stdout");
-        r.err = ReadAll(world_.dir / "stderr");
+        const orvo::testing::ChildEnd end = orvo::testing::WaitChild(pid, limit);
+        if (end.timedOut) ADD_FAILURE() << "scanimage did not finish in time";
+        r.code = end.code;
+        r.out = ReadText(world_.dir / "stdout");
+        r.err = ReadText(world_.dir / "stderr");
         return r;
     }
     Result Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
@@ -129,7 +108,7 @@ TEST_F(ScanimageTest, PassesScanimagesOwnTest) {
 }
 
 TEST_F(ScanimageTest, DuplexLineartBatchAsScanned) {
-    const std::string settings = ReadAll(world_.sys / "OrvoScan.ini");
+    const std::string settings = ReadText(world_.sys / "OrvoScan.ini");
     const Result r = Run(
         {"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "Duplex", "--mode", "Lineart"});
     EXPECT_EQ(r.code, 0) << r.err;
@@ -139,7 +118,7 @@ TEST_F(ScanimageTest, DuplexLineartBatchAsScanned) {
         ExpectSameAsScanned(Page(n), Record((n - 1) / 2, n % 2 == 1));
     }
     // The options never reach the operator's settings file.
-    EXPECT_EQ(ReadAll(world_.sys / "OrvoScan.ini"), settings);
+    EXPECT_EQ(ReadText(world_.sys / "OrvoScan.ini"), settings);
 }
 
 TEST_F(ScanimageTest, GrayBatchAsScanned) {
@@ -149,7 +128,7 @@ TEST_F(ScanimageTest, GrayBatchAsScanned) {
     for (int y = 0; y < 100; ++y) {
         for (int x = 0; x < 256; ++x) pgm.push_back(static_cast<char>((x + y) % 256));
     }
-    WriteFile(world_.dir / "gray.pgm", pgm);
+    WriteText(world_.dir / "gray.pgm", pgm);
     const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "Front", "--mode",
                           "Gray", "-x", "128", "-y", "12.5"});
     EXPECT_EQ(r.code, 0) << r.err;
@@ -175,8 +154,8 @@ TEST_F(ScanimageTest, WholeChequesOfTheirOwnLength) {
         }
         return text;
     };
-    WriteFile(world_.dir / "long.pbm", pbm(150));
-    WriteFile(world_.dir / "short.pbm", pbm(90));
+    WriteText(world_.dir / "long.pbm", pbm(150));
+    WriteText(world_.dir / "short.pbm", pbm(90));
     const Result r = Run({"-d", "orvoscan", "--profile", "Whole", "--batch=cheque%04d.pnm"});
     EXPECT_EQ(r.code, 0) << r.err;
     ASSERT_EQ(Pages(), 2) << r.err;
@@ -191,7 +170,7 @@ TEST_F(ScanimageTest, AScannerInUseByAnotherProgramIsBusy) {
     world_.timeScale = "1";
     world_.Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
         "deviceNode": "node", "documents": [{}, {"pauseBeforeMs": 600000}]})");
-    WriteFile(world_.dir / "node", "");
+    WriteText(world_.dir / "node", "");
     const pid_t first = Start({"-d", "orvoscan", "--batch=cheque%04d.pnm"});
     ASSERT_TRUE(world_.AwaitPageCall(3));
     const fs::path firstOut = world_.dir / "first-stderr";

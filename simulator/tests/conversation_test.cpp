@@ -93,7 +93,7 @@ struct Side {
     std::string micr;
 };
 
-class Conversation : public testing::Test {
+class Conversation : public ::testing::Test {
   protected:
     void Use(Scenario s) {
         s.latency = {0, 0, 0};

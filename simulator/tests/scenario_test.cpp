@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "orvo/sim/scenario.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo::sim {
 namespace {
@@ -93,8 +94,8 @@ TEST(Scenario, DeviceNodeIsFoundBesideTheScenario) {
 }
 
 TEST(Scenario, SideDataOnlyFromRegularFilesOfAtMost1024Blocks) {
-    const std::string dir = ::testing::TempDir() + "orvosim_data_" + std::to_string(getpid());
-    std::filesystem::create_directories(dir);
+    const orvo::testing::TempDir temp("orvosim_data");
+    const std::string dir = temp.path();
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
     // One byte more than 1024 blocks, as a sparse file: refused unread.
     {
@@ -126,13 +127,13 @@ TEST(Scenario, SideDataOnlyFromRegularFilesOfAtMost1024Blocks) {
     ASSERT_NE(s.documents[0].rear.data, nullptr);
     EXPECT_EQ(s.documents[0].rear.data->size(), 5u);
     // Neither a scenario file nor an image can be a FIFO.
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(LoadScenarioFile(dir + "/fifo").documents.size(), 10u);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("not a regular file"), std::string::npos);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("not a regular file"),
+              std::string::npos);
     Image img;
     EXPECT_FALSE(LoadImageFile(dir + "/fifo", &img, &error));
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
-    std::filesystem::remove_all(dir);
 }
 
 TEST(Scenario, MistakesAreRefusedWithAReason) {
@@ -155,9 +156,9 @@ TEST(Scenario, MistakesAreRefusedWithAReason) {
 }
 
 TEST(Scenario, UnusableFileGivesTheDefaultStack) {
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     Scenario s = LoadScenarioFile("/nonexistent/scenario.json");
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("default stack"), std::string::npos);
     ASSERT_EQ(s.documents.size(), 10u);
     int unreadable = 0;

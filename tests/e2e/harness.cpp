@@ -2,16 +2,15 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
+
+#include "orvo/testing/temp_dir.h"
 
 extern char** environ;
 
@@ -36,10 +35,7 @@ std::vector<std::string>& MadeDirs() {
 
 void RemoveMadeDirs() {
     if (std::getenv("ORVO_KEEP_TEST_FILES")) return;
-    for (const std::string& dir : MadeDirs()) {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
+    for (const std::string& dir : MadeDirs()) orvo::testing::RemoveTree(dir);
 }
 }  // namespace
 
@@ -72,32 +68,16 @@ std::string ChequeIni(const std::string& profile, int side, int scanMode, int co
 }
 
 std::string MakeTempDir(const std::string& prefix) {
-    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    const std::string dir = orvo::testing::TempDir(prefix, "/tmp").Release();
     if (MadeDirs().empty()) std::atexit(RemoveMadeDirs);
-    MadeDirs().push_back(pattern);
-    return pattern + "/";
+    MadeDirs().push_back(dir);
+    return dir + "/";
 }
 
 std::string PageDir() {
     const char* tmp = std::getenv("TMPDIR");
     return std::string(tmp != nullptr ? tmp : "/tmp") + "/orvoscan-" + std::to_string(geteuid()) +
            "/batch-" + std::to_string(getpid()) + "/";
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
 }
 
 std::string LaySystemDir(const std::string& iniText, const SystemDirOptions& options) {
@@ -112,9 +92,7 @@ std::string LaySystemDir(const std::string& iniText, const SystemDirOptions& opt
         std::vector<uint8_t> bytes = ReadBytes(build + table);
         auto cut = options.tableSizes.find(table);
         if (cut != options.tableSizes.end()) bytes.resize(cut->second, 0);
-        std::ofstream out(dir + table, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
+        orvo::testing::WriteBytes(dir + table, bytes);
     }
     if (!iniText.empty()) WriteText(dir + "OrvoScan.ini", iniText);
     return dir;

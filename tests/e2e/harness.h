@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "orvo/sim/scanner.h"
+#include "orvo/testing/files.h"
 
 namespace e2e {
 
@@ -22,6 +23,9 @@ std::string Ini(const std::vector<Section>& sections);
 std::string ChequeIni(const std::string& profile, int side, int scanMode, int compressMode,
                       int scanWidth = 1728, int scanLines = 800, int resolution = 0);
 
+// A new directory "/tmp/<prefix>-XXXXXX/" (always in /tmp: tests point
+// TMPDIR at such directories, and operators must reach them), removed when
+// the program ends unless ORVO_KEEP_TEST_FILES is set.
 std::string MakeTempDir(const std::string& prefix);
 
 // What a system directory holds.
@@ -60,8 +64,9 @@ orvo::sim::Scenario FastScenario(int documents);
 // this process in the private directory under $TMPDIR.
 std::string PageDir();
 
-std::vector<uint8_t> ReadBytes(const std::string& path);
-void WriteText(const std::string& path, const std::string& text);
-bool Exists(const std::string& path);
+using orvo::testing::Exists;
+using orvo::testing::ReadBytes;
+using orvo::testing::ReadText;
+using orvo::testing::WriteText;
 
 }  // namespace e2e

@@ -3,12 +3,8 @@
 // installation: root owns the directory). Each scenario runs in a child
 // process; run as root, the child becomes "nobody" first (root ignores
 // permission bits), otherwise the directory is made read-only.
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -16,6 +12,7 @@
 
 #include "harness.h"
 #include "orvo/sim/scanner.h"
+#include "orvo/testing/child.h"
 #include "orvoscan.h"
 
 namespace {
@@ -23,14 +20,6 @@ namespace {
 class OperatorFormat : public ::testing::Test {
   protected:
     void SetUp() override {
-        asRoot_ = geteuid() == 0;
-        uid_ = geteuid();
-        gid_ = getegid();
-        if (asRoot_) {
-            const passwd* nobody = getpwnam("nobody");
-            uid_ = nobody != nullptr ? nobody->pw_uid : 65534;
-            gid_ = nobody != nullptr ? nobody->pw_gid : 65534;
-        }
         sys_ = e2e::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0), 10.0);
         ASSERT_EQ(chmod(sys_.c_str(), 0755), 0);
         settings_ = sys_ + "OrvoScan.ini";
@@ -44,8 +33,8 @@ class OperatorFormat : public ::testing::Test {
 
     std::string OperatorDir(const std::string& prefix) {
         const std::string dir = e2e::MakeTempDir(prefix);
-        if (asRoot_) {
-            EXPECT_EQ(chown(dir.c_str(), uid_, gid_), 0);
+        if (user_.fromRoot) {
+            EXPECT_EQ(chown(dir.c_str(), user_.uid, user_.gid), 0);
         }
         return dir;
     }
@@ -53,8 +42,8 @@ class OperatorFormat : public ::testing::Test {
     // The settings file is the operator's, with `mode`; the directory is not.
     void OperatorOwnsSettings(mode_t mode) {
         ASSERT_EQ(chmod(settings_.c_str(), mode), 0);
-        if (asRoot_) {
-            ASSERT_EQ(chown(settings_.c_str(), uid_, gid_), 0);
+        if (user_.fromRoot) {
+            ASSERT_EQ(chown(settings_.c_str(), user_.uid, user_.gid), 0);
         } else {
             ASSERT_EQ(chmod(sys_.c_str(), 0555), 0);
         }
@@ -62,21 +51,11 @@ class OperatorFormat : public ::testing::Test {
 
     // Runs `step` as the operator in a child process; its exit code.
     int AsOperator(const std::function<int()>& step) {
-        const pid_t pid = fork();
-        if (pid < 0) return -1;
-        if (pid == 0) {
-            prctl(PR_SET_DUMPABLE, 0);
+        return orvo::testing::RunAsUser(user_, [&] {
             setenv("TMPDIR", tmp_.c_str(), 1);
-            if (asRoot_ && (setgroups(0, nullptr) != 0 || setresgid(gid_, gid_, gid_) != 0 ||
-                            setresuid(uid_, uid_, uid_) != 0)) {
-                _exit(100);
-            }
-            if (access(sys_.c_str(), W_OK) == 0) _exit(101);
-            _exit(step());
-        }
-        int status = 0;
-        if (waitpid(pid, &status, 0) != pid) return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            if (access(sys_.c_str(), W_OK) == 0) return 101;
+            return step();
+        });
     }
 
     // One page of a batch of one cheque, written to `name`; its first bytes.
@@ -93,14 +72,9 @@ class OperatorFormat : public ::testing::Test {
         return std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 3));
     }
 
-    std::string Log() const {
-        const std::vector<uint8_t> bytes = e2e::ReadBytes(traces_ + "log.txt");
-        return std::string(bytes.begin(), bytes.end());
-    }
+    std::string Log() const { return e2e::ReadText(traces_ + "log.txt"); }
 
-    bool asRoot_ = false;
-    uid_t uid_ = 0;
-    gid_t gid_ = 0;
+    const orvo::testing::TestUser user_ = orvo::testing::UnprivilegedUser();
     std::string sys_, settings_, traces_, out_, tmp_;
 };
 
@@ -114,11 +88,10 @@ TEST_F(OperatorFormat, ChosenFormatIsStoredAndHoldsForTheBatch) {
                   return FirstPageBytes(out_ + "front.bmp").substr(0, 2) == "BM" ? 0 : 3;
               }),
               0);
-    const std::vector<uint8_t> ini = e2e::ReadBytes(settings_);
-    EXPECT_NE(std::string(ini.begin(), ini.end()).find("ImageFileFormat=1"), std::string::npos);
+    EXPECT_NE(e2e::ReadText(settings_).find("ImageFileFormat=1"), std::string::npos);
     struct stat st {};
     ASSERT_EQ(stat(settings_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, uid_);
+    EXPECT_EQ(st.st_uid, user_.uid);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
     EXPECT_EQ(Log().find("settings not written"), std::string::npos) << Log();
 }
@@ -135,8 +108,7 @@ TEST_F(OperatorFormat, UnstorableFormatIsReportedAndStillUsed) {
                   return first.size() == 3 && first != "II*" && first != "no page" ? 0 : 3;
               }),
               0);
-    const std::vector<uint8_t> ini = e2e::ReadBytes(settings_);
-    EXPECT_NE(std::string(ini.begin(), ini.end()).find("ImageFileFormat=0"), std::string::npos);
+    EXPECT_NE(e2e::ReadText(settings_).find("ImageFileFormat=0"), std::string::npos);
     EXPECT_NE(Log().find("settings not written: cannot write " + settings_), std::string::npos)
         << Log();
 }

@@ -159,8 +159,7 @@ TEST(TwoProcesses, SecondProcessOnTheSameScannerIsRefused) {
     EXPECT_EQ(qa.values["qa_write"], std::to_string(ORVOSCAN_ERR_BUSY));
     EXPECT_EQ(qa.values["qa_dialog"], std::to_string(ORVOSCAN_ERR_BUSY));
     // Its trace names the holder.
-    std::ifstream log(dir + "log.txt");
-    const std::string text((std::istreambuf_iterator<char>(log)), {});
+    const std::string text = e2e::ReadText(dir + "log.txt");
     EXPECT_NE(text.find("scanner in use by pid " + std::to_string(getpid())), std::string::npos)
         << text;
 

@@ -13,6 +13,9 @@
 #include <fstream>
 #include <string>
 
+#include "orvo/testing/child.h"
+#include "orvo/testing/temp_dir.h"
+
 namespace orvo {
 namespace {
 
@@ -20,16 +23,6 @@ namespace fs = std::filesystem;
 
 class PageDirTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/orvo-pagedir-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = std::string(pattern) + "/";
-        chmod(pattern, 0700);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
     // A pid that no process has any more.
     static pid_t EndedPid() {
         const pid_t pid = fork();
@@ -46,7 +39,8 @@ class PageDirTest : public ::testing::Test {
         std::ofstream(dir + "_err0001.dat") << "dump";
         return dir;
     }
-    std::string root_;
+    const testing::TempDir dir_{"orvo-pagedir"};
+    const std::string root_ = dir_.dir();
 };
 
 TEST_F(PageDirTest, OneDirectoryPerProcessClosedToOthers) {
@@ -95,22 +89,11 @@ TEST_F(PageDirTest, DirectoryOfAnEndedProcessWithOtherFilesKeepsThem) {
 
 TEST_F(PageDirTest, AForkedChildGetsADirectoryOfItsOwn) {
     const std::string parent = ProcessPageDir(root_);
-    int pipefd[2];
-    ASSERT_EQ(pipe(pipefd), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const std::string child = ProcessPageDir(root_);
-        const char ok = child == root_ + "batch-" + std::to_string(getpid()) + "/" ? 'y' : 'n';
-        (void)!write(pipefd[1], &ok, 1);
-        _exit(0);
-    }
-    close(pipefd[1]);
-    char ok = 0;
-    EXPECT_EQ(read(pipefd[0], &ok, 1), 1);
-    EXPECT_EQ(ok, 'y');
-    close(pipefd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    EXPECT_EQ(testing::RunInChild([&] {
+                  const std::string child = ProcessPageDir(root_);
+                  return child == root_ + "batch-" + std::to_string(getpid()) + "/" ? 0 : 1;
+              }),
+              0);
     // The child's directory is left over and goes with the next sweep; the
     // parent's stays its own.
     EXPECT_EQ(SweepEndedPageDirs(root_), 1);

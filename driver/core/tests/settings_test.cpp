@@ -1,13 +1,10 @@
 #include "orvo/core/settings.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "orvo/platform/profile.h"
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo {
 namespace {
@@ -18,28 +15,8 @@ using platform::ProfileString;
 
 class SettingsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char* base = std::getenv("TMPDIR");
-        std::string tmpl = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
-                           "/settings_test.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        file_ = dir_ + "/OrvoScan.ini";
-    }
-    void TearDown() override {
-        ::unlink(file_.c_str());
-        ::rmdir(dir_.c_str());
-    }
-    void Put(const std::string& text) {
-        std::ofstream out(file_, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    std::string Contents() const {
-        std::ifstream in(file_, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    void Put(const std::string& text) { testing::WriteText(file_, text); }
+    std::string Contents() const { return testing::ReadText(file_); }
     Settings Load(const std::string& profile) {
         Settings s;
         s.Side = -99;  // every field is overwritten by a load
@@ -50,8 +27,8 @@ class SettingsTest : public ::testing::Test {
         return s;
     }
 
-    std::string dir_;
-    std::string file_;
+    const testing::TempDir dir_{"settings_test"};
+    const std::string file_ = dir_ / "OrvoScan.ini";
 };
 
 const char kTwoProfiles[] =
@@ -227,7 +204,7 @@ TEST_F(SettingsTest, StoreIntWritesDecimalText) {
     ASSERT_TRUE(StoreInt("Misc", "ImageFileFormat", 2, file_));
     ASSERT_TRUE(StoreInt("Misc", "SerialNo", -5, file_));
     EXPECT_EQ(Contents(), "[Misc]\nImageFileFormat=2\nSerialNo=-5\n");
-    EXPECT_FALSE(StoreInt("Misc", "SerialNo", 1, dir_ + "/no/such/dir/OrvoScan.ini"));
+    EXPECT_FALSE(StoreInt("Misc", "SerialNo", 1, dir_ / "no/such/dir/OrvoScan.ini"));
 }
 
 TEST_F(SettingsTest, DocumentTypeOfEachNameInBothEncodings) {

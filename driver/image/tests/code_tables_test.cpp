@@ -3,14 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "orvo/codes/codes.h"
+#include "orvo/testing/child.h"
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo {
 namespace {
@@ -19,18 +20,11 @@ namespace fs = std::filesystem;
 
 class LoadTables : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/orvo-tables-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     void Write(const char* name, std::size_t size, uint8_t fill) {
-        std::ofstream f(dir_ + "/" + name, std::ios::binary);
-        const std::vector<char> bytes(size, static_cast<char>(fill));
-        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        testing::WriteBytes(temp_ / name, std::vector<uint8_t>(size, fill));
     }
-    std::string dir_;
+    const testing::TempDir temp_{"orvo-tables"};
+    const std::string dir_ = temp_.path();
 };
 
 TEST_F(LoadTables, ReadsAllThreeAndAcceptsLongerFiles) {
@@ -71,20 +65,14 @@ TEST_F(LoadTables, StopsAtTheFirstShortOrMissingFile) {
 }
 
 // A FIFO in place of a table file is refused at once (the child would be
-// ended by the alarm if driver start waited on it).
+// ended after 10 s if driver start waited on it).
 TEST_F(LoadTables, FifoIsRefusedWithoutWaiting) {
     Write("huffmanb.dat", 16384, 0xB1);
     Write("huffmang.dat", 512, 0xC1);
     ASSERT_EQ(mkfifo((dir_ + "/huffmanw.dat").c_str(), 0600), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        alarm(10);
-        _exit(LoadCodeTables(dir_) == -1 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(testing::RunInChild([&] { return LoadCodeTables(dir_) == -1 ? 0 : 1; },
+                                  std::chrono::seconds(10)),
+              0);
 }
 
 // The files the build lays out in the system directory load and hold the

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "orvo/image/code_tables.h"
 #include "orvo/image/decode.h"
 #include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 #include "test_bits.h"
 
 namespace orvo {
@@ -25,17 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bits;
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
 
 std::vector<uint8_t> Header(uint32_t actualImageSize = 0, const std::string& micr = "\r") {
     std::vector<uint8_t> h(kPageHeaderSize, 0);
@@ -56,10 +47,12 @@ struct Dib {
 };
 
 using testing::Le32;
+using testing::ReadBytes;
+using testing::WriteBytes;
 
 Dib ReadDib(const std::string& path) {
     Dib d;
-    const auto b = ReadAll(path);
+    const auto b = ReadBytes(path);
     if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return d;
     d.width = static_cast<int>(Le32(b, 18));
     d.height = static_cast<int>(Le32(b, 22));
@@ -110,20 +103,15 @@ std::vector<uint8_t> GrayPage(const std::vector<std::vector<int>>& lines, bool f
 class Retrieval : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        char tmpl[] = "/tmp/orvo_retrieval_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        dir_ += "/";
-        WriteAll(dir_ + "huffmanw.dat", codes::BuildMhTable(false));
-        WriteAll(dir_ + "huffmanb.dat", codes::BuildMhTable(true));
-        WriteAll(dir_ + "huffmang.dat", codes::BuildGrayTable());
+        temp_.emplace("orvo_retrieval");
+        dir_ = temp_->dir();
+        WriteBytes(dir_ + "huffmanw.dat", codes::BuildMhTable(false));
+        WriteBytes(dir_ + "huffmanb.dat", codes::BuildMhTable(true));
+        WriteBytes(dir_ + "huffmang.dat", codes::BuildGrayTable());
         ASSERT_EQ(LoadCodeTables(dir_), 0);
         setenv("ORVOSCAN_TRACE_DIR", dir_.c_str(), 1);
     }
-    static void TearDownTestSuite() {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    static void TearDownTestSuite() { temp_.reset(); }
 
     void SetUp() override {
         image_.assign(1 << 20, 0);
@@ -151,7 +139,7 @@ class Retrieval : public ::testing::Test {
               const std::string& micr = "\r") {
         auto bytes = Header(actual, micr);
         bytes.insert(bytes.end(), data.begin(), data.end());
-        WriteAll(c_.pageFile, bytes);
+        WriteBytes(c_.pageFile, bytes);
     }
 
     std::string Out(const std::string& name = "out.img") {
@@ -178,11 +166,13 @@ class Retrieval : public ::testing::Test {
         return texts;
     }
 
+    static std::optional<testing::TempDir> temp_;
     static std::string dir_;
     PageContext c_;
     std::vector<uint8_t> image_, decode_, work_, row_;
 };
 
+std::optional<testing::TempDir> Retrieval::temp_;
 std::string Retrieval::dir_;
 
 std::string MicrText() {
@@ -222,7 +212,7 @@ TEST_F(Retrieval, MicrTextTakesUpTo42CharactersAndEndsInCrLf) {
 
     // A header cut short has no MICR field: empty text.
     c_.settings.MicrDetect = 1;
-    WriteAll(c_.pageFile, std::vector<uint8_t>(30, '7'));
+    WriteBytes(c_.pageFile, std::vector<uint8_t>(30, '7'));
     EXPECT_EQ(ToFile(Out()), 0);
     EXPECT_EQ(MicrText(), "\r\n");
     EXPECT_EQ(MicrDataSize(), 0);
@@ -292,7 +282,7 @@ TEST_F(Retrieval, RawOutputIsExactlyThePageData) {
             c_.settings.Resolution = resolution;
             const std::string out = Out("raw.dat");
             EXPECT_EQ(ToFile(out), -1);
-            EXPECT_EQ(ReadAll(out), data) << mode << " " << resolution;
+            EXPECT_EQ(ReadBytes(out), data) << mode << " " << resolution;
         }
     }
 }
@@ -308,7 +298,7 @@ TEST_F(Retrieval, TraceOfAGrayPageAndTheEndOfTheRows) {
                                            "ActualImageSize=999",     "TempScanMode=4",
                                            "bit_per_pixel=8",         "Save2TiffGray=0"};
     EXPECT_EQ(TraceTexts(), want);
-    EXPECT_GT(ReadAll(dir_ + "g.tif").size(), 8u);
+    EXPECT_GT(ReadBytes(dir_ + "g.tif").size(), 8u);
 }
 
 TEST_F(Retrieval, GrayPagesDecodeWithTheirOwnBitsPerPixel) {

@@ -26,6 +26,7 @@
 #include "orvo/sim/side_data.h"
 #include "orvo/sim/window.h"
 #include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 #define ORVO_HAVE_SIM 1
 #endif
 
@@ -96,13 +97,7 @@ std::map<int, std::vector<uint32_t>> Fields(const std::string& path) {
 
 class TiffCoding : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/orvo-tiffcoding-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = std::string(tmpl) + "/";
-        TIFFSetWarningHandler(nullptr);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { TIFFSetWarningHandler(nullptr); }
 
     // Writes image rows 1.. of `block` both ways and expects libtiff to read
     // the rows back from both, and the same fields in both files.
@@ -138,7 +133,8 @@ class TiffCoding : public ::testing::Test {
         fs::remove(ref);
     }
 
-    std::string dir_;
+    const testing::TempDir temp_{"orvo-tiffcoding"};
+    const std::string dir_ = temp_.dir();
     int files_ = 0;
     std::vector<uint8_t> rowBuffer_ = std::vector<uint8_t>(5120);
 };

@@ -2,12 +2,8 @@
 // for byte, and no file under the final name unless it was written whole.
 #include "orvo/image/writers.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -20,7 +16,9 @@
 #include <iterator>
 
 #include "orvo/image/code_tables.h"
+#include "orvo/testing/child.h"
 #include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo {
 namespace {
@@ -29,22 +27,13 @@ namespace fs = std::filesystem;
 
 class Writers : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/orvo-writers-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        TIFFSetWarningHandler(nullptr);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const char* name) const { return dir_ + "/" + name; }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
-        return names;
-    }
+    void SetUp() override { TIFFSetWarningHandler(nullptr); }
+    std::string Path(const char* name) const { return temp_ / name; }
+    std::vector<std::string> Names() const { return testing::DirEntries(dir_); }
     RowBuffer Buffer() { return RowBuffer{rowBuffer_.data(), rowBuffer_.size()}; }
 
-    std::string dir_;
+    const testing::TempDir temp_{"orvo-writers"};
+    const std::string dir_ = temp_.path();
     std::vector<uint8_t> rowBuffer_ = std::vector<uint8_t>(5120);
 };
 
@@ -341,22 +330,13 @@ TEST_F(Writers, KilledWriterLeavesNothingBehind) {
     }
     const std::vector<uint8_t> big(1 << 20, 9);
     for (const char* name : {"new.raw", "old.raw"}) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            prctl(PR_SET_DUMPABLE, 0);
-            const struct rlimit noCore { 0, 0 };
-            setrlimit(RLIMIT_CORE, &noCore);
-            const struct rlimit small { 4096, 4096 };
-            setrlimit(RLIMIT_FSIZE, &small);
-            std::signal(SIGXFSZ, SIG_DFL);
-            Save2RAW(Path(name), big.data(), big.size());
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << name;
-        EXPECT_EQ(WTERMSIG(status), SIGXFSZ) << name;
+        ASSERT_EQ(testing::RunInChild([&] {
+                      testing::EndAtFileSize(4096);
+                      Save2RAW(Path(name), big.data(), big.size());
+                      return 0;
+                  }),
+                  128 + SIGXFSZ)
+            << name;
     }
     EXPECT_EQ(Names(), std::vector<std::string>{"old.raw"});
     EXPECT_EQ(testing::ReadBytes(Path("old.raw")), (std::vector<uint8_t>{'o', 'l', 'd'}));

@@ -1,15 +1,14 @@
 // The two dialog calls with a stand-in for the companion library: what is
 // loaded, shown, stored and sent to the (virtual) scanner.
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "fake_controls.h"
@@ -20,6 +19,9 @@
 #include "orvo/setup/setup_calls.h"
 #include "orvo/setup/setup_dialog.h"
 #include "orvo/sim/scanner.h"
+#include "orvo/testing/child.h"
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 #include "orvo/transport/transport.h"
 #include "wnaspi32.h"
 
@@ -35,9 +37,9 @@ std::string g_dir;
 class Env : public ::testing::Environment {
   public:
     void SetUp() override {
-        char pattern[] = "/tmp/orvo-setup-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        g_dir = std::string(pattern) + "/";
+        // In /tmp, where an operator can reach it.
+        dir_.emplace("orvo-setup-test", "/tmp");
+        g_dir = dir_->dir();
         setenv("ORVOSCAN_ASPI", "sim", 1);
         setenv("ORVOSCAN_TRACE_DIR", g_dir.c_str(), 1);
         setenv("ORVOSCAN_TIME_SCALE", "50", 1);
@@ -53,7 +55,10 @@ class Env : public ::testing::Environment {
         state.tempDir = g_dir;
         state.settingsPath = g_dir + "OrvoScan.ini";
     }
-    void TearDown() override { std::filesystem::remove_all(g_dir); }
+    void TearDown() override { dir_.reset(); }
+
+  private:
+    std::optional<testing::TempDir> dir_;
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new Env);
 
@@ -92,16 +97,8 @@ class FakeRunner : public DialogRunner {
     }
 };
 
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+using testing::ReadText;
+using testing::WriteText;
 
 const std::string& Ini() {
     return State().settingsPath;
@@ -119,10 +116,10 @@ constexpr char kTwoProfiles[] =
 class SetupCall : public ::testing::Test {
   protected:
     void SetUp() override {
-        Write(Ini(), kTwoProfiles);
+        WriteText(Ini(), kTwoProfiles);
         std::filesystem::remove(g_dir + "log.txt");
     }
-    std::string Log() { return Read(g_dir + "log.txt"); }
+    std::string Log() { return ReadText(g_dir + "log.txt"); }
 };
 
 TEST_F(SetupCall, OkStoresTheOperatorsValues) {
@@ -179,23 +176,23 @@ TEST_F(SetupCall, NameInOtherLetterCaseEditsThatProfile) {
 TEST_F(SetupCall, MissingLibraryWritesNothing) {
     FakeRunner runner;
     runner.loads = false;
-    const std::string before = Read(Ini());
+    const std::string before = ReadText(Ini());
     EXPECT_EQ(RunSetup(nullptr, "Check", runner), -9);
     EXPECT_EQ(runner.shown, 0);
-    EXPECT_EQ(Read(Ini()), before);
+    EXPECT_EQ(ReadText(Ini()), before);
     EXPECT_NE(Log().find("Setup: libK4TRRsrc.so: cannot open shared object file"),
               std::string::npos);
 }
 
 TEST_F(SetupCall, NoDisplayWritesNothing) {
     // Resolution 1 would round ScanLines1 on a load and write it back.
-    Write(Ini(), "[Check]\nResolution=1\nScanLines1=100\nScanWidth=1700\n");
-    const std::string before = Read(Ini());
+    WriteText(Ini(), "[Check]\nResolution=1\nScanLines1=100\nScanWidth=1700\n");
+    const std::string before = ReadText(Ini());
     const Settings loaded = State().settings;
     FakeRunner runner;
     runner.canShow = false;
     EXPECT_EQ(RunSetup(nullptr, "Check", runner), -9);
-    EXPECT_EQ(Read(Ini()), before);
+    EXPECT_EQ(ReadText(Ini()), before);
     EXPECT_NE(Log().find("Setup: no display"), std::string::npos);
     EXPECT_NE(Log().find("[     -9]"), std::string::npos);
 
@@ -207,7 +204,7 @@ TEST_F(SetupCall, NoDisplayWritesNothing) {
 }
 
 TEST_F(SetupCall, NamesThatCannotBeSectionsAreRefusedBeforeTheDialog) {
-    const std::string before = Read(Ini());
+    const std::string before = ReadText(Ini());
     for (const char* name : {"", " Check", "Check\t", "a]b", "two\nlines"}) {
         FakeRunner runner;
         EXPECT_EQ(RunSetup(nullptr, name, runner), -14) << name;
@@ -215,7 +212,7 @@ TEST_F(SetupCall, NamesThatCannotBeSectionsAreRefusedBeforeTheDialog) {
     }
     FakeRunner runner;
     EXPECT_EQ(RunSetup(nullptr, nullptr, runner), -14);
-    EXPECT_EQ(Read(Ini()), before);
+    EXPECT_EQ(ReadText(Ini()), before);
 }
 
 TEST_F(SetupCall, UnwritableSettingsFileIsReported) {
@@ -233,9 +230,7 @@ TEST_F(SetupCall, UnwritableSettingsFileIsReported) {
 // system directory. Run as root, the call runs as "nobody" in a child
 // process (root ignores permission bits).
 TEST_F(SetupCall, OperatorsFileInADirectoryTheOperatorCannotWriteIsStored) {
-    const bool asRoot = geteuid() == 0;
-    const uid_t uid = asRoot ? 65534 : geteuid();
-    const gid_t gid = asRoot ? 65534 : getegid();
+    const testing::TestUser user = testing::UnprivilegedUser();
     const std::string closed = g_dir + "closed/";
     const std::string tmp = g_dir + "operator-tmp/";
     ASSERT_EQ(chmod(g_dir.c_str(), 0755), 0);
@@ -246,29 +241,25 @@ TEST_F(SetupCall, OperatorsFileInADirectoryTheOperatorCannotWriteIsStored) {
         std::ofstream out(ini);
         out << "[Default]\nSide=1\n[Check]\nSide=1\nBWSlice1=100\n";
     }
-    if (asRoot) {
-        ASSERT_EQ(chown(ini.c_str(), uid, gid), 0);
-        ASSERT_EQ(chown(tmp.c_str(), uid, gid), 0);
+    if (user.fromRoot) {
+        ASSERT_EQ(chown(ini.c_str(), user.uid, user.gid), 0);
+        ASSERT_EQ(chown(tmp.c_str(), user.uid, user.gid), 0);
     } else {
         ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
     }
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("TMPDIR", tmp.c_str(), 1);
-        if (asRoot && (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
-                       setresuid(uid, uid, uid) != 0)) {
-            _exit(100);
-        }
-        if (access(closed.c_str(), W_OK) == 0) _exit(101);
-        State().settingsPath = ini;
-        FakeRunner runner;
-        runner.operate = [](FakeControls& d, DialogProcedure& p) { d.Click(p, setup_id::kOk); };
-        _exit(RunSetup(nullptr, "Check", runner) == 0 && runner.shown == 1 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(testing::RunAsUser(
+                  user,
+                  [&] {
+                      setenv("TMPDIR", tmp.c_str(), 1);
+                      if (access(closed.c_str(), W_OK) == 0) return 101;
+                      State().settingsPath = ini;
+                      FakeRunner runner;
+                      runner.operate = [](FakeControls& d, DialogProcedure& p) {
+                          d.Click(p, setup_id::kOk);
+                      };
+                      return RunSetup(nullptr, "Check", runner) == 0 && runner.shown == 1 ? 0 : 1;
+                  }),
+              0);
     chmod(closed.c_str(), 0755);
     EXPECT_EQ(platform::ProfileInt("Check", "BWSlice1", 0, ini), 100);
     EXPECT_EQ(platform::ProfileInt("Misc", "GrayTifCompress", -1, ini), 1);  // stored by the call
@@ -415,7 +406,7 @@ TEST_F(SetupQaCall, WriteThatNeverCompletesCleanlyIsBoundedAndNotReported) {
     runner.operate = [](FakeControls& d, DialogProcedure& p) { d.Click(p, qa_id::kOk); };
     EXPECT_EQ(RunSetupQa(nullptr, runner), 0);
     EXPECT_GT(Sent(op::kQaWrite), 1);
-    EXPECT_NE(Read(g_dir + "log.txt").find("Setup_Qa: QA write failed"), std::string::npos);
+    EXPECT_NE(ReadText(g_dir + "log.txt").find("Setup_Qa: QA write failed"), std::string::npos);
 }
 
 }  // namespace

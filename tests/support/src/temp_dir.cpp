@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -9,24 +10,43 @@
 
 namespace orvo::testing {
 
-TempDir::TempDir(const std::string& tag) {
+namespace {
+
+std::string DefaultBase() {
     const char* tmp = std::getenv("TMPDIR");
     struct stat st {};
-    const std::string base =
-        tmp != nullptr && *tmp != '\0' && stat(tmp, &st) == 0 && S_ISDIR(st.st_mode) ? tmp : "/tmp";
-    std::string pattern = base + "/" + tag + "-XXXXXX";
+    return tmp != nullptr && *tmp != '\0' && stat(tmp, &st) == 0 && S_ISDIR(st.st_mode) ? tmp
+                                                                                        : "/tmp";
+}
+
+}  // namespace
+
+TempDir::TempDir(const std::string& tag, const std::string& base) {
+    std::string pattern = (base.empty() ? DefaultBase() : base) + "/" + tag + "-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
     path_ = pattern;
 }
 
 TempDir::~TempDir() {
-    RemoveTree(path_);
+    if (!path_.empty()) RemoveTree(path_);
 }
 
-void RemoveTree(const std::string& path) {
+std::string TempDir::Release() {
+    std::string path;
+    path.swap(path_);
+    return path;
+}
+
+bool RemoveTree(const std::string& path) {
     std::error_code ignored;
-    // Make every directory of the tree writable first: a test may have taken
-    // the write permission away.
+    // Make every directory of the tree writable first, the top one too: a
+    // test may have taken the write permission away.
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    if (S_ISDIR(st.st_mode)) {
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    }
     for (auto it = std::filesystem::recursive_directory_iterator(path, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
         if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
@@ -35,6 +55,7 @@ void RemoveTree(const std::string& path) {
         }
     }
     std::filesystem::remove_all(path, ignored);
+    return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
 }  // namespace orvo::testing

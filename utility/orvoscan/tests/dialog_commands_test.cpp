@@ -1,21 +1,19 @@
 // `orvoscan setup` and `orvoscan qa dialog` where no dialog can be shown: the
 // program says why, exits with its status and leaves OrvoScan.ini alone.
 // (The dialogs themselves are tested through the driver in dialogs/tests.)
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "orvo/testing/child.h"
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 
 extern char** environ;
 
@@ -23,12 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using orvo::testing::ReadText;
 
 struct Result {
     int code = -1;
@@ -40,10 +33,6 @@ class DialogCommands : public ::testing::Test {
   protected:
     void SetUp() override {
         const fs::path build = fs::path(ORVOSCAN_TOOL).parent_path();
-        char pattern[] = "/tmp/orvoscan-dialogs-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        sys_ = dir_ / "sys";
         fs::create_directories(sys_);
         for (const char* f : {"libK4TR.so", "huffmanw.dat", "huffmanb.dat", "huffmang.dat"}) {
             fs::create_symlink(build / f, sys_ / f);
@@ -54,8 +43,6 @@ class DialogCommands : public ::testing::Test {
         std::ofstream(dir_ / "scenario.json")
             << R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0}})";
     }
-    void TearDown() override { fs::remove_all(dir_); }
-
     void LinkCompanion(const char* name) {
         fs::create_symlink(fs::path(ORVOSCAN_TOOL).parent_path() / name, sys_ / name);
     }
@@ -79,48 +66,30 @@ class DialogCommands : public ::testing::Test {
             }
         }
         for (const auto& [k, v] : extra) env.push_back(k + "=" + v);
-        std::vector<char*> envp;
-        for (std::string& s : env) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        std::vector<std::string> argvText = {ORVOSCAN_TOOL};
-        argvText.insert(argvText.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& s : argvText) argv.push_back(s.data());
-        argv.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string out = (dir_ / "out.txt").string(), err = (dir_ / "err.txt").string();
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        pid_t pid = -1;
+        std::vector<std::string> argv = {ORVOSCAN_TOOL};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const std::string out = dir_ / "out.txt", err = dir_ / "err.txt";
         Result r;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) return r;
-        int status = 0;
-        for (int i = 0; i < 6000; ++i) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (r.code == -1) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
+        const pid_t pid = orvo::testing::StartProgram(argv, out, err, [&] {
+            clearenv();
+            for (std::string& e : env) putenv(e.data());
+        });
+        if (pid < 0) return r;
+        const orvo::testing::ChildEnd end = orvo::testing::WaitChild(pid, std::chrono::seconds(60));
+        if (end.timedOut) {
             ADD_FAILURE() << "orvoscan did not end (a dialog left open?)";
+        } else {
+            r.code = end.code;
         }
-        r.out = ReadAll(out);
-        r.err = ReadAll(err);
+        r.out = ReadText(out);
+        r.err = ReadText(err);
         return r;
     }
 
-    std::string Ini() { return ReadAll(sys_ / "OrvoScan.ini"); }
+    std::string Ini() { return ReadText(sys_ / "OrvoScan.ini"); }
 
-    fs::path dir_, sys_;
+    const orvo::testing::TempDir temp_{"orvoscan-dialogs"};
+    const fs::path dir_ = temp_.path(), sys_ = dir_ / "sys";
 };
 
 TEST_F(DialogCommands, CommandLineMistakes) {
@@ -159,7 +128,7 @@ TEST_F(DialogCommands, MissingCompanionLibraries) {
     EXPECT_EQ(qa.code, 1);
     EXPECT_NE(qa.err.find("K4TRQA.dll loading error.."), std::string::npos) << qa.err;
     EXPECT_EQ(Ini(), before);
-    EXPECT_NE(ReadAll(dir_ / "log.txt").find("libK4TRRsrc.so"), std::string::npos);
+    EXPECT_NE(ReadText(dir_ / "log.txt").find("libK4TRRsrc.so"), std::string::npos);
 }
 
 TEST_F(DialogCommands, ProfileNameThatCannotBeStored) {

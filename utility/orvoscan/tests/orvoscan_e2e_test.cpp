@@ -36,7 +36,7 @@ TEST_F(ToolTest, ScanWritesPagesAndMicrRecords) {
         EXPECT_TRUE(fs::exists(out_ / page)) << page;
     }
     EXPECT_EQ(Count(".tif"), 6);
-    const std::string micr = ReadAll(out_ / "micr.txt");
+    const std::string micr = ReadText(out_ / "micr.txt");
     std::istringstream lines(micr);
     std::string line;
     int records = 0;
@@ -79,7 +79,7 @@ TEST_F(ToolTest, JamEndsWithTheDeviceErrorCode) {
     EXPECT_TRUE(fs::exists(out_ / "A000001F.tif"));
     EXPECT_TRUE(fs::exists(out_ / "A000001R.tif"));
     EXPECT_FALSE(fs::exists(out_ / "A000002F.tif"));
-    EXPECT_EQ(ReadAll(out_ / "micr.txt").substr(0, 7), "0000001");
+    EXPECT_EQ(ReadText(out_ / "micr.txt").substr(0, 7), "0000001");
 }
 
 TEST_F(ToolTest, MissingScannerIsADriverStartFailure) {

@@ -104,7 +104,7 @@ TEST_F(RunFaultsTest, RecordCutShortIsRemovedAndTheNextRecordStartsWhole) {
     EXPECT_NE(r.err.find(ref.records.at(4)), std::string::npos) << "the lost record is shown";
     std::string expected = earlier;
     for (int n = 1; n <= 3; ++n) expected += ref.records.at(n) + "\r\n";
-    EXPECT_EQ(ReadAll(out_ / "micr.txt"), expected);
+    EXPECT_EQ(ReadText(out_ / "micr.txt"), expected);
     EXPECT_EQ(NextStart(r.out), 5);
 
     // The next run names the front page without a record and continues.
@@ -115,7 +115,7 @@ TEST_F(RunFaultsTest, RecordCutShortIsRemovedAndTheNextRecordStartsWhole) {
     EXPECT_EQ(again.code, 0) << again.err;
     EXPECT_NE(again.err.find("A000004F.tif has no record in micr.txt"), std::string::npos)
         << again.err;
-    const std::string micr = ReadAll(out_ / "micr.txt");
+    const std::string micr = ReadText(out_ / "micr.txt");
     ASSERT_GT(micr.size(), expected.size());
     EXPECT_EQ(micr.substr(0, expected.size() + 7), expected + "0000005");
 }
@@ -137,7 +137,7 @@ TEST_F(RunFaultsTest, SecondRunIntoTheSameOutputIsRefused) {
     ASSERT_EQ(stat((out_ / "A000001F.tif").c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(ReadAll(out_ / "micr.txt"), first.micr);
+    EXPECT_EQ(ReadText(out_ / "micr.txt"), first.micr);
 
     // --continue numbers on after the highest document.
     std::vector<std::string> args = ScanArgs();

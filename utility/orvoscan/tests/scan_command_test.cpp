@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "exit_codes.h"
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvoscan {
 namespace {
@@ -71,25 +73,16 @@ class FakeDriver : public orvo::scanrun::Driver {
     std::string micr_;
 };
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using orvo::testing::ReadText;
 
 class ScanCommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/orvoscan-run-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         WriteSettings(1, 1);
         options_.profile = "Check";
         options_.output = (dir_ / "A.tif").string();
         options_.settingsFile = (dir_ / "OrvoScan.ini").string();
     }
-    void TearDown() override { fs::remove_all(dir_); }
     void WriteSettings(int side, int micr) {
         std::ofstream(dir_ / "OrvoScan.ini")
             << "[Check]\nSide=" << side << "\n[Misc]\nMicrDetect=" << micr << "\n";
@@ -126,7 +119,8 @@ class ScanCommandTest : public ::testing::Test {
         return nlohmann::json::parse(last);
     }
 
-    fs::path dir_;
+    const orvo::testing::TempDir temp_{"orvoscan-run"};
+    const fs::path dir_ = temp_.path();
     FakeDriver driver_;
     ScanOptions options_;
     std::string out_;
@@ -152,7 +146,7 @@ TEST_F(ScanCommandTest, TwoSidedBatchPrintsStatisticsAndTheNextStart) {
     AddCheques(driver_, {"T021000021T 12", "T0210?0021T 13"});
     EXPECT_EQ(Run(driver_), kExitDone) << err_;
     EXPECT_EQ(driver_.imageFormat, 0);
-    EXPECT_EQ(ReadAll(dir_ / "micr.txt"), "00000030T021000021T 12\r\n00000041T0210?0021T 13\r\n");
+    EXPECT_EQ(ReadText(dir_ / "micr.txt"), "00000030T021000021T 12\r\n00000041T0210?0021T 13\r\n");
     EXPECT_NE(out_.find("Warming up...Please wait...!"), std::string::npos);
     EXPECT_NE(out_.find("Saving 5th page... " + (dir_ / "A000003F.tif").string() +
                         "  00000030T021000021T 12"),
@@ -257,7 +251,7 @@ TEST_F(ScanCommandTest, NumberLimitSaysThereIsNoNextStart) {
     EXPECT_EQ(Run(driver_), kExitOutput);
     EXPECT_NE(out_.find("Next start number: none"), std::string::npos) << out_;
     EXPECT_NE(err_.find("Document number 9999999 has been reached"), std::string::npos);
-    EXPECT_EQ(ReadAll(dir_ / "micr.txt"), "99999990T1\r\n");
+    EXPECT_EQ(ReadText(dir_ / "micr.txt"), "99999990T1\r\n");
 }
 
 TEST(ExitCodes, DriverResults) {

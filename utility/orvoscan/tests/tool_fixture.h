@@ -3,11 +3,9 @@
 // own OrvoScan.ini) and a scenario file per test.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -25,17 +23,16 @@
 #include <thread>
 #include <vector>
 
+#include "orvo/testing/child.h"
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
+
 namespace orvoscan_e2e {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-inline std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using orvo::testing::ReadText;
 
 struct Result {
     int code = -1;
@@ -52,11 +49,6 @@ class ToolTest : public ::testing::Test {
         // Another orvoscan can be put under test (e.g. an older build).
         const char* tool = std::getenv("ORVOSCAN_TOOL_UNDER_TEST");
         tool_ = tool && *tool ? tool : ORVOSCAN_TOOL;
-        char tmpl[] = "/tmp/orvoscan-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        sys_ = dir_ / "sys";
-        out_ = dir_ / "out";
         fs::create_directories(sys_);
         fs::create_directories(out_);
         for (const char* f : {"libK4TR.so", "huffmanw.dat", "huffmanb.dat", "huffmang.dat"}) {
@@ -66,8 +58,6 @@ class ToolTest : public ::testing::Test {
         Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
                      "defaultStack": 3})");
     }
-    void TearDown() override { fs::remove_all(dir_); }
-
     void WriteSettings(const std::string& endorser, int side = 1) {
         std::ofstream(sys_ / "OrvoScan.ini")
             << "[Default]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\n"
@@ -83,47 +73,26 @@ class ToolTest : public ::testing::Test {
     // Starts the tool; stdout and stderr go to files in the test directory.
     // `child` runs in the new process before the tool (limits, masks).
     pid_t Start(const std::vector<std::string>& args, const std::function<void()>& child = {}) {
-        const pid_t pid = fork();
-        if (pid == 0) {
+        std::vector<std::string> argv = {tool_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return orvo::testing::StartProgram(argv, dir_ / "stdout", dir_ / "stderr", [&] {
             setenv("ORVOSCAN_ASPI", "sim", 1);
             setenv("ORVOSCAN_SYSTEM_DIR", sys_.c_str(), 1);
             setenv("ORVOSCAN_SIM_SCENARIO", (dir_ / "scenario.json").c_str(), 1);
             setenv("ORVOSCAN_TRACE_DIR", dir_.c_str(), 1);
             setenv("ORVOSCAN_TIME_SCALE", timeScale_.c_str(), 1);
             setenv("TMPDIR", dir_.c_str(), 1);
-            const int out = open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(err, 2);
             if (child) child();
-            std::vector<char*> argv;
-            std::string tool = tool_;
-            argv.push_back(tool.data());
-            std::vector<std::string> copy = args;
-            for (std::string& a : copy) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(tool.c_str(), argv.data());
-            _exit(127);
-        }
-        return pid;
+        });
     }
     // Waits for the tool at most `limit`, then kills it.
     Result Wait(pid_t pid, std::chrono::seconds limit = 120s) {
         Result r;
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "orvoscan did not finish in time";
-                break;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = ReadAll(dir_ / "stdout");
-        r.err = ReadAll(dir_ / "stderr");
+        const orvo::testing::ChildEnd end = orvo::testing::WaitChild(pid, limit);
+        if (end.timedOut) ADD_FAILURE() << "orvoscan did not finish in time";
+        r.code = end.code;
+        r.out = ReadText(dir_ / "stdout");
+        r.err = ReadText(dir_ / "stderr");
         return r;
     }
     Result Run(const std::vector<std::string>& args, const std::function<void()>& child = {}) {
@@ -133,7 +102,7 @@ class ToolTest : public ::testing::Test {
     // bound passed first.
     bool AwaitOutput(const std::string& text, std::chrono::seconds limit = 60s) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (ReadAll(dir_ / "stdout").find(text) == std::string::npos) {
+        while (ReadText(dir_ / "stdout").find(text) == std::string::npos) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::sleep_for(10ms);
         }
@@ -154,7 +123,9 @@ class ToolTest : public ::testing::Test {
         return n;
     }
 
-    fs::path buildSys_, dir_, sys_, out_;
+    fs::path buildSys_;
+    const orvo::testing::TempDir temp_{"orvoscan-e2e"};
+    const fs::path dir_ = temp_.path(), sys_ = dir_ / "sys", out_ = dir_ / "out";
     std::string tool_;
     std::string timeScale_ = "10";
 };
@@ -180,7 +151,7 @@ inline Output ReadOutput(const fs::path& dir, const std::string& extension = "ti
             o.others.push_back(name);
         }
     }
-    o.micr = ReadAll(dir / "micr.txt");
+    o.micr = ReadText(dir / "micr.txt");
     std::size_t at = 0;
     while (at < o.micr.size()) {
         const std::size_t end = o.micr.find("\r\n", at);
@@ -242,7 +213,7 @@ class RunOutputTest : public ToolTest {
         for (const auto& e : fs::directory_iterator(out_)) {
             const std::string name = e.path().filename().string();
             if (name == "micr.txt" || name == "lost+found") continue;
-            EXPECT_EQ(ReadAll(e.path()), ReadAll(dir_ / "ref" / name)) << name;
+            EXPECT_EQ(ReadText(e.path()), ReadText(dir_ / "ref" / name)) << name;
         }
     }
 

@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo::scanrun {
 namespace {
@@ -15,21 +17,8 @@ namespace fs = std::filesystem;
 
 class MicrFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/scanrun-micr-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string Contents(const fs::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    fs::path dir_;
+    const testing::TempDir temp_{"scanrun-micr"};
+    const fs::path dir_ = temp_.path();
 };
 
 TEST_F(MicrFileTest, AppendsRecordsAndNeverEmptiesTheFile) {
@@ -38,12 +27,12 @@ TEST_F(MicrFileTest, AppendsRecordsAndNeverEmptiesTheFile) {
         MicrFile file(path.string());
         ASSERT_TRUE(file.Append("00000010ABC\r\n")) << file.error();
         // On disk before the next page is taken.
-        EXPECT_EQ(Contents(path), "00000010ABC\r\n");
+        EXPECT_EQ(testing::ReadText(path), "00000010ABC\r\n");
         ASSERT_TRUE(file.Append("00000021A?C\r\n"));
     }
     MicrFile again(path.string());
     ASSERT_TRUE(again.Append("00000030\r\n"));
-    EXPECT_EQ(Contents(path), "00000010ABC\r\n00000021A?C\r\n00000030\r\n");
+    EXPECT_EQ(testing::ReadText(path), "00000010ABC\r\n00000021A?C\r\n00000030\r\n");
 }
 
 TEST_F(MicrFileTest, FailuresAreReported) {
@@ -90,7 +79,7 @@ TEST_F(MicrFileTest, RecordAfterACutLineStartsOnANewLine) {
     MicrFile file(path.string());
     ASSERT_TRUE(file.Append("00000030X\r\n"));
     ASSERT_TRUE(file.Append("00000040Y\r\n"));
-    EXPECT_EQ(Contents(path), "00000010ABC\r\n0000002\r\n00000030X\r\n00000040Y\r\n");
+    EXPECT_EQ(testing::ReadText(path), "00000010ABC\r\n0000002\r\n00000030X\r\n00000040Y\r\n");
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "orvo/testing/temp_dir.h"
+
 namespace orvo::scanrun {
 namespace {
 
@@ -35,17 +37,11 @@ TEST(PageNumberInName, OnlyNamesTheNamingRuleWrites) {
 
 class SurveyTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/scanrun-survey-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        loc_ = SplitOutputPath((dir_ / "A.tif").string());
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     void Touch(const std::string& name) { std::ofstream(dir_ / name) << "x"; }
 
-    fs::path dir_;
-    OutputLocation loc_;
+    const testing::TempDir temp_{"scanrun-survey"};
+    const fs::path dir_ = temp_.path();
+    OutputLocation loc_ = SplitOutputPath((dir_ / "A.tif").string());
 };
 
 TEST_F(SurveyTest, EmptyOrMissingOutputHoldsNothing) {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "orvo/testing/temp_dir.h"
+
 namespace orvo::scanrun {
 namespace {
 
@@ -13,17 +15,11 @@ namespace fs = std::filesystem;
 
 class RunSettingsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/scanrun-ini-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        ini_ = SettingsFilePath(dir_.string());
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     void Write(const char* text) { std::ofstream(ini_, std::ios::binary) << text; }
 
-    fs::path dir_;
-    std::string ini_;
+    const testing::TempDir temp_{"scanrun-ini"};
+    const fs::path dir_ = temp_.path();
+    const std::string ini_ = SettingsFilePath(dir_.string());
 };
 
 TEST_F(RunSettingsTest, SettingsFileInTheSystemDirectory) {

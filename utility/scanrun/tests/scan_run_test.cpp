@@ -18,6 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "orvo/testing/files.h"
+#include "orvo/testing/temp_dir.h"
+
 namespace orvo::scanrun {
 namespace {
 
@@ -101,23 +104,12 @@ class FakeDriver : public Driver {
     std::string micr_;
 };
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class ScanRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/scanrun-run-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         setup_.location = SplitOutputPath((dir_ / "A.tif").string());
         setup_.profile = "Check";
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     void AddCheques(const std::vector<std::string>& micrs) {
         for (const std::string& m : micrs) {
@@ -135,10 +127,11 @@ class ScanRunTest : public ::testing::Test {
         }
         return steps;
     }
-    std::string Micr() { return ReadAll(dir_ / "micr.txt"); }
+    std::string Micr() { return testing::ReadText(dir_ / "micr.txt"); }
     void Touch(const std::string& name) { std::ofstream(dir_ / name) << "old"; }
 
-    fs::path dir_;
+    const testing::TempDir temp_{"scanrun-run"};
+    const fs::path dir_ = temp_.path();
     FakeDriver driver_;
     RunSetup setup_;
 };
