@@ -1,6 +1,6 @@
 # ORVO_SANITIZE=address,undefined or thread instruments every target.
 #
-# With clang (the presets' sanitizer builds) the sanitizer runtime is a shared
+# With clang (the AddressSanitizer preset) the sanitizer runtime is a shared
 # library, so that a program that is not instrumented (scanimage) can load an
 # instrumented library once the runtime is preloaded; ORVO_SANITIZER_RUNTIMES
 # names what to preload. With gcc the runtimes are shared anyway.
@@ -8,7 +8,7 @@ set(ORVO_SANITIZER_RUNTIMES "")
 if(ORVO_SANITIZE)
   add_compile_options(-fsanitize=${ORVO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${ORVO_SANITIZE})
-  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT ORVO_FUZZ)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-runtime-dir
                     OUTPUT_VARIABLE runtime_dir OUTPUT_STRIP_TRAILING_WHITESPACE)
     add_link_options(-shared-libsan -Wl,-rpath,${runtime_dir})

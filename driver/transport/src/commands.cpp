@@ -118,8 +118,9 @@ void BuildGetDataBufferStatus(SRB_ExecSCSICmd& srb, uint8_t* reply) {
 }
 
 void BuildReadBuffer(SRB_ExecSCSICmd& srb, uint8_t* scanBuf, uint32_t blockIndex) {
-    WithData(srb, SRB_DIR_IN, scanBuf + static_cast<std::size_t>(blockIndex) * kBlockSize,
-             kBlockSize, commandset::kCdbLength);
+    uint8_t* block =
+        scanBuf != nullptr ? scanBuf + static_cast<std::size_t>(blockIndex) * kBlockSize : nullptr;
+    WithData(srb, SRB_DIR_IN, block, kBlockSize, commandset::kCdbLength);
     const uint32_t offset = (blockIndex * kBlockSize) & 0xFFFFFF;
     srb.CDBByte[0] = op::kReadBuffer;
     srb.CDBByte[1] = cdb::kReadBufferMode;

@@ -95,7 +95,7 @@ TEST_F(RunFaultsTest, RecordCutShortIsRemovedAndTheNextRecordStartsWhole) {
     earlier += "\r\n";
     std::ofstream(out_ / "micr.txt", std::ios::binary) << earlier;
 
-    const Result r = Run(ScanArgs(), [kLimit] {
+    const Result r = Run(ScanArgs(), [] {
         const rlimit limit{kLimit, kLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
     });
