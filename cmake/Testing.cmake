@@ -33,10 +33,16 @@ function(orvo_add_test)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "ORVOSCAN_SYSTEM_DIR=${ORVO_SYSTEM_DIR}")
+  # Tests that run in real time ("slow") start first, so that they never
+  # finish last.
+  set(cost "")
+  if("slow" IN_LIST T_LABELS)
+    set(cost " COST 1000")
+  endif()
   set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake)
   file(WRITE ${labels_file}
        "if(${T_NAME}_TESTS)\n"
-       "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n"
+       "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\"${cost})\n"
        "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
   orvo_label_test_program(${T_NAME} ${T_LABELS})

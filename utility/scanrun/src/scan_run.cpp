@@ -230,6 +230,19 @@ PageStep ScanRun::Next() {
         }
         return End(step, RunEnd::DriverError, result, withRearNote(std::string()));
     }
+    if (interrupted && front && setup_.twoSided) {
+        // The interrupt ended the batch just as this cheque's front page came, so its rear
+        // page will never follow. A cheque is saved whole or not at all: the front page this
+        // run has just written goes again, and the cheque is scanned again from here.
+        const std::string cheque = "Cheque " + std::to_string(step.name.number);
+        if (!before.exists && ::unlink(path.c_str()) == 0) {
+            return End(step, RunEnd::Stopped, 0,
+                       cheque + " was being fed when the run was interrupted and was not saved.");
+        }
+        return End(step, RunEnd::Stopped, 0,
+                   cheque + " was being fed when the run was interrupted: its front page " + path +
+                       " was written, but no rear page and no record.");
+    }
     if (!WrittenSince(before, path)) {
         // The driver said it wrote the page, but no new file is there.
         return End(step, RunEnd::PageNotWritten, ORVOSCAN_ERR_PAGE_FILE,

@@ -31,7 +31,8 @@ struct FakePage {
     std::string micr;  // the driver's text
     bool writeFile = true;
     int result = 0;
-    bool waitForEnd = false;  // waits until EndBatch is called, then returns -3
+    bool waitForEnd = false;   // waits until EndBatch is called, then returns -3
+    bool comesAnyway = false;  // with waitForEnd: the page still arrives (returns 0)
 };
 
 class FakeDriver : public Driver {
@@ -70,7 +71,8 @@ class FakeDriver : public Driver {
             // Bounded: a test that never ends the wait fails instead of hanging.
             const bool ended = changed_.wait_for(lock, 30s, [this] { return endCalls > 0; });
             waiting = false;
-            return ended ? -3 : -999;
+            if (!ended) return -999;
+            if (!page.comesAnyway) return -3;
         }
         if (page.result != 0) return page.result;
         if (page.writeFile) std::ofstream(path) << "image " << next_;
@@ -475,6 +477,30 @@ TEST_F(ScanRunTest, FirstInterruptLetsARearPageFollowItsFront) {
     EXPECT_EQ(run.outcome().end, RunEnd::Stopped);
     EXPECT_NE(run.outcome().problem.find("Cheque 1 has its front page"), std::string::npos);
     EXPECT_EQ(run.outcome().nextStartNumber, 2);
+}
+
+TEST_F(ScanRunTest, InterruptAsAFrontPageComesSavesThatChequeNotAtAll) {
+    // The batch is ended under a front page that arrives all the same: its rear
+    // page never comes, so the cheque is not kept in halves.
+    AddCheques({"T1", "T2"});
+    driver_.pages[2].waitForEnd = true;
+    driver_.pages[2].comesAnyway = true;
+    ScanRun run(driver_, setup_);
+    ASSERT_TRUE(run.Start());
+    EXPECT_TRUE(run.Next().taken);
+    EXPECT_TRUE(run.Next().taken);
+    std::thread stopper([&] {
+        if (driver_.AwaitWaiting()) run.Interrupt();
+    });
+    const PageStep front = run.Next();
+    stopper.join();
+    EXPECT_TRUE(front.ended);
+    EXPECT_FALSE(front.taken);
+    EXPECT_FALSE(fs::exists(driver_.requested.back()));
+    EXPECT_EQ(run.outcome().end, RunEnd::Stopped);
+    EXPECT_NE(run.outcome().problem.find("Cheque 2 was being fed"), std::string::npos);
+    EXPECT_EQ(run.outcome().nextStartNumber, 2);
+    EXPECT_EQ(Micr(), "00000010T1\r\n");
 }
 
 }  // namespace
