@@ -2,12 +2,14 @@
 # Builds the Debian package orvoscan_<version>_amd64.deb into build/package/
 # from the normal build (preset "default", configured for /usr) and prints
 # its path.
-#   scripts/package.sh
+#   scripts/package.sh [--built]     (--built: build/ is built already)
 # Install it with: apt install ./build/package/orvoscan_<version>_amd64.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh default >/dev/null
+if [[ ${1:-} != --built ]]; then
+  scripts/setup.sh
+  scripts/build.sh default >/dev/null
+fi
 rm -f build/package/orvoscan_*.deb
 # CPack's notes (the private libraries have no shlibs entry) stay in its log.
 if ! cpack --preset package >build/cpack.log 2>&1; then

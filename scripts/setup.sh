@@ -4,6 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake g++ make ninja-build pkg-config
+  ccache                # a compiler cache for rebuilds (used when present)
   libtiff-dev           # image files
   nlohmann-json3-dev    # scenario files of the virtual scanner
   libsimpleini-dev      # OrvoScan.ini (private-profile files)
