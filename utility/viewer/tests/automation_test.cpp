@@ -12,6 +12,7 @@
 #include <csignal>
 
 #include "automation.h"
+#include "orvo/testing/qt_test_main.h"
 #include "viewer_fixture.h"
 
 using namespace orvo::viewer;
@@ -180,5 +181,5 @@ class AutomationTest : public QObject {
     }
 };
 
-QTEST_MAIN(AutomationTest)
+ORVO_QT_TEST(AutomationTest);
 #include "automation_test.moc"

@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include "orvo/testing/qt_test_main.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
 #include "row_file.h"
@@ -23,9 +24,7 @@ using orvo::widgets::PageList;
 
 namespace {
 
-QStringList Files(const QString& dir) {
-    return QDir(dir).entryList(QDir::Files, QDir::Name);
-}
+using fixture::Files;
 
 QString Page(const QString& prefix, int n, char side, const QString& ext = "tif") {
     return QStringLiteral("%1%2%3.%4")
@@ -435,5 +434,5 @@ class BrowseTest : public QObject {
     }
 };
 
-QTEST_MAIN(BrowseTest)
+ORVO_QT_TEST(BrowseTest);
 #include "browse_test.moc"

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "orvo/sim/scenario.h"
+#include "orvo/testing/qt_test_main.h"
 #include "orvo/widgets/image_view.h"
 #include "test_images.h"
 #include "viewer_fixture.h"
@@ -174,5 +175,5 @@ class DriverPagesTest : public QObject {
     }
 };
 
-QTEST_MAIN(DriverPagesTest)
+ORVO_QT_TEST(DriverPagesTest);
 #include "driver_pages_test.moc"

@@ -11,6 +11,7 @@
 
 #include "dialog_binding.h"
 #include "driver_errors.h"
+#include "orvo/testing/qt_test_main.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
 #include "viewer_fixture.h"
@@ -383,5 +384,5 @@ class MainDialogTest : public QObject {
     }
 };
 
-QTEST_MAIN(MainDialogTest)
+ORVO_QT_TEST(MainDialogTest);
 #include "main_dialog_test.moc"

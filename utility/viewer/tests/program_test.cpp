@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include "orvo/testing/qt_test_main.h"
 
 class ProgramTest : public QObject {
     Q_OBJECT
@@ -121,5 +122,5 @@ class ProgramTest : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(ProgramTest)
+ORVO_QT_TEST(ProgramTest);
 #include "program_test.moc"

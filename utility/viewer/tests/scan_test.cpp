@@ -17,6 +17,7 @@
 
 #include "orvo/platform/profile.h"
 #include "orvo/scanrun/driver_messages.h"
+#include "orvo/testing/qt_test_main.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
 #include "test_images.h"
@@ -42,9 +43,7 @@ QByteArray Record(int number, const orvo::sim::Document& doc) {
     return QByteArray::number(number).rightJustified(7, '0') + (error ? "1" : "0") + text + "\r\n";
 }
 
-QStringList Files(const QString& dir) {
-    return QDir(dir).entryList(QDir::Files, QDir::Name);
-}
+using fixture::Files;
 
 }  // namespace
 
@@ -487,5 +486,5 @@ class ScanTest : public QObject {
     }
 };
 
-QTEST_MAIN(ScanTest)
+ORVO_QT_TEST(ScanTest);
 #include "scan_test.moc"

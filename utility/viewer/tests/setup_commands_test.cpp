@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "orvo/platform/profile.h"
+#include "orvo/testing/qt_test_main.h"
 #include "viewer_fixture.h"
 
 using namespace orvo::viewer;
@@ -246,5 +247,5 @@ class SetupCommandsTest : public QObject {
     }
 };
 
-QTEST_MAIN(SetupCommandsTest)
+ORVO_QT_TEST(SetupCommandsTest);
 #include "setup_commands_test.moc"

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 
+#include "orvo/testing/qt_test_main.h"
 #include "orvo/widgets/image_view.h"
 #include "viewer_fixture.h"
 
@@ -320,5 +321,5 @@ class ViewTest : public QObject {
     }
 };
 
-QTEST_MAIN(ViewTest)
+ORVO_QT_TEST(ViewTest);
 #include "view_test.moc"

@@ -101,4 +101,9 @@ inline QByteArray ReadFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The names of the files in a directory, sorted.
+inline QStringList Files(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+}
+
 }  // namespace fixture

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "orvo/testing/qt_test_main.h"
 #include "orvo/widgets/block_reduce.h"
 #include "orvo/widgets/image_loader.h"
 #include "orvo/widgets/image_view.h"
@@ -718,5 +719,5 @@ class ImageViewTest : public QObject {
     }
 };
 
-QTEST_MAIN(ImageViewTest)
+ORVO_QT_TEST(ImageViewTest);
 #include "image_view_test.moc"

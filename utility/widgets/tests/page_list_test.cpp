@@ -6,6 +6,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include "orvo/testing/qt_test_main.h"
 #include "orvo/widgets/page_list.h"
 
 using orvo::widgets::PageList;
@@ -190,5 +191,5 @@ class PageListTest : public QObject {
     }
 };
 
-QTEST_MAIN(PageListTest)
+ORVO_QT_TEST(PageListTest);
 #include "page_list_test.moc"
