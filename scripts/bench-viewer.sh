@@ -1,14 +1,13 @@
 #!/bin/sh
-# Builds and runs the desktop utility's benchmarks (Release, build-bench, Qt's
+# Builds and runs the desktop utility's benchmarks (preset "bench": Release, build-bench/, Qt's
 # offscreen platform) and prints their table: the image view's display of a
 # driver-written page against libtiff's decode alone, and a GUI scan run.
-#   scripts/bench-viewer.sh [build dir]
+#   scripts/bench-viewer.sh
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
+build=$root/build-bench
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target bench_viewer code_tables >/dev/null
+"$root/scripts/build.sh" bench --target bench_viewer code_tables >/dev/null
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT

@@ -1,18 +1,17 @@
 #!/bin/sh
-# Builds the benchmarks (Release, build-bench) and prints one table: bilevel
+# Builds the benchmarks (preset "bench": Release, build-bench/) and prints one table: bilevel
 # decoding against libtiff, gray decoding against its bit-by-bit reference
 # with the framing and the TIFF writers on their own, page retrieval per
 # output format against a libtiff-only pipeline and the gray targets (with
 # what the decode and the coder each take of a page), whole batches, CPU
 # time, peak memory, the page wake-up delay, the idle CPU and how soon a
 # ready document is noticed.
-#   scripts/bench.sh [build dir]
+#   scripts/bench.sh
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
+build=$root/build-bench
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target bench_decode bench_driver code_tables >/dev/null
+"$root/scripts/build.sh" bench --target bench_decode bench_driver code_tables >/dev/null
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -151,4 +150,4 @@ PY
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The desktop utility's table (Qt, offscreen).
-"$root/scripts/bench-viewer.sh" "$build"
+"$root/scripts/bench-viewer.sh"
