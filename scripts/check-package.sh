@@ -52,6 +52,13 @@ while IFS= read -r elf; do
   [[ -z $missing ]] || fail "$elf: $missing"
 done < <(find "$tree" -type f \( -name '*.so*' -o -path '*/bin/*' \))
 
+# The ASPI layer loads the virtual scanner only when it is chosen: a
+# workstation with a real scanner loads none of it.
+aspi_links=$(LD_LIBRARY_PATH=$libdir ldd "$sysdir/libwnaspi32.so")
+for lib in liborvosim libtiff libjson; do
+  [[ $aspi_links != *"$lib"* ]] || fail "libwnaspi32.so links $lib"
+done
+
 # The stack of the virtual scanner: three two-sided cheques, no waiting.
 cat >"$work/stack.json" <<'JSON'
 {"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0}, "defaultStack": 3}
