@@ -24,6 +24,7 @@
 
 #include "orvo/testing/files.h"
 #include "orvo/testing/temp_dir.h"
+#include "orvo/testing/time_scale.h"
 
 namespace sane_e2e {
 
@@ -91,7 +92,7 @@ class World {
             {"ORVOSCAN_SIM_SCENARIO", (dir / "scenario.json").string()},
             {"ORVOSCAN_SIM_RECORD_DIR", record.string()},
             {"ORVOSCAN_TRACE_DIR", trace.string()},
-            {"ORVOSCAN_TIME_SCALE", timeScale},
+            {"ORVOSCAN_TIME_SCALE", orvo::testing::GentleTimeScale(timeScale)},
             {"TMPDIR", dir.string()},
         };
     }

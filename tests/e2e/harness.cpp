@@ -11,14 +11,9 @@
 #include <stdexcept>
 
 #include "orvo/testing/temp_dir.h"
+#include "orvo/testing/time_scale.h"
 
 extern char** environ;
-
-#if defined(__has_feature)
-#define ORVO_HAS_FEATURE(x) __has_feature(x)
-#else
-#define ORVO_HAS_FEATURE(x) 0
-#endif
 
 namespace e2e {
 
@@ -152,12 +147,7 @@ std::string UseVirtualScanner(const std::string& iniText, double timeScale) {
     setenv("ORVOSCAN_SYSTEM_DIR", g_systemDir.c_str(), 1);
     setenv("ORVOSCAN_TRACE_DIR", g_systemDir.c_str(), 1);
     unsetenv("ORVOSCAN_SIM_SCENARIO");
-#if defined(__SANITIZE_THREAD__) || ORVO_HAS_FEATURE(thread_sanitizer)
-    // Under ThreadSanitizer the virtual scanner codes its documents several
-    // times slower, inside the driver's waits for its answers; a gentler
-    // clock keeps those waits well above that work on a loaded machine.
-    if (timeScale > 4.0 && timeScale <= 10.0) timeScale = 4.0;
-#endif
+    timeScale = orvo::testing::GentleTimeScale(timeScale);
     if (timeScale != 1.0) setenv("ORVOSCAN_TIME_SCALE", std::to_string(timeScale).c_str(), 1);
     return g_systemDir;
 }
