@@ -122,9 +122,14 @@ TEST_F(ToolTest, QaBlockReadAndWrite) {
 
 // The sg backend, the path of a real scanner, through scripts/sg-emulated.sh:
 // whatever the virtual scanner does, orvoscan says, writes and returns the
-// same over SG_IO as over the virtual scanner's own backend.
+// same over SG_IO as over the virtual scanner's own backend. (Faults and a
+// scanner that stops answering over SG_IO: tests/e2e, tests "sg:...".)
 TEST_F(ToolTest, SgPathGivesWhatTheVirtualScannerGives) {
-    timeScale_ = "50";
+#if defined(__SANITIZE_THREAD__)
+    // Eight programs under ThreadSanitizer cost much and check no thread: the
+    // SG emulation's threads are checked in tests/e2e ("sg:...").
+    GTEST_SKIP() << "output comparison only; the threads are checked in tests/e2e";
+#endif
     struct Case {
         std::string scenario;
         int scanMode;
@@ -132,15 +137,9 @@ TEST_F(ToolTest, SgPathGivesWhatTheVirtualScannerGives) {
         int code;
     };
     const std::vector<Case> cases = {
-        {R"("defaultStack": 3)", 0, ScanArgs(), 0},  // two-sided, bilevel
-        {R"("defaultStack": 2)", 4, ScanArgs(), 0},  // two-sided, 8-bit gray
-        {R"("documents": [{}, {"jam": "jam1"}, {}])", 0, ScanArgs(), 5},
-        {R"("commandFaults": [{"opcode": "0x1B", "action": "checkCondition",
-                                "error": "coverOpen"}])",
-         0, ScanArgs(), 5},
-        // The scanner stops answering in the second cheque.
-        {R"("commandFaults": [{"opcode": "0x3C", "occurrence": 3, "action": "noCompletion"}])", 0,
-         ScanArgs(), 5},
+        {R"("defaultStack": 2)", 0, ScanArgs(), 0},  // two-sided, bilevel
+        {R"("defaultStack": 1)", 4, ScanArgs(), 0},  // two-sided, 8-bit gray
+        {R"("documents": [{}, {"jam": "jam1"}])", 0, ScanArgs(), 5},
         {R"("adapters": 3, "adapter": 2, "target": 5)", 0, {"info"}, 0},
     };
     for (const Case& c : cases) {
