@@ -12,6 +12,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "orvo/platform/clock.h"
 #include "orvo/platform/file_lock.h"
 #include "sg_status.h"
 #include "wnaspi32.h"
@@ -23,7 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // Longest wait of any request is 60 s; the device gets a little more so that
-// the caller's time-out comes first.
+// the caller's time-out comes first. Driver milliseconds: the kernel is given
+// them in real time, so with ORVOSCAN_TIME_SCALE (tests) a device that never
+// answers is given up as much sooner as the caller's waits end sooner.
 constexpr unsigned kSgTimeoutMs = 65000;
 constexpr unsigned kMaxSense = 255;
 
@@ -205,7 +208,7 @@ Reply SgBackend::execute(const Request& request) {
     hdr.cmdp = cdb.data();
     hdr.mx_sb_len = sizeof sense;
     hdr.sbp = sense;
-    hdr.timeout = kSgTimeoutMs;
+    hdr.timeout = platform::RealMs(kSgTimeoutMs);
     hdr.dxfer_direction = SG_DXFER_NONE;
     if (request.direction == Direction::In && request.transferLength > 0) {
         dataIn.resize(request.transferLength);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,7 @@ struct BatchRun {
 };
 
 // Runs a whole batch, taking every page, with a bound on the pages.
-BatchRun RunBatch(const char* profile = "Check", int maxPages = 200) {
+BatchRun RunBatchOnce(const char* profile, int maxPages) {
     BatchRun run;
     run.start = OrvoScan_StartBatch(profile);
     if (run.start != 0) return run;
@@ -73,6 +74,38 @@ BatchRun RunBatch(const char* profile = "Check", int maxPages = 200) {
     }
     run.deviceError = OrvoScan_GetDeviceError();
     EXPECT_EQ(OrvoScan_EndBatch(), 0);
+    return run;
+}
+
+// What the batch left in the page directory: page files and dumps.
+std::map<std::string, std::vector<uint8_t>> BatchFiles() {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const std::string& name : orvo::testing::DirEntries(TempDir())) {
+        files[name] = e2e::ReadBytes(TempDir() + name);
+    }
+    return files;
+}
+
+// RunBatchOnce over the backend of this run. Over the sg backend the batch
+// runs over the virtual scanner's own backend first: the device must receive
+// the very same requests through SG_IO, and the driver must make the same
+// page files and end with the same result and device error.
+BatchRun RunBatch(const char* profile = "Check", int maxPages = 200) {
+    if (!e2e::OverSg()) return RunBatchOnce(profile, maxPages);
+    const orvo::sim::Scenario scenario = TheScanner().scenario();
+    e2e::SwitchAspi("sim");
+    const BatchRun sim = RunBatchOnce(profile, maxPages);
+    const std::vector<std::string> requests = e2e::Requests(TheScanner().CommandLog());
+    const auto files = BatchFiles();
+    e2e::SwitchAspi("sg");
+    TheScanner().SetScenario(scenario);
+    const BatchRun run = RunBatchOnce(profile, maxPages);
+    EXPECT_EQ(e2e::Requests(TheScanner().CommandLog()), requests);
+    EXPECT_TRUE(BatchFiles() == files);
+    EXPECT_EQ(run.start, sim.start);
+    EXPECT_EQ(run.pages, sim.pages);
+    EXPECT_EQ(run.last, sim.last);
+    EXPECT_EQ(run.deviceError, sim.deviceError);
     return run;
 }
 

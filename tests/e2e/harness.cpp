@@ -10,6 +10,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "orvo/aspi/layer.h"
+#include "orvo/testing/sg_tree.h"
 #include "orvo/testing/temp_dir.h"
 #include "orvo/testing/time_scale.h"
 
@@ -141,9 +143,44 @@ ClientRun RunClient(const std::string& mode, const std::map<std::string, std::st
     return FinishClient(StartClient(mode, env));
 }
 
+bool OverSg() {
+    const char* aspi = std::getenv("ORVO_E2E_ASPI");
+    return aspi != nullptr && std::string(aspi) == "sg";
+}
+
+std::map<std::string, std::string> AspiEnvironment(const orvo::sim::Scenario& scenario) {
+    if (!OverSg()) return {{"ORVOSCAN_ASPI", "sim"}};
+    const std::string root = MakeTempDir("orvo-sg-tree");
+    orvo::testing::sg::LayTree(root, scenario);
+    return {{"ORVOSCAN_ASPI", "sg"}, {"ORVOSCAN_SYSFS_ROOT", root}, {"ORVOSCAN_DEV_ROOT", root}};
+}
+
+void SwitchAspi(const std::string& backend) {
+    setenv("ORVOSCAN_ASPI", backend.c_str(), 1);
+    orvo::aspi::UseBackend(nullptr);
+}
+
+std::vector<std::string> Requests(const std::vector<orvo::sim::CommandRecord>& log) {
+    std::vector<std::string> requests;
+    for (const orvo::sim::CommandRecord& r : log) {
+        std::string text;
+        for (const uint8_t b : r.cdb) text += std::to_string(b) + " ";
+        // A request without data has no direction on the wire.
+        const int direction = r.dataLength == 0 ? 0 : static_cast<int>(r.direction);
+        text += "/ " + std::to_string(r.dataLength) + " " + std::to_string(direction) + " " +
+                orvo::sim::OutcomeName(r.outcome);
+        // How often the driver asks while no document is ready depends on
+        // time: repeated polls count once.
+        const bool poll = r.opcode == orvo::sim::op::kGetDataBufferStatus;
+        if (poll && !requests.empty() && requests.back() == text) continue;
+        requests.push_back(text);
+    }
+    return requests;
+}
+
 std::string UseVirtualScanner(const std::string& iniText, double timeScale) {
     g_systemDir = LaySystemDir(iniText);
-    setenv("ORVOSCAN_ASPI", "sim", 1);
+    for (const auto& [key, value] : AspiEnvironment()) setenv(key.c_str(), value.c_str(), 1);
     setenv("ORVOSCAN_SYSTEM_DIR", g_systemDir.c_str(), 1);
     setenv("ORVOSCAN_TRACE_DIR", g_systemDir.c_str(), 1);
     unsetenv("ORVOSCAN_SIM_SCENARIO");

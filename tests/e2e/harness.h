@@ -50,6 +50,21 @@ struct StartedClient {
 StartedClient StartClient(const std::string& mode, const std::map<std::string, std::string>& env);
 ClientRun FinishClient(const StartedClient& client);
 
+// The ASPI backend the tests run over: the virtual scanner's own ("sim"), or,
+// with ORVO_E2E_ASPI=sg (a test program's second run, with the SG emulation
+// preloaded), the sg backend through SG_IO over a fake SCSI generic tree.
+bool OverSg();
+// The variables that lead a driver to the virtual scanner of `scenario` over
+// that backend: ORVOSCAN_ASPI, and for sg the roots of a tree laid for it.
+std::map<std::string, std::string> AspiEnvironment(const orvo::sim::Scenario& scenario = {});
+// Switches this process's ASPI layer to the backend "sim" or "sg" (over the
+// tree of UseVirtualScanner); the scanner found by the driver stays.
+void SwitchAspi(const std::string& backend);
+// What the device received, request by request: the CDB bytes, the data
+// length and, for data, its direction; and how it answered. Polls repeated
+// while no document is ready count once.
+std::vector<std::string> Requests(const std::vector<orvo::sim::CommandRecord>& log);
+
 // Points this process's driver at a private system directory with `iniText`
 // and at the virtual scanner; call before the first driver call.
 std::string UseVirtualScanner(const std::string& iniText, double timeScale = 1.0);

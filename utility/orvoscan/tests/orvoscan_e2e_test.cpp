@@ -120,5 +120,59 @@ TEST_F(ToolTest, QaBlockReadAndWrite) {
     EXPECT_EQ(Run({"qa", "write", "1", "2", "3", "4", "5", "6", "7", "8", "9", "256"}).code, 2);
 }
 
+// The sg backend, the path of a real scanner, through scripts/sg-emulated.sh:
+// whatever the virtual scanner does, orvoscan says, writes and returns the
+// same over SG_IO as over the virtual scanner's own backend. (Faults and a
+// scanner that stops answering over SG_IO: tests/e2e, tests "sg:...".)
+TEST_F(ToolTest, SgPathGivesWhatTheVirtualScannerGives) {
+#if defined(__SANITIZE_THREAD__)
+    // Eight programs under ThreadSanitizer cost much and check no thread: the
+    // SG emulation's threads are checked in tests/e2e ("sg:...").
+    GTEST_SKIP() << "output comparison only; the threads are checked in tests/e2e";
+#endif
+    struct Case {
+        std::string scenario;
+        int scanMode;
+        std::vector<std::string> args;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {R"("defaultStack": 2)", 0, ScanArgs(), 0},  // two-sided, bilevel
+        {R"("defaultStack": 1)", 4, ScanArgs(), 0},  // two-sided, 8-bit gray
+        {R"("documents": [{}, {"jam": "jam1"}])", 0, ScanArgs(), 5},
+        {R"("adapters": 3, "adapter": 2, "target": 5)", 0, {"info"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0}, )" +
+                 c.scenario + "}");
+        WriteSettings("", 1, c.scanMode);
+        const Result sim = Run(c.args);
+        EXPECT_EQ(sim.code, c.code) << sim.out << sim.err;
+        const fs::path simOut = dir_ / "sim";
+        fs::rename(out_, simOut);
+        fs::create_directories(out_);
+        wrapper_ = {ORVO_SG_EMULATED_SCRIPT};
+        const Result sg = Run(c.args, [] {
+            setenv("ORVO_SG_EMULATION", ORVO_SG_EMULATION, 1);
+            setenv("ORVO_SG_TREE", ORVO_SG_TREE, 1);
+        });
+        wrapper_.clear();
+        EXPECT_EQ(sg.code, sim.code) << sg.err;
+        EXPECT_EQ(sg.out, sim.out);
+        EXPECT_EQ(sg.err, sim.err);
+        int files = 0;
+        for (const auto& e : fs::directory_iterator(simOut)) {
+            const fs::path name = e.path().filename();
+            EXPECT_EQ(ReadText(out_ / name), ReadText(e.path())) << name;
+            ++files;
+        }
+        EXPECT_EQ(Count(""), files);
+        fs::remove_all(simOut);
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+    }
+}
+
 }  // namespace
 }  // namespace orvoscan_e2e

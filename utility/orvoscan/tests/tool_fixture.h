@@ -58,12 +58,12 @@ class ToolTest : public ::testing::Test {
         Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
                      "defaultStack": 3})");
     }
-    void WriteSettings(const std::string& endorser, int side = 1) {
+    void WriteSettings(const std::string& endorser, int side = 1, int scanMode = 0) {
         std::ofstream(sys_ / "OrvoScan.ini")
             << "[Default]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\n"
                "BWSlice1=128\nScanLines1=800\n[Check]\nSide="
-            << side
-            << "\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\nBWSlice1=128\n"
+            << side << "\nScanWidth=1728\nResolution=0\nScanMode1=" << scanMode
+            << "\nCompressMode=0\nBWSlice1=128\n"
                "ScanLines1=800\n[Misc]\nEndorser=0\nDFDetect=1\nMicrDetect=1\n"
                "ImageFileFormat=0\nEndorserFormat="
             << endorser << "\n";
@@ -73,7 +73,8 @@ class ToolTest : public ::testing::Test {
     // Starts the tool; stdout and stderr go to files in the test directory.
     // `child` runs in the new process before the tool (limits, masks).
     pid_t Start(const std::vector<std::string>& args, const std::function<void()>& child = {}) {
-        std::vector<std::string> argv = {tool_};
+        std::vector<std::string> argv = wrapper_;
+        argv.push_back(tool_);
         argv.insert(argv.end(), args.begin(), args.end());
         return orvo::testing::StartProgram(argv, dir_ / "stdout", dir_ / "stderr", [&] {
             setenv("ORVOSCAN_ASPI", "sim", 1);
@@ -127,6 +128,7 @@ class ToolTest : public ::testing::Test {
     const orvo::testing::TempDir temp_{"orvoscan-e2e"};
     const fs::path dir_ = temp_.path(), sys_ = dir_ / "sys", out_ = dir_ / "out";
     std::string tool_;
+    std::vector<std::string> wrapper_;  // runs the tool, e.g. scripts/sg-emulated.sh
     std::string timeScale_ = "10";
 };
 
