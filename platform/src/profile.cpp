@@ -500,7 +500,7 @@ LoadResult Load(const std::string& file, std::string& data, std::string* error =
         if (turn.result() == FileTurn::Result::kHeld) FinishInterruptedRewrite(target);
     }
     FileTurn turn(target, false);
-    return ReadWholeFile(target, data, error);
+    return ReadWholeFile(file, data, error);  // through the links: named as the caller knows it
 }
 
 bool WriteEntries(const std::vector<ProfileEntry>& entries, const std::string& file,

@@ -169,6 +169,12 @@ SANE_Status Session::Start() {
     {
         std::lock_guard lock(mutex_);
         if (!batchRunning_) {
+            std::string error;
+            if (!private_.Prepare(realSettingsFile_, options_.profile(), options_.settings(),
+                                  &error)) {
+                Log(kLogError, "%s", error.c_str());
+                return SANE_STATUS_IO_ERROR;
+            }
             // The profile as the operator's file holds it, and the page file's
             // name, are judged as orvoscan and orvo_viewer judge them.
             std::string refused =
@@ -177,12 +183,6 @@ SANE_Status Session::Start() {
             if (!refused.empty()) {
                 Log(kLogError, "settings error: %s", refused.c_str());
                 return SANE_STATUS_INVAL;
-            }
-            std::string error;
-            if (!private_.Prepare(realSettingsFile_, options_.profile(), options_.settings(),
-                                  &error)) {
-                Log(kLogError, "%s", error.c_str());
-                return SANE_STATUS_IO_ERROR;
             }
             Log(kLogStep, "starting a batch with profile %s", options_.profile().c_str());
             const int result = driver_.StartBatch(options_.profile().c_str());

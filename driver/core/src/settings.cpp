@@ -113,6 +113,9 @@ bool StoreInt(const std::string& section, const std::string& key, int value,
 }
 
 std::string RefusedProfileValue(const std::string& profile, const std::string& file) {
+    // A file that cannot be read is named as such, not as missing keys.
+    std::string text, unreadable;
+    if (!platform::ReadProfileText(file, text, &unreadable)) return unreadable;
     const std::string section = profile_values::LoadedSection(ProfileSectionNames(file), profile);
     return profile_values::FirstRefusal(file, profile, section,
                                         [&file](const std::string& sec, const std::string& key) {

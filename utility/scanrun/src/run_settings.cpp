@@ -33,6 +33,9 @@ int MicrDetect(const std::string& settingsFile) {
 }
 
 std::string RefusedProfileValue(const std::string& settingsFile, const std::string& profile) {
+    // A file that cannot be read is named as such, not as missing keys.
+    std::string text, unreadable;
+    if (!platform::ReadProfileText(settingsFile, text, &unreadable)) return unreadable;
     const std::string section =
         profile_values::LoadedSection(platform::ProfileSectionNames(settingsFile), profile);
     return profile_values::FirstRefusal(
