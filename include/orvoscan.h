@@ -28,6 +28,13 @@
  * (which have the scanner alone for their own duration), while it does; the
  * driver's log.txt trace names the process that has the scanner. Driver
  * start (OrvoScan_Init) only asks the scanner who it is and is not refused.
+ *
+ * ORVOSCAN_ERR_SETTINGS (-14) from OrvoScan_StartBatch: the profile (or
+ * section "Misc") holds a value the scanner or the page writers cannot take,
+ * e.g. ScanWidth outside 1-2592, ScanMode1 outside 0-4, ScanLines1 1 or
+ * above 65535, GrayTifCompress outside 0-2, or a value that is not a number.
+ * Nothing is fed and nothing is written back; the trace log.txt names the
+ * key, the value and the profile ("settings refused: ...").
  */
 #ifndef ORVOSCAN_H
 #define ORVOSCAN_H
@@ -57,7 +64,7 @@ extern "C" {
 #define ORVOSCAN_ERR_QA_LIBRARY (-11) /* QA dialog resources unavailable */
 #define ORVOSCAN_ERR_PAGE_FILE (-12)  /* the page file could not be written */
 #define ORVOSCAN_ERR_BUSY (-13)       /* the scanner is in use by another process */
-#define ORVOSCAN_ERR_SETTINGS (-14)   /* the profile could not be stored in OrvoScan.ini */
+#define ORVOSCAN_ERR_SETTINGS (-14)   /* profile not stored, or holding a refused value */
 #define ORVOSCAN_ERR_DEVICE (-100)    /* device error, see OrvoScan_GetDeviceError */
 
 /* Device error word bits (OrvoScan_GetDeviceError). */

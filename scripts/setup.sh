@@ -7,7 +7,6 @@ PACKAGES=(
   ccache                # a compiler cache for rebuilds (used when present)
   libtiff-dev           # image files
   nlohmann-json3-dev    # scenario files of the virtual scanner
-  libsimpleini-dev      # OrvoScan.ini (private-profile files)
   libgtest-dev          # tests
   libbenchmark-dev      # benchmarks
   clang libclang-rt-14-dev  # fuzz targets (libFuzzer)

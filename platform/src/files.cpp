@@ -58,8 +58,13 @@ FileReplacement::FileReplacement(std::string path, Options options)
         return;
     }
     dir_ = slash == std::string::npos ? std::string("./") : path_.substr(0, slash + 1);
+    // Only a regular file of the writer's own (or one whose owner is kept)
+    // hands on its permission bits: a symbolic link in its place (another
+    // user's link to a file of open mode) or another user's file never
+    // does, and the new file gets the mode the umask gives.
     struct stat old {};
-    const bool replaces = stat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool replaces = lstat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+                          (options_.keepOwner || old.st_uid == geteuid());
 
     if (options_.unnamed) {
         fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

@@ -114,5 +114,26 @@ TEST_F(FilesTest, ReplacementUnnamedAndNamed) {
     EXPECT_FALSE(missing.Commit());
 }
 
+// A page file replacing a symbolic link (another user's, to a file open to
+// all) takes the mode the umask gives, not the target's, and leaves the
+// target alone.
+TEST_F(FilesTest, ReplacedLinkGivesNoPermissionBits) {
+    std::ofstream(dir_ + "victim") << "theirs";
+    ASSERT_EQ(chmod((dir_ + "victim").c_str(), 0666), 0);
+    ASSERT_EQ(symlink((dir_ + "victim").c_str(), (dir_ + "A000001F.tif").c_str()), 0);
+    const mode_t mask = umask(022);
+    {
+        FileReplacement file(dir_ + "A000001F.tif");
+        ASSERT_TRUE(WriteAll(file.fd(), "page", 4));
+        ASSERT_TRUE(file.Commit());
+    }
+    umask(mask);
+    struct stat st {};
+    ASSERT_EQ(lstat((dir_ + "A000001F.tif").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(testing::ReadText(dir_ + "victim"), "theirs");
+}
+
 }  // namespace
 }  // namespace orvo::platform

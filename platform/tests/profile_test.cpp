@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
 #include <vector>
 
+#include "orvo/testing/child.h"
 #include "orvo/testing/files.h"
 #include "orvo/testing/temp_dir.h"
 
@@ -252,6 +254,89 @@ TEST_F(ProfileTest, ReplacementKeepsFileMode) {
     struct stat st {};
     ASSERT_EQ(::stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// A write changes the line of its key where a read finds it (or adds one line
+// after the last key of the first section of that name): sections differing
+// only in letter case stay apart, and no blank line, comment or byte moves.
+TEST_F(ProfileTest, WriteChangesOnlyTheLineOfItsKey) {
+    const std::string cased =
+        "[misc]\nMicrDetect=0\n[Default]\nSide=1\n[Misc]\nDFDetect=1\n"
+        "[MISC]\nImageFileFormat=2\n[default]\nLED=1\n";
+    const struct {
+        std::string before, section, key, value, after;
+    } cases[] = {
+        {cased, "Misc", "ImageFileFormat", "1",
+         "[misc]\nMicrDetect=0\n[Default]\nSide=1\n[Misc]\nDFDetect=1\n[MISC]\nImageFileFormat=1\n"
+         "[default]\nLED=1\n"},
+        {cased, "MISC", "SerialNo", "5",
+         "[misc]\nMicrDetect=0\nSerialNo=5\n[Default]\nSide=1\n[Misc]\nDFDetect=1\n[MISC]\n"
+         "ImageFileFormat=2\n[default]\nLED=1\n"},
+        {cased, "default", "LED", "0",
+         "[misc]\nMicrDetect=0\n[Default]\nSide=1\n[Misc]\nDFDetect=1\n[MISC]\nImageFileFormat=2\n"
+         "[default]\nLED=0\n"},
+        {"[Misc]\r\n  Key = old value \r\n\r\n; about B\r\n[B]\r\n", "misc", "key", "new",
+         "[Misc]\r\n  Key = new \r\n\r\n; about B\r\n[B]\r\n"},
+        {"[Misc]\r\n  Key = old\r\n\r\n; about B\r\n[B]\r\n", "Misc", "Other", "2",
+         "[Misc]\r\n  Key = old\r\nOther=2\r\n\r\n; about B\r\n[B]\r\n"},
+        {"; top\n[A]\nx=1", "B", "y", "2", "; top\n[A]\nx=1\n[B]\ny=2\n"},
+        {"\xEF\xBB\xBF", "A", "x", "1", "\xEF\xBB\xBF[A]\nx=1\n"},
+    };
+    for (const auto& c : cases) {
+        Put(c.before);
+        ASSERT_TRUE(WriteProfileString(c.section, c.key, c.value, file_)) << c.before;
+        EXPECT_EQ(Contents(), c.after) << c.section << " " << c.key;
+        EXPECT_EQ(ProfileString(c.section, c.key, "", 64, file_), c.value);
+    }
+    // Several values in one write; a conditional one only while its key
+    // still reads as given.
+    Put(cased);
+    ASSERT_TRUE(WriteProfileStrings({{"Misc", "DFDetect", "2", "1"},
+                                     {"Misc", "MicrDetect", "2", "1"},
+                                     {"Misc", "Endorser", "3", ""}},
+                                    file_));
+    EXPECT_EQ(ProfileInt("Misc", "DFDetect", 0, file_), 2);
+    EXPECT_EQ(ProfileInt("Misc", "MicrDetect", 9, file_), 0);
+    EXPECT_EQ(ProfileInt("Misc", "Endorser", 0, file_), 3);
+}
+
+// Three programs write different keys of one file at once, each counting up
+// its own; none ever finds its last value gone, and each last value stays.
+// ORVO_SETTINGS_RACE_SECONDS=60 runs them for a minute instead of 100 writes.
+TEST_F(ProfileTest, WritersInOtherProcessesKeepEachOthersChanges) {
+    Put("; shared\n[Check]\nScanWidth=0\n[Misc]\nImageFileFormat=0\nGrayTifCompress=0\n");
+    const char* env = std::getenv("ORVO_SETTINGS_RACE_SECONDS");
+    const int seconds = env != nullptr ? std::atoi(env) : 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    const struct {
+        const char* section;
+        const char* key;
+    } writers[] = {
+        {"Misc", "ImageFileFormat"}, {"Check", "ScanWidth"}, {"MISC", "GrayTifCompress"}};
+    std::vector<pid_t> children;
+    for (const auto& w : writers) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int n = 0;
+            while (seconds > 0 ? std::chrono::steady_clock::now() < until : n < 100) {
+                if (ProfileInt(w.section, w.key, -1, file_) != n) _exit(1);  // a change lost
+                if (!WriteProfileString(w.section, w.key, std::to_string(++n), file_)) _exit(2);
+            }
+            testing::WriteText(file_ + "." + w.key, std::to_string(n));
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        EXPECT_EQ(
+            testing::WaitChild(pid, testing::kChildBound + std::chrono::seconds(seconds)).code, 0);
+    }
+    for (const auto& w : writers) {
+        EXPECT_EQ(ProfileString(w.section, w.key, "", 16, file_),
+                  testing::ReadText(file_ + "." + w.key));
+    }
+    EXPECT_EQ(Contents().find("\n\n"), std::string::npos);
 }
 
 }  // namespace

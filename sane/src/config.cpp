@@ -1,13 +1,18 @@
 #include "config.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "log.h"
+#include "orvo/platform/files.h"
 
 namespace orvo::sane {
 
 namespace {
+
+// A configuration file is a few lines; anything longer is not one.
+constexpr std::size_t kMaxConfigSize = 64 * 1024;
 
 std::string Trim(const std::string& s) {
     const std::size_t begin = s.find_first_not_of(" \t\r");
@@ -64,12 +69,20 @@ std::vector<std::string> ConfigDirs(const char* saneConfigDir, const std::string
 Config ReadConfig(const std::vector<std::string>& dirs) {
     for (const std::string& dir : dirs) {
         const std::string path = dir + "/orvoscan.conf";
-        std::ifstream in(path);
-        if (!in) continue;
-        std::ostringstream text;
-        text << in.rdbuf();
+        // Only a regular file: a FIFO or a device there is refused at once,
+        // never waited on or read without end.
+        std::string text;
+        const platform::ReadResult read = platform::ReadRegularFile(path, kMaxConfigSize, text);
+        if (read == platform::ReadResult::Missing) continue;
+        if (read != platform::ReadResult::Ok) {
+            Log(kLogError, "%s not read: %s", path.c_str(),
+                read == platform::ReadResult::NotRegular ? "not a regular file"
+                : read == platform::ReadResult::TooLarge ? "larger than 64 KiB"
+                                                         : std::strerror(errno));
+            continue;
+        }
         std::vector<std::string> problems;
-        Config c = ParseConfig(text.str(), &problems);
+        Config c = ParseConfig(text, &problems);
         for (const std::string& p : problems) {
             Log(kLogWarning, "%s: setting not understood, ignored: %s", path.c_str(), p.c_str());
         }

@@ -23,7 +23,9 @@ Config ParseConfig(const std::string& text, std::vector<std::string>* problems);
 // `defaultDir`.
 std::vector<std::string> ConfigDirs(const char* saneConfigDir, const std::string& defaultDir);
 
-// Reads orvoscan.conf from the first of `dirs` that has one.
+// Reads orvoscan.conf from the first of `dirs` that has one. Only a regular
+// file of at most 64 KiB is read: anything else there (a FIFO, a device) is
+// refused at once with an error message and the search goes on.
 Config ReadConfig(const std::vector<std::string>& dirs);
 
 }  // namespace orvo::sane

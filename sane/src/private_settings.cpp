@@ -11,16 +11,18 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <vector>
 
 #include "log.h"
 #include "orvo/platform/dirs.h"
+#include "orvo/platform/files.h"
 #include "orvo/platform/profile.h"
 
 namespace orvo::sane {
 
 namespace {
+
+using platform::FileReplacement;
 
 constexpr const char* kTables[] = {"huffmanw.dat", "huffmanb.dat", "huffmang.dat"};
 constexpr const char* kPrefix = "sane-";
@@ -155,44 +157,37 @@ void PrivateSettings::Remove() {
 
 bool PrivateSettings::Prepare(const std::string& realSettingsFile, const std::string& profile,
                               const ScanSettings& s, std::string* error) {
+    // Read as the driver reads it: a FIFO, a device or an endless file in its
+    // place is refused at once, never waited on or read without end.
     std::string text;
-    {
-        std::ifstream in(realSettingsFile, std::ios::binary);
-        if (in) {
-            std::ostringstream all;
-            all << in.rdbuf();
-            text = all.str();
-        }
+    if (!platform::ReadProfileText(realSettingsFile, text, error)) return false;
+    if (text.find('\0') != std::string::npos) {
+        *error = realSettingsFile + " holds a zero byte: a binary file, not settings";
+        return false;
     }
     const std::string file = SettingsFile();
     {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) return Fail(error, "cannot write " + file);
-    }
-    const struct {
-        const char* section;
-        const char* key;
-        int value;
-    } keys[] = {
-        {profile.c_str(), "Side", s.side},
-        {profile.c_str(), "Resolution", s.resolution},
-        {profile.c_str(), "ScanMode1", s.scanMode},
-        {profile.c_str(), "CompressMode", s.compressMode},
-        {profile.c_str(), "ScanWidth", s.scanWidth},
-        {profile.c_str(), "ScanLines1", s.scanLines},
-        {profile.c_str(), "BWSlice1", s.bwSlice},
-        // The backend reads the driver's TIFF page files, uncompressed gray.
-        {"Misc", "ImageFileFormat", 0},
-        {"Misc", "GrayTifCompress", 0},
-    };
-    for (const auto& k : keys) {
-        if (!platform::WriteProfileString(k.section, k.key, std::to_string(k.value), file)) {
+        FileReplacement copy(file);
+        if (copy.fd() < 0 || !platform::WriteAll(copy.fd(), text.data(), text.size()) ||
+            !copy.Commit()) {
+            errno = copy.error() != 0 ? copy.error() : errno;
             return Fail(error, "cannot write " + file);
         }
     }
-    return true;
+    const std::string p = profile;
+    const std::vector<platform::ProfileEntry> keys = {
+        {p, "Side", std::to_string(s.side)},
+        {p, "Resolution", std::to_string(s.resolution)},
+        {p, "ScanMode1", std::to_string(s.scanMode)},
+        {p, "CompressMode", std::to_string(s.compressMode)},
+        {p, "ScanWidth", std::to_string(s.scanWidth)},
+        {p, "ScanLines1", std::to_string(s.scanLines)},
+        {p, "BWSlice1", std::to_string(s.bwSlice)},
+        // The backend reads the driver's TIFF page files, uncompressed gray.
+        {"Misc", "ImageFileFormat", "0"},
+        {"Misc", "GrayTifCompress", "0"},
+    };
+    return platform::WriteProfileStrings(keys, file, error);
 }
 
 }  // namespace orvo::sane

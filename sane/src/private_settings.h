@@ -32,7 +32,10 @@ class PrivateSettings {
 
     // Copies the operator's OrvoScan.ini afresh (none: an empty file) and
     // writes `settings` into section `profile` of the copy, and the page file
-    // format the backend reads (uncompressed TIFF) into section "Misc".
+    // format the backend reads (uncompressed TIFF) into section "Misc". The
+    // operator's file is read as the driver reads it: only a regular file of
+    // at most 16 MiB without a zero byte; anything else is refused at once,
+    // the reason in `error`.
     bool Prepare(const std::string& realSettingsFile, const std::string& profile,
                  const ScanSettings& settings, std::string* error);
 

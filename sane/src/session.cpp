@@ -13,6 +13,8 @@
 #include "orvo/platform/profile.h"
 #include "orvo/scanrun/driver_messages.h"
 #include "orvo/scanrun/micr_record.h"
+#include "orvo/scanrun/page_naming.h"
+#include "orvo/scanrun/run_settings.h"
 #include "orvoscan.h"
 #include "status.h"
 
@@ -172,6 +174,15 @@ SANE_Status Session::Start() {
                                   &error)) {
                 Log(kLogError, "%s", error.c_str());
                 return SANE_STATUS_IO_ERROR;
+            }
+            // The profile as the operator's file holds it, and the page file's
+            // name, are judged as orvoscan and orvo_viewer judge them.
+            std::string refused =
+                scanrun::RefusedProfileValue(realSettingsFile_, options_.profile());
+            if (refused.empty()) refused = scanrun::PagePathProblem(private_.PageFile());
+            if (!refused.empty()) {
+                Log(kLogError, "settings error: %s", refused.c_str());
+                return SANE_STATUS_INVAL;
             }
             Log(kLogStep, "starting a batch with profile %s", options_.profile().c_str());
             const int result = driver_.StartBatch(options_.profile().c_str());

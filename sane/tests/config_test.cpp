@@ -5,7 +5,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
+#include <chrono>
+
 #include "config.h"
+#include "orvo/testing/child.h"
 #include "orvo/testing/temp_dir.h"
 
 namespace orvo::sane {
@@ -44,6 +49,15 @@ TEST(Config, TheFirstDirectoryWithTheFileWins) {
     EXPECT_EQ(c.profile, "B");
     EXPECT_EQ(c.path, (b / "orvoscan.conf").string());
     EXPECT_TRUE(ReadConfig({a.string()}).path.empty());
+    // A FIFO in the first directory is passed over at once (the child would
+    // be ended after 10 s if it waited for a writer).
+    ASSERT_EQ(mkfifo((a / "orvoscan.conf").c_str(), 0600), 0);
+    EXPECT_EQ(testing::RunInChild(
+                  [&] {
+                      return ReadConfig({a.string(), b.string()}).profile == "B";
+                  },
+                  std::chrono::seconds(10)),
+              1);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "orvo/platform/profile.h"
+#include "orvo/testing/child.h"
 #include "orvo/testing/files.h"
 #include "orvo/testing/temp_dir.h"
 #include "private_settings.h"
@@ -102,6 +103,37 @@ TEST_F(PrivateSettingsTest, AMissingSettingsFileGivesOnlyTheOptions) {
     EXPECT_EQ(platform::ProfileInt("Default", "ScanWidth", 0, p.SettingsFile()), 1728);
     EXPECT_FALSE(fs::exists(real_ / "none.ini"));
     p.Remove();
+}
+
+// An operator's file that is no settings file is refused at once (a child
+// that waits or aborts fails the bound), and the message names that file.
+TEST_F(PrivateSettingsTest, SettingsFileThatIsNoSettingsFileIsRefusedAtOnce) {
+    PrivateSettings p;
+    std::string error;
+    ASSERT_TRUE(p.Create(real_.string(), (real_ / "libK4TR.so").string(), &error)) << error;
+    const fs::path fifo = real_ / "fifo.ini", zero = real_ / "zero.ini", binary = real_ / "bin.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", zero);
+    testing::WriteText(binary.string(), std::string("[Check]\nSide=1\n\0\x7f"
+                                                    "ELF",
+                                                    18));
+    const struct {
+        fs::path file;
+        std::string why;
+    } cases[] = {{fifo, " is not a regular file"},
+                 {zero, " is not a regular file"},
+                 {binary, " holds a zero byte: a binary file, not settings"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(testing::RunInChild(
+                      [&] {
+                          std::string why;
+                          if (p.Prepare(c.file.string(), "Check", ScanSettings{}, &why)) return 1;
+                          return why == c.file.string() + c.why ? 0 : 2;
+                      },
+                      std::chrono::seconds(10)),
+                  0)
+            << c.file;
+    }
 }
 
 TEST_F(PrivateSettingsTest, LeftoversOfEndedProcessesGoOthersStay) {

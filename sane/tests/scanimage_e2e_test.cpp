@@ -4,9 +4,11 @@
 // virtual scanner scanned, a jam mid-batch, an empty feeder, and Ctrl-C while
 // a cheque is awaited.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <regex>
 
 #include "orvo/testing/child.h"
@@ -193,6 +195,42 @@ TEST_F(ScanimageTest, JamMidBatchKeepsThePagesBeforeIt) {
     for (int n = 1; n <= 4; ++n) {
         ExpectSameAsScanned(Page(n), Record((n - 1) / 2, n % 2 == 1));
     }
+}
+
+// A profile value orvoscan refuses is refused here too, and settings files
+// that are no settings files end scanimage at once with the reason (before,
+// a FIFO hung it and a link to /dev/zero aborted it); nothing is fed.
+TEST_F(ScanimageTest, SettingsTheScannerCannotTakeEndTheScanAtOnce) {
+    setenv("SANE_DEBUG_ORVOSCAN", "1", 1);
+    const fs::path ini = world_.sys / "OrvoScan.ini";
+    std::string refused = TestIni();
+    refused.replace(refused.find("ScanMode1=0", refused.find("[Check]")), 11, "ScanMode1=9");
+    const struct {
+        std::function<void()> lay;
+        std::string says;
+    } cases[] = {
+        {[&] { world_.Settings(refused); }, "profile \"Check\": ScanMode1=9 is out of range"},
+        {[&] { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }, "OrvoScan.ini is not a regular file"},
+        {[&] { fs::create_symlink("/dev/zero", ini); }, "OrvoScan.ini is not a regular file"},
+        {[&] { world_.Settings(std::string("[Check]\nSide=1\n\0\x01\x02", 18)); },
+         "OrvoScan.ini holds a zero byte: a binary file, not settings"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(ini);
+        c.lay();
+        const Result r = Wait(Start({"-d", "orvoscan", "-o", "one.pnm"}), 30s);
+        EXPECT_NE(r.code, 0);
+        EXPECT_NE(r.code, 128 + SIGABRT);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_TRUE(fs::is_empty(world_.record)) << c.says;
+    }
+    // A FIFO as orvoscan.conf is passed over at once: the device is listed.
+    ASSERT_TRUE(fs::remove(world_.conf / "orvoscan.conf"));
+    ASSERT_EQ(mkfifo((world_.conf / "orvoscan.conf").c_str(), 0600), 0);
+    const Result list = Wait(Start({"-L"}), 30s);
+    EXPECT_NE(list.out.find("orvoscan:virtual"), std::string::npos) << list.err;
+    EXPECT_NE(list.err.find("orvoscan.conf not read: not a regular file"), std::string::npos);
+    unsetenv("SANE_DEBUG_ORVOSCAN");
 }
 
 TEST_F(ScanimageTest, EmptyFeeder) {

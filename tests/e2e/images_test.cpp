@@ -608,17 +608,34 @@ TEST(Images, GrayTiffCompressionsReadBackAlike) {
     }
 }
 
+// A value the scanner or the writers cannot take is refused at the start:
+// nothing is fed, nothing written back, and log.txt names key, value, profile.
 TEST(Images, UnknownGrayTiffCompressionWritesNoFileAndSaysSo) {
-    BatchSetup s;
-    s.mode = 4;
-    s.grayTif = 3;
-    const Stack stack = MakeStack(1, s.width, s.lines, 5);
-    const std::vector<Taken> pages = RunBatch(s, stack);
-    ASSERT_EQ(pages.size(), 3u);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(pages[i].result, ORVOSCAN_ERR_PAGE_FILE);
-        EXPECT_EQ(pages[i].height, 0);
-        EXPECT_FALSE(e2e::Exists(pages[i].path));
+    const struct {
+        std::string section, key, value;
+    } refused[] = {{"Misc", "GrayTifCompress", "3"},
+                   {"Check", "ScanWidth", "-8"},
+                   {"Check", "ScanLines1", "4294967297"}};
+    for (const auto& r : refused) {
+        BatchSetup s;
+        s.mode = 4;
+        std::string ini = Settings(s);
+        const std::string line = "\n" + r.key + "=";
+        const std::size_t at = ini.find(line, ini.find("[" + r.section + "]"));
+        ASSERT_NE(at, std::string::npos) << r.key;
+        ini.replace(at, ini.find('\n', at + 1) - at, line + r.value);
+        e2e::WriteSettings(ini);
+        TheScanner().SetScenario(MakeStack(1, s.width, s.lines, 5).scenario);
+        EXPECT_EQ(OrvoScan_StartBatch("Check"), ORVOSCAN_ERR_SETTINGS) << r.key;
+        int height = 0;
+        EXPECT_EQ(OrvoScan_GetOneImage("unused", &height), ORVOSCAN_NO_PAGE);
+        OrvoScan_EndBatch();
+        EXPECT_TRUE(TheScanner().Windows().empty()) << r.key;
+        EXPECT_EQ(e2e::ReadText(e2e::SystemDir() + "OrvoScan.ini"), ini);
+        const std::string log = e2e::ReadText(e2e::SystemDir() + "log.txt");
+        EXPECT_NE(log.find("settings refused: "), std::string::npos) << log;
+        EXPECT_NE(log.find(r.key + "=" + r.value + " is out of range"), std::string::npos) << log;
+        EXPECT_NE(log.find("\"Check\""), std::string::npos) << log;
     }
 }
 

@@ -175,6 +175,13 @@ int StartBatch(const char* profile) {
 
     char name[256] = {};
     if (profile) std::strncpy(name, profile, sizeof name - 1);
+    // A value the scanner or the page writers cannot take is refused before
+    // anything is fed (and before a load writes anything back).
+    const std::string refused = RefusedProfileValue(name, state.settingsPath);
+    if (!refused.empty()) {
+        Trace(TraceFile::Log, 0, ("settings refused: " + refused).c_str(), 0);
+        return ORVOSCAN_ERR_SETTINGS;
+    }
     LoadProfile(name, state.settingsPath, state.settings);
     if (state.unstoredImageFormat >= 0) state.settings.ImageFileFormat = state.unstoredImageFormat;
 

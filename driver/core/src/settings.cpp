@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orvo/core/profile_values.h"
 #include "orvo/core/trace.h"
 #include "orvo/platform/profile.h"
 
@@ -13,10 +14,11 @@ namespace orvo {
 
 namespace {
 
+using platform::ProfileEntry;
 using platform::ProfileInt;
 using platform::ProfileSectionNames;
 using platform::ProfileString;
-using platform::WriteProfileString;
+using platform::WriteProfileStrings;
 
 constexpr const char* kDefaultSection = "Default";
 constexpr const char* kMiscSection = "Misc";
@@ -74,21 +76,23 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return !prefix.empty() && text.substr(0, prefix.size()) == prefix;
 }
 
-// A value that cannot be stored leaves a line in the trace log.txt.
-bool StoreText(const std::string& section, const std::string& key, const std::string& value,
-               const std::string& file) {
+// Values that cannot be stored leave a line in the trace log.txt.
+bool StoreEntries(const std::vector<ProfileEntry>& entries, const std::string& file) {
     std::string error;
-    if (WriteProfileString(section, key, value, file, &error)) return true;
+    if (WriteProfileStrings(entries, file, &error)) return true;
     Trace(TraceFile::Log, 0, ("settings not written: " + error).c_str(), 0);
     return false;
 }
 
 // The write-backs of a load store only what the file does not already hold,
-// so that loading a profile from a file nobody may write works silently.
+// so that loading a profile from a file nobody may write works silently; and
+// only while the key still holds what was read, so that a value another
+// program stores meanwhile is not replaced.
 void StoreIntIfChanged(const std::string& section, const std::string& key, int value,
                        const std::string& file) {
     const std::string text = std::to_string(value);
-    if (ProfileString(section, key, "", 64, file) != text) StoreText(section, key, text, file);
+    const std::string now = ProfileString(section, key, "", 64, file);
+    if (now != text) StoreEntries({ProfileEntry{section, key, text, now}}, file);
 }
 
 }  // namespace
@@ -105,7 +109,18 @@ int DocumentTypeIndex(const std::string& sectionName) {
 
 bool StoreInt(const std::string& section, const std::string& key, int value,
               const std::string& file) {
-    return StoreText(section, key, std::to_string(value), file);
+    return StoreEntries({ProfileEntry{section, key, std::to_string(value)}}, file);
+}
+
+std::string RefusedProfileValue(const std::string& profile, const std::string& file) {
+    // A file that cannot be read is named as such, not as missing keys.
+    std::string text, unreadable;
+    if (!platform::ReadProfileText(file, text, &unreadable)) return unreadable;
+    const std::string section = profile_values::LoadedSection(ProfileSectionNames(file), profile);
+    return profile_values::FirstRefusal(file, profile, section,
+                                        [&file](const std::string& sec, const std::string& key) {
+                                            return ProfileString(sec, key, "", 4096, file);
+                                        });
 }
 
 void LoadProfile(const std::string& profile, const std::string& file, Settings& settings) {
@@ -151,29 +166,41 @@ void LoadProfile(const std::string& profile, const std::string& file, Settings& 
     settings.GrayTifCompress = ProfileInt(kMiscSection, "GrayTifCompress", 1, file);
 }
 
-bool StoreProfile(const std::string& profile, const std::string& file, const Settings& settings) {
-    bool ok = true;
-    ok &= StoreInt(profile, "Side", settings.Side, file);
-    ok &= StoreInt(profile, "LED", settings.LED, file);
-    ok &= StoreInt(profile, "ScanWidth", settings.ScanWidth, file);
-    ok &= StoreInt(profile, "Resolution", settings.Resolution, file);
-    ok &= StoreInt(profile, "ScanMode1", settings.ScanMode[0], file);
-    ok &= StoreInt(profile, "CompressMode", settings.CompressMode, file);
-    ok &= StoreInt(profile, "BWSlice1", settings.BWSlice[0], file);
-    ok &= StoreInt(profile, "ScanLines1", settings.ScanLines[0], file);
-    ok &= StoreInt(profile, "LeftOffset", settings.LeftOffset, file);
-    ok &= StoreInt(profile, "TopMargin", settings.TopMargin, file);
+bool StoreProfile(const std::string& profile, const std::string& file, const Settings& settings,
+                  const Settings* loaded) {
+    const Settings& was = loaded != nullptr ? *loaded : settings;
+    std::vector<ProfileEntry> entries;
+    // A value as it was loaded is written only where its key is missing.
+    auto add = [&](const std::string& section, const char* key, const std::string& value,
+                   const std::string& before) {
+        entries.push_back(ProfileEntry{section, key, value});
+        if (loaded != nullptr && value == before) entries.back().onlyIf = std::string();
+    };
+    auto addInt = [&](const std::string& section, const char* key, int value, int before) {
+        add(section, key, std::to_string(value), std::to_string(before));
+    };
+    const Settings& s = settings;
+    addInt(profile, "Side", s.Side, was.Side);
+    addInt(profile, "LED", s.LED, was.LED);
+    addInt(profile, "ScanWidth", s.ScanWidth, was.ScanWidth);
+    addInt(profile, "Resolution", s.Resolution, was.Resolution);
+    addInt(profile, "ScanMode1", s.ScanMode[0], was.ScanMode[0]);
+    addInt(profile, "CompressMode", s.CompressMode, was.CompressMode);
+    addInt(profile, "BWSlice1", s.BWSlice[0], was.BWSlice[0]);
+    addInt(profile, "ScanLines1", s.ScanLines[0], was.ScanLines[0]);
+    addInt(profile, "LeftOffset", s.LeftOffset, was.LeftOffset);
+    addInt(profile, "TopMargin", s.TopMargin, was.TopMargin);
 
-    ok &= StoreInt(kMiscSection, "Endorser", settings.Endorser, file);
-    ok &= StoreInt(kMiscSection, "DFDetect", settings.DFDetect, file);
-    ok &= StoreInt(kMiscSection, "MicrDetect", settings.MicrDetect, file);
-    ok &= StoreInt(kMiscSection, "SerialNo", settings.SerialNo, file);
-    ok &= StoreInt(kMiscSection, "ImageFileFormat", settings.ImageFileFormat, file);
-    ok &= StoreInt(kMiscSection, "GrayTifCompress", settings.GrayTifCompress, file);
-    ok &= StoreInt(kMiscSection, "LimitScanCount", settings.LimitScanCount, file);
-    ok &= StoreInt(kMiscSection, "ScanCount", settings.ScanCount, file);
-    ok &= StoreText(kMiscSection, "EndorserFormat", settings.EndorserFormat, file);
-    return ok;
+    addInt(kMiscSection, "Endorser", s.Endorser, was.Endorser);
+    addInt(kMiscSection, "DFDetect", s.DFDetect, was.DFDetect);
+    addInt(kMiscSection, "MicrDetect", s.MicrDetect, was.MicrDetect);
+    addInt(kMiscSection, "SerialNo", s.SerialNo, was.SerialNo);
+    addInt(kMiscSection, "ImageFileFormat", s.ImageFileFormat, was.ImageFileFormat);
+    addInt(kMiscSection, "GrayTifCompress", s.GrayTifCompress, was.GrayTifCompress);
+    addInt(kMiscSection, "LimitScanCount", s.LimitScanCount, was.LimitScanCount);
+    addInt(kMiscSection, "ScanCount", s.ScanCount, was.ScanCount);
+    add(kMiscSection, "EndorserFormat", s.EndorserFormat, was.EndorserFormat);
+    return StoreEntries(entries, file);
 }
 
 }  // namespace orvo

@@ -88,6 +88,9 @@ int RunSetup(void* owner, const char* profile, DialogRunner& runner) {
 
     const Settings before = state.settings;
     LoadProfile(SectionToEdit(name, state.settingsPath), state.settingsPath, state.settings);
+    // What the dialog starts from: only what differs from it is written over
+    // a value the file holds, so another program's change to the rest stays.
+    const Settings loaded = state.settings;
     if (state.unstoredImageFormat >= 0) state.settings.ImageFileFormat = state.unstoredImageFormat;
     SetupDialog dialog(state.settings, name);
     if (runner.Run(kSetupTemplate, owner, dialog, why) < 0) {
@@ -96,7 +99,7 @@ int RunSetup(void* owner, const char* profile, DialogRunner& runner) {
         return ORVOSCAN_ERR_RESOURCE;
     }
     // OK stores the operator's values, Cancel the loaded ones.
-    if (!StoreProfile(name, state.settingsPath, state.settings)) {
+    if (!StoreProfile(name, state.settingsPath, state.settings, &loaded)) {
         TraceFailure("Setup", state.settingsPath + ": not written", ORVOSCAN_ERR_SETTINGS);
         return ORVOSCAN_ERR_SETTINGS;
     }

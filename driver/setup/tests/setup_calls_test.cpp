@@ -141,6 +141,23 @@ TEST_F(SetupCall, OkStoresTheOperatorsValues) {
     EXPECT_EQ(State().settings.BWSlice[0], 150);
 }
 
+// Another program stores the format and a width while the dialog is open:
+// OK writes over a stored value only what the operator changed.
+TEST_F(SetupCall, OkKeepsWhatAnotherProgramStoredMeanwhile) {
+    FakeRunner runner;
+    runner.operate = [](FakeControls& d, DialogProcedure& p) {
+        ASSERT_TRUE(platform::WriteProfileString("Misc", "ImageFileFormat", "2", Ini()));
+        ASSERT_TRUE(platform::WriteProfileString("Check", "ScanWidth", "1728", Ini()));
+        d.MoveSlider(p, setup_id::kThreshold, 150);
+        d.Click(p, setup_id::kOk);
+    };
+    EXPECT_EQ(RunSetup(nullptr, "Check", runner), 0);
+    EXPECT_EQ(Key("Check", "BWSlice1"), 150);
+    EXPECT_EQ(Key("Misc", "ImageFileFormat"), 2);
+    EXPECT_EQ(Key("Check", "ScanWidth"), 1728);
+    EXPECT_EQ(Key("Misc", "GrayTifCompress"), 1);  // not there before: stored as shown
+}
+
 TEST_F(SetupCall, CancelStillStoresTheLoadedProfile) {
     FakeRunner runner;
     runner.operate = [](FakeControls& d, DialogProcedure& p) {

@@ -10,7 +10,7 @@ int ExitForInit(int result) {
 
 int ExitForStartBatch(int result) {
     if (result == ORVOSCAN_OK) return kExitDone;
-    if (result == ORVOSCAN_ERR_ENDORSER) return kExitSettings;
+    if (result == ORVOSCAN_ERR_ENDORSER || result == ORVOSCAN_ERR_SETTINGS) return kExitSettings;
     if (result == ORVOSCAN_ERR_DRIVER) return kExitNoScanner;
     return kExitFailure;
 }

@@ -8,9 +8,9 @@ enum ExitCode {
     kExitFailure = 1,    // another driver failure (e.g. a QA transfer)
     kExitUsage = 2,      // wrong command line
     kExitNoScanner = 3,  // driver start failed: no scanner, no SCSI, no driver, code tables
-    kExitSettings = 4,   // settings error: unknown profile, illegal endorser format
-    kExitDevice = 5,     // the scanner reported a device error (jam, double feed, ...)
-    kExitOutput = 6,     // a page file or record not written, micr.txt unusable, pages in the way
+    kExitSettings = 4,  // settings error: unknown profile, a refused value, illegal endorser format
+    kExitDevice = 5,    // the scanner reported a device error (jam, double feed, ...)
+    kExitOutput = 6,    // a page file or record not written, micr.txt unusable, pages in the way
     kExitInterrupted = 130  // stopped by SIGINT or SIGTERM
 };
 

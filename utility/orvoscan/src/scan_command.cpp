@@ -59,10 +59,14 @@ const char* ProblemName(sr::StartProblem problem) {
     switch (problem) {
         case sr::StartProblem::None:
             return "none";
+        case sr::StartProblem::Settings:
+            return "settings";
         case sr::StartProblem::StartNumber:
             return "startNumber";
         case sr::StartProblem::OutputDirectory:
             return "outputDirectory";
+        case sr::StartProblem::PageName:
+            return "pageName";
         case sr::StartProblem::MicrFile:
             return "micrFile";
         case sr::StartProblem::PageExists:
@@ -109,20 +113,30 @@ int Refuse(const sr::StartCheck& check, Console& console) {
                   {"continueStart", check.continueNumber}};
     if (!check.existingPage.empty()) event["existingPage"] = check.existingPage;
     console.Event(event);
-    return kExitOutput;
+    return check.problem == sr::StartProblem::Settings ? kExitSettings : kExitOutput;
 }
 
-void WarnFrontsWithoutRecord(const sr::StartCheck& check, Console& console) {
-    const std::vector<std::string>& fronts = check.frontsWithoutRecord;
-    if (fronts.empty()) return;
-    for (std::size_t i = 0; i < fronts.size() && i < kNamedFronts; ++i) {
-        console.Error("warning: " + fronts[i] + " has no record in micr.txt");
+// Front pages an earlier run left without their record or their rear page.
+void WarnIncompleteCheques(const sr::StartCheck& check, Console& console) {
+    const struct {
+        const std::vector<std::string>& fronts;
+        const char* lack;
+        const char* key;
+    } kinds[] = {{check.frontsWithoutRecord, "a record in micr.txt", "frontsWithoutRecord"},
+                 {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"}};
+    for (const auto& kind : kinds) {
+        const std::vector<std::string>& fronts = kind.fronts;
+        if (fronts.empty()) continue;
+        const std::string lack = kind.lack;
+        for (std::size_t i = 0; i < fronts.size() && i < kNamedFronts; ++i) {
+            console.Error("warning: " + fronts[i] + " has no " + lack.substr(2));
+        }
+        if (fronts.size() > kNamedFronts) {
+            console.Error("warning: and " + std::to_string(fronts.size() - kNamedFronts) +
+                          " more front pages without " + lack);
+        }
+        console.Event({{"event", "warning"}, {kind.key, fronts}});
     }
-    if (fronts.size() > kNamedFronts) {
-        console.Error("warning: and " + std::to_string(fronts.size() - kNamedFronts) +
-                      " more front pages without a record in micr.txt");
-    }
-    console.Event({{"event", "warning"}, {"frontsWithoutRecord", fronts}});
 }
 
 int ExitForOutcome(const sr::RunOutcome& outcome) {
@@ -177,6 +191,7 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
             StopSignals* signals) {
     sr::RunSetup setup;
     setup.location = sr::SplitOutputPath(options.output);
+    setup.settingsFile = options.settingsFile;
     setup.profile = options.profile;
     setup.startNumber = options.start;
     setup.twoSided = sr::ProfileSide(options.settingsFile, options.profile) != 0;
@@ -197,7 +212,7 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
     } detach{signals};
 
     const sr::StartCheck check = run.Check();
-    WarnFrontsWithoutRecord(check, console);
+    WarnIncompleteCheques(check, console);
     if (check.problem != sr::StartProblem::None) return Refuse(check, console);
 
     // Output format: the one asked for, else by the extension exactly as the

@@ -99,6 +99,20 @@ TEST_F(ToolTest, SettingsErrors) {
     r = Run(ScanArgs());
     EXPECT_EQ(r.code, 4) << r.err;
     EXPECT_NE(r.err.find("Illegal endorser format error.."), std::string::npos) << r.err;
+    // A value the scanner cannot take: named before anything is fed.
+    WriteSettings("");
+    const std::string ini = ReadText(sys_ / "OrvoScan.ini");
+    std::string bad = ini;
+    bad.replace(bad.find("ScanWidth", bad.find("[Check]")), 14, "ScanWidth=abc");
+    std::ofstream(sys_ / "OrvoScan.ini") << bad;
+    r = Run(ScanArgs());
+    EXPECT_EQ(r.code, 4) << r.err;
+    EXPECT_NE(r.err.find("profile \"Check\": ScanWidth=abc is not a number; it takes 1-2592"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadText(dir_ / "thread.txt").find("ScanStart_Cmd"), std::string::npos);
+    EXPECT_EQ(Count(".tif"), 0);
+    EXPECT_EQ(ReadText(sys_ / "OrvoScan.ini"), bad);
 }
 
 TEST_F(ToolTest, OutputDirectoryMustExist) {

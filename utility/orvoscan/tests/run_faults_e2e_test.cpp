@@ -205,9 +205,11 @@ TEST_F(RunFaultsTest, FrontPageWithoutRecordIsNamed) {
     for (const auto& e : fs::directory_iterator(dir_ / "ref")) {
         if (e.path().filename() != "micr.txt") fs::copy_file(e.path(), out_ / e.path().filename());
     }
-    // As after a crash between the page of cheque 2 and its record.
+    // As after a crash between the page of cheque 2 and its record, and
+    // one between the two sides of cheque 3.
     std::ofstream(out_ / "micr.txt", std::ios::binary) << ref.records.at(1) << "\r\n"
                                                        << ref.records.at(3) << "\r\n";
+    fs::remove(out_ / "A000003R.tif");
     std::vector<std::string> args = ScanArgs();
     args.resize(5);
     args.push_back("--continue");
@@ -218,6 +220,10 @@ TEST_F(RunFaultsTest, FrontPageWithoutRecordIsNamed) {
         std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find("A000001F.tif has no record"), std::string::npos);
+    EXPECT_NE(r.err.find("warning: " + (out_ / "A000003F.tif").string() + " has no rear page"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("A000002F.tif has no rear"), std::string::npos);
     EXPECT_EQ(ReadOutput(out_).fronts, (std::set<int>{1, 2, 3, 4, 5, 6}));
 }
 

@@ -85,7 +85,7 @@ class ScanCommandTest : public ::testing::Test {
     }
     void WriteSettings(int side, int micr) {
         std::ofstream(dir_ / "OrvoScan.ini")
-            << "[Check]\nSide=" << side << "\n[Misc]\nMicrDetect=" << micr << "\n";
+            << "[Check]\nSide=" << side << "\nScanWidth=1728\n[Misc]\nMicrDetect=" << micr << "\n";
     }
     void AddCheques(FakeDriver& driver, const std::vector<std::string>& micrs) {
         for (const std::string& m : micrs) {

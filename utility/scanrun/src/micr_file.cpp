@@ -13,6 +13,16 @@ namespace orvo::scanrun {
 
 namespace {
 
+// Records go to the output directory itself, never through a link another
+// user may have planted there.
+std::string LinkRefused(const std::string& path) {
+    struct stat st {};
+    const std::string to = ::stat(path.c_str(), &st) == 0 ? FileKind(st.st_mode) : "a missing file";
+    return "is a symbolic link to " + to +
+           ": records are never written through a link (remove it, or choose another output "
+           "directory)";
+}
+
 std::string ParentDirectory(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -24,7 +34,11 @@ std::string ParentDirectory(const std::string& path) {
 
 bool MicrFileAppendable(const std::string& path, std::string* reason) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            *reason = LinkRefused(path);
+            return false;
+        }
         if (!S_ISREG(st.st_mode)) {
             *reason = "is " + FileKind(st.st_mode) + ", not a regular file";
             return false;
@@ -37,11 +51,6 @@ bool MicrFileAppendable(const std::string& path, std::string* reason) {
     }
     if (errno != ENOENT) {
         *reason = std::strerror(errno);
-        return false;
-    }
-    struct stat lst {};
-    if (::lstat(path.c_str(), &lst) == 0) {
-        *reason = "is a symbolic link to a missing file";
         return false;
     }
     const std::string dir = ParentDirectory(path);
@@ -67,12 +76,14 @@ bool MicrFile::Open() {
     // Named first so that a FIFO or a directory is refused with its kind
     // rather than with what open() happens to say about it.
     struct stat st {};
+    if (::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return Fail(LinkRefused(path_), 0);
     if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         return Fail("is " + FileKind(st.st_mode) + ", not a regular file", 0);
     }
     // O_NONBLOCK: a FIFO put in place meanwhile must not block the run; the
     // descriptor is checked to be a regular file before it is used.
-    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    // O_NOFOLLOW: nor is a link put in place meanwhile followed.
+    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
     int fd;
     do {
         fd = ::open(path_.c_str(), O_RDWR | flags, 0644);
@@ -83,6 +94,7 @@ bool MicrFile::Open() {
             fd = ::open(path_.c_str(), O_WRONLY | flags, 0644);
         } while (fd < 0 && errno == EINTR);
     }
+    if (fd < 0 && errno == ELOOP) return Fail(LinkRefused(path_), 0);
     if (fd < 0) return Fail("cannot be opened for appending", errno);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);

@@ -148,4 +148,15 @@ std::vector<PageFile> OutputSurvey::FrontsWithoutRecord() const {
     return missing;
 }
 
+std::vector<PageFile> OutputSurvey::FrontsWithoutRear() const {
+    std::vector<PageFile> missing;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        // Sorted by number, fronts first: a rear follows its front directly.
+        const bool rear =
+            i + 1 < pages.size() && pages[i + 1].number == pages[i].number && !pages[i + 1].front;
+        if (pages[i].front && !rear) missing.push_back(pages[i]);
+    }
+    return missing;
+}
+
 }  // namespace orvo::scanrun

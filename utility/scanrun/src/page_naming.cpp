@@ -1,5 +1,8 @@
 #include "orvo/scanrun/page_naming.h"
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 namespace orvo::scanrun {
@@ -52,6 +55,24 @@ PageName NamePage(const OutputLocation& location, bool twoSided, int p) {
     name.path = Numbered(location.prefixPath, name.number, side) + "." + location.extension;
     name.displayName = Numbered(location.fileTitle, name.number, side);
     return name;
+}
+
+std::string PagePathProblem(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::size_t name = path.size() - (slash == std::string::npos ? 0 : slash + 1);
+    const long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    const std::size_t limit = nameMax > 0 ? static_cast<std::size_t>(nameMax) : NAME_MAX;
+    if (name > limit) {
+        return "page names such as " + path.substr(slash + 1) + " are " + std::to_string(name) +
+               " bytes long; the file system of " + dir + " takes at most " +
+               std::to_string(limit) + ": choose a shorter prefix";
+    }
+    if (path.size() >= PATH_MAX) {
+        return "page paths such as " + path + " are " + std::to_string(path.size()) +
+               " bytes long; the system takes at most " + std::to_string(PATH_MAX - 1);
+    }
+    return {};
 }
 
 int FirstPage(int startNumber, bool twoSided) {

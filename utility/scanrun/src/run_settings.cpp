@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "orvo/core/profile_values.h"
 #include "orvo/platform/profile.h"
 
 namespace orvo::scanrun {
@@ -29,6 +30,19 @@ int ProfileSide(const std::string& settingsFile, const std::string& profile) {
 
 int MicrDetect(const std::string& settingsFile) {
     return platform::ProfileInt("MISC", "MicrDetect", 1, settingsFile);
+}
+
+std::string RefusedProfileValue(const std::string& settingsFile, const std::string& profile) {
+    // A file that cannot be read is named as such, not as missing keys.
+    std::string text, unreadable;
+    if (!platform::ReadProfileText(settingsFile, text, &unreadable)) return unreadable;
+    const std::string section =
+        profile_values::LoadedSection(platform::ProfileSectionNames(settingsFile), profile);
+    return profile_values::FirstRefusal(
+        settingsFile, profile, section,
+        [&settingsFile](const std::string& sec, const std::string& key) {
+            return platform::ProfileString(sec, key, "", 4096, settingsFile);
+        });
 }
 
 }  // namespace orvo::scanrun

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "orvo/scanrun/driver_messages.h"
+#include "orvo/scanrun/run_settings.h"
 #include "orvoscan.h"
 
 namespace orvo::scanrun {
@@ -70,6 +71,10 @@ StartCheck CheckStart(const RunSetup& setup) {
         check.problem = problem;
         check.message = std::move(message);
     };
+    if (!setup.settingsFile.empty()) {
+        const std::string refused = RefusedProfileValue(setup.settingsFile, setup.profile);
+        if (!refused.empty()) refuse(StartProblem::Settings, "settings error: " + refused);
+    }
     if (setup.startNumber < 0 || setup.startNumber > kLastDocumentNumber) {
         refuse(StartProblem::StartNumber,
                "start number " + std::to_string(setup.startNumber) +
@@ -84,6 +89,13 @@ StartCheck CheckStart(const RunSetup& setup) {
         refuse(StartProblem::OutputDirectory, dir + ": not a directory");
     } else if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
         refuse(StartProblem::OutputDirectory, dir + ": " + std::strerror(errno));
+    }
+
+    // The longest name the run may give a page: that of the last document number.
+    const PageName longest =
+        NamePage(setup.location, setup.twoSided, FirstPage(kLastDocumentNumber, setup.twoSided));
+    if (std::string problem = PagePathProblem(longest.path); !problem.empty()) {
+        refuse(StartProblem::PageName, problem);
     }
 
     if (setup.micr) {
@@ -103,6 +115,11 @@ StartCheck CheckStart(const RunSetup& setup) {
     if (setup.micr) {
         for (const PageFile& page : survey.FrontsWithoutRecord()) {
             check.frontsWithoutRecord.push_back(page.path);
+        }
+    }
+    if (setup.twoSided) {
+        for (const PageFile& page : survey.FrontsWithoutRear()) {
+            check.frontsWithoutRear.push_back(page.path);
         }
     }
     if (!setup.overwrite) {

@@ -82,5 +82,21 @@ TEST_F(MicrFileTest, RecordAfterACutLineStartsOnANewLine) {
     EXPECT_EQ(testing::ReadText(path), "00000010ABC\r\n0000002\r\n00000030X\r\n00000040Y\r\n");
 }
 
+// Another user's link in a shared output directory: records never go where
+// it leads.
+TEST_F(MicrFileTest, ALinkIsNeverFollowed) {
+    const fs::path victim = dir_ / "victim.txt";
+    std::ofstream(victim) << "theirs\n";
+    const fs::path link = dir_ / "micr.txt";
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    std::string reason;
+    EXPECT_FALSE(MicrFileAppendable(link.string(), &reason));
+    EXPECT_NE(reason.find("is a symbolic link to a regular file"), std::string::npos) << reason;
+    MicrFile file(link.string());
+    EXPECT_FALSE(file.Append("00000010\r\n"));
+    EXPECT_NE(file.error().find("never written through a link"), std::string::npos);
+    EXPECT_EQ(testing::ReadText(victim), "theirs\n");
+}
+
 }  // namespace
 }  // namespace orvo::scanrun

@@ -358,6 +358,75 @@ TEST_F(ScanRunTest, FrontPagesWithoutRecordAreNamed) {
     EXPECT_TRUE(CheckStart(setup_).frontsWithoutRecord.empty());
 }
 
+// Values the scanner or the page writers cannot take are named (key, value,
+// profile) before anything is fed, as the driver's batch start judges them.
+TEST_F(ScanRunTest, RefusedProfileValuesStopTheRunBeforeTheBatch) {
+    setup_.settingsFile = (dir_ / "OrvoScan.ini").string();
+    const std::string good =
+        "[Check]\nScanWidth=1728\nScanLines1=800\nScanMode1=0\n[Misc]\nGrayTifCompress=1\n";
+    testing::WriteText(setup_.settingsFile, good);
+    EXPECT_EQ(CheckStart(setup_).problem, StartProblem::None);
+    const struct {
+        std::string key, value, why;
+    } refused[] = {{"ScanWidth", "abc", "is not a number; it takes 1-2592"},
+                   {"ScanWidth", "-8", "is out of range; it takes 1-2592"},
+                   {"ScanWidth", "12345678901234567890", "is out of range"},
+                   {"ScanLines1", "4294967297", "is out of range; it takes 0 or 2-65535"},
+                   {"ScanLines1", "1", "is out of range"},
+                   {"ScanMode1", "9", "is out of range; it takes 0-4"},
+                   {"GrayTifCompress", "9", "is out of range; it takes 0-2"}};
+    for (const auto& r : refused) {
+        std::string text = good;
+        const std::size_t at = text.find(r.key + "=");
+        text.replace(at, text.find('\n', at) - at, r.key + "=" + r.value);
+        testing::WriteText(setup_.settingsFile, text);
+        ScanRun run(driver_, setup_);
+        EXPECT_FALSE(run.Start());
+        EXPECT_EQ(run.outcome().refusal, StartProblem::Settings);
+        const std::string where = r.key == "GrayTifCompress"
+                                      ? "section \"Misc\" (used by profile \"Check\"): "
+                                      : "profile \"Check\": ";
+        EXPECT_NE(run.outcome().problem.find(where + r.key + "=" + r.value + " " + r.why),
+                  std::string::npos)
+            << run.outcome().problem;
+    }
+    // A profile without its own section is judged by "Default", which a batch loads.
+    setup_.profile = "Other";
+    testing::WriteText(setup_.settingsFile, good + "[Default]\nScanWidth=0\n");
+    EXPECT_NE(CheckStart(setup_).message.find("section \"Default\" (used for profile \"Other\"): "
+                                              "ScanWidth=0 is out of range"),
+              std::string::npos);
+    EXPECT_EQ(driver_.startCalls, 0);
+}
+
+// A prefix whose longest page name (document 9999999) the file system does
+// not take is refused before the batch; one byte shorter fits.
+TEST_F(ScanRunTest, PageNamesTooLongAreRefusedBeforeTheBatch) {
+    setup_.location = SplitOutputPath((dir_ / (std::string(244, 'A') + ".tif")).string());
+    ScanRun run(driver_, setup_);
+    EXPECT_FALSE(run.Start());
+    EXPECT_EQ(run.outcome().refusal, StartProblem::PageName);
+    EXPECT_NE(run.outcome().problem.find("are 256 bytes long; the file system of"),
+              std::string::npos)
+        << run.outcome().problem;
+    EXPECT_EQ(driver_.startCalls, 0);
+    setup_.location = SplitOutputPath((dir_ / (std::string(243, 'A') + ".tif")).string());
+    EXPECT_EQ(CheckStart(setup_).problem, StartProblem::None);
+}
+
+// Cheques an earlier run left with a front page and no rear page are named
+// (two-sided outputs only).
+TEST_F(ScanRunTest, FrontPagesWithoutRearAreNamed) {
+    for (const char* name : {"A000001F.tif", "A000001R.tif", "A000002F.tif", "A000003R.tif"}) {
+        Touch(name);
+    }
+    setup_.startNumber = 4;
+    EXPECT_EQ(CheckStart(setup_).frontsWithoutRear,
+              std::vector<std::string>{(dir_ / "A000002F.tif").string()});
+    setup_.twoSided = false;
+    EXPECT_TRUE(CheckStart(setup_).frontsWithoutRear.empty());
+}
+
 TEST_F(ScanRunTest, DeviceAsMicrFileIsRefused) {
     ASSERT_EQ(symlink("/dev/full", (dir_ / "micr.txt").c_str()), 0);
     ScanRun run(driver_, setup_);

@@ -106,6 +106,7 @@ void MainDialog::OnScan() {
 
     scanrun::RunSetup setup;
     setup.location = location_;
+    setup.settingsFile = settingsFile_;
     setup.profile = profile;
     setup.startNumber = values_.startNumber;
     setup.twoSided = scanrun::ProfileSide(settingsFile_, profile) != 0;

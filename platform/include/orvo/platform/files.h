@@ -32,8 +32,10 @@ ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::s
 // (O_TMPFILE), linked in only when complete, so a killed process leaves
 // nothing behind. Where the file system has no unnamed files, a named one
 // with a short name (".orvoXXXXXXXX") is used, so that every target name a
-// plain open() accepts works. A file that is replaced keeps its permission
-// bits (and, with keepOwner, its owner and group).
+// plain open() accepts works. A regular file of the writer's own that is
+// replaced keeps its permission bits (with keepOwner, any regular file keeps
+// them, and its owner and group); a new file, and one that replaces a
+// symbolic link or another user's file, gets the mode the umask gives.
 class FileReplacement {
   public:
     struct Options {

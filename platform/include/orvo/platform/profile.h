@@ -3,14 +3,29 @@
 // ASCII case, sections listed in file order, integers read as optional sign and
 // leading digits, defaults for missing or empty values, text cut to the
 // caller's buffer size, other bytes kept as they are. Every call reads the file
-// afresh (only a regular file: a FIFO or device is refused at once); every
-// write keeps comments, order and unknown keys.
+// afresh (only a regular file: a FIFO or device is refused at once).
+//
+// Sections whose names differ only in letter case count as one: a key is
+// found in the first of them (in file order) that holds it. A write changes
+// only the lines of the keys it writes, where a read finds them (a new key
+// goes after the last key of the first such section, a new section at the
+// end): every other line, section, comment and blank line stays as it was.
+//
+// Programs take turns on a settings file: a write holds the file's lock
+// (flock on the file itself, also when it is rewritten in place) from its
+// read to its replacement, and a read holds it shared, so that writers of
+// different keys in different processes never drop each other's change. A
+// lock held longer than 10 s by another process is not waited for further.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace orvo::platform {
+
+// Larger files are not settings files; they are neither read nor replaced.
+inline constexpr std::size_t kMaxProfileFileSize = 16u * 1024u * 1024u;
 
 // Section names in file order (empty when the file is missing).
 std::vector<std::string> ProfileSectionNames(const std::string& file);
@@ -36,5 +51,27 @@ std::string ProfileString(const std::string& section, const std::string& key,
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file,
                         std::string* error = nullptr);
+
+// One value of WriteProfileStrings.
+struct ProfileEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+    // When set, the value is written only while the key still reads as this
+    // text (what ProfileString gives with an empty default: "" for a missing
+    // key); otherwise the entry is left out, which is no failure.
+    std::optional<std::string> onlyIf = std::nullopt;
+};
+
+// Writes several values in one turn on the file (one replacement, all or
+// none), as WriteProfileString writes one. A file that would not change is
+// not rewritten.
+bool WriteProfileStrings(const std::vector<ProfileEntry>& entries, const std::string& file,
+                         std::string* error = nullptr);
+
+// The whole file as the reader takes it, for a copy: read in its turn, only a
+// regular file of at most kMaxProfileFileSize bytes. A missing file gives an
+// empty text. False with the reason (and the path) in *error.
+bool ReadProfileText(const std::string& file, std::string& text, std::string* error);
 
 }  // namespace orvo::platform

@@ -37,9 +37,19 @@ struct Settings {
 // the file already holds is not written again).
 void LoadProfile(const std::string& profile, const std::string& file, Settings& settings);
 
-// Stores `settings` under `profile` (created when missing) and section "Misc".
-// False when a value could not be written.
-bool StoreProfile(const std::string& profile, const std::string& file, const Settings& settings);
+// Stores `settings` under `profile` (created when missing) and section "Misc",
+// in one write. With `loaded` (the values the caller started from), a value
+// left as it was is written only where the file does not hold its key yet,
+// so that a change another program made to that key meanwhile stays. False
+// when the values could not be written.
+bool StoreProfile(const std::string& profile, const std::string& file, const Settings& settings,
+                  const Settings* loaded = nullptr);
+
+// The first value of the settings a batch with `profile` reads that the
+// scanner or the page writers cannot take (see orvo/core/profile_values.h),
+// as a message naming the file, the profile, the key and the value; empty
+// when every value is taken.
+std::string RefusedProfileValue(const std::string& profile, const std::string& file);
 
 // Writes one integer as decimal text. Returns false when the file could not
 // be written, and then the reason is traced in log.txt.

@@ -11,8 +11,9 @@
 namespace orvo::scanrun {
 
 // Whether `path` can take records without being opened: an existing regular
-// file that may be written, or a missing file in a writable directory. False
-// with the reason (e.g. "is a FIFO, not a regular file") in `reason`.
+// file that may be written, or a missing file in a writable directory; never
+// a symbolic link. False with the reason (e.g. "is a FIFO, not a regular
+// file") in `reason`.
 bool MicrFileAppendable(const std::string& path, std::string* reason);
 
 class MicrFile {
@@ -26,7 +27,9 @@ class MicrFile {
 
     // Opens the file for appending, creating it when missing. Only a regular
     // file is accepted; a FIFO or a device is refused without waiting for a
-    // reader. False with error() set when it cannot be used.
+    // reader, and a symbolic link is never followed (another user may have
+    // planted it in a shared output directory). False with error() set when
+    // it cannot be used.
     bool Open();
 
     // Appends one record and flushes it to disk (opening the file first when

@@ -45,6 +45,8 @@ struct OutputSurvey {
     // Front page files whose document number has no record in micr.txt
     // (none when the records are unknown).
     std::vector<PageFile> FrontsWithoutRecord() const;
+    // Front page files whose document number has no rear page file.
+    std::vector<PageFile> FrontsWithoutRear() const;
 };
 
 OutputSurvey SurveyOutput(const OutputLocation& location);

@@ -39,6 +39,11 @@ struct PageName {
 // One-sided runs number pages s, s+1, ... and page p is the front of document p.
 PageName NamePage(const OutputLocation& location, bool twoSided, int p);
 
+// Why no file can be named `path`: its last component is longer than the file
+// system of its directory takes, or the whole path longer than the system
+// takes. Empty when it fits.
+std::string PagePathProblem(const std::string& path);
+
 // Page counter of the first page of a run with start number s.
 int FirstPage(int startNumber, bool twoSided);
 

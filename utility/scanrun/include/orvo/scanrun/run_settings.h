@@ -22,4 +22,10 @@ int ProfileSide(const std::string& settingsFile, const std::string& profile);
 // Integer key `MicrDetect` of section "MISC" (default 1).
 int MicrDetect(const std::string& settingsFile);
 
+// The first value a batch with `profile` would read that the scanner or the
+// page writers cannot take, as the driver's batch start judges it: a message
+// naming the file, the profile, the key and the value; empty when there is
+// none. Every front end refuses such a run before anything is fed.
+std::string RefusedProfileValue(const std::string& settingsFile, const std::string& profile);
+
 }  // namespace orvo::scanrun

@@ -33,8 +33,11 @@
 // ends, the driver batch has been ended (OrvoScan_EndBatch) already.
 //
 // The rules:
-// - Before the batch: the start number is 0-9999999; the pages' directory
-//   exists; micr.txt (when MICR is recorded) is a regular file or can be
+// - Before the batch: the profile holds only values the scanner and the
+//   page writers take (orvo/core/profile_values.h, as the driver checks); the
+//   start number is 0-9999999; the pages' directory exists; the longest page
+//   name of the run (document 9999999) fits the file system; micr.txt (when
+//   MICR is recorded) is a regular file, not a symbolic link, or can be
 //   created, and is opened before the first cheque is fed; no page file the
 //   run would write exists yet, unless overwriting was allowed.
 // - A page whose file was not written (-12, or 0 without a new file on
@@ -63,7 +66,8 @@
 namespace orvo::scanrun {
 
 struct RunSetup {
-    OutputLocation location;  // SplitOutputPath of the chosen path (absolute)
+    OutputLocation location;   // SplitOutputPath of the chosen path (absolute)
+    std::string settingsFile;  // the driver's OrvoScan.ini (SettingsFilePath)
     std::string profile;
     int startNumber = 1;
     bool twoSided = true;    // ProfileSide() != 0
@@ -73,8 +77,10 @@ struct RunSetup {
 
 enum class StartProblem {
     None,
+    Settings,         // the profile holds a value the scanner or the writers cannot take
     StartNumber,      // start number outside 0-9999999
     OutputDirectory,  // the pages' directory is missing or cannot be written
+    PageName,         // page names of the run would be longer than the file system takes
     MicrFile,         // micr.txt is no regular file, or cannot be written or created
     PageExists,       // a page file the run would write exists (overwrite not allowed)
 };
@@ -86,6 +92,9 @@ struct StartCheck {
     // Front page files of the output without a record in micr.txt (only
     // when MICR is recorded). Reported, not refused.
     std::vector<std::string> frontsWithoutRecord;
+    // Front page files of a two-sided output whose rear page file is missing
+    // (a run ended between the two sides). Reported, not refused.
+    std::vector<std::string> frontsWithoutRear;
     // The start number after the highest document number found in the
     // output's page files and micr.txt (1 when there is none).
     int continueNumber = 1;
