@@ -123,15 +123,15 @@ static void check_descriptors(void) {
     int i;
     const SANE_Option_Descriptor* d;
     CHECK(sane_control_option(h, 0, SANE_ACTION_GET_VALUE, &count, NULL) == SANE_STATUS_GOOD);
-    CHECK(count == 14);
+    CHECK(count == 18);
     for (i = 0; i < count; ++i) CHECK(sane_get_option_descriptor(h, i) != NULL);
     CHECK(sane_get_option_descriptor(h, count) == NULL);
     CHECK(sane_get_option_descriptor(h, -1) == NULL);
 
     d = sane_get_option_descriptor(h, find(SANE_NAME_SCAN_SOURCE));
     CHECK(d->type == SANE_TYPE_STRING && d->constraint_type == SANE_CONSTRAINT_STRING_LIST);
-    CHECK(strcmp(d->constraint.string_list[0], "Front") == 0);
-    CHECK(strcmp(d->constraint.string_list[1], "Duplex") == 0);
+    CHECK(strcmp(d->constraint.string_list[0], "ADF Front") == 0);
+    CHECK(strcmp(d->constraint.string_list[1], "ADF Duplex") == 0);
     CHECK(d->constraint.string_list[2] == NULL);
 
     d = sane_get_option_descriptor(h, find(SANE_NAME_SCAN_RESOLUTION));
@@ -144,12 +144,18 @@ static void check_descriptors(void) {
     CHECK(d->type == SANE_TYPE_FIXED && d->unit == SANE_UNIT_MM);
     CHECK(d->constraint_type == SANE_CONSTRAINT_RANGE);
     CHECK(d->constraint.range->min == SANE_FIX(8) && d->constraint.range->max == SANE_FIX(216));
-    /* No top-left corner: the scanner's offsets are in units of its own. */
-    CHECK(sane_get_option_descriptor(h, 1) != NULL);
-    for (i = 1; i < count; ++i) {
-        d = sane_get_option_descriptor(h, i);
-        CHECK(d->name == NULL || (strcmp(d->name, SANE_NAME_SCAN_TL_X) != 0 &&
-                                  strcmp(d->name, SANE_NAME_SCAN_TL_Y) != 0));
+    /* The standard geometry of sheet-fed scanners, in mm. */
+    {
+        const char* names[] = {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y, SANE_NAME_SCAN_BR_Y,
+                               SANE_NAME_PAGE_WIDTH, SANE_NAME_PAGE_HEIGHT};
+        const double max[] = {208, 322, 330, 216, 330};
+        for (i = 0; i < 5; ++i) {
+            d = sane_get_option_descriptor(h, find(names[i]));
+            CHECK(d->type == SANE_TYPE_FIXED && d->unit == SANE_UNIT_MM);
+            CHECK(SANE_OPTION_IS_ACTIVE(d->cap) && SANE_OPTION_IS_SETTABLE(d->cap));
+            CHECK(d->constraint_type == SANE_CONSTRAINT_RANGE &&
+                  d->constraint.range->max == SANE_FIX(max[i]));
+        }
     }
 
     d = sane_get_option_descriptor(h, find("profile"));
@@ -177,10 +183,37 @@ static void check_values(void) {
     CHECK(get_word(SANE_NAME_SCAN_RESOLUTION) == 200);
     CHECK(get_word(SANE_NAME_SCAN_BR_Y) == SANE_FIX(25));
 
-    /* Parameters before any scan, from the options. */
+    /* Parameters before any scan, from the options: every cheque to its own
+       length (lines unknown) until a fixed length is asked for. */
+    CHECK(get_word("auto-length") == SANE_TRUE);
     CHECK(sane_get_parameters(h, &p) == SANE_STATUS_GOOD);
     CHECK(p.format == SANE_FRAME_GRAY && p.last_frame && p.depth == 1);
+    CHECK(p.pixels_per_line == 1728 && p.bytes_per_line == 216 && p.lines == -1);
+    w = SANE_FALSE;
+    CHECK(set_word("auto-length", &w, &info) == SANE_STATUS_GOOD);
+    CHECK(sane_get_parameters(h, &p) == SANE_STATUS_GOOD);
     CHECK(p.pixels_per_line == 1728 && p.bytes_per_line == 216 && p.lines == 199);
+    /* The top-left corner cuts the page: 10 mm and 5 mm at 8 per mm. */
+    w = SANE_FIX(10);
+    CHECK(set_word(SANE_NAME_SCAN_TL_X, &w, &info) == SANE_STATUS_GOOD);
+    CHECK(info == SANE_INFO_RELOAD_PARAMS);
+    w = SANE_FIX(5);
+    CHECK(set_word(SANE_NAME_SCAN_TL_Y, &w, &info) == SANE_STATUS_GOOD);
+    CHECK(sane_get_parameters(h, &p) == SANE_STATUS_GOOD);
+    CHECK(p.pixels_per_line == 1648 && p.bytes_per_line == 206 && p.lines == 159);
+    w = 0;
+    CHECK(set_word(SANE_NAME_SCAN_TL_X, &w, &info) == SANE_STATUS_GOOD);
+    CHECK(set_word(SANE_NAME_SCAN_TL_Y, &w, &info) == SANE_STATUS_GOOD);
+    /* A smaller document holds the scan area within it. */
+    w = SANE_FIX(100);
+    CHECK(set_word(SANE_NAME_PAGE_WIDTH, &w, &info) == SANE_STATUS_GOOD);
+    CHECK(info == (SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS));
+    CHECK(get_word(SANE_NAME_SCAN_BR_X) == SANE_FIX(100));
+    CHECK(sane_get_option_descriptor(h, find(SANE_NAME_SCAN_BR_X))->constraint.range->max ==
+          SANE_FIX(100));
+    w = SANE_FIX(216);
+    CHECK(set_word(SANE_NAME_PAGE_WIDTH, &w, &info) == SANE_STATUS_GOOD);
+    CHECK(set_word(SANE_NAME_SCAN_BR_X, &w, &info) == SANE_STATUS_GOOD);
 
     /* Resolution: parameters and the scan area's values change. */
     w = 300;
@@ -241,7 +274,7 @@ static void check_values(void) {
     CHECK(set_string("profile", text, &info) == SANE_STATUS_GOOD);
     CHECK(info == (SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS));
     get_string(SANE_NAME_SCAN_SOURCE, text);
-    CHECK(strcmp(text, "Front") == 0);
+    CHECK(strcmp(text, "ADF Front") == 0);
     get_string(SANE_NAME_SCAN_MODE, text);
     CHECK(strcmp(text, "Gray") == 0);
     CHECK(get_word(SANE_NAME_SCAN_RESOLUTION) == 100);
