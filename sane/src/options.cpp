@@ -250,7 +250,8 @@ void Options::SelectProfile(const std::string& name) {
     settings_ = Normalised(reader_ ? reader_(name) : ScanSettings{});
     // Without a length of its own: the starter profiles' length when a fixed
     // length is asked for.
-    if (settings_.scanLines == 0) settings_.scanLines = LinesForMm(kDefaultLengthMm, settings_.resolution);
+    if (settings_.scanLines == 0)
+        settings_.scanLines = LinesForMm(kDefaultLengthMm, settings_.resolution);
     tlX_ = 0;
     tlY_ = 0;
     pageWidth_ = SANE_FIX(kMaxWidthMm);

@@ -202,8 +202,8 @@ inline Image FromFrame(const std::vector<uint8_t>& bytes, int depth, int width, 
 // `plainRows`: uncompressed sides, where the rows are the data themselves and
 // the image starts with the second row sent. `left` and `top`: the columns
 // and rows of the page the scan area leaves out.
-inline void ExpectSameAsScanned(const Image& got, const fs::path& recordPgm,
-                                bool plainRows = false, int left = 0, int top = 0) {
+inline void ExpectSameAsScanned(const Image& got, const fs::path& recordPgm, bool plainRows = false,
+                                int left = 0, int top = 0) {
     Image scanned;
     ASSERT_TRUE(ReadPnm(recordPgm, &scanned)) << recordPgm;
     ASSERT_EQ(got.width, scanned.width - left) << recordPgm;

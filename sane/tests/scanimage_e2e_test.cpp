@@ -90,10 +90,9 @@ TEST_F(ScanimageTest, ShowsItsOptions) {
     for (const char* line :
          {"--profile Check|Gray|Gray16|Wide [Check]", "--source ADF Front|ADF Duplex [ADF Duplex]",
           "--mode Lineart|Gray [Lineart]", "--resolution 100|200|300dpi [200]", "-l 0..208mm [0]",
-          "-t 0..322mm [0]", "-x 8..216mm [216]", "-y 8..330mm [25]",
-          "--page-width 8..216mm [216]", "--page-height 8..330mm [330]",
-          "--auto-length[=(yes|no)] [yes]", "--threshold 0..255 (in steps of 1) [128]",
-          "--micr <string> [] [read-only]"}) {
+          "-t 0..322mm [0]", "-x 8..216mm [216]", "-y 8..330mm [25]", "--page-width 8..216mm [216]",
+          "--page-height 8..330mm [330]", "--auto-length[=(yes|no)] [yes]",
+          "--threshold 0..255 (in steps of 1) [128]", "--micr <string> [] [read-only]"}) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     }
 }
@@ -173,7 +172,8 @@ TEST_F(ScanimageTest, EveryChequeToItsOwnLengthWithinTheScanArea) {
     auto pbm = [](int height) {
         std::string text = "P4\n256 " + std::to_string(height) + "\n";
         for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < 32; ++x) text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0x3C : 0xA5));
+            for (int x = 0; x < 32; ++x)
+                text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0x3C : 0xA5));
         }
         return text;
     };
@@ -183,9 +183,9 @@ TEST_F(ScanimageTest, EveryChequeToItsOwnLengthWithinTheScanArea) {
         std::vector<std::string> area;
         int left, top;  // pixels and rows left out, at 8 per mm
     } cases[] = {
-        {{"-x", "216", "-y", "330"}, 0, 0},                         // the largest, as simple-scan
+        {{"-x", "216", "-y", "330"}, 0, 0},  // the largest, as simple-scan
         {{"-l", "10", "-t", "5", "-x", "20.5", "-y", "330"}, 80, 40},  // a corner of its own
-        {{"-l", "1.125", "-x", "100"}, 9, 0},                        // a corner within a byte
+        {{"-l", "1.125", "-x", "100"}, 9, 0},                          // a corner within a byte
     };
     for (const auto& c : cases) {
         fs::remove_all(world_.out);
