@@ -151,6 +151,17 @@ as_operator cc -Wall -Werror "$work/client.c" -o "$work/client" $pc_flags ||
 as_operator "$work/client" || fail "the C client could not start the installed driver"
 grep -q '^ImageFileFormat=2' "$settings" || fail "OrvoScan_ImageFormat(2) was not stored in $settings"
 [[ -L $sysdir/OrvoScan.ini ]] || fail "a settings write replaced the link $sysdir/OrvoScan.ini"
+
+echo "-- the client of orvoscan(3) EXAMPLES, built and run"
+zcat "$tree/usr/share/man/man3/orvoscan.3.gz" | sed -n '/^\.SH EXAMPLES/,/^\.SH "SEE/p' |
+  awk '/^\.EX/ {on = 1; next} /^\.EE/ {exit} on' | sed 's/\\e/\\/g; s/\\-/-/g' >"$work/example.c"
+as_operator mkdir -p "$work/example"
+as_operator cc -Wall -Werror "$work/example.c" -o "$work/example/client" $pc_flags ||
+  fail "the example of orvoscan(3) does not build"
+as_operator sh -c "cd '$work/example' && ./client" >"$work/example.txt" ||
+  fail "the example of orvoscan(3) failed: $(cat "$work/example.txt")"
+[[ -f $work/example/page0006.tif && ! -e $work/example/page0007.tif ]] ||
+  fail "the example of orvoscan(3) did not write six pages: $(cat "$work/example.txt")"
 [[ $(stat -c %U:%G:%a "$settings") == "$mode_before" ]] ||
   fail "a settings write changed $settings from $mode_before to $(stat -c %U:%G:%a "$settings")"
 
