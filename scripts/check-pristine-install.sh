@@ -75,6 +75,7 @@ for p in orvoscan orvoscan-dev libsane1 sane-utils; do
   in_root dpkg-query -W -f '   ${Package} ${Version} ${db:Status-Abbrev}\n' "$p" || fail "$p is not installed"
 done
 
+echo "   saned (sane-utils): $(in_root id saned)"
 step "an operator in the group scanner"
 in_root useradd --create-home --groups scanner operator1
 home=/home/operator1
@@ -103,7 +104,7 @@ show() {
 }
 show "id" || fail "no operator"
 show "orvoscan info" || fail "orvoscan info failed"
-show "orvoscan scan --profile Check --output out/A.tif --start 1" || fail "the scan failed"
+show "mkdir out && orvoscan scan --profile Check --output out/A.tif --start 1" || fail "the scan failed"
 show "ls out && cat out/micr.txt" || fail "no pages"
 show "scanimage -L" | tee "$scratch/sane.txt"
 grep -q "orvoscan:virtual" "$scratch/sane.txt" || fail "scanimage -L does not list the scanner"

@@ -29,34 +29,29 @@ using namespace std::chrono_literals;
 constexpr int kSanedPort = 6566;  // the port the net backend connects to
 
 // A network of this process's own with its loopback up: as root a network
-// namespace, otherwise one inside a user namespace (same user).
-bool EnterOwnNetwork(std::string* why) {
-    const uid_t uid = geteuid();
-    const gid_t gid = getegid();
+// namespace, otherwise one inside a user namespace (same user). Empty, or why not.
+std::string EnterOwnNetwork() {
+    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
     if (unshare(CLONE_NEWNET) != 0) {
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-            *why = std::string("no network namespace: ") + std::strerror(errno);
-            return false;
-        }
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) return std::strerror(errno);
         WriteText("/proc/self/setgroups", "deny");
-        WriteText("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1");
-        WriteText("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+        WriteText("/proc/self/uid_map", uid + " " + uid + " 1");
+        WriteText("/proc/self/gid_map", gid + " " + gid + " 1");
     }
     const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ifreq ifr{};
     std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    const bool up = s >= 0 && ioctl(s, SIOCGIFFLAGS, &ifr) == 0 &&
-                    (ifr.ifr_flags |= IFF_UP, ioctl(s, SIOCSIFFLAGS, &ifr) == 0);
-    if (!up) *why = std::string("loopback not up: ") + std::strerror(errno);
-    if (s >= 0) close(s);
-    return up;
+    ifr.ifr_flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING;
+    const bool up = ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+    close(s);
+    return up ? "" : std::string("loopback not up: ") + std::strerror(errno);
 }
 
-bool Listening(int port) {
+bool SanedListens() {
     const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_port = htons(kSanedPort);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close(s);
@@ -72,9 +67,8 @@ class ClientsTest : public ::testing::Test {
         }
     }
 
-    // Runs `argv` with the environment of the backend's side (`server`) or
-    // of a client of the net backend; its exit status, output in
-    // dir/NAME.out and dir/NAME.err.
+    // `argv` with the backend's environment (`server`) or that of a client
+    // of the net backend; output in dir/NAME.out and dir/NAME.err.
     pid_t Start(const std::string& name, const std::vector<std::string>& argv, bool server) {
         return orvo::testing::StartProgram(
             argv, world_.dir / (name + ".out"), world_.dir / (name + ".err"), [&] {
@@ -98,11 +92,11 @@ class ClientsTest : public ::testing::Test {
         return ReadText(world_.dir / (name + ".err"));
     }
 
-    // saned on this process's own loopback, serving the backend; the net
+    // saned serving the backend on this process's own loopback; the net
     // backend's configuration for its clients.
     void StartSaned() {
-        std::string why;
-        if (!EnterOwnNetwork(&why)) GTEST_SKIP() << why;
+        const std::string why = EnterOwnNetwork();
+        if (!why.empty()) GTEST_SKIP() << "no network of the test's own: " << why;
         WriteText(world_.conf / "saned.conf", "127.0.0.1\n");
         fs::create_directories(world_.dir / "client");
         WriteText(world_.dir / "client" / "dll.conf", "net\n");
@@ -111,20 +105,19 @@ class ClientsTest : public ::testing::Test {
             "saned", {ORVO_SANED, "-l", "-b", "127.0.0.1", "-p", std::to_string(kSanedPort), "-e"},
             true);
         const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (!Listening(kSanedPort)) {
+        while (!SanedListens()) {
             ASSERT_LT(std::chrono::steady_clock::now(), deadline) << Err("saned");
             std::this_thread::sleep_for(5ms);
         }
     }
 
-    // The frames sane_client.py wrote: page1.pgm, ... (0 = black).
+    // A lineart frame sane_client.py wrote (0 = black).
     Image Frame(const std::string& name) const {
-        Image gray;
-        EXPECT_TRUE(ReadPnm(world_.out / name, &gray)) << name;
-        Image bilevel = gray;
-        bilevel.maxval = 1;
-        for (uint8_t& v : bilevel.values) v = v == 0 ? 1 : 0;
-        return bilevel;
+        Image image;
+        EXPECT_TRUE(ReadPnm(world_.out / name, &image)) << name;
+        image.maxval = 1;
+        for (uint8_t& v : image.values) v = v == 0 ? 1 : 0;
+        return image;
     }
     fs::path Record(int document, bool front) const {
         char name[32];
@@ -153,9 +146,13 @@ class ClientsTest : public ::testing::Test {
                                 Record((n - 1) / 2, n % 2 == 1));
         }
         EXPECT_FALSE(fs::exists(world_.out / "page7.pgm"));
-        // After the cancel a new stack: its first cheque again.
+        // After the cancel a new stack: its first cheque again. Through
+        // saned the cancel may come after saned has read the whole frame, and
+        // the stack then goes on with the rear.
         EXPECT_EQ(ReadText(world_.out / "again.txt"), "0T1A\n");
-        EXPECT_EQ(Frame("again.pgm").values, Frame("page1.pgm").values);
+        const auto again = Frame("again.pgm").values;
+        EXPECT_TRUE(again == Frame("page1.pgm").values ||
+                    (device != "orvoscan" && again == Frame("page2.pgm").values));
     }
 
     World world_;
