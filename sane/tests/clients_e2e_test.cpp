@@ -74,8 +74,8 @@ class ClientsTest : public ::testing::Test {
             argv, world_.dir / (name + ".out"), world_.dir / (name + ".err"), [&] {
                 for (const auto& [key, value] : world_.Env()) setenv(key.c_str(), value.c_str(), 1);
                 if (!server) setenv("SANE_CONFIG_DIR", (world_.dir / "client").c_str(), 1);
-                // The instrumented backend in a program that is not (sanitizer builds).
-                if (server && *ORVO_SANE_PRELOAD != '\0') {
+                // The instrumented backend in programs that are not (sanitizer builds).
+                if (*ORVO_SANE_PRELOAD != '\0') {
                     setenv("LD_PRELOAD", ORVO_SANE_PRELOAD, 1);
                     setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
                 }
@@ -132,7 +132,7 @@ class ClientsTest : public ::testing::Test {
         ASSERT_EQ(Run("python",
                       {"/usr/bin/python3", ORVO_SANE_SOURCE_DIR "/tests/sane_client.py", device,
                        world_.out.string()},
-                      false),
+                      device == "orvoscan"),
                   0)
             << Err("python") << Err("saned");
         const std::string options = ReadText(world_.out / "options.txt");
