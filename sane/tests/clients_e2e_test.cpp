@@ -1,10 +1,7 @@
-// The backend under SANE clients this project did not write, on the virtual
-// scanner: a Python script through Debian's python3-sane (sane_client.py),
-// and SANE's network daemon saned serving the backend to the net backend of
-// another machine - here the loopback of a network namespace of the test's
-// own, where saned takes the port the net backend connects to (6566) without
-// meeting a saned of the machine. scanimage and the Python script scan
-// through the network what they scan here.
+// SANE clients this project did not write, on the virtual scanner: Debian's
+// python3-sane (sane_client.py), and saned serving the backend to the net
+// backend on the loopback of a network namespace of the test's own (saned
+// takes the net backend's port 6566 without meeting the machine's).
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -28,16 +25,9 @@ using namespace std::chrono_literals;
 
 constexpr int kSanedPort = 6566;  // the port the net backend connects to
 
-// A network of this process's own with its loopback up: as root a network
-// namespace, otherwise one inside a user namespace (same user). Empty, or why not.
+// A network of this process's own with its loopback up; empty, or why not.
 std::string EnterOwnNetwork() {
-    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
-    if (unshare(CLONE_NEWNET) != 0) {
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) return std::strerror(errno);
-        WriteText("/proc/self/setgroups", "deny");
-        WriteText("/proc/self/uid_map", uid + " " + uid + " 1");
-        WriteText("/proc/self/gid_map", gid + " " + gid + " 1");
-    }
+    if (unshare(CLONE_NEWNET) != 0) return std::strerror(errno);
     const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ifreq ifr{};
     std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
@@ -119,11 +109,6 @@ class ClientsTest : public ::testing::Test {
         for (uint8_t& v : image.values) v = v == 0 ? 1 : 0;
         return image;
     }
-    fs::path Record(int document, bool front) const {
-        char name[32];
-        std::snprintf(name, sizeof name, "doc%04d_%s.pgm", document, front ? "front" : "rear");
-        return world_.record / name;
-    }
 
     // What sane_client.py gets from `device`: the options, a two-sided stack
     // of three cheques with their MICR lines, a cancel and a new scan.
@@ -143,7 +128,7 @@ class ClientsTest : public ::testing::Test {
         EXPECT_EQ(ReadText(world_.out / "micr.txt"), "0T1A\n0T1A\n1T2?B\n1T2?B\n0T3C\n0T3C\n");
         for (int n = 1; n <= 6; ++n) {
             ExpectSameAsScanned(Frame("page" + std::to_string(n) + ".pgm"),
-                                Record((n - 1) / 2, n % 2 == 1));
+                                world_.Record((n - 1) / 2, n % 2 == 1));
         }
         EXPECT_FALSE(fs::exists(world_.out / "page7.pgm"));
         // After the cancel a new stack: its first cheque again. Through
@@ -191,7 +176,7 @@ TEST_F(ClientsTest, ScanimageThroughSanedGetsTheFramesScannedHere) {
             << page;
         Image image;
         ASSERT_TRUE(ReadPnm(world_.out / ("net" + page), &image));
-        ExpectSameAsScanned(image, Record((n - 1) / 2, n % 2 == 1));
+        ExpectSameAsScanned(image, world_.Record((n - 1) / 2, n % 2 == 1));
     }
     // An empty feeder ends a batch through the network as it does here.
     world_.Scenario(R"({"terminateAtFirstPoll": true})");

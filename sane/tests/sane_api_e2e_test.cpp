@@ -69,11 +69,6 @@ class SaneApiTest : public ::testing::Test {
         EXPECT_EQ(n, 0);
         return bytes;
     }
-    fs::path Record(int document, bool front) const {
-        char name[32];
-        std::snprintf(name, sizeof name, "doc%04d_%s.pgm", document, front ? "front" : "rear");
-        return world_.record / name;
-    }
 
     World world_;
     SANE_Handle handle_ = nullptr;
@@ -98,7 +93,7 @@ TEST_F(SaneApiTest, TheMicrLineOfEveryChequeAndTheFramesAsScanned) {
             ASSERT_EQ(bytes.size(), static_cast<std::size_t>(p.bytes_per_line) * p.lines);
             ExpectSameAsScanned(
                 FromFrame(bytes, p.depth, p.pixels_per_line, p.bytes_per_line, p.lines),
-                Record(doc, front));
+                world_.Record(doc, front));
         }
     }
     EXPECT_EQ(sane_start(handle_), SANE_STATUS_NO_DOCS);
@@ -120,7 +115,7 @@ TEST_F(SaneApiTest, AFrontendThatCancelsAfterEveryPageScansTheWholeStack) {
         sane_cancel(handle_);
         EXPECT_EQ(Micr(), expected[page / 2]) << "the line stays after the frame";
         ExpectSameAsScanned(FromFrame(bytes, p.depth, p.pixels_per_line, p.bytes_per_line, p.lines),
-                            Record(page / 2, page % 2 == 0));
+                            world_.Record(page / 2, page % 2 == 0));
     }
     EXPECT_EQ(sane_start(handle_), SANE_STATUS_NO_DOCS);
     sane_cancel(handle_);
@@ -141,7 +136,7 @@ TEST_F(SaneApiTest, FrontOnlyAndMicrReadingOff) {
         ReadFrame(&p);
     }
     EXPECT_EQ(sane_start(handle_), SANE_STATUS_NO_DOCS);
-    EXPECT_FALSE(fs::exists(Record(0, false)));  // the scanner was asked for fronts only
+    EXPECT_FALSE(fs::exists(world_.Record(0, false)));  // the scanner was asked for fronts only
 }
 
 TEST_F(SaneApiTest, ParametersBeforeAScanAreThoseOfItsPages) {
@@ -200,7 +195,7 @@ TEST_F(SaneApiTest, SixteenLevelGrayIsDeliveredAsEightBits) {
     const std::vector<uint8_t> bytes = ReadFrame(&p);
     EXPECT_EQ(p.depth, 8);
     ExpectSameAsScanned(FromFrame(bytes, p.depth, p.pixels_per_line, p.bytes_per_line, p.lines),
-                        Record(0, true), /*plainRows=*/true);
+                        world_.Record(0, true), /*plainRows=*/true);
 }
 
 TEST_F(SaneApiTest, CancelInTheMiddleOfAPageEndsTheBatch) {
@@ -294,7 +289,7 @@ TEST_F(SaneApiTest, JamAfterTwoChequesAndANewBatchAfterIt) {
         SANE_Parameters p{};
         const std::vector<uint8_t> bytes = ReadFrame(&p);
         ExpectSameAsScanned(FromFrame(bytes, p.depth, p.pixels_per_line, p.bytes_per_line, p.lines),
-                            Record(page / 2, page % 2 == 0));
+                            world_.Record(page / 2, page % 2 == 0));
     }
     EXPECT_EQ(sane_start(handle_), SANE_STATUS_JAMMED);
     sane_cancel(handle_);

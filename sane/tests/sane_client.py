@@ -1,14 +1,7 @@
-"""A SANE client in Python (Debian's python3-sane), as a script drives a
-cheque scanner: it lists the options, scans a two-sided stack with
-multi_scan reading the MICR line of every frame, then starts a scan, cancels
-it and scans again.
-
-    python3 sane_client.py DEVICE DIR
-
-writes into DIR: options.txt (the option names), page1.pgm, page2.pgm, ...
-(the frames, 0 = black), micr.txt (the MICR line of every frame) and
-again.pgm with again.txt (the frame and MICR line of the scan after the
-cancel)."""
+"""A SANE client in Python (Debian's python3-sane), as scripts drive a cheque
+scanner: python3 sane_client.py DEVICE DIR lists the options (options.txt),
+scans a two-sided stack with multi_scan (page1.pgm, ...) with the MICR line of
+every frame (micr.txt), then cancels a scan and scans again (again.pgm/.txt)."""
 import sys
 
 import sane

@@ -120,6 +120,12 @@ class World {
         return true;
     }
 
+    // What the virtual scanner scanned of a document's side.
+    fs::path Record(int document, bool front) const {
+        return record / ("doc" + std::string(4 - std::to_string(document).size(), '0') +
+                         std::to_string(document) + (front ? "_front.pgm" : "_rear.pgm"));
+    }
+
     const orvo::testing::TempDir temp{"orvoscan-sane-e2e"};  // removed with the world
     const fs::path dir = temp.path();
     const fs::path conf = dir / "sane.d", sys = dir / "sys", record = dir / "record",

@@ -17,6 +17,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A page of `height` lines, 256 pixels wide, with a pattern.
+std::string Pbm(int height) {
+    std::string text = "P4\n256 " + std::to_string(height) + "\n";
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < 32; ++x)
+            text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0x3C : 0xA5));
+    }
+    return text;
+}
+
 struct Result {
     int code = -1;
     std::string out;
@@ -67,11 +77,6 @@ class ScanimageTest : public ::testing::Test {
         EXPECT_TRUE(ReadPnm(world_.out / PageName(n), &image)) << PageName(n);
         return image;
     }
-    fs::path Record(int document, bool front) const {
-        char name[32];
-        std::snprintf(name, sizeof name, "doc%04d_%s.pgm", document, front ? "front" : "rear");
-        return world_.record / name;
-    }
 
     World world_;
 };
@@ -115,7 +120,7 @@ TEST_F(ScanimageTest, DuplexLineartBatchAsScanned) {
     EXPECT_NE(r.err.find("Batch terminated, 6 pages scanned"), std::string::npos) << r.err;
     ASSERT_EQ(Pages(), 6);
     for (int n = 1; n <= 6; ++n) {
-        ExpectSameAsScanned(Page(n), Record((n - 1) / 2, n % 2 == 1));
+        ExpectSameAsScanned(Page(n), world_.Record((n - 1) / 2, n % 2 == 1));
     }
     // The options never reach the operator's settings file.
     EXPECT_EQ(ReadText(world_.sys / "OrvoScan.ini"), settings);
@@ -137,48 +142,32 @@ TEST_F(ScanimageTest, GrayBatchAsScanned) {
         const Image page = Page(n);
         EXPECT_EQ(page.width, 1024);
         EXPECT_EQ(page.height, 99);
-        ExpectSameAsScanned(page, Record(n - 1, true));
+        ExpectSameAsScanned(page, world_.Record(n - 1, true));
     }
-    EXPECT_FALSE(fs::exists(Record(0, false)));
+    EXPECT_FALSE(fs::exists(world_.Record(0, false)));
 }
 
 TEST_F(ScanimageTest, WholeChequesOfTheirOwnLength) {
     // A profile without a scan length: pages of 150 and 90 lines.
     world_.Settings(TestIni() + "[Whole]\nSide=0\nScanWidth=256\nScanMode1=0\n");
     world_.Scenario(FastScenario(R"([{"front": "long.pbm"}, {"front": "short.pbm"}])"));
-    auto pbm = [](int height) {
-        std::string text = "P4\n256 " + std::to_string(height) + "\n";
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < 32; ++x)
-                text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0 : 0xF0));
-        }
-        return text;
-    };
-    WriteText(world_.dir / "long.pbm", pbm(150));
-    WriteText(world_.dir / "short.pbm", pbm(90));
+    WriteText(world_.dir / "long.pbm", Pbm(150));
+    WriteText(world_.dir / "short.pbm", Pbm(90));
     const Result r = Run({"-d", "orvoscan", "--profile", "Whole", "--batch=cheque%04d.pnm"});
     EXPECT_EQ(r.code, 0) << r.err;
     ASSERT_EQ(Pages(), 2) << r.err;
     EXPECT_EQ(Page(1).height, 149);
     EXPECT_EQ(Page(2).height, 89);
-    ExpectSameAsScanned(Page(1), Record(0, true));
-    ExpectSameAsScanned(Page(2), Record(1, true));
+    ExpectSameAsScanned(Page(1), world_.Record(0, true));
+    ExpectSameAsScanned(Page(2), world_.Record(1, true));
 }
 
 TEST_F(ScanimageTest, EveryChequeToItsOwnLengthWithinTheScanArea) {
     // Cheques of 150 and 90 lines on a profile with a fixed length (Check,
     // 25 mm): the area a frontend sets does not make them longer.
     world_.Scenario(FastScenario(R"([{"front": "long.pbm"}, {"front": "short.pbm"}])"));
-    auto pbm = [](int height) {
-        std::string text = "P4\n256 " + std::to_string(height) + "\n";
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < 32; ++x)
-                text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0x3C : 0xA5));
-        }
-        return text;
-    };
-    WriteText(world_.dir / "long.pbm", pbm(150));
-    WriteText(world_.dir / "short.pbm", pbm(90));
+    WriteText(world_.dir / "long.pbm", Pbm(150));
+    WriteText(world_.dir / "short.pbm", Pbm(90));
     const struct {
         std::vector<std::string> area;
         int left, top;  // pixels and rows left out, at 8 per mm
@@ -198,8 +187,8 @@ TEST_F(ScanimageTest, EveryChequeToItsOwnLengthWithinTheScanArea) {
         ASSERT_EQ(Pages(), 2) << r.err;
         EXPECT_EQ(Page(1).height, 149 - c.top);
         EXPECT_EQ(Page(2).height, 89 - c.top);
-        ExpectSameAsScanned(Page(1), Record(0, true), false, c.left, c.top);
-        ExpectSameAsScanned(Page(2), Record(1, true), false, c.left, c.top);
+        ExpectSameAsScanned(Page(1), world_.Record(0, true), false, c.left, c.top);
+        ExpectSameAsScanned(Page(2), world_.Record(1, true), false, c.left, c.top);
     }
 }
 
@@ -229,7 +218,7 @@ TEST_F(ScanimageTest, JamMidBatchKeepsThePagesBeforeIt) {
     EXPECT_NE(r.err.find("sane_start: Document feeder jammed"), std::string::npos) << r.err;
     ASSERT_EQ(Pages(), 4) << r.err;
     for (int n = 1; n <= 4; ++n) {
-        ExpectSameAsScanned(Page(n), Record((n - 1) / 2, n % 2 == 1));
+        ExpectSameAsScanned(Page(n), world_.Record((n - 1) / 2, n % 2 == 1));
     }
 }
 
@@ -264,8 +253,8 @@ TEST_F(ScanimageTest, CtrlCEndsTheWaitForTheNextCheque) {
     // scanimage exits with the status of the call that failed.
     EXPECT_EQ(r.code, 2) << "SANE_STATUS_CANCELLED";
     ASSERT_EQ(Pages(), 2) << r.err;
-    ExpectSameAsScanned(Page(1), Record(0, true));
-    ExpectSameAsScanned(Page(2), Record(0, false));
+    ExpectSameAsScanned(Page(1), world_.Record(0, true));
+    ExpectSameAsScanned(Page(2), world_.Record(0, false));
 }
 
 }  // namespace

@@ -126,16 +126,14 @@ class ProgramTest : public QObject {
 
     void installedItWritesNothingInTheHome() {
         // Anywhere but in the build's own directory (installed: /usr/bin) the
-        // package's activation file serves; the file an earlier version left
-        // in the home for this very program goes.
+        // package's activation file serves; one an earlier version left in the
+        // home for this very program goes.
         const QString program = dir_.path() + "/bin/orvo_viewer";
-        QVERIFY(QDir().mkpath(dir_.path() + "/bin"));
-        QFile::remove(program);
-        QVERIFY(QFile::copy(QStringLiteral(ORVO_VIEWER), program));
+        QVERIFY(QDir().mkpath(dir_.path() + "/bin") &&
+                QFile::copy(QStringLiteral(ORVO_VIEWER), program));
         const QString file = dir_.path() + "/data/dbus-1/services/com.orvodata.OrvoViewer.service";
-        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
         QFile stale(file);
-        QVERIFY(stale.open(QIODevice::WriteOnly));
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()) && stale.open(QIODevice::WriteOnly));
         stale.write("[D-BUS Service]\nName=com.orvodata.OrvoViewer\nExec=" + program.toUtf8() +
                     " -Automation\n");
         stale.close();
