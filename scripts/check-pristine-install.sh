@@ -127,8 +127,11 @@ in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq orvoscan orvosca
 left=()
 while IFS= read -r f; do
   [[ -e $root$f || -L $root$f ]] || continue
-  # Directories other packages share stay.
-  [[ -d $root$f && ! -L $root$f ]] && [[ -n $(ls -A "$root$f") ]] && continue
+  # Directories other packages share (or own) stay.
+  if [[ -d $root$f && ! -L $root$f ]]; then
+    [[ -n $(ls -A "$root$f") ]] && continue
+    in_root dpkg-query -S "$f" >/dev/null 2>&1 && continue
+  fi
   left+=("$f")
 done <"$scratch/ours.txt"
 ((${#left[@]} == 0)) || fail "left after purge: ${left[*]}"
