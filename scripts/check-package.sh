@@ -1,20 +1,30 @@
 #!/usr/bin/env bash
-# Checks a built Debian package as an operator meets it. The package is
-# unpacked into a scratch root (its link to /etc/orvoscan/OrvoScan.ini pointed
+# Checks the built Debian packages as an operator meets them. The packages
+# (orvoscan and orvoscan-dev) are unpacked into a scratch root (the link to
+# /etc/orvoscan/OrvoScan.ini pointed
 # at the scratch root's file, its postinst run on that root), then, as an
 # unprivileged user - nobody in the group scanner when run as root, else the
 # current user - the installed programs run on the virtual scanner: orvoscan
 # info, a short scan, a setting changed through the driver, a C client built
 # with pkg-config, orvo_viewer --help, the SANE backend through scanimage.
 # Then the man pages (man -l), the desktop entry and lintian (no errors).
-#   scripts/check-package.sh PACKAGE.deb
+# A pristine system with apt: scripts/check-pristine-install.sh.
+#   scripts/check-package.sh orvoscan_*.deb orvoscan-dev_*.deb
 set -euo pipefail
 trap 'echo "check-package: line $LINENO failed" >&2' ERR
-deb=$(realpath "$1")
 fail() {
   echo "check-package: $*" >&2
   exit 1
 }
+deb="" dev=""
+for f in "$@"; do
+  case $(dpkg-deb -f "$f" Package) in
+    orvoscan) deb=$(realpath "$f") ;;
+    orvoscan-dev) dev=$(realpath "$f") ;;
+    *) fail "$f is neither orvoscan nor orvoscan-dev" ;;
+  esac
+done
+[[ -n $deb && -n $dev ]] || fail "name both packages: orvoscan_*.deb orvoscan-dev_*.deb"
 
 # As root, in /tmp: the unprivileged user must reach the scratch root.
 base=${TMPDIR:-/tmp}
@@ -26,6 +36,7 @@ tree=$scratch/root
 work=$scratch/home
 mkdir -p "$work/tmp" "$work/out" "$scratch/control"
 dpkg-deb -x "$deb" "$tree"
+dpkg-deb -x "$dev" "$tree"
 dpkg-deb -e "$deb" "$scratch/control"
 libdir=$tree/usr/lib/$(gcc -print-multiarch)
 sysdir=$libdir/orvoscan
@@ -37,6 +48,24 @@ echo "   Depends: $depends"
 for lib in libc6 libtiff6 libqt6widgets6 libstdc++6; do
   [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib (dpkg-shlibdeps)"
 done
+recommends=$(dpkg-deb -f "$deb" Recommends)
+[[ $recommends == *libsane1* && $recommends == *sane-utils* ]] ||
+  fail "Recommends lacks SANE's dll backend and scanimage: $recommends"
+dev_depends=$(dpkg-deb -f "$dev" Depends)
+echo "   $(dpkg-deb -f "$dev" Package) Depends: $dev_depends"
+[[ $dev_depends == *"orvoscan (= $(dpkg-deb -f "$deb" Version))"* && $dev_depends == *pkg-config* ]] ||
+  fail "orvoscan-dev does not depend on this orvoscan and pkg-config"
+# What a C client builds with is in orvoscan-dev only.
+dpkg-deb -c "$deb" >"$scratch/runtime-files.txt"
+dpkg-deb -c "$dev" >"$scratch/dev-files.txt"
+for f in usr/include/orvoscan.h "usr/lib/$(gcc -print-multiarch)/pkgconfig/orvoscan.pc" \
+  "usr/lib/$(gcc -print-multiarch)/libK4TR.so" usr/share/man/man3/orvoscan.3.gz \
+  usr/share/man/man3/OrvoScan_Init.3.gz; do
+  grep -qE " \./$f( |$)" "$scratch/dev-files.txt" || fail "orvoscan-dev lacks /$f"
+  ! grep -qE " \./$f( |$)" "$scratch/runtime-files.txt" || fail "orvoscan holds /$f"
+done
+grep -qx "Exec=/usr/bin/orvo_viewer -Automation" "$tree/usr/share/dbus-1/services/com.orvodata.OrvoViewer.service" ||
+  fail "no D-Bus activation file for the installed orvo_viewer"
 for f in /etc/orvoscan/OrvoScan.ini /etc/sane.d/orvoscan.conf /etc/sane.d/dll.d/orvoscan; do
   grep -qx "$f" "$scratch/control/conffiles" || fail "$f is not a configuration file of the package"
 done
@@ -122,11 +151,23 @@ as_operator cc -Wall -Werror "$work/client.c" -o "$work/client" $pc_flags ||
 as_operator "$work/client" || fail "the C client could not start the installed driver"
 grep -q '^ImageFileFormat=2' "$settings" || fail "OrvoScan_ImageFormat(2) was not stored in $settings"
 [[ -L $sysdir/OrvoScan.ini ]] || fail "a settings write replaced the link $sysdir/OrvoScan.ini"
+
+echo "-- the client of orvoscan(3) EXAMPLES, built and run"
+zcat "$tree/usr/share/man/man3/orvoscan.3.gz" | sed -n '/^\.SH EXAMPLES/,/^\.SH "SEE/p' |
+  awk '/^\.EX/ {on = 1; next} /^\.EE/ {exit} on' | sed 's/\\e/\\/g; s/\\-/-/g' >"$work/example.c"
+as_operator mkdir -p "$work/example"
+as_operator cc -Wall -Werror "$work/example.c" -o "$work/example/client" $pc_flags ||
+  fail "the example of orvoscan(3) does not build"
+as_operator sh -c "cd '$work/example' && ./client" >"$work/example.txt" ||
+  fail "the example of orvoscan(3) failed: $(cat "$work/example.txt")"
+[[ -f $work/example/page0006.tif && ! -e $work/example/page0007.tif ]] ||
+  fail "the example of orvoscan(3) did not write six pages: $(cat "$work/example.txt")"
 [[ $(stat -c %U:%G:%a "$settings") == "$mode_before" ]] ||
   fail "a settings write changed $settings from $mode_before to $(stat -c %U:%G:%a "$settings")"
 
 echo "-- orvo_viewer --help"
 as_operator orvo_viewer --help >/dev/null || fail "orvo_viewer --help failed"
+[[ ! -e $work/.local/share/dbus-1 ]] || fail "orvo_viewer wrote into the operator's home"
 
 if command -v scanimage >/dev/null; then
   echo "-- scanimage -L through the installed SANE backend"
@@ -136,7 +177,8 @@ if command -v scanimage >/dev/null; then
 fi
 
 echo "== manual pages, desktop entry"
-for page in "$tree"/usr/share/man/man*/*.gz; do
+# The pages themselves; the functions' names are links to orvoscan(3).
+for page in $(find "$tree"/usr/share/man -type f -name '*.gz' | sort); do
   warnings=$(MANWIDTH=80 man -l --warnings -E UTF-8 "$page" 2>&1 >/dev/null) || fail "man -l $page failed"
   [[ -z $warnings ]] || fail "man -l $page: $warnings"
   echo "   $(basename "$page")"
@@ -145,7 +187,7 @@ desktop-file-validate "$tree"/usr/share/applications/*.desktop
 
 echo "== lintian"
 lintian_ok=1
-lintian --fail-on error --tag-display-limit 0 "$deb" >"$scratch/lintian.txt" 2>&1 || lintian_ok=0
+lintian --fail-on error --tag-display-limit 0 "$deb" "$dev" >"$scratch/lintian.txt" 2>&1 || lintian_ok=0
 grep -v "^running with root privileges" "$scratch/lintian.txt" || true
 ((lintian_ok)) || fail "lintian reports errors"
-echo "check-package: $(basename "$deb") installs and runs"
+echo "check-package: $(basename "$deb") and $(basename "$dev") install and run"

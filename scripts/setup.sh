@@ -14,7 +14,8 @@ PACKAGES=(
   qt6-base-dev          # desktop utility and the driver's dialogs (Qt 6 Widgets, D-Bus, Test)
   fonts-nanum           # a font with Hangul for the Korean texts of the utility
   dbus                  # a session bus for the utility's automation test (dbus-run-session)
-  libsane-dev sane-utils  # the SANE backend; scanimage and the dll backend for its tests
+  libsane-dev sane-utils  # the SANE backend; scanimage, saned, the dll and net backends for its tests
+  python3-sane          # a SANE client in Python in the backend's tests
   dpkg-dev file         # the Debian package (CPack: dpkg-shlibdeps)
   lintian desktop-file-utils man-db  # checks of the package, its desktop entry and man pages
 )

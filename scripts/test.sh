@@ -42,8 +42,8 @@ run_tests default build >build/normal-tests.log 2>&1 &
 normal_tests=$!
 trap 'kill "$normal_tests" 2>/dev/null || true' EXIT
 echo "-- Debian package, unpacked and run as an operator"
-deb=$(scripts/package.sh --built | tail -n 1)
-scripts/check-package.sh "$deb"
+mapfile -t debs < <(scripts/package.sh --built)
+scripts/check-package.sh "${debs[@]}"
 echo "-- fuzz targets, a short run of each (clang, libFuzzer, ASan + UBSan)"
 scripts/fuzz.sh 5
 echo "-- normal tests"

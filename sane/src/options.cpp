@@ -11,9 +11,12 @@ namespace orvo::sane {
 
 namespace {
 
-constexpr const char* kFront = "Front";
-constexpr const char* kDuplex = "Duplex";
-SANE_String_Const kSourceList[] = {kFront, kDuplex, nullptr};
+// The names document-feeder backends give their sources, which frontends look
+// for; the names of earlier versions are still taken from scripts.
+constexpr const char* kAdfFront = "ADF Front";
+constexpr const char* kAdfDuplex = "ADF Duplex";
+SANE_String_Const kSourceList[] = {kAdfFront, kAdfDuplex, nullptr};
+SANE_String_Const kOldSourceList[] = {"Front", "Duplex", nullptr};
 SANE_String_Const kModeList[] = {SANE_VALUE_SCAN_MODE_LINEART, SANE_VALUE_SCAN_MODE_GRAY, nullptr};
 const SANE_Word kResolutionList[] = {3, 100, 200, 300};
 
@@ -62,6 +65,42 @@ SANE_Fixed Millimetres(int count, int perMm) {
     return SANE_FIX(static_cast<double>(count) / perMm);
 }
 
+void Length(SANE_Option_Descriptor& d, const char* name, const char* title, const char* desc,
+            const SANE_Range* range) {
+    d.name = name;
+    d.title = title;
+    d.desc = desc;
+    d.type = SANE_TYPE_FIXED;
+    d.unit = SANE_UNIT_MM;
+    d.size = sizeof(SANE_Word);
+    d.cap = kSelectable;
+    d.constraint_type = SANE_CONSTRAINT_RANGE;
+    d.constraint.range = range;
+}
+
+// Pixels per mm across the track in the pages delivered (code 1 widens by 1.5).
+int FramePixelsPerMm(int code) {
+    const int perMm = UnitsOf(code).pixelsPerMm;
+    return code == 1 ? perMm * 3 / 2 : perMm;
+}
+
+// ScanWidth for `mm`, not past `limitMm` (whole groups of 8 pixels).
+int WidthWithin(double mm, double limitMm, int code) {
+    const int perMm = UnitsOf(code).pixelsPerMm;
+    int width = WidthForMm(std::min(mm, limitMm), code);
+    while (width - 8 >= kMinMm * perMm && width > limitMm * perMm + 1e-6) width -= 8;
+    return width;
+}
+
+// ScanLines1 for `mm`, not past `limitMm` (multiples of 3 at code 1).
+int LinesWithin(double mm, double limitMm, int code) {
+    const int perMm = UnitsOf(code).linesPerMm;
+    int lines = LinesForMm(std::min(mm, limitMm), code);
+    const int step = code == 1 ? 3 : 1;
+    while (lines - step >= kMinMm * perMm && lines > limitMm * perMm + 1e-6) lines -= step;
+    return lines;
+}
+
 }  // namespace
 
 Options::Options(std::vector<std::string> profiles, const std::string& initial,
@@ -107,10 +146,13 @@ void Options::InitOptions() {
 
     d[kOptSource].name = SANE_NAME_SCAN_SOURCE;
     d[kOptSource].title = SANE_TITLE_SCAN_SOURCE;
-    d[kOptSource].desc = "Front: the front of every cheque. Duplex: front, then rear.";
+    d[kOptSource].desc =
+        "The automatic feeder: ADF Front scans the front of every cheque, ADF Duplex its "
+        "front, then its rear. Every sane_start takes the next page of the stack until the "
+        "feeder is empty. Front and Duplex are taken as well.";
     d[kOptSource].type = SANE_TYPE_STRING;
     d[kOptSource].unit = SANE_UNIT_NONE;
-    d[kOptSource].size = sizeof "Duplex";
+    d[kOptSource].size = sizeof "ADF Duplex";
     d[kOptSource].cap = kSelectable;
     d[kOptSource].constraint_type = SANE_CONSTRAINT_STRING_LIST;
     d[kOptSource].constraint.string_list = kSourceList;
@@ -139,41 +181,37 @@ void Options::InitOptions() {
 
     Group(d[kOptGroupGeometry], SANE_TITLE_GEOMETRY);
 
-    widthRange_ = {SANE_FIX(kMinMm), SANE_FIX(kMaxWidthMm), 0};
-    lengthRange_ = {SANE_FIX(kMinMm), SANE_FIX(kMaxLengthMm), 0};
-    d[kOptBrX].name = SANE_NAME_SCAN_BR_X;
-    d[kOptBrX].title = "Scan width";
-    d[kOptBrX].desc =
-        "Width of the scanned strip across the track, from its left edge (rounded to whole "
-        "groups of 8 pixels).";
-    d[kOptBrX].type = SANE_TYPE_FIXED;
-    d[kOptBrX].unit = SANE_UNIT_MM;
-    d[kOptBrX].size = sizeof(SANE_Word);
-    d[kOptBrX].cap = kSelectable;
-    d[kOptBrX].constraint_type = SANE_CONSTRAINT_RANGE;
-    d[kOptBrX].constraint.range = &widthRange_;
+    pageWidthRange_ = {SANE_FIX(kMinMm), SANE_FIX(kMaxWidthMm), 0};
+    pageHeightRange_ = {SANE_FIX(kMinMm), SANE_FIX(kMaxLengthMm), 0};
+    Length(d[kOptTlX], SANE_NAME_SCAN_TL_X, SANE_TITLE_SCAN_TL_X,
+           "Left edge of the scan area, from the edge of the track.", &tlXRange_);
+    Length(d[kOptTlY], SANE_NAME_SCAN_TL_Y, SANE_TITLE_SCAN_TL_Y,
+           "Top edge of the scan area, from the leading edge of every cheque.", &tlYRange_);
+    Length(d[kOptBrX], SANE_NAME_SCAN_BR_X, SANE_TITLE_SCAN_BR_X,
+           "Right edge of the scan area: the scanner scans the strip up to it (whole groups of "
+           "8 pixels).",
+           &widthRange_);
+    Length(d[kOptBrY], SANE_NAME_SCAN_BR_Y, SANE_TITLE_SCAN_BR_Y,
+           "Bottom edge of the scan area along the cheque. Used only with auto-length off: "
+           "otherwise every page ends where its cheque ends.",
+           &lengthRange_);
+    Length(d[kOptPageWidth], SANE_NAME_PAGE_WIDTH, SANE_TITLE_PAGE_WIDTH,
+           "Height of the largest document across the track; the scan area lies within it.",
+           &pageWidthRange_);
+    Length(d[kOptPageHeight], SANE_NAME_PAGE_HEIGHT, SANE_TITLE_PAGE_HEIGHT,
+           "Length of the longest document; the scan area lies within it.", &pageHeightRange_);
 
     d[kOptAutoLength].name = "auto-length";
     d[kOptAutoLength].title = "Whole cheque length";
     d[kOptAutoLength].desc =
-        "Scan every cheque to its own length instead of the scan length (-y). A page's line "
-        "count is then known once sane_start has returned; frontends that need the page "
-        "size before a scan may not cope.";
+        "Every page as long as its cheque (from the top edge of the scan area), whatever the "
+        "bottom edge says. Off: every page ends at the bottom edge (-y), a fixed length. A "
+        "page's line count is known once sane_start has returned.";
     d[kOptAutoLength].type = SANE_TYPE_BOOL;
     d[kOptAutoLength].unit = SANE_UNIT_NONE;
     d[kOptAutoLength].size = sizeof(SANE_Word);
     d[kOptAutoLength].cap = kSelectable;
     d[kOptAutoLength].constraint_type = SANE_CONSTRAINT_NONE;
-
-    d[kOptBrY].name = SANE_NAME_SCAN_BR_Y;
-    d[kOptBrY].title = "Scan length";
-    d[kOptBrY].desc = "Length scanned along every cheque, from its leading edge.";
-    d[kOptBrY].type = SANE_TYPE_FIXED;
-    d[kOptBrY].unit = SANE_UNIT_MM;
-    d[kOptBrY].size = sizeof(SANE_Word);
-    d[kOptBrY].cap = kSelectable;
-    d[kOptBrY].constraint_type = SANE_CONSTRAINT_RANGE;
-    d[kOptBrY].constraint.range = &lengthRange_;
 
     Group(d[kOptGroupEnhancement], SANE_TITLE_ENHANCEMENT);
 
@@ -198,7 +236,8 @@ void Options::InitOptions() {
         "MICR line of the cheque just delivered (read-only): 0 when every character was "
         "read, 1 when it holds unreadable characters (? or _), followed by the characters. "
         "Empty when the scanner read none (MICR reading off in the settings, or no cheque "
-        "yet). The rear of a cheque keeps the line of its front.";
+        "yet). The rear of a cheque keeps the line of its front, and the line stays until the "
+        "next cheque: read it after every sane_start.";
     d[kOptMicr].type = SANE_TYPE_STRING;
     d[kOptMicr].unit = SANE_UNIT_NONE;
     d[kOptMicr].size = kMicrValueSize;
@@ -209,8 +248,57 @@ void Options::InitOptions() {
 void Options::SelectProfile(const std::string& name) {
     profile_ = name;
     settings_ = Normalised(reader_ ? reader_(name) : ScanSettings{});
-    lastLines_ = LinesForMm(kDefaultLengthMm, settings_.resolution);
+    // Without a length of its own: the starter profiles' length when a fixed
+    // length is asked for.
+    if (settings_.scanLines == 0)
+        settings_.scanLines = LinesForMm(kDefaultLengthMm, settings_.resolution);
+    tlX_ = 0;
+    tlY_ = 0;
+    pageWidth_ = SANE_FIX(kMaxWidthMm);
+    pageHeight_ = SANE_FIX(kMaxLengthMm);
+    ClampToPage();
     UpdateActivity();
+}
+
+// Holds the scan area within the document size, and the ranges to it.
+void Options::ClampToPage() {
+    const double width = SANE_UNFIX(pageWidth_);
+    const double height = SANE_UNFIX(pageHeight_);
+    tlXRange_ = {0, pageWidth_ - SANE_FIX(kMinMm), 0};
+    tlYRange_ = {0, pageHeight_ - SANE_FIX(kMinMm), 0};
+    widthRange_ = {SANE_FIX(kMinMm), pageWidth_, 0};
+    lengthRange_ = {SANE_FIX(kMinMm), pageHeight_, 0};
+    tlX_ = std::min(tlX_, tlXRange_.max);
+    tlY_ = std::min(tlY_, tlYRange_.max);
+    const ResolutionUnits units = UnitsOf(settings_.resolution);
+    if (settings_.scanWidth > width * units.pixelsPerMm + 1e-6) {
+        settings_.scanWidth = WidthWithin(width, width, settings_.resolution);
+    }
+    if (settings_.scanLines > height * units.linesPerMm + 1e-6) {
+        settings_.scanLines = LinesWithin(height, height, settings_.resolution);
+    }
+}
+
+ScanSettings Options::settings() const {
+    ScanSettings s = settings_;
+    if (autoLength_) s.scanLines = 0;
+    return s;
+}
+
+FrameCrop Options::Crop() const {
+    const ScanSettings s = settings();
+    const FrameShape f = PredictFrame(s);
+    const int perMm = FramePixelsPerMm(s.resolution);
+    const int linesPerMm = UnitsOf(s.resolution).linesPerMm;
+    FrameCrop crop;
+    // The scan area is at least kMinMm wide and long: a top-left corner past
+    // the bottom-right one gives the last kMinMm before it.
+    const auto left = static_cast<int>(std::lround(SANE_UNFIX(tlX_) * perMm));
+    crop.leftPixels = std::clamp(left, 0, std::max(0, f.pixelsPerLine - kMinMm * perMm));
+    const auto top = static_cast<int>(std::lround(SANE_UNFIX(tlY_) * linesPerMm));
+    crop.topRows = f.lines > 0 ? std::clamp(top, 0, std::max(0, f.lines - kMinMm * linesPerMm))
+                               : std::max(0, top);
+    return crop;
 }
 
 void Options::UpdateActivity() {
@@ -219,7 +307,6 @@ void Options::UpdateActivity() {
         cap = active ? (cap & ~SANE_CAP_INACTIVE) : (cap | SANE_CAP_INACTIVE);
     };
     activate(kOptThreshold, !IsGray(settings_));
-    activate(kOptBrY, settings_.scanLines != 0);
 }
 
 void Options::SetMicr(const std::string& value) {
@@ -267,18 +354,26 @@ SANE_Status Options::Get(SANE_Int index, void* value) const {
         case kOptProfile:
             return text(profile_);
         case kOptSource:
-            return text(settings_.side == 0 ? kFront : kDuplex);
+            return text(settings_.side == 0 ? kAdfFront : kAdfDuplex);
         case kOptMode:
             return text(IsGray(settings_) ? SANE_VALUE_SCAN_MODE_GRAY
                                           : SANE_VALUE_SCAN_MODE_LINEART);
         case kOptResolution:
             return word(units.dpi);
+        case kOptTlX:
+            return word(tlX_);
+        case kOptTlY:
+            return word(tlY_);
         case kOptBrX:
             return word(Millimetres(settings_.scanWidth, units.pixelsPerMm));
-        case kOptAutoLength:
-            return word(settings_.scanLines == 0 ? SANE_TRUE : SANE_FALSE);
         case kOptBrY:
             return word(Millimetres(settings_.scanLines, units.linesPerMm));
+        case kOptPageWidth:
+            return word(pageWidth_);
+        case kOptPageHeight:
+            return word(pageHeight_);
+        case kOptAutoLength:
+            return word(autoLength_ ? SANE_TRUE : SANE_FALSE);
         case kOptThreshold:
             return word(settings_.bwSlice);
         case kOptMicr:
@@ -295,12 +390,17 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
     if (d.constraint_type == SANE_CONSTRAINT_STRING_LIST) {
         bool exact = false;
         listed = FindInList(d.constraint.string_list, static_cast<const char*>(value), &exact);
-        if (listed < 0) return SANE_STATUS_INVAL;
-        if (!exact) {
+        if (listed < 0 && index == kOptSource) {
+            // An earlier name: taken, the value left as given (it may not
+            // hold the longer listed name).
+            listed = FindInList(kOldSourceList, static_cast<const char*>(value), &exact);
+            if (listed >= 0) flags |= SANE_INFO_INEXACT;
+        } else if (listed >= 0 && !exact) {
             // Only the case differs: the listed spelling is taken (same length).
             std::strcpy(static_cast<char*>(value), d.constraint.string_list[listed]);
             flags |= SANE_INFO_INEXACT;
         }
+        if (listed < 0) return SANE_STATUS_INVAL;
     }
     SANE_Word* word = static_cast<SANE_Word*>(value);
     const ResolutionUnits units = UnitsOf(settings_.resolution);
@@ -337,11 +437,8 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
                 auto mm = [](int count, int perMm) { return count / static_cast<double>(perMm); };
                 settings_.resolution = code;
                 settings_.scanWidth = WidthForMm(mm(settings_.scanWidth, units.pixelsPerMm), code);
-                if (settings_.scanLines != 0) {
-                    settings_.scanLines =
-                        LinesForMm(mm(settings_.scanLines, units.linesPerMm), code);
-                }
-                lastLines_ = LinesForMm(mm(lastLines_, units.linesPerMm), code);
+                settings_.scanLines = LinesForMm(mm(settings_.scanLines, units.linesPerMm), code);
+                ClampToPage();
             }
             flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
             break;
@@ -352,8 +449,8 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
             const double mm = SANE_UNFIX(*word);
             int& count = across ? settings_.scanWidth : settings_.scanLines;
             const int perMm = across ? units.pixelsPerMm : units.linesPerMm;
-            count = across ? WidthForMm(mm, settings_.resolution)
-                           : LinesForMm(mm, settings_.resolution);
+            count = across ? WidthWithin(mm, SANE_UNFIX(pageWidth_), settings_.resolution)
+                           : LinesWithin(mm, SANE_UNFIX(pageHeight_), settings_.resolution);
             const SANE_Fixed taken = Millimetres(count, perMm);
             if (taken != *word) {
                 *word = taken;
@@ -362,16 +459,34 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
             flags |= SANE_INFO_RELOAD_PARAMS;
             break;
         }
+        case kOptTlX:
+        case kOptTlY: {
+            const SANE_Range& range = index == kOptTlX ? tlXRange_ : tlYRange_;
+            const SANE_Fixed v = std::clamp(*word, range.min, range.max);
+            if (v != *word) {
+                *word = v;
+                flags |= SANE_INFO_INEXACT;
+            }
+            (index == kOptTlX ? tlX_ : tlY_) = v;
+            flags |= SANE_INFO_RELOAD_PARAMS;
+            break;
+        }
+        case kOptPageWidth:
+        case kOptPageHeight: {
+            const SANE_Range& range = index == kOptPageWidth ? pageWidthRange_ : pageHeightRange_;
+            const SANE_Fixed v = std::clamp(*word, range.min, range.max);
+            if (v != *word) {
+                *word = v;
+                flags |= SANE_INFO_INEXACT;
+            }
+            (index == kOptPageWidth ? pageWidth_ : pageHeight_) = v;
+            ClampToPage();
+            flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
+            break;
+        }
         case kOptAutoLength: {
             if (*word != SANE_TRUE && *word != SANE_FALSE) return SANE_STATUS_INVAL;
-            const bool whole = *word == SANE_TRUE;
-            if (whole && settings_.scanLines != 0) {
-                lastLines_ = settings_.scanLines;
-                settings_.scanLines = 0;
-            } else if (!whole && settings_.scanLines == 0) {
-                settings_.scanLines = lastLines_;
-            }
-            UpdateActivity();
+            autoLength_ = *word == SANE_TRUE;
             flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
             break;
         }
@@ -392,14 +507,15 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
 }
 
 SANE_Parameters Options::Parameters() const {
-    const FrameShape f = PredictFrame(settings_);
+    const FrameShape f = PredictFrame(settings());
+    const FrameCrop crop = Crop();
     SANE_Parameters p{};
     p.format = SANE_FRAME_GRAY;
     p.last_frame = SANE_TRUE;
     p.depth = f.depth;
-    p.pixels_per_line = f.pixelsPerLine;
-    p.bytes_per_line = f.bytesPerLine;
-    p.lines = f.lines;
+    p.pixels_per_line = f.pixelsPerLine - crop.leftPixels;
+    p.bytes_per_line = f.depth == 1 ? (p.pixels_per_line + 7) / 8 : p.pixels_per_line;
+    p.lines = f.lines > 0 ? f.lines - crop.topRows : -1;
     return p;
 }
 

@@ -21,9 +21,13 @@ enum OptionIndex {
     kOptMode,
     kOptResolution,
     kOptGroupGeometry,
+    kOptTlX,
+    kOptTlY,
     kOptBrX,
-    kOptAutoLength,
     kOptBrY,
+    kOptPageWidth,
+    kOptPageHeight,
+    kOptAutoLength,
     kOptGroupEnhancement,
     kOptThreshold,
     kOptGroupCheque,
@@ -33,6 +37,13 @@ enum OptionIndex {
 
 // Longest MICR option value: the flag, 42 characters and the terminating zero.
 inline constexpr int kMicrValueSize = 48;
+
+// What the frontend gets of every page the scanner scans: the columns left of
+// the scan area and the rows above it are dropped.
+struct FrameCrop {
+    int leftPixels = 0;
+    int topRows = 0;
+};
 
 class Options {
   public:
@@ -50,7 +61,12 @@ class Options {
     SANE_Status Control(SANE_Int index, SANE_Action action, void* value, SANE_Int* info);
 
     const std::string& profile() const { return profile_; }
-    const ScanSettings& settings() const { return settings_; }
+    // The profile values the scanner scans with: the strip up to the right
+    // edge of the scan area, and (auto-length off) the length up to its
+    // bottom edge; ScanLines1 0 scans every cheque to its own length.
+    ScanSettings settings() const;
+    // What is dropped of every page of those settings.
+    FrameCrop Crop() const;
     SANE_Parameters Parameters() const;
 
     // The read-only MICR value: "" or the read-error flag ('0' read, '1' with
@@ -62,6 +78,7 @@ class Options {
     void InitOptions();
     void SelectProfile(const std::string& name);
     void UpdateActivity();
+    void ClampToPage();
     SANE_Status Get(SANE_Int index, void* value) const;
     SANE_Status Set(SANE_Int index, void* value, SANE_Int* info);
 
@@ -71,10 +88,20 @@ class Options {
     std::string profile_;
     ScanSettings settings_;
     std::string micr_;
-    int lastLines_ = 0;  // the scan length while every cheque's own length is scanned
+    // settings_.scanWidth is the right edge, settings_.scanLines the bottom
+    // edge (never 0); the top-left corner and the document size in mm.
+    bool autoLength_ = true;
+    SANE_Fixed tlX_ = 0;
+    SANE_Fixed tlY_ = 0;
+    SANE_Fixed pageWidth_ = SANE_FIX(kMaxWidthMm);
+    SANE_Fixed pageHeight_ = SANE_FIX(kMaxLengthMm);
     SANE_Option_Descriptor descriptors_[kOptCount] = {};
+    SANE_Range tlXRange_{};
+    SANE_Range tlYRange_{};
     SANE_Range widthRange_{};
     SANE_Range lengthRange_{};
+    SANE_Range pageWidthRange_{};
+    SANE_Range pageHeightRange_{};
     SANE_Range thresholdRange_{};
 };
 

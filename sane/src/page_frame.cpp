@@ -2,6 +2,8 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace orvo::sane {
@@ -81,6 +83,41 @@ bool ReadPageFile(const std::string& path, Frame* frame, std::string* error) {
     }
     *frame = std::move(f);
     return true;
+}
+
+void CropFrame(Frame* frame, int leftPixels, int topRows) {
+    Frame& f = *frame;
+    const int left = std::clamp(leftPixels, 0, std::max(0, f.pixelsPerLine - 1));
+    const int top = std::clamp(topRows, 0, std::max(0, f.lines - 1));
+    if (left == 0 && top == 0) return;
+    const int width = f.pixelsPerLine - left;
+    const int bytesPerLine = f.depth == 1 ? (width + 7) / 8 : width;
+    const int lines = f.lines - top;
+    std::vector<uint8_t> out(static_cast<std::size_t>(bytesPerLine) * lines);
+    const int shift = left % 8;
+    const uint8_t lastMask =
+        width % 8 == 0 ? uint8_t{0xFF} : static_cast<uint8_t>(0xFF << (8 - width % 8));
+    for (int y = 0; y < lines; ++y) {
+        const uint8_t* src = f.data.data() + static_cast<std::size_t>(y + top) * f.bytesPerLine;
+        uint8_t* dst = out.data() + static_cast<std::size_t>(y) * bytesPerLine;
+        if (f.depth != 1) {
+            std::memcpy(dst, src + left, static_cast<std::size_t>(width));
+            continue;
+        }
+        // Bits from `left` on, most significant bit first.
+        const int first = left / 8;
+        for (int i = 0; i < bytesPerLine; ++i) {
+            const int at = first + i;
+            const int high = src[at] << shift;
+            const int low = shift != 0 && at + 1 < f.bytesPerLine ? src[at + 1] >> (8 - shift) : 0;
+            dst[i] = static_cast<uint8_t>(high | low);
+        }
+        dst[bytesPerLine - 1] &= lastMask;
+    }
+    f.pixelsPerLine = width;
+    f.bytesPerLine = bytesPerLine;
+    f.lines = lines;
+    f.data = std::move(out);
 }
 
 }  // namespace orvo::sane

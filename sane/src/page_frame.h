@@ -22,4 +22,8 @@ struct Frame {
 // False with the reason in `error` when the file is no such page.
 bool ReadPageFile(const std::string& path, Frame* frame, std::string* error);
 
+// Drops `leftPixels` columns at the left and `topRows` rows at the top of a
+// frame; at least one column and one row stay.
+void CropFrame(Frame* frame, int leftPixels, int topRows);
+
 }  // namespace orvo::sane

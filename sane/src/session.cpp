@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 #include "log.h"
 #include "orvo/platform/profile.h"
@@ -83,10 +84,12 @@ void Session::CancellerLoop() {
             served_.notify_all();
             return;
         }
-        if (batchRunning_) {
+        if (batchRunning_ && framePending_.load()) {
             Log(kLogStep, "cancel: ending the batch");
             driver_.EndBatch();
             batchRunning_ = false;
+        } else if (batchRunning_) {
+            Log(kLogStep, "cancel after a whole frame: the stack goes on at the next start");
         }
         cancelsServed_ = std::max(cancelsServed_, requests);
         served_.notify_all();
@@ -134,13 +137,34 @@ SANE_Status Session::Control(SANE_Int index, SANE_Action action, void* value, SA
     if (info != nullptr) *info = 0;
     SettleCancel();
     if (action != SANE_ACTION_GET_VALUE && BatchRunning()) {
-        // The running batch scans with the values it started with.
-        Log(kLogWarning, "option %d not changed: a batch is running (sane_cancel ends it)", index);
+        // The running batch scans with the values it started with; frontends
+        // that set every option before each page set the same values.
+        if (action == SANE_ACTION_SET_VALUE && HasValue(index, value)) return SANE_STATUS_GOOD;
+        Log(kLogWarning,
+            "option %d not changed: a stack is being scanned (scan it to its end, or cancel "
+            "while a page is pending)",
+            index);
         return SANE_STATUS_DEVICE_BUSY;
     }
     const SANE_Status status = options_.Control(index, action, value, info);
     if (status == SANE_STATUS_GOOD && action != SANE_ACTION_GET_VALUE) page_ = Page::None;
     return status;
+}
+
+// Whether `value` is what the option holds.
+bool Session::HasValue(SANE_Int index, const void* value) {
+    const SANE_Option_Descriptor* d = options_.Descriptor(index);
+    if (d == nullptr || value == nullptr || d->size <= 0) return false;
+    std::vector<char> current(static_cast<std::size_t>(d->size) + 1, '\0');
+    if (options_.Control(index, SANE_ACTION_GET_VALUE, current.data(), nullptr) !=
+        SANE_STATUS_GOOD) {
+        return false;
+    }
+    if (d->type == SANE_TYPE_STRING) {
+        return std::strncmp(current.data(), static_cast<const char*>(value),
+                            static_cast<std::size_t>(d->size)) == 0;
+    }
+    return std::memcmp(current.data(), value, sizeof(SANE_Word)) == 0;
 }
 
 SANE_Status Session::GetParameters(SANE_Parameters* params) {
@@ -168,6 +192,7 @@ SANE_Status Session::Start() {
     page_ = Page::None;
     {
         std::lock_guard lock(mutex_);
+        framePending_ = true;
         if (!batchRunning_) {
             std::string error;
             if (!private_.Prepare(realSettingsFile_, options_.profile(), options_.settings(),
@@ -192,6 +217,7 @@ SANE_Status Session::Start() {
                 return StatusFor(result, 0);
             }
             batchRunning_ = true;
+            crop_ = options_.Crop();
             pageIndex_ = 0;
             twoSided_ = options_.settings().side != 0;
             // The driver takes MICR lines only while MicrDetect is on.
@@ -208,7 +234,8 @@ SANE_Status Session::TakePage() {
     std::remove(path.c_str());
     int height = 0;
     const int result = driver_.GetOneImage(path.c_str(), &height);
-    if (SettleCancel()) {
+    // A cancel that left the batch running came before this start.
+    if (SettleCancel() && !BatchRunning()) {
         std::remove(path.c_str());
         Log(kLogStep, "cancelled while waiting for a page");
         return SANE_STATUS_CANCELLED;
@@ -243,6 +270,7 @@ SANE_Status Session::TakePage() {
         EndBatch();
         return SANE_STATUS_IO_ERROR;
     }
+    CropFrame(&frame, crop_.leftPixels, crop_.topRows);
     Log(kLogStep, "page %d (%s): %d x %d, depth %d", pageIndex_, front ? "front" : "rear",
         frame.pixelsPerLine, frame.lines, frame.depth);
     frame_ = std::move(frame);
@@ -259,12 +287,15 @@ SANE_Status Session::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length)
     if (page_ != Page::Reading) return SANE_STATUS_INVAL;
     const std::size_t left = frame_.data.size() - readAt_;
     if (left == 0) {
+        framePending_ = false;
         page_ = Page::Done;
         return SANE_STATUS_EOF;
     }
     const std::size_t n = std::min(left, static_cast<std::size_t>(maxLength));
     std::memcpy(data, frame_.data.data() + readAt_, n);
     readAt_ += n;
+    // The whole frame is the frontend's: a cancel from now on leaves the stack.
+    if (readAt_ == frame_.data.size()) framePending_ = false;
     *length = static_cast<SANE_Int>(n);
     return SANE_STATUS_GOOD;
 }

@@ -5,7 +5,12 @@
 // driver batch; every sane_start takes the next side (front, then rear when
 // both sides are scanned) as a whole page before it returns, so nothing of a
 // page is lost between sane_start and sane_read; SANE_STATUS_NO_DOCS when the
-// stack is done. sane_cancel ends the batch at once.
+// stack is done. sane_cancel while a page is pending (sane_start waiting, or
+// a frame not yet read to its end) ends the batch at once; after a frame has
+// been read to its end (frontends cancel after every page) it ends only that
+// frame, and the next sane_start goes on with the stack. While a batch runs,
+// an option keeps its value: setting the value it has is taken, another is
+// refused (SANE_STATUS_DEVICE_BUSY).
 //
 // sane_cancel may come from another thread or from a signal handler (as
 // scanimage sends it on Ctrl-C): it only counts the request and wakes the
@@ -59,6 +64,7 @@ class Session {
     enum class Page { None, Reading, Done, Cancelled };
 
     bool SettleCancel();
+    bool HasValue(SANE_Int index, const void* value);
     bool BatchRunning();
     void EndBatch();
     void CancellerLoop();
@@ -72,6 +78,7 @@ class Session {
     // The frontend's thread only.
     Page page_ = Page::None;
     Frame frame_;
+    FrameCrop crop_;  // of the running batch
     std::size_t readAt_ = 0;
     int pageIndex_ = 0;  // pages taken in this batch
     bool twoSided_ = true;
@@ -87,6 +94,9 @@ class Session {
     bool stopping_ = false;
     bool cancellerDone_ = false;
 
+    // From sane_start until the frame's last byte is read: a cancel then
+    // ends the batch.
+    std::atomic<bool> framePending_{false};
     std::atomic<uint64_t> cancelRequests_{0};
     int cancelEvent_ = -1;
     std::thread canceller_;

@@ -123,15 +123,15 @@ static void check_descriptors(void) {
     int i;
     const SANE_Option_Descriptor* d;
     CHECK(sane_control_option(h, 0, SANE_ACTION_GET_VALUE, &count, NULL) == SANE_STATUS_GOOD);
-    CHECK(count == 14);
+    CHECK(count == 18);
     for (i = 0; i < count; ++i) CHECK(sane_get_option_descriptor(h, i) != NULL);
     CHECK(sane_get_option_descriptor(h, count) == NULL);
     CHECK(sane_get_option_descriptor(h, -1) == NULL);
 
     d = sane_get_option_descriptor(h, find(SANE_NAME_SCAN_SOURCE));
     CHECK(d->type == SANE_TYPE_STRING && d->constraint_type == SANE_CONSTRAINT_STRING_LIST);
-    CHECK(strcmp(d->constraint.string_list[0], "Front") == 0);
-    CHECK(strcmp(d->constraint.string_list[1], "Duplex") == 0);
+    CHECK(strcmp(d->constraint.string_list[0], "ADF Front") == 0);
+    CHECK(strcmp(d->constraint.string_list[1], "ADF Duplex") == 0);
     CHECK(d->constraint.string_list[2] == NULL);
 
     d = sane_get_option_descriptor(h, find(SANE_NAME_SCAN_RESOLUTION));
@@ -144,13 +144,11 @@ static void check_descriptors(void) {
     CHECK(d->type == SANE_TYPE_FIXED && d->unit == SANE_UNIT_MM);
     CHECK(d->constraint_type == SANE_CONSTRAINT_RANGE);
     CHECK(d->constraint.range->min == SANE_FIX(8) && d->constraint.range->max == SANE_FIX(216));
-    /* No top-left corner: the scanner's offsets are in units of its own. */
-    CHECK(sane_get_option_descriptor(h, 1) != NULL);
-    for (i = 1; i < count; ++i) {
-        d = sane_get_option_descriptor(h, i);
-        CHECK(d->name == NULL || (strcmp(d->name, SANE_NAME_SCAN_TL_X) != 0 &&
-                                  strcmp(d->name, SANE_NAME_SCAN_TL_Y) != 0));
-    }
+    /* The standard geometry of sheet-fed scanners. */
+    d = sane_get_option_descriptor(h, find(SANE_NAME_SCAN_TL_X));
+    CHECK(d->type == SANE_TYPE_FIXED && d->unit == SANE_UNIT_MM && SANE_OPTION_IS_SETTABLE(d->cap));
+    CHECK(find(SANE_NAME_SCAN_TL_Y) > 0 && find(SANE_NAME_PAGE_WIDTH) > 0 &&
+          find(SANE_NAME_PAGE_HEIGHT) > 0);
 
     d = sane_get_option_descriptor(h, find("profile"));
     CHECK(d->constraint_type == SANE_CONSTRAINT_STRING_LIST);
@@ -177,9 +175,15 @@ static void check_values(void) {
     CHECK(get_word(SANE_NAME_SCAN_RESOLUTION) == 200);
     CHECK(get_word(SANE_NAME_SCAN_BR_Y) == SANE_FIX(25));
 
-    /* Parameters before any scan, from the options. */
+    /* Parameters before any scan, from the options: every cheque to its own
+       length (lines unknown) until a fixed length is asked for. */
+    CHECK(get_word("auto-length") == SANE_TRUE);
     CHECK(sane_get_parameters(h, &p) == SANE_STATUS_GOOD);
     CHECK(p.format == SANE_FRAME_GRAY && p.last_frame && p.depth == 1);
+    CHECK(p.pixels_per_line == 1728 && p.bytes_per_line == 216 && p.lines == -1);
+    w = SANE_FALSE;
+    CHECK(set_word("auto-length", &w, &info) == SANE_STATUS_GOOD);
+    CHECK(sane_get_parameters(h, &p) == SANE_STATUS_GOOD);
     CHECK(p.pixels_per_line == 1728 && p.bytes_per_line == 216 && p.lines == 199);
 
     /* Resolution: parameters and the scan area's values change. */
@@ -241,7 +245,7 @@ static void check_values(void) {
     CHECK(set_string("profile", text, &info) == SANE_STATUS_GOOD);
     CHECK(info == (SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS));
     get_string(SANE_NAME_SCAN_SOURCE, text);
-    CHECK(strcmp(text, "Front") == 0);
+    CHECK(strcmp(text, "ADF Front") == 0);
     get_string(SANE_NAME_SCAN_MODE, text);
     CHECK(strcmp(text, "Gray") == 0);
     CHECK(get_word(SANE_NAME_SCAN_RESOLUTION) == 100);

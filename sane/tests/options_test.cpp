@@ -67,7 +67,7 @@ class OptionsTest : public ::testing::Test {
 TEST_F(OptionsTest, TheInitialProfileIsLoaded) {
     EXPECT_EQ(reads_["Check"], 1);
     EXPECT_EQ(GetString(kOptProfile), "Check");
-    EXPECT_EQ(GetString(kOptSource), "Duplex");
+    EXPECT_EQ(GetString(kOptSource), "ADF Duplex");
     EXPECT_EQ(GetString(kOptMode), "Lineart");
     EXPECT_EQ(GetWord(kOptResolution), 200);
     EXPECT_EQ(GetWord(kOptBrX), SANE_FIX(216));
@@ -104,7 +104,7 @@ TEST_F(OptionsTest, ChoosingAProfileReloadsEverything) {
     SANE_Int info = 0;
     ASSERT_EQ(SetString(kOptProfile, "Gray", &info), SANE_STATUS_GOOD);
     EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
-    EXPECT_EQ(GetString(kOptSource), "Front");
+    EXPECT_EQ(GetString(kOptSource), "ADF Front");
     EXPECT_EQ(GetString(kOptMode), "Gray");
     EXPECT_EQ(GetWord(kOptResolution), 100);
     EXPECT_EQ(GetWord(kOptBrX), SANE_FIX(200));
@@ -154,6 +154,7 @@ TEST_F(OptionsTest, ThresholdOnlyForLineart) {
 
 TEST_F(OptionsTest, ResolutionKeepsTheScanAreaInMillimetres) {
     SANE_Int info = 0;
+    ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
     ASSERT_EQ(SetWord(kOptResolution, 300, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
     EXPECT_EQ(options_.settings().resolution, 4);
@@ -172,6 +173,7 @@ TEST_F(OptionsTest, ResolutionKeepsTheScanAreaInMillimetres) {
 TEST_F(OptionsTest, AProfilesCodeForTheSameResolutionIsKept) {
     SANE_Int info = 0;
     ASSERT_EQ(SetString(kOptProfile, "Wide", &info), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(GetWord(kOptResolution), 300);
     ASSERT_EQ(SetWord(kOptResolution, 300, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.settings().resolution, 1);
@@ -181,6 +183,7 @@ TEST_F(OptionsTest, AProfilesCodeForTheSameResolutionIsKept) {
 
 TEST_F(OptionsTest, ScanAreaIsRoundedAndBounded) {
     SANE_Int info = 0;
+    ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
     ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(100), &info), SANE_STATUS_GOOD);
     EXPECT_EQ(info, SANE_INFO_RELOAD_PARAMS);
     EXPECT_EQ(options_.Parameters().pixels_per_line, 800);
@@ -215,44 +218,89 @@ TEST_F(OptionsTest, MicrValueFitsItsOption) {
     EXPECT_EQ(GetString(kOptMicr), "1T02?000021T");
 }
 
-TEST_F(OptionsTest, AProfileWithoutLengthScansWholeCheques) {
+TEST_F(OptionsTest, EveryChequeToItsOwnLengthUnlessAFixedLengthIsAskedFor) {
     SANE_Int info = 0;
-    EXPECT_EQ(GetWord(kOptAutoLength), SANE_FALSE);
-    ASSERT_EQ(SetString(kOptProfile, "Whole", &info), SANE_STATUS_GOOD);
+    // On by default, whatever the profile and the bottom edge say.
     EXPECT_EQ(GetWord(kOptAutoLength), SANE_TRUE);
-    EXPECT_FALSE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptBrY)->cap));
-    SANE_Word w = 0;
-    EXPECT_EQ(options_.Control(kOptBrY, SANE_ACTION_GET_VALUE, &w, nullptr), SANE_STATUS_INVAL);
+    EXPECT_TRUE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptBrY)->cap));
+    ASSERT_EQ(SetWord(kOptBrY, SANE_FIX(330), &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.Parameters().lines, -1);  // known once a page is there
     EXPECT_EQ(options_.settings().scanLines, 0);
-    // Resolution changes keep it so.
+    ASSERT_EQ(SetString(kOptProfile, "Whole", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.settings().scanLines, 0);
     ASSERT_EQ(SetWord(kOptResolution, 300, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.settings().scanLines, 0);
-    // Off: the starter profiles' length, 100 mm.
+    // Off: the bottom edge; a profile without a length has the starter
+    // profiles' 100 mm.
     ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
-    EXPECT_TRUE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptBrY)->cap));
     EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(100));
     EXPECT_EQ(options_.Parameters().lines, 1199);
     ASSERT_EQ(SetWord(kOptBrY, SANE_FIX(50), &info), SANE_STATUS_GOOD);
-    // On and off again: the length set last comes back.
     ASSERT_EQ(SetWord(kOptAutoLength, SANE_TRUE, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.settings().scanLines, 0);
     ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
-    EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(50));
+    EXPECT_EQ(options_.settings().scanLines, 600);
     EXPECT_EQ(SetWord(kOptAutoLength, 2, &info), SANE_STATUS_INVAL);
+}
+
+TEST_F(OptionsTest, TheScanAreaWithinTheDocument) {
+    SANE_Int info = 0;
+    ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
+    // Check: 216 x 25 mm at 8 per mm. A corner past the far edges gives the
+    // last 8 mm before them; the scanner scans from the edges all the same.
+    const struct {
+        double tlX, tlY, brX;
+        int left, top, pixels, lines;
+    } cases[] = {
+        {0, 0, 216, 0, 0, 1728, 199},     {10, 5, 216, 80, 40, 1648, 159},
+        {10.06, 0, 100, 80, 0, 720, 199}, {150, 0, 100, 736, 0, 64, 199},
+        {0, 30, 216, 0, 135, 1728, 64},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(c.brX), &info), SANE_STATUS_GOOD);
+        ASSERT_EQ(SetWord(kOptTlX, SANE_FIX(c.tlX), &info), SANE_STATUS_GOOD);
+        ASSERT_EQ(SetWord(kOptTlY, SANE_FIX(c.tlY), &info), SANE_STATUS_GOOD);
+        EXPECT_EQ(options_.Crop().leftPixels, c.left) << c.tlX;
+        EXPECT_EQ(options_.Crop().topRows, c.top) << c.tlY;
+        EXPECT_EQ(options_.Parameters().pixels_per_line, c.pixels) << c.tlX;
+        EXPECT_EQ(options_.Parameters().bytes_per_line, (c.pixels + 7) / 8) << c.tlX;
+        EXPECT_EQ(options_.Parameters().lines, c.lines) << c.tlY;
+        EXPECT_EQ(options_.settings().scanWidth, static_cast<int>(c.brX * 8)) << c.brX;
+    }
+    // The document size bounds the corners and edges, and its ranges follow.
+    ASSERT_EQ(SetWord(kOptPageHeight, SANE_FIX(20), &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
+    EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(20));
+    EXPECT_EQ(GetWord(kOptTlY), SANE_FIX(12));
+    EXPECT_EQ(options_.Descriptor(kOptTlY)->constraint.range->max, SANE_FIX(12));
+    ASSERT_EQ(SetWord(kOptTlX, SANE_FIX(300), &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(lastWord_, SANE_FIX(208));
+    EXPECT_EQ(info, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT);
+    // Code 1 pages are widened: the corner counts 12 pixels per mm of them.
+    ASSERT_EQ(SetString(kOptProfile, "Wide", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(GetWord(kOptTlX), 0);  // a profile brings its own area
+    ASSERT_EQ(SetWord(kOptTlX, SANE_FIX(10), &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.Parameters().pixels_per_line, 1500 - 120);
 }
 
 TEST_F(OptionsTest, SourceKeepsAProfilesTwoSidedValue) {
     profiles_["Check"].side = 2;
     SANE_Int info = 0;
     ASSERT_EQ(SetString(kOptProfile, "Check", &info), SANE_STATUS_GOOD);
-    ASSERT_EQ(SetString(kOptSource, "Duplex", &info), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetString(kOptSource, "ADF Duplex", &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.settings().side, 2);
-    ASSERT_EQ(SetString(kOptSource, "Front", &info), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetString(kOptSource, "ADF Front", &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.settings().side, 0);
+    EXPECT_EQ(info, 0);
+    // The names of earlier versions: taken, the value left as given.
     ASSERT_EQ(SetString(kOptSource, "Duplex", &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.settings().side, 1);
+    EXPECT_EQ(info, SANE_INFO_INEXACT);
+    EXPECT_EQ(lastString_, "Duplex");
+    ASSERT_EQ(SetString(kOptSource, "front", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(GetString(kOptSource), "ADF Front");
+    EXPECT_EQ(SetString(kOptSource, "ADF Back", &info), SANE_STATUS_INVAL);
 }
 
 }  // namespace

@@ -69,11 +69,6 @@ class SaneApiTest : public ::testing::Test {
         EXPECT_EQ(n, 0);
         return bytes;
     }
-    fs::path Record(int document, bool front) const {
-        char name[32];
-        std::snprintf(name, sizeof name, "doc%04d_%s.pgm", document, front ? "front" : "rear");
-        return world_.record / name;
-    }
 
     World world_;
     SANE_Handle handle_ = nullptr;
@@ -98,11 +93,35 @@ TEST_F(SaneApiTest, TheMicrLineOfEveryChequeAndTheFramesAsScanned) {
             ASSERT_EQ(bytes.size(), static_cast<std::size_t>(p.bytes_per_line) * p.lines);
             ExpectSameAsScanned(
                 FromFrame(bytes, p.depth, p.pixels_per_line, p.bytes_per_line, p.lines),
-                Record(doc, front));
+                world_.Record(doc, front));
         }
     }
     EXPECT_EQ(sane_start(handle_), SANE_STATUS_NO_DOCS);
     sane_cancel(handle_);
+}
+
+TEST_F(SaneApiTest, AFrontendThatCancelsAfterEveryPageScansTheWholeStack) {
+    // As xsane and gscan2pdf scan all pages from a feeder: start, read to
+    // the end, cancel; again until the feeder is empty.
+    world_.Scenario(FastScenario(R"([{"micr": "A1."}, {"micr": "B2."}, {"micr": "C3."}])"));
+    Open();
+    SetString("source", "ADF Duplex");
+    const char* expected[] = {"0A1", "0B2", "0C3"};
+    for (int page = 0; page < 6; ++page) {
+        ASSERT_EQ(sane_start(handle_), SANE_STATUS_GOOD) << page;
+        EXPECT_EQ(Micr(), expected[page / 2]) << page;
+        SANE_Parameters p{};
+        const std::vector<uint8_t> bytes = ReadFrame(&p);
+        sane_cancel(handle_);
+        EXPECT_EQ(Micr(), expected[page / 2]) << "the line stays after the frame";
+        ExpectSameAsScanned(FromFrame(bytes, p.depth, p.pixels_per_line, p.bytes_per_line, p.lines),
+                            world_.Record(page / 2, page % 2 == 0));
+    }
+    EXPECT_EQ(sane_start(handle_), SANE_STATUS_NO_DOCS);
+    sane_cancel(handle_);
+    EXPECT_EQ(Micr(), "0C3");
+    // The stack is over: options change again.
+    SetString("source", "ADF Front");
 }
 
 TEST_F(SaneApiTest, FrontOnlyAndMicrReadingOff) {
@@ -117,18 +136,28 @@ TEST_F(SaneApiTest, FrontOnlyAndMicrReadingOff) {
         ReadFrame(&p);
     }
     EXPECT_EQ(sane_start(handle_), SANE_STATUS_NO_DOCS);
-    EXPECT_FALSE(fs::exists(Record(0, false)));  // the scanner was asked for fronts only
+    EXPECT_FALSE(fs::exists(world_.Record(0, false)));  // the scanner was asked for fronts only
 }
 
 TEST_F(SaneApiTest, ParametersBeforeAScanAreThoseOfItsPages) {
     world_.Scenario(FastScenario("[{}, {}, {}, {}, {}, {}, {}, {}]"));
     Open();
+    SANE_Word fixed = SANE_FALSE;  // a fixed length: the lines are known before
+    ASSERT_EQ(sane_control_option(handle_, Find(handle_, "auto-length"), SANE_ACTION_SET_VALUE,
+                                  &fixed, nullptr),
+              SANE_STATUS_GOOD);
     const struct {
         const char* profile;
         const char* mode;
     } cases[] = {{"Check", "Lineart"}, {"Check", "Gray"}, {"Gray", "Gray"},
                  {"Gray16", "Gray"},   {"Wide", "Gray"},  {"Wide", "Lineart"}};
     for (const auto& c : cases) {
+        if (handle_ == nullptr) {
+            ASSERT_EQ(sane_open("orvoscan", &handle_), SANE_STATUS_GOOD);
+            ASSERT_EQ(sane_control_option(handle_, Find(handle_, "auto-length"),
+                                          SANE_ACTION_SET_VALUE, &fixed, nullptr),
+                      SANE_STATUS_GOOD);
+        }
         SetString("profile", c.profile);
         SetString("mode", c.mode);
         SANE_Parameters before{};
@@ -143,8 +172,13 @@ TEST_F(SaneApiTest, ParametersBeforeAScanAreThoseOfItsPages) {
         EXPECT_EQ(after.bytes_per_line, before.bytes_per_line) << c.profile << " " << c.mode;
         EXPECT_EQ(after.lines, before.lines) << c.profile << " " << c.mode;
         EXPECT_EQ(bytes.size(), static_cast<std::size_t>(after.bytes_per_line) * after.lines);
-        sane_cancel(handle_);
+        // The stack goes on after a whole frame: closing ends it.
+        sane_close(handle_);
+        handle_ = nullptr;
     }
+    ASSERT_EQ(sane_open("orvoscan", &handle_), SANE_STATUS_GOOD);
+    SetString("profile", "Wide");
+    SetString("mode", "Lineart");
     // Widened 300 dpi pages: 800 pixels scanned, 1200 delivered.
     SANE_Parameters wide{};
     ASSERT_EQ(sane_get_parameters(handle_, &wide), SANE_STATUS_GOOD);
@@ -161,7 +195,7 @@ TEST_F(SaneApiTest, SixteenLevelGrayIsDeliveredAsEightBits) {
     const std::vector<uint8_t> bytes = ReadFrame(&p);
     EXPECT_EQ(p.depth, 8);
     ExpectSameAsScanned(FromFrame(bytes, p.depth, p.pixels_per_line, p.bytes_per_line, p.lines),
-                        Record(0, true), /*plainRows=*/true);
+                        world_.Record(0, true), /*plainRows=*/true);
 }
 
 TEST_F(SaneApiTest, CancelInTheMiddleOfAPageEndsTheBatch) {
@@ -232,6 +266,19 @@ TEST_F(SaneApiTest, OptionsAreRefusedWhileABatchRuns) {
     EXPECT_EQ(
         sane_control_option(handle_, Find(handle_, "mode"), SANE_ACTION_SET_VALUE, mode, &info),
         SANE_STATUS_GOOD);
+    // After a whole frame and a cancel the stack goes on: its values stay,
+    // and setting the value an option has is taken.
+    ASSERT_EQ(sane_start(handle_), SANE_STATUS_GOOD);
+    SANE_Parameters p{};
+    ReadFrame(&p);
+    sane_cancel(handle_);
+    char lineart[] = "Lineart";
+    EXPECT_EQ(
+        sane_control_option(handle_, Find(handle_, "mode"), SANE_ACTION_SET_VALUE, lineart, &info),
+        SANE_STATUS_DEVICE_BUSY);
+    EXPECT_EQ(
+        sane_control_option(handle_, Find(handle_, "mode"), SANE_ACTION_SET_VALUE, mode, &info),
+        SANE_STATUS_GOOD);
 }
 
 TEST_F(SaneApiTest, JamAfterTwoChequesAndANewBatchAfterIt) {
@@ -242,7 +289,7 @@ TEST_F(SaneApiTest, JamAfterTwoChequesAndANewBatchAfterIt) {
         SANE_Parameters p{};
         const std::vector<uint8_t> bytes = ReadFrame(&p);
         ExpectSameAsScanned(FromFrame(bytes, p.depth, p.pixels_per_line, p.bytes_per_line, p.lines),
-                            Record(page / 2, page % 2 == 0));
+                            world_.Record(page / 2, page % 2 == 0));
     }
     EXPECT_EQ(sane_start(handle_), SANE_STATUS_JAMMED);
     sane_cancel(handle_);

@@ -121,6 +121,12 @@ class World {
         return true;
     }
 
+    // What the virtual scanner scanned of a document's side.
+    fs::path Record(int document, bool front) const {
+        return record / ("doc" + std::string(4 - std::to_string(document).size(), '0') +
+                         std::to_string(document) + (front ? "_front.pgm" : "_rear.pgm"));
+    }
+
     const orvo::testing::TempDir temp{"orvoscan-sane-e2e"};  // removed with the world
     const fs::path dir = temp.path();
     const fs::path conf = dir / "sane.d", sys = dir / "sys", record = dir / "record",
@@ -201,24 +207,25 @@ inline Image FromFrame(const std::vector<uint8_t>& bytes, int depth, int width, 
 // an image, so N coded lines give the first N - 1), each row's first pixel
 // taken from the second on lineart pages, gray values scaled to 0-255.
 // `plainRows`: uncompressed sides, where the rows are the data themselves and
-// the image starts with the second row sent.
-inline void ExpectSameAsScanned(const Image& got, const fs::path& recordPgm,
-                                bool plainRows = false) {
+// the image starts with the second row sent. `left` and `top`: the columns
+// and rows of the page the scan area leaves out.
+inline void ExpectSameAsScanned(const Image& got, const fs::path& recordPgm, bool plainRows = false,
+                                int left = 0, int top = 0) {
     Image scanned;
     ASSERT_TRUE(ReadPnm(recordPgm, &scanned)) << recordPgm;
-    ASSERT_EQ(got.width, scanned.width) << recordPgm;
-    ASSERT_EQ(got.height, scanned.height - 1) << recordPgm;
+    ASSERT_EQ(got.width, scanned.width - left) << recordPgm;
+    ASSERT_EQ(got.height, scanned.height - 1 - top) << recordPgm;
     const bool bilevel = scanned.maxval == 1;
     ASSERT_EQ(got.maxval, bilevel ? 1 : 255);
     const int scale = bilevel ? 1 : 255 / scanned.maxval;
     const int first = plainRows ? 1 : 0;
     int wrong = 0;
     for (int y = 0; y < got.height && wrong < 5; ++y) {
-        const uint8_t* want =
-            scanned.values.data() + static_cast<std::size_t>(y + first) * got.width;
+        const uint8_t* want = scanned.values.data() +
+                              static_cast<std::size_t>(y + top + first) * scanned.width + left;
         const uint8_t* have = got.values.data() + static_cast<std::size_t>(y) * got.width;
         for (int x = 0; x < got.width; ++x) {
-            const int expected = (bilevel && x == 0 ? want[1] : want[x]) * scale;
+            const int expected = (bilevel && x + left == 0 ? want[1] : want[x]) * scale;
             if (have[x] != expected) {
                 ADD_FAILURE() << recordPgm << ": pixel " << x << "," << y << " is " << int{have[x]}
                               << ", scanned " << expected;

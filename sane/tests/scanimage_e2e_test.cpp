@@ -19,6 +19,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A page of `height` lines, 256 pixels wide, with a pattern.
+std::string Pbm(int height) {
+    std::string text = "P4\n256 " + std::to_string(height) + "\n";
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < 32; ++x)
+            text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0x3C : 0xA5));
+    }
+    return text;
+}
+
 struct Result {
     int code = -1;
     std::string out;
@@ -69,11 +79,6 @@ class ScanimageTest : public ::testing::Test {
         EXPECT_TRUE(ReadPnm(world_.out / PageName(n), &image)) << PageName(n);
         return image;
     }
-    fs::path Record(int document, bool front) const {
-        char name[32];
-        std::snprintf(name, sizeof name, "doc%04d_%s.pgm", document, front ? "front" : "rear");
-        return world_.record / name;
-    }
 
     World world_;
 };
@@ -90,13 +95,13 @@ TEST_F(ScanimageTest, ShowsItsOptions) {
     const Result r = Run({"-d", "orvoscan", "-A"});
     EXPECT_EQ(r.code, 0) << r.err;
     for (const char* line :
-         {"--profile Check|Gray|Gray16|Wide [Check]", "--source Front|Duplex [Duplex]",
-          "--mode Lineart|Gray [Lineart]", "--resolution 100|200|300dpi [200]", "-x 8..216mm [216]",
-          "-y 8..330mm [25]", "--threshold 0..255 (in steps of 1) [128]",
-          "--micr <string> [] [read-only]"}) {
+         {"--profile Check|Gray|Gray16|Wide [Check]", "--source ADF Front|ADF Duplex [ADF Duplex]",
+          "--mode Lineart|Gray [Lineart]", "--resolution 100|200|300dpi [200]", "-l 0..208mm [0]",
+          "-t 0..322mm [0]", "-x 8..216mm [216]", "-y 8..330mm [25]", "--page-width 8..216mm [216]",
+          "--page-height 8..330mm [330]", "--auto-length[=(yes|no)] [yes]",
+          "--threshold 0..255 (in steps of 1) [128]", "--micr <string> [] [read-only]"}) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     }
-    EXPECT_EQ(r.out.find("-l "), std::string::npos) << r.out;
 }
 
 TEST_F(ScanimageTest, PassesScanimagesOwnTest) {
@@ -117,7 +122,7 @@ TEST_F(ScanimageTest, DuplexLineartBatchAsScanned) {
     EXPECT_NE(r.err.find("Batch terminated, 6 pages scanned"), std::string::npos) << r.err;
     ASSERT_EQ(Pages(), 6);
     for (int n = 1; n <= 6; ++n) {
-        ExpectSameAsScanned(Page(n), Record((n - 1) / 2, n % 2 == 1));
+        ExpectSameAsScanned(Page(n), world_.Record((n - 1) / 2, n % 2 == 1));
     }
     // The options never reach the operator's settings file.
     EXPECT_EQ(ReadText(world_.sys / "OrvoScan.ini"), settings);
@@ -132,39 +137,61 @@ TEST_F(ScanimageTest, GrayBatchAsScanned) {
     }
     WriteText(world_.dir / "gray.pgm", pgm);
     const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "Front", "--mode",
-                          "Gray", "-x", "128", "-y", "12.5"});
+                          "Gray", "-x", "128", "-y", "12.5", "--auto-length=no"});
     EXPECT_EQ(r.code, 0) << r.err;
     ASSERT_EQ(Pages(), 2) << r.err;
     for (int n = 1; n <= 2; ++n) {
         const Image page = Page(n);
         EXPECT_EQ(page.width, 1024);
         EXPECT_EQ(page.height, 99);
-        ExpectSameAsScanned(page, Record(n - 1, true));
+        ExpectSameAsScanned(page, world_.Record(n - 1, true));
     }
-    EXPECT_FALSE(fs::exists(Record(0, false)));
+    EXPECT_FALSE(fs::exists(world_.Record(0, false)));
 }
 
 TEST_F(ScanimageTest, WholeChequesOfTheirOwnLength) {
     // A profile without a scan length: pages of 150 and 90 lines.
     world_.Settings(TestIni() + "[Whole]\nSide=0\nScanWidth=256\nScanMode1=0\n");
     world_.Scenario(FastScenario(R"([{"front": "long.pbm"}, {"front": "short.pbm"}])"));
-    auto pbm = [](int height) {
-        std::string text = "P4\n256 " + std::to_string(height) + "\n";
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < 32; ++x)
-                text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0 : 0xF0));
-        }
-        return text;
-    };
-    WriteText(world_.dir / "long.pbm", pbm(150));
-    WriteText(world_.dir / "short.pbm", pbm(90));
+    WriteText(world_.dir / "long.pbm", Pbm(150));
+    WriteText(world_.dir / "short.pbm", Pbm(90));
     const Result r = Run({"-d", "orvoscan", "--profile", "Whole", "--batch=cheque%04d.pnm"});
     EXPECT_EQ(r.code, 0) << r.err;
     ASSERT_EQ(Pages(), 2) << r.err;
     EXPECT_EQ(Page(1).height, 149);
     EXPECT_EQ(Page(2).height, 89);
-    ExpectSameAsScanned(Page(1), Record(0, true));
-    ExpectSameAsScanned(Page(2), Record(1, true));
+    ExpectSameAsScanned(Page(1), world_.Record(0, true));
+    ExpectSameAsScanned(Page(2), world_.Record(1, true));
+}
+
+TEST_F(ScanimageTest, EveryChequeToItsOwnLengthWithinTheScanArea) {
+    // Cheques of 150 and 90 lines on a profile with a fixed length (Check,
+    // 25 mm): the area a frontend sets does not make them longer.
+    world_.Scenario(FastScenario(R"([{"front": "long.pbm"}, {"front": "short.pbm"}])"));
+    WriteText(world_.dir / "long.pbm", Pbm(150));
+    WriteText(world_.dir / "short.pbm", Pbm(90));
+    const struct {
+        std::vector<std::string> area;
+        int left, top;  // pixels and rows left out, at 8 per mm
+    } cases[] = {
+        {{"-x", "216", "-y", "330"}, 0, 0},  // the largest, as simple-scan
+        {{"-l", "10", "-t", "5", "-x", "20.5", "-y", "330"}, 80, 40},  // a corner of its own
+        {{"-l", "1.125", "-x", "100"}, 9, 0},                          // a corner within a byte
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(world_.out);
+        fs::create_directories(world_.out);
+        std::vector<std::string> args = {"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source",
+                                         "ADF Front"};
+        args.insert(args.end(), c.area.begin(), c.area.end());
+        const Result r = Run(args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        ASSERT_EQ(Pages(), 2) << r.err;
+        EXPECT_EQ(Page(1).height, 149 - c.top);
+        EXPECT_EQ(Page(2).height, 89 - c.top);
+        ExpectSameAsScanned(Page(1), world_.Record(0, true), false, c.left, c.top);
+        ExpectSameAsScanned(Page(2), world_.Record(1, true), false, c.left, c.top);
+    }
 }
 
 TEST_F(ScanimageTest, AScannerInUseByAnotherProgramIsBusy) {
@@ -193,7 +220,7 @@ TEST_F(ScanimageTest, JamMidBatchKeepsThePagesBeforeIt) {
     EXPECT_NE(r.err.find("sane_start: Document feeder jammed"), std::string::npos) << r.err;
     ASSERT_EQ(Pages(), 4) << r.err;
     for (int n = 1; n <= 4; ++n) {
-        ExpectSameAsScanned(Page(n), Record((n - 1) / 2, n % 2 == 1));
+        ExpectSameAsScanned(Page(n), world_.Record((n - 1) / 2, n % 2 == 1));
     }
 }
 
@@ -264,8 +291,8 @@ TEST_F(ScanimageTest, CtrlCEndsTheWaitForTheNextCheque) {
     // scanimage exits with the status of the call that failed.
     EXPECT_EQ(r.code, 2) << "SANE_STATUS_CANCELLED";
     ASSERT_EQ(Pages(), 2) << r.err;
-    ExpectSameAsScanned(Page(1), Record(0, true));
-    ExpectSameAsScanned(Page(2), Record(0, false));
+    ExpectSameAsScanned(Page(1), world_.Record(0, true));
+    ExpectSameAsScanned(Page(2), world_.Record(0, false));
 }
 
 }  // namespace

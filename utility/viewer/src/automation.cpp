@@ -92,13 +92,29 @@ QString ActivationFilePath() {
            QString::fromLatin1(kAutomationService) + QStringLiteral(".service");
 }
 
-bool InstallActivationFile(const QString& program, QString* error) {
+namespace {
+
+QByteArray ActivationFileContent(const QString& program) {
     // D-Bus splits Exec like a shell: a path with blanks is quoted.
     QString exec = program;
     if (exec.contains(QLatin1Char(' '))) exec = QLatin1Char('"') + exec + QLatin1Char('"');
-    const QByteArray content = QStringLiteral("[D-BUS Service]\nName=%1\nExec=%2 -Automation\n")
-                                   .arg(QString::fromLatin1(kAutomationService), exec)
-                                   .toUtf8();
+    return QStringLiteral("[D-BUS Service]\nName=%1\nExec=%2 -Automation\n")
+        .arg(QString::fromLatin1(kAutomationService), exec)
+        .toUtf8();
+}
+
+}  // namespace
+
+void RemoveActivationFile(const QString& program) {
+    QFile existing(ActivationFilePath());
+    if (!existing.open(QIODevice::ReadOnly)) return;
+    const bool ours = existing.read(4096) == ActivationFileContent(program);
+    existing.close();
+    if (ours) existing.remove();
+}
+
+bool InstallActivationFile(const QString& program, QString* error) {
+    const QByteArray content = ActivationFileContent(program);
     const QString path = ActivationFilePath();
     QFile existing(path);
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == content) return true;

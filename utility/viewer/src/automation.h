@@ -7,8 +7,10 @@
 // acquired, the instance gives up the well-known name, so that the next
 // client's request starts a program of its own.
 //
-// Started without the switch, the program installs a D-Bus activation file
-// for itself, so that a client's request for the name starts it.
+// Started without the switch from a build, the program installs a D-Bus
+// activation file for itself in the user's data directory, so that a
+// client's request for the name starts it. Installed, the package's file in
+// /usr/share/dbus-1/services does that, and nothing is written in the home.
 #pragma once
 
 #include <QDBusConnection>
@@ -60,5 +62,8 @@ class Automation : public QObject, protected QDBusContext {
 bool InstallActivationFile(const QString& program, QString* error);
 // Where that file goes ($XDG_DATA_HOME, else ~/.local/share).
 QString ActivationFilePath();
+// Removes that file when it is what InstallActivationFile writes for
+// `program` (as earlier versions of the installed program left it).
+void RemoveActivationFile(const QString& program);
 
 }  // namespace orvo::viewer

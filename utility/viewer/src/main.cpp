@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QFileInfo>
 #include <QFont>
 #include <csignal>
 #include <cstdio>
@@ -123,8 +124,15 @@ int main(int argc, char** argv) {
             automationObject.reset();
         }
     } else {
+        // Run from the build's own directory, the program tells the session
+        // bus where it is; installed, the package's activation file does.
+        const QString program = QApplication::applicationFilePath();
+        const QString buildDir =
+            QFileInfo(QStringLiteral(ORVO_VIEWER_BUILD_DIR)).canonicalFilePath();
         QString error;
-        if (!orvo::viewer::InstallActivationFile(QApplication::applicationFilePath(), &error)) {
+        if (buildDir.isEmpty() || QFileInfo(program).canonicalPath() != buildDir) {
+            orvo::viewer::RemoveActivationFile(program);
+        } else if (!orvo::viewer::InstallActivationFile(program, &error)) {
             std::fprintf(stderr, "orvo_viewer: automation activation not installed: %s\n",
                          error.toLocal8Bit().constData());
         }

@@ -1,6 +1,9 @@
 // The orvo_viewer program as a process: its help, a clear failure without a
 // display, a wrong argument, automation without a session bus, and the
 // activation file it installs when started by the operator.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -119,6 +122,31 @@ class ProgramTest : public QObject {
         QCOMPARE(f.readAll(),
                  QByteArray("[D-BUS Service]\nName=com.orvodata.OrvoViewer\nExec=" ORVO_VIEWER
                             " -Automation\n"));
+    }
+
+    void installedItWritesNothingInTheHome() {
+        // Anywhere but in the build's own directory (installed: /usr/bin) the
+        // package's activation file serves; one an earlier version left in the
+        // home for this very program goes.
+        const QString program = dir_.path() + "/bin/orvo_viewer";
+        QVERIFY(QDir().mkpath(dir_.path() + "/bin") &&
+                QFile::copy(QStringLiteral(ORVO_VIEWER), program));
+        const QString file = dir_.path() + "/data/dbus-1/services/com.orvodata.OrvoViewer.service";
+        QFile stale(file);
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()) && stale.open(QIODevice::WriteOnly));
+        stale.write("[D-BUS Service]\nName=com.orvodata.OrvoViewer\nExec=" + program.toUtf8() +
+                    " -Automation\n");
+        stale.close();
+        QProcessEnvironment env = Env();
+        env.insert("LD_LIBRARY_PATH", QFileInfo(QStringLiteral(ORVO_VIEWER)).path());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program, {});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(file), 60000);
+        p.kill();
+        p.waitForFinished();
+        QVERIFY(!QFile::exists(file));
     }
 };
 
