@@ -31,4 +31,8 @@ int MicrDetect(const std::string& settingsFile) {
     return platform::ProfileInt("MISC", "MicrDetect", 1, settingsFile);
 }
 
+int StoredImageFormat(const std::string& settingsFile) {
+    return platform::ProfileInt("MISC", "ImageFileFormat", 0, settingsFile);
+}
+
 }  // namespace orvo::scanrun

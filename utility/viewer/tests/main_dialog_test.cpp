@@ -184,10 +184,26 @@ class MainDialogTest : public QObject {
         QCOMPARE(ById<QComboBox>(dialog.get(), 1039)->count(), 0);
         QCOMPARE(dialog->values().profileText, QString());
         QVERIFY(messages_.shown.isEmpty());
-        // SCAN with an empty profile does nothing, not even a message.
+        // SCAN with an empty profile box says what is missing.
         fixture::Click(dialog.get(), 1038);
-        QVERIFY(messages_.shown.isEmpty());
+        QCOMPARE(messages_.shown.size(), 1);
+        QVERIFY2(messages_.shown.first().text.contains("no profile"),
+                 qPrintable(messages_.shown.first().text));
         QCOMPARE(ById<orvo::widgets::PageList>(dialog.get(), 1065)->rows(), 0);
+        QVERIFY(!dialog->scanning());
+    }
+
+    void firstStartPreselectsTheFirstProfile() {
+        e2e::WriteSettings(Ini("[zeta]\nSide=0\n[Misc]\nMicrDetect=1\n[Alpha]\n"));
+        auto dialog = Open();
+        QCOMPARE(ById<QComboBox>(dialog.get(), 1039)->currentText(), QString("Alpha"));
+        // A box the operator emptied: SCAN says so, and nothing starts.
+        ById<QComboBox>(dialog.get(), 1039)->setEditText(QString());
+        fixture::Click(dialog.get(), 1038);
+        QCOMPARE(messages_.shown.size(), 1);
+        QVERIFY2(messages_.shown.first().text.contains("Choose a profile"),
+                 qPrintable(messages_.shown.first().text));
+        QVERIFY(!dialog->scanning());
     }
 
     void failedDriverStart() {

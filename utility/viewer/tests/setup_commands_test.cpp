@@ -199,10 +199,10 @@ class SetupCommandsTest : public QObject {
         TypeProfile(dialog.get(), "Brand new");
         fixture::Click(dialog.get(), 1036);
         fixture::Click(dialog.get(), 1037);
-        QCOMPARE(
-            messages_.Texts(),
-            (QStringList{"Error occurred!! Check the scanner..\n\n  K4TRRsrc.dll loading error..",
-                         "Error occurred!! Check the scanner..\n\n  K4TRQA.dll loading error.."}));
+        QCOMPARE(messages_.Texts(),
+                 (QStringList{
+                     "Error occurred!! Check the scanner..\n\n  libK4TRRsrc.so loading error..",
+                     "Error occurred!! Check the scanner..\n\n  libK4TRQa.so loading error.."}));
         QCOMPARE(Items(ById<QComboBox>(dialog.get(), 1039)), (QStringList{"Check", "Zulu"}));
         QCOMPARE(Key("Brand new", "Side"), -1);
     }
