@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -190,6 +191,7 @@ class MainDialog : public QDialog {
     std::unique_ptr<BatchThread> batch_;  // after run_: it ends before the run goes
     std::unique_ptr<QObject> inputBlocker_;
     int batchBase_ = 0;  // page counter of the batch's first page, minus 1
+    QPointer<QWidget> focusBeforeBatch_;
 
     ViewState view_;
     BrowseState browse_;

@@ -189,6 +189,7 @@ void MainDialog::OnScan() {
     list->refresh();
     list->setHighlight(2);
     list->setRedraw(true);
+    focusBeforeBatch_ = focusWidget();
     LockForBatch(true);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     RefreshDialog();
@@ -277,8 +278,11 @@ void MainDialog::EndBatchRun(bool started) {
         RefreshDialog();
     }
 
-    // Unlock.
+    // Unlock; the focus goes back where it was (SCAN, when it was pressed).
     LockForBatch(false);
+    if (focusBeforeBatch_ && focusBeforeBatch_->isEnabled()) {
+        focusBeforeBatch_->setFocus(Qt::OtherFocusReason);
+    }
     ReadDialog();
     RefreshDialog();
     WritePreviousProfile(settingsFile_, profile);

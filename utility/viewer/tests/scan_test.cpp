@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -155,9 +156,20 @@ class ScanTest : public QObject {
     }
 
     void twoSidedBatchFromStartNumber3() {
+        // Nothing in the window moves while its texts change.
+        auto places = [this] {
+            Dialog()->layout()->activate();
+            QList<QRect> rects;
+            for (int id : {1001, 1062, 1052, 1075, 1041, 1032, 1053}) {
+                rects << ById<QWidget>(Dialog(), id)->geometry();
+            }
+            return rects;
+        };
+        const QList<QRect> before = places();
         Save("A.tif");
         SetStart(3);
         Scan();
+        QCOMPARE(places(), before);
         QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
         const auto docs = TheScanner().scenario().documents;
         QStringList expected;

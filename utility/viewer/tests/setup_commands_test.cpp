@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -144,6 +145,26 @@ class SetupCommandsTest : public QObject {
         QCOMPARE(Key("Check", "BWSlice1"), 40);
         QVERIFY(messages_.shown.isEmpty());
         QCOMPARE(Items(ById<QComboBox>(dialog.get(), 1039)), (QStringList{"Check", "Zulu"}));
+    }
+
+    void aFormatChosenInTheDialogRenamesThePagesToCome() {
+        auto dialog = Open();
+        TypeProfile(dialog.get(), "Check");
+        const QString out = fixture::OutputDir();
+        SetSavePathHandler([out](QWidget*, const SaveRequest&) { return out + "A.tif"; });
+        fixture::Click(dialog.get(), 1035);
+        SetSavePathHandler({});
+        OnDriverDialog([](QDialog& d) {
+            ById<QRadioButton>(&d, 1057)->click();  // "Bitmap (DIB)"
+            PressOk(d);
+        });
+        fixture::Click(dialog.get(), 1036);
+        QCOMPARE(ById<QLabel>(dialog.get(), 1041)->text(),
+                 QString("Pages are saved as bitmap files: A000001F.bmp, ..."));
+        fixture::ScanAndWait(dialog.get());
+        QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
+        QVERIFY(fixture::ReadFile(out + "A000001F.bmp").startsWith("BM"));
+        QVERIFY(!QFile::exists(out + "A000001F.tif"));
     }
 
     void newNameJoinsTheSortedList() {
