@@ -166,10 +166,15 @@ void MainDialog::OnScan() {
         ShowMessage(this, note);
     }
     // The pages are written in the format their extension names, whatever
-    // the settings file holds now (another program, a settings dialog that
-    // could not store its choice). When the file cannot take it, the format
-    // still holds for this program's batches; SAVE said so already.
-    driver_.ImageFormat(PageFormat());
+    // the settings file holds now (another program may have changed it).
+    // When the file cannot take it, the format still holds for this
+    // program's batches; SAVE said so already. (The driver takes the stored
+    // format at the batch start, or the one this program could not store,
+    // which is always the extension's: the file is written only when it
+    // differs, so no batch waits for a settings write.)
+    if (scanrun::StoredImageFormat(settingsFile_) != PageFormat()) {
+        driver_.ImageFormat(PageFormat());
+    }
 
     // Lock the window for the batch.
     ui_->startNumberEdit->setEnabled(false);
@@ -285,7 +290,9 @@ void MainDialog::EndBatchRun(bool started) {
     }
     ReadDialog();
     RefreshDialog();
-    WritePreviousProfile(settingsFile_, profile);
+    // The last used profile; written only when it changed (a settings
+    // write waits for the disk).
+    if (ReadPreviousProfile(settingsFile_) != profile) WritePreviousProfile(settingsFile_, profile);
     scanning_ = false;
     emit batchEnded();
     if (closeRequested_) {

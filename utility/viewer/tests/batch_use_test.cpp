@@ -86,12 +86,7 @@ class BatchUseTest : public QObject {
         dialog_->InitDialog();
         dialog_->show();
         ById<QComboBox>(Dialog(), 1039)->setEditText("Check");
-        SetSavePathHandler([this](QWidget*, const SaveRequest&) { return out_ + "A.tif"; });
-        fixture::Click(Dialog(), 1035);
-        SetSavePathHandler({});
-    }
-    std::string PreviousProfile() {
-        return orvo::platform::ProfileString("Misc", "PrevDocu", "", 100, Dialog()->settingsFile());
+        fixture::SaveAs(Dialog(), out_ + "A.tif");
     }
 
   private slots:
@@ -103,68 +98,59 @@ class BatchUseTest : public QObject {
     void init() { fixture::g_endCalls = 0; }
     void cleanup() { dialog_.reset(); }
 
-    void everyBoxOfABatchTakesKeysAndClicks_data() {
-        QTest::addColumn<QString>("sense");      // the third cheque jams with it
-        QTest::addColumn<bool>("badEndorser");   // OrvoScan_StartBatch fails (-10)
-        QTest::addColumn<bool>("blockedPage");   // the second front page cannot be written
-        QTest::addColumn<QStringList>("boxes");  // a part of each box's text
-        QTest::addColumn<int>("rows");           // rows listed after the batch
-        QTest::newRow("jam") << "jam1" << false << false << QStringList{"-JAM1 error.."} << 4;
-        QTest::newRow("no document")
-            << "noDocument" << false << false << QStringList{"-No document error.."} << 4;
-        QTest::newRow("double feed")
-            << "doubleFeed" << false << false << QStringList{"-Double feed error.."} << 4;
-        QTest::newRow("cover open")
-            << "coverOpen" << false << false << QStringList{"-Cover open error.."} << 4;
-        QTest::newRow("unknown device error")
-            << "none" << false << false << QStringList{"-Unknown device error.."} << 4;
-        QTest::newRow("batch start failed")
-            << "" << true << false << QStringList{"Illegal endorser format error.."} << 1;
-        QTest::newRow("page file not written")
-            << "" << false << true
-            << QStringList{"A000002F.tif already exists", "no record in micr.txt",
-                           "Page file writing error..", "A000002F.tif was not written"}
-            << 2;
-    }
-
     void everyBoxOfABatchTakesKeysAndClicks() {
-        QFETCH(QString, sense);
-        QFETCH(bool, badEndorser);
-        QFETCH(bool, blockedPage);
-        QFETCH(QStringList, boxes);
-        QFETCH(int, rows);
-        std::string ini = e2e::ChequeIni("Check", 1, 0, 0);
-        if (badEndorser) ini += "[Misc]\nEndorserFormat=$X\n";
-        orvo::sim::Scenario scenario = e2e::FastScenario(4);
-        if (!sense.isEmpty()) {
-            scenario.documents[2].jam = true;
-            QVERIFY(orvo::sim::SenseByName(sense.toStdString(), &scenario.documents[2].jamSense));
-        }
-        TheScanner().SetScenario(scenario);
-        Open(ini);
-        if (blockedPage) QVERIFY(QDir().mkdir(out_ + "A000002F.tif"));
+        // What goes wrong (a jam sense of the third cheque, "endorser": the
+        // batch start fails with -10, "page": the second front page cannot be
+        // written), a part of each box's text, and the rows listed after it.
+        struct Case {
+            std::string fault;
+            QStringList boxes;
+            int rows;
+        };
+        const Case cases[] = {
+            {"jam1", {"-JAM1 error.."}, 4},
+            {"noDocument", {"-No document error.."}, 4},
+            {"doubleFeed", {"-Double feed error.."}, 4},
+            {"coverOpen", {"-Cover open error.."}, 4},
+            {"none", {"-Unknown device error.."}, 4},
+            {"endorser", {"Illegal endorser format error.."}, 1},
+            {"page",
+             {"A000002F.tif already exists", "no record in micr.txt", "Page file writing error..",
+              "A000002F.tif was not written"},
+             2},
+        };
+        for (const Case& c : cases) {
+            orvo::sim::Scenario scenario = e2e::FastScenario(4);
+            scenario.documents[2].jam =
+                orvo::sim::SenseByName(c.fault, &scenario.documents[2].jamSense);
+            TheScanner().SetScenario(scenario);
+            Open(e2e::ChequeIni("Check", 1, 0, 0) +
+                 (c.fault == "endorser" ? "[Misc]\nEndorserFormat=$X\n" : ""));
+            if (c.fault == "page") QVERIFY(QDir().mkdir(out_ + "A000002F.tif"));
 
-        BoxCloser closer;
-        fixture::ScanAndWait(Dialog());
-        QVERIFY2(closer.stuck.isEmpty(),
-                 qPrintable("boxes that took no key or click: " + closer.stuck.join(" | ")));
-        QCOMPARE(closer.texts.size(), boxes.size());
-        for (int i = 0; i < boxes.size(); ++i) {
-            QVERIFY2(closer.texts[i].contains(boxes[i]), qPrintable(closer.texts[i]));
+            BoxCloser closer;
+            fixture::ScanAndWait(Dialog());
+            QVERIFY2(closer.stuck.isEmpty(), qPrintable("not closed: " + closer.stuck.join('|')));
+            QCOMPARE(closer.texts.size(), c.boxes.size());
+            for (int i = 0; i < c.boxes.size(); ++i) {
+                QVERIFY2(closer.texts[i].contains(c.boxes[i]), qPrintable(closer.texts[i]));
+            }
+            // The batch's pages stay listed, the window is unlocked, the
+            // profile is remembered, and SCAN works again.
+            QCOMPARE(List()->rows(), c.rows);
+            for (int id : {1035, 1036, 1037, 1038, 1, 1067, 1039, 1072}) {
+                QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
+            }
+            QCOMPARE(orvo::platform::ProfileString("Misc", "PrevDocu", "", 100,
+                                                   Dialog()->settingsFile()),
+                     std::string("Check"));
+            TheScanner().SetScenario(e2e::FastScenario(1));
+            e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0));
+            if (c.fault == "page") QVERIFY(QDir().rmdir(out_ + "A000002F.tif"));
+            fixture::ScanAndWait(Dialog());
+            QVERIFY(closer.stuck.isEmpty());
+            QCOMPARE(List()->rows(), 2);
         }
-        // The batch's pages stay listed; the window is unlocked; the profile
-        // is remembered; SCAN works again.
-        QCOMPARE(List()->rows(), rows);
-        for (int id : {1035, 1036, 1037, 1038, 1, 1067, 1039, 1072}) {
-            QVERIFY2(ById<QWidget>(Dialog(), id)->isEnabled(), qPrintable(QString::number(id)));
-        }
-        QCOMPARE(PreviousProfile(), std::string("Check"));
-        TheScanner().SetScenario(e2e::FastScenario(1));
-        if (badEndorser) e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0));
-        if (blockedPage) QVERIFY(QDir().rmdir(out_ + "A000002F.tif"));
-        fixture::ScanAndWait(Dialog());
-        QVERIFY(closer.stuck.isEmpty());
-        QCOMPARE(List()->rows(), 2);
     }
 
     void theWindowWorksWhileTheScannerWaitsForTheNextCheque() {

@@ -151,9 +151,7 @@ class SetupCommandsTest : public QObject {
         auto dialog = Open();
         TypeProfile(dialog.get(), "Check");
         const QString out = fixture::OutputDir();
-        SetSavePathHandler([out](QWidget*, const SaveRequest&) { return out + "A.tif"; });
-        fixture::Click(dialog.get(), 1035);
-        SetSavePathHandler({});
+        fixture::SaveAs(dialog.get(), out + "A.tif");
         OnDriverDialog([](QDialog& d) {
             ById<QRadioButton>(&d, 1057)->click();  // "Bitmap (DIB)"
             PressOk(d);
