@@ -1,8 +1,10 @@
 // The desktop utility on Qt's offscreen platform: the image view showing a
 // page the driver wrote (Group 4 cheque, 8-bit gray LZW cheque), fitted into
-// a 600 x 400 view, against libtiff's decode alone of the same file; and a
-// whole GUI scan run of 200 two-sided cheques on the zero-latency virtual
-// scanner with both views showing every page.
+// a 600 x 400 view, against libtiff's decode alone of the same file; a whole
+// GUI scan run of 200 two-sided cheques on the zero-latency virtual scanner
+// with both views showing every page; and how long the window's event loop
+// was away (busy, not answering) at most during a batch, also one with the
+// scanner's own timing and long waits for cheques.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <tiffio.h>
@@ -10,8 +12,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QImage>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -181,6 +185,31 @@ void BM_ViewShrinkPlain(benchmark::State& state) {
 BENCHMARK(BM_ViewShrink)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewShrinkPlain)->Arg(0)->Unit(benchmark::kMillisecond);
 
+// SCAN of the real window, and its event loop until the batch has ended (the
+// driver's calls run on a thread of their own). Returns the longest time the
+// event loop was away: the largest gap between two turns of a 1 ms timer,
+// which is how late a repaint, a move or a close request could be answered.
+double ScanMeasuringAway(orvo::viewer::MainDialog& dialog) {
+    QEventLoop loop;
+    QObject::connect(&dialog, &orvo::viewer::MainDialog::batchEnded, &loop, &QEventLoop::quit);
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    Clock::time_point last = Clock::now();
+    double longest = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const Clock::time_point now = Clock::now();
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+        last = now;
+    });
+    tick.start();
+    last = Clock::now();
+    dialog.OnScan();
+    if (dialog.scanning()) loop.exec();
+    const Clock::time_point end = Clock::now();
+    return std::max(longest, std::chrono::duration<double, std::milli>(end - last).count());
+}
+
 // SAVE and SCAN of the real window: 200 two-sided cheques, every page listed
 // and shown in the front or rear view, micr.txt records, statistics.
 void BM_GuiScanRun200(benchmark::State& state) {
@@ -198,6 +227,7 @@ void BM_GuiScanRun200(benchmark::State& state) {
     double docs = 0;
     double seconds = 0;
     double rssAfterFirst = 0;
+    double longestAway = 0;
     int runs = 0;
     for (auto _ : state) {
         const std::string out = MakeDir("orvo-bench-viewer-run");
@@ -210,7 +240,7 @@ void BM_GuiScanRun200(benchmark::State& state) {
         dialog.RefreshDialog();
         TheScanner().SetScenario(ZeroLatency(200));
         const Clock::time_point t0 = Clock::now();
-        dialog.OnScan();
+        longestAway = std::max(longestAway, ScanMeasuringAway(dialog));
         const double s = std::chrono::duration<double>(Clock::now() - t0).count();
         state.SetIterationTime(s);
         seconds += s;
@@ -225,8 +255,53 @@ void BM_GuiScanRun200(benchmark::State& state) {
     state.counters["docs_per_s"] = docs / seconds;
     state.counters["rss_after_first_MiB"] = rssAfterFirst;
     state.counters["rss_after_last_MiB"] = RssMiB();
+    state.counters["longest_away_ms"] = longestAway;
 }
 BENCHMARK(BM_GuiScanRun200)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A batch with the virtual scanner's own timing (600 ms per cheque): the
+// first cheque after 2 s, a pause of 4 s before the fourth, six cheques in
+// all, every page shown. The longest time the event loop was away, over the
+// waits for the first and the next cheque and the pages in between.
+void BM_GuiBatchWithWaits(benchmark::State& state) {
+    orvo::scanrun::ExportedDriver driver;
+    orvo::viewer::MainDialog dialog(driver);
+    int messages = 0;
+    orvo::viewer::SetMessageHandler([&messages](QWidget*, const orvo::viewer::Message&) {
+        ++messages;
+        return orvo::viewer::Answer::Ok;
+    });
+    dialog.InitDialog();
+    dialog.resize(1100, 780);
+    dialog.show();
+    QApplication::processEvents();
+    double longestAway = 0;
+    for (auto _ : state) {
+        const std::string out = MakeDir("orvo-bench-viewer-waits");
+        orvo::viewer::SetSavePathHandler([&out](QWidget*, const orvo::viewer::SaveRequest&) {
+            return QString::fromStdString(out + "A.tif");
+        });
+        dialog.OnSave();
+        dialog.values().profileText = QStringLiteral("Check");
+        dialog.values().startNumber = 1;
+        dialog.RefreshDialog();
+        orvo::sim::Scenario s;
+        s.documents = orvo::sim::DefaultStack(6);
+        s.documents[0].pauseBeforeMs = 2000;
+        s.documents[3].pauseBeforeMs = 4000;
+        TheScanner().SetScenario(s);
+        const Clock::time_point t0 = Clock::now();
+        longestAway = std::max(longestAway, ScanMeasuringAway(dialog));
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - t0).count());
+        if (dialog.pageList()->rows() != 12) state.SkipWithError("not all pages listed");
+        std::system(("rm -rf '" + out + "'").c_str());
+    }
+    orvo::viewer::SetMessageHandler({});
+    orvo::viewer::SetSavePathHandler({});
+    if (messages != 0) state.SkipWithError("a message box was shown");
+    state.counters["longest_away_ms"] = longestAway;
+}
+BENCHMARK(BM_GuiBatchWithWaits)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

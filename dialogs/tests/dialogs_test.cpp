@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QTest>
 #include <cstdlib>
+#include <set>
 
 #include "dialog_driver.h"
 #include "harness.h"
@@ -161,6 +162,10 @@ TEST_F(DialogsTest, SetupTemplateHasEveryControl) {
         for (int id = 1045; id <= 1063; ++id) {
             if (id != 1055 && id != 1058) Control<QRadioButton>(d, id);
         }
+        // The five scan modes read differently.
+        std::set<QString> modes;
+        for (int id = 1018; id <= 1022; ++id) modes.insert(Control<QRadioButton>(d, id)->text());
+        EXPECT_EQ(modes.size(), 5u);
         // Each radio group is a group of its own.
         Click(d, 1015);
         Click(d, 1023);

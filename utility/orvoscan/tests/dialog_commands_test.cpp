@@ -121,12 +121,12 @@ TEST_F(DialogCommands, MissingCompanionLibraries) {
     const std::map<std::string, std::string> offscreen = {{"QT_QPA_PLATFORM", "offscreen"}};
     const Result setup = Run({"setup", "-p", "Check"}, offscreen);
     EXPECT_EQ(setup.code, 1);
-    EXPECT_NE(setup.err.find("K4TRRsrc.dll loading error.."), std::string::npos) << setup.err;
+    EXPECT_NE(setup.err.find("libK4TRRsrc.so loading error.."), std::string::npos) << setup.err;
     EXPECT_NE(setup.err.find("libK4TRRsrc.so missing in " + sys_.string()), std::string::npos)
         << setup.err;
     const Result qa = Run({"qa", "dialog"}, offscreen);
     EXPECT_EQ(qa.code, 1);
-    EXPECT_NE(qa.err.find("K4TRQA.dll loading error.."), std::string::npos) << qa.err;
+    EXPECT_NE(qa.err.find("libK4TRQa.so loading error.."), std::string::npos) << qa.err;
     EXPECT_EQ(Ini(), before);
     EXPECT_NE(ReadText(dir_ / "log.txt").find("libK4TRRsrc.so"), std::string::npos);
 }

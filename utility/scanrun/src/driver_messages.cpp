@@ -57,13 +57,13 @@ std::string DriverErrorText(int code, uint32_t deviceError) {
             what = "Memory allocation error..";
             break;
         case ORVOSCAN_ERR_RESOURCE:
-            what = "K4TRRsrc.dll loading error..";
+            what = "libK4TRRsrc.so loading error..";
             break;
         case ORVOSCAN_ERR_ENDORSER:
             what = "Illegal endorser format error..";
             break;
         case ORVOSCAN_ERR_QA_LIBRARY:
-            what = "K4TRQA.dll loading error..";
+            what = "libK4TRQa.so loading error..";
             break;
         case ORVOSCAN_ERR_PAGE_FILE:
             what = "Page file writing error..";

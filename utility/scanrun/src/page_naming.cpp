@@ -3,6 +3,8 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace orvo::scanrun {
@@ -35,6 +37,26 @@ int ImageFormatForExtension(const std::string& extension) {
     if (extension == "bmp") return 1;
     if (extension == "raw") return 2;
     return -1;
+}
+
+int PageFormatForExtension(const std::string& extension) {
+    std::string lower = extension;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ImageFormatForExtension(lower);
+}
+
+std::string ExtensionForPageFormat(int format, const std::string& like) {
+    static const char* const kExtensions[] = {"tif", "bmp", "raw"};
+    if (format < 0 || format > 2) return std::string();
+    std::string extension = kExtensions[format];
+    const bool capitals = !like.empty() && std::none_of(like.begin(), like.end(), [](char c) {
+        return std::islower(static_cast<unsigned char>(c)) != 0;
+    });
+    if (capitals) {
+        for (char& c : extension)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return extension;
 }
 
 namespace {

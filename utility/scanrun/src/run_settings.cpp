@@ -45,4 +45,8 @@ std::string RefusedProfileValue(const std::string& settingsFile, const std::stri
         });
 }
 
+int StoredImageFormat(const std::string& settingsFile) {
+    return platform::ProfileInt("MISC", "ImageFileFormat", 0, settingsFile);
+}
+
 }  // namespace orvo::scanrun

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFileInfo>
-#include <QFont>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include "automation.h"
 #include "main_dialog.h"
 #include "orvo/scanrun/exported_driver.h"
+#include "utility_font.h"
 
 namespace {
 
@@ -103,9 +103,7 @@ int main(int argc, char** argv) {
 
     QApplication::setApplicationName(QStringLiteral("orvo_viewer"));
     QApplication::setQuitOnLastWindowClosed(false);
-    QFont font = QApplication::font();
-    font.setFamilies({QStringLiteral("NanumGothic"), font.family()});
-    QApplication::setFont(font);
+    QApplication::setFont(orvo::viewer::UtilityFont(QApplication::font()));
 
     orvo::scanrun::ExportedDriver driver;
     orvo::viewer::MainDialog dialog(driver);

@@ -1,5 +1,6 @@
 #include "main_dialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
@@ -7,8 +8,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "batch_thread.h"
 #include "controls.h"
 #include "driver_errors.h"
+#include "focus_ring.h"
 #include "message_seam.h"
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
@@ -39,10 +42,16 @@ MainDialog::MainDialog(scanrun::Driver& driver, QWidget* parent)
     ui_->slideIntervalEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
     setWindowIcon(QIcon(QStringLiteral(":/orvo_viewer/orvo_viewer.xpm")));
+    InstallFocusRing(this);
     ConnectCommands();
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog() {
+    // A batch still running ends here: the wait for a page at once, then the
+    // driver batch (members go in reverse order: the thread before the run).
+    batch_.reset();
+    if (scanning_) QApplication::restoreOverrideCursor();
+}
 
 widgets::ImageView* MainDialog::frontView() const {
     return ui_->frontView;
@@ -81,6 +90,10 @@ void MainDialog::ShowDriverError(int code) {
     viewer::ShowDriverError(this, code, [this] { return driver_.GetDeviceError(); });
 }
 
+void MainDialog::ShowDriverError(int code, uint32_t deviceError) {
+    viewer::ShowDriverError(this, code, [deviceError] { return deviceError; });
+}
+
 void MainDialog::InitDialog() {
     const int started = driver_.Init();
     driverStarted_ = started == ORVOSCAN_OK;
@@ -99,6 +112,10 @@ void MainDialog::InitDialog() {
     settingsFile_ = scanrun::SettingsFilePath(scanrun::DriverSystemDir());
     FillProfileBox(scanrun::ListProfiles(settingsFile_));
     values_.profileText = ProfileDisplayName(ReadPreviousProfile(settingsFile_));
+    // No last used profile yet (a first start): the first one listed.
+    if (values_.profileText.isEmpty() && ui_->profileCombo->count() > 0) {
+        values_.profileText = ui_->profileCombo->itemText(0);
+    }
 
     ui_->frontView->fit(widgets::ImageView::BestFit);
     ui_->rearView->fit(widgets::ImageView::BestFit);
@@ -150,11 +167,10 @@ std::string MainDialog::ProfileName() const {
 
 void MainDialog::FillImageInformation(const widgets::ImageView& view, const QString& path,
                                       const QString& displayName) {
+    // Only for image files: TIFF and bitmap pages.
     const QString extension = QString::fromStdString(location_.extension);
-    if (extension != QLatin1String("tif") && extension != QLatin1String("TIF") &&
-        extension != QLatin1String("bmp") && extension != QLatin1String("BMP")) {
-        return;
-    }
+    const int format = scanrun::PageFormatForExtension(location_.extension);
+    if (format != ORVOSCAN_FORMAT_TIFF && format != ORVOSCAN_FORMAT_DIB) return;
     values_.nameText = displayName;
     values_.formatText = extension;
     QFile file(path);
@@ -177,18 +193,65 @@ void MainDialog::OnSave() {
     const QString chosen = AskSavePath(this, request);
     if (chosen.isEmpty()) return;
 
-    location_ = scanrun::SplitOutputPath(QFile::encodeName(chosen).toStdString());
+    const scanrun::OutputLocation location =
+        scanrun::SplitOutputPath(QFile::encodeName(chosen).toStdString());
+    // The extension names the format of every page: a name that names none
+    // of the three would not say what the file holds.
+    const int format = scanrun::PageFormatForExtension(location.extension);
+    if (format < 0) {
+        Message message;
+        message.icon = MessageIcon::Exclamation;
+        message.text = QStringLiteral(
+                           "%1: pages are saved as TIFF (.tif), bitmap (.bmp) or raw data "
+                           "(.raw) files. Choose a name with one of these extensions.")
+                           .arg(QFileInfo(chosen).fileName());
+        ShowMessage(this, message);
+        return;
+    }
+    location_ = location;
     outputChosen_ = true;
     untrackedWarned_ = false;
-    const int format = scanrun::ImageFormatForExtension(location_.extension);
     // The chosen format holds for this program's batches even when
     // OrvoScan.ini could not take it; the operator is told that it was not
     // stored.
-    if (format >= 0 && driver_.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
+    if (driver_.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
         ShowDriverError(ORVOSCAN_ERR_SETTINGS);
     }
     values_.prefixText = QFile::decodeName(QByteArray::fromStdString(location_.prefixPath));
+    ShowOutputDescription();
+}
+
+int MainDialog::PageFormat() const {
+    return scanrun::PageFormatForExtension(location_.extension);
+}
+
+QString MainDialog::OutputDescription() const {
+    if (!outputChosen_) return QString();
+    static const char* const kKinds[] = {"TIFF", "bitmap", "raw data"};
+    const int format = PageFormat();
+    const QString kind = format >= 0 && format <= 2 ? QLatin1String(kKinds[format]) : QString();
+    // The name of the next batch's first page.
+    const std::string profile = ProfileName();
+    const bool twoSided = profile.empty() || scanrun::ProfileSide(settingsFile_, profile) != 0;
+    const scanrun::PageName first =
+        scanrun::NamePage(location_, twoSided, scanrun::FirstPage(values_.startNumber, twoSided));
+    return QStringLiteral("Pages are saved as %1 files: %2.%3, ...")
+        .arg(kind, QFile::decodeName(QByteArray::fromStdString(first.displayName)),
+             QFile::decodeName(QByteArray::fromStdString(location_.extension)));
+}
+
+void MainDialog::ShowOutputDescription() {
+    values_.statusText = OutputDescription();
+    ui_->prefixEdit->setToolTip(values_.statusText);
     RefreshDialog();
+}
+
+void MainDialog::FollowStoredFormat() {
+    if (!outputChosen_) return;
+    const int stored = scanrun::StoredImageFormat(settingsFile_);
+    if (stored == PageFormat() || stored < 0 || stored > 2) return;
+    location_.extension = scanrun::ExtensionForPageFormat(stored, location_.extension);
+    ShowOutputDescription();
 }
 
 void MainDialog::OnToggleScanView() {
@@ -236,8 +299,11 @@ void MainDialog::reject() {
 void MainDialog::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (scanning_) {
-        // The batch ends after the cheque in progress; then the window closes.
+        // The batch ends after the cheque in progress (at once while the
+        // scanner waits for the next cheque; a second close also ends the
+        // wait for a rear page); then the window closes.
         closeRequested_ = true;
+        if (batch_) batch_->Interrupt();
         return;
     }
     driver_.End();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "dialog_binding.h"
 #include "orvo/scanrun/page_naming.h"
+#include "orvo/scanrun/scan_run.h"
 
 class QTimer;
 
@@ -22,7 +24,6 @@ class MainDialog;
 
 namespace orvo::scanrun {
 class Driver;
-class ScanRun;
 }  // namespace orvo::scanrun
 
 namespace orvo::widgets {
@@ -31,6 +32,8 @@ class PageList;
 }  // namespace orvo::widgets
 
 namespace orvo::viewer {
+
+class BatchThread;
 
 class MainDialog : public QDialog {
     Q_OBJECT
@@ -65,6 +68,10 @@ class MainDialog : public QDialog {
     // Shows the message box for a driver result code (none for 0 and -3).
     void ShowDriverError(int code);
 
+    // What SAVE chose, as the operator is shown it: "Pages are saved as TIFF
+    // files: A000001F.tif, ...". Empty before the first SAVE.
+    QString OutputDescription() const;
+
     // Fills the image information from `view`, which has just displayed
     // `path` (shown as `displayName`); only for the output extensions "tif",
     // "TIF", "bmp" and "BMP".
@@ -87,6 +94,12 @@ class MainDialog : public QDialog {
     void OnToggleFlip();
     void OnToggleDeleteAll();
 
+  signals:
+    // A SCAN has ended: the window is unlocked, every message box of the
+    // batch has been answered.
+    void batchEnded();
+
+  public:
     // Image display: the zoom modes (check boxes 1010 to 1013), window zoom,
     // the drag-scroll mode, rotation of the view clicked last, and drag
     // scrolling by the views' mouse events.
@@ -136,7 +149,20 @@ class MainDialog : public QDialog {
     void EndDialog(int result);
     void LockForBatch(bool locked);
     void ShowPage(const QString& path, const QString& displayName, bool twoSided, bool front);
-    void PumpEvents();
+    void ShowDriverError(int code, uint32_t deviceError);
+    // The page format the chosen extension names (ORVOSCAN_FORMAT_*).
+    int PageFormat() const;
+    // After the settings dialog: the extension follows the format the
+    // settings file now holds.
+    void FollowStoredFormat();
+    void ShowOutputDescription();
+
+    // The batch: started, then one page at a time, then ended (the window
+    // unlocked, its messages shown).
+    void OnBatchStarted(bool ok);
+    void AskForPage();
+    void OnBatchStep(const scanrun::PageStep& step);
+    void EndBatchRun(bool started);
 
     void ConnectViewCommands();
     void OnViewClicked(widgets::ImageView* view);
@@ -161,7 +187,11 @@ class MainDialog : public QDialog {
     bool driverStarted_ = false;
     bool scanning_ = false;
     bool closeRequested_ = false;  // the window was closed during a batch
-    scanrun::ScanRun* run_ = nullptr;
+    std::unique_ptr<scanrun::ScanRun> run_;
+    std::unique_ptr<BatchThread> batch_;  // after run_: it ends before the run goes
+    std::unique_ptr<QObject> inputBlocker_;
+    int batchBase_ = 0;  // page counter of the batch's first page, minus 1
+    QPointer<QWidget> focusBeforeBatch_;
 
     ViewState view_;
     BrowseState browse_;

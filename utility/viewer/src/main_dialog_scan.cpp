@@ -1,17 +1,22 @@
-// SCAN: one batch on the UI thread, one page at a time through the scan-run
-// rules (orvo::scanrun::ScanRun); the window repaints between pages.
+// SCAN: one batch through the scan-run rules (orvo::scanrun::ScanRun). The
+// driver calls of the batch run on a thread of their own (BatchThread), one
+// page at a time as the window asks for it, so the window repaints, moves and
+// answers its close button while the scanner feeds; each page is listed and
+// shown on the window's thread before the next one is asked for.
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "batch_thread.h"
 #include "main_dialog.h"
 #include "message_seam.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/scanrun/scan_run.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
+#include "orvoscan.h"
 #include "profile_names.h"
 #include "ui_main_dialog.h"
 
@@ -19,16 +24,19 @@ namespace orvo::viewer {
 
 namespace {
 
-// While a batch runs, the operator's clicks and keys are dropped rather than
-// kept for later: a click on a disabled SCAN must not start a second batch
-// once the first has ended. Painting, resizing and closing go on.
+// While a batch runs, the operator's clicks and keys in the main window are
+// dropped rather than kept for later: nothing starts twice, and no setting
+// changes under the batch. Painting, moving and closing go on, and every
+// other window (a message box above all) takes its input as always.
 class BatchInputBlocker : public QObject {
   public:
-    BatchInputBlocker() { qApp->installEventFilter(this); }
+    explicit BatchInputBlocker(const QWidget* window) : window_(window) {
+        qApp->installEventFilter(this);
+    }
     ~BatchInputBlocker() override { qApp->removeEventFilter(this); }
 
   protected:
-    bool eventFilter(QObject*, QEvent* event) override {
+    bool eventFilter(QObject* receiver, QEvent* event) override {
         switch (event->type()) {
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonRelease:
@@ -41,12 +49,17 @@ class BatchInputBlocker : public QObject {
             case QEvent::ContextMenu:
             case QEvent::TouchBegin:
             case QEvent::TouchUpdate:
-            case QEvent::TouchEnd:
-                return true;
+            case QEvent::TouchEnd: {
+                const auto* widget = qobject_cast<const QWidget*>(receiver);
+                return widget != nullptr && widget->window() == window_;
+            }
             default:
                 return false;
         }
     }
+
+  private:
+    const QWidget* window_;
 };
 
 QString FromLocal(const std::string& bytes) {
@@ -73,10 +86,6 @@ void MainDialog::LockForBatch(bool locked) {
     if (!locked) ui_->startNumberEdit->setEnabled(true);
 }
 
-void MainDialog::PumpEvents() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
 void MainDialog::ShowPage(const QString& path, const QString& displayName, bool twoSided,
                           bool front) {
     values_.nameText.clear();
@@ -92,8 +101,19 @@ void MainDialog::ShowPage(const QString& path, const QString& displayName, bool 
 }
 
 void MainDialog::OnScan() {
+    if (scanning_) return;
     ReadDialog();  // a number field without an integer keeps its old value
-    if (values_.profileText.isEmpty()) return;
+    if (values_.profileText.isEmpty()) {
+        ShowMessage(this, Warning(ui_->profileCombo->count() == 0
+                                      ? QStringLiteral("There is no profile to scan with: %1 "
+                                                       "has none.\n\nType a name into the "
+                                                       "profile box and press SETTING to make "
+                                                       "one, then SCAN.")
+                                            .arg(FromLocal(settingsFile_))
+                                      : QStringLiteral("Choose a profile in the box next to the "
+                                                       "start number, then SCAN.")));
+        return;
+    }
     if (!outputChosen_) {
         // Without an output location the pages would land in the current
         // directory under names like "000001F.".
@@ -111,11 +131,11 @@ void MainDialog::OnScan() {
     setup.startNumber = values_.startNumber;
     setup.twoSided = scanrun::ProfileSide(settingsFile_, profile) != 0;
     setup.micr = scanrun::MicrDetect(settingsFile_) != 0;
-    scanrun::ScanRun run(driver_, setup);
+    auto run = std::make_unique<scanrun::ScanRun>(driver_, setup);
 
     // Checked before anything is fed: nothing of an earlier batch is replaced
     // without the operator's yes, and micr.txt can take the records.
-    const scanrun::StartCheck check = run.Check();
+    const scanrun::StartCheck check = run->Check();
     if (check.problem == scanrun::StartProblem::PageExists) {
         Message question;
         question.icon = MessageIcon::Question;
@@ -128,7 +148,7 @@ void MainDialog::OnScan() {
                             .arg(setup.startNumber)
                             .arg(check.continueNumber);
         if (ShowMessage(this, question) != Answer::Ok) return;
-        run.AllowOverwrite();
+        run->AllowOverwrite();
     } else if (check.problem != scanrun::StartProblem::None) {
         ShowMessage(this, Warning(QStringLiteral("The batch was not started:\n\n") +
                                   FromLocal(check.message)));
@@ -146,11 +166,21 @@ void MainDialog::OnScan() {
                         .arg(FromLocal(check.frontsWithoutRecord.front()));
         ShowMessage(this, note);
     }
+    // The pages are written in the format their extension names, whatever
+    // the settings file holds now (another program may have changed it).
+    // When the file cannot take it, the format still holds for this
+    // program's batches; SAVE said so already. (The driver takes the stored
+    // format at the batch start, or the one this program could not store,
+    // which is always the extension's: the file is written only when it
+    // differs, so no batch waits for a settings write.)
+    if (scanrun::StoredImageFormat(settingsFile_) != PageFormat()) {
+        driver_.ImageFormat(PageFormat());
+    }
 
     // Lock the window for the batch.
     ui_->startNumberEdit->setEnabled(false);
     scanning_ = true;
-    run_ = &run;
+    run_ = std::move(run);
     widgets::PageList* list = ui_->pageList;
     list->refresh();
     list->setRows(1);
@@ -165,80 +195,107 @@ void MainDialog::OnScan() {
     list->refresh();
     list->setHighlight(2);
     list->setRedraw(true);
+    focusBeforeBatch_ = focusWidget();
     LockForBatch(true);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     RefreshDialog();
     repaint();
-    {
-        BatchInputBlocker blocker;
-        if (!run.Start()) {
-            const scanrun::RunOutcome& outcome = run.outcome();
-            if (outcome.driverResult != 0) {
-                ShowDriverError(outcome.driverResult);
-            } else if (!outcome.problem.empty()) {
-                ShowMessage(this, Warning(QStringLiteral("The batch was not started:\n\n") +
-                                          FromLocal(outcome.problem)));
-            }
-        } else {
-            values_.statusText = QStringLiteral("Warming up...Please wait...!");
-            RefreshDialog();
-            const int base = run.page() - 1;
-            for (;;) {
-                // The start number shows the document being fed.
-                values_.startNumber =
-                    scanrun::NamePage(location_, setup.twoSided, run.page()).number;
-                const scanrun::PageStep step = run.Next();
-                if (step.taken) {
-                    const int p = step.page;
-                    const int row = p - base - 1;
-                    const QString path = FromLocal(step.name.path);
-                    const QString name = FromLocal(step.name.displayName);
-                    values_.statusText = QStringLiteral("Saving %1th page...").arg(p);
-                    list->setRows(row + 1);
-                    list->setCol(0);
-                    list->setRow(row);
-                    list->setText(name);
-                    list->setTopRow(row);
-                    RefreshDialog();
-                    if (step.hasRecord) {
-                        list->setCellMarking(step.micr.error ? widgets::PageList::kMarkedYellow
-                                                             : 0);
-                        list->setCol(1);
-                        // The record without its line end.
-                        list->setText(FromLocal(step.record.substr(0, step.record.size() - 2)));
-                        RefreshDialog();
-                    }
-                    if (values_.scanView) ShowPage(path, name, setup.twoSided, step.name.front);
-                    if (setup.micr) {
-                        values_.statisticsText = QString::fromStdString(run.statistics().Text());
-                    }
-                    RefreshDialog();
-                }
-                if (step.ended) break;
-                PumpEvents();
-                if (closeRequested_) run.RequestStop();
-            }
-            // The driver's message, then what the run found (which page file
-            // was not written, a cheque left without its rear page, ...).
-            const scanrun::RunOutcome& outcome = run.outcome();
-            ShowDriverError(outcome.driverResult);
-            if (!outcome.problem.empty()) ShowMessage(this, Warning(FromLocal(outcome.problem)));
-            values_.startNumber = outcome.nextStartNumber;
-            values_.statusText = QStringLiteral("Scanning finished.");
+    inputBlocker_ = std::make_unique<BatchInputBlocker>(this);
+    batch_ = std::make_unique<BatchThread>(*run_);
+    connect(batch_.get(), &BatchThread::started, this, &MainDialog::OnBatchStarted);
+    connect(batch_.get(), &BatchThread::stepped, this, &MainDialog::OnBatchStep);
+    batch_->Start();
+}
+
+void MainDialog::OnBatchStarted(bool ok) {
+    if (!ok) {
+        // Once the thread's signal has been handled: the thread goes with the run.
+        QMetaObject::invokeMethod(
+            this, [this] { EndBatchRun(false); }, Qt::QueuedConnection);
+        return;
+    }
+    values_.statusText = QStringLiteral("Warming up...Please wait...!");
+    batchBase_ = run_->page() - 1;
+    AskForPage();
+}
+
+void MainDialog::AskForPage() {
+    if (closeRequested_) run_->RequestStop();
+    // The start number shows the document being fed.
+    values_.startNumber = scanrun::NamePage(location_, run_->setup().twoSided, run_->page()).number;
+    RefreshDialog();
+    batch_->Next();
+}
+
+void MainDialog::OnBatchStep(const scanrun::PageStep& step) {
+    const scanrun::RunSetup& setup = run_->setup();
+    if (step.taken) {
+        widgets::PageList* list = ui_->pageList;
+        const int p = step.page;
+        const int row = p - batchBase_ - 1;
+        const QString path = FromLocal(step.name.path);
+        const QString name = FromLocal(step.name.displayName);
+        values_.statusText = QStringLiteral("Saving %1th page...").arg(p);
+        list->setRows(row + 1);
+        list->setCol(0);
+        list->setRow(row);
+        list->setText(name);
+        list->setTopRow(row);
+        RefreshDialog();
+        if (step.hasRecord) {
+            list->setCellMarking(step.micr.error ? widgets::PageList::kMarkedYellow : 0);
+            list->setCol(1);
+            // The record without its line end.
+            list->setText(FromLocal(step.record.substr(0, step.record.size() - 2)));
             RefreshDialog();
         }
-        // Clicks and keys that came in during the last page are dropped too.
-        PumpEvents();
+        if (values_.scanView) ShowPage(path, name, setup.twoSided, step.name.front);
+        if (setup.micr) values_.statisticsText = QString::fromStdString(run_->statistics().Text());
+        RefreshDialog();
     }
-    run_ = nullptr;
+    if (step.ended) {
+        QMetaObject::invokeMethod(
+            this, [this] { EndBatchRun(true); }, Qt::QueuedConnection);
+        return;
+    }
+    AskForPage();
+}
 
-    // Unlock.
+void MainDialog::EndBatchRun(bool started) {
+    batch_.reset();  // the thread has given its last answer and ends
+    inputBlocker_.reset();
     QApplication::restoreOverrideCursor();
+    const scanrun::RunOutcome outcome = run_->outcome();
+    const std::string profile = run_->setup().profile;
+    run_.reset();
+
+    // The driver's message, then what the run found (which page file was not
+    // written, a cheque left without its rear page, ...). The boxes take the
+    // operator's clicks and keys like any other.
+    ShowDriverError(outcome.driverResult, outcome.deviceError);
+    if (!outcome.problem.empty()) {
+        ShowMessage(this, Warning(started ? FromLocal(outcome.problem)
+                                          : QStringLiteral("The batch was not started:\n\n") +
+                                                FromLocal(outcome.problem)));
+    }
+    if (started) {
+        values_.startNumber = outcome.nextStartNumber;
+        values_.statusText = QStringLiteral("Scanning finished.");
+        RefreshDialog();
+    }
+
+    // Unlock; the focus goes back where it was (SCAN, when it was pressed).
     LockForBatch(false);
+    if (focusBeforeBatch_ && focusBeforeBatch_->isEnabled()) {
+        focusBeforeBatch_->setFocus(Qt::OtherFocusReason);
+    }
     ReadDialog();
     RefreshDialog();
-    WritePreviousProfile(settingsFile_, profile);
+    // The last used profile; written only when it changed (a settings
+    // write waits for the disk).
+    if (ReadPreviousProfile(settingsFile_) != profile) WritePreviousProfile(settingsFile_, profile);
     scanning_ = false;
+    emit batchEnded();
     if (closeRequested_) {
         closeRequested_ = false;
         close();

@@ -22,6 +22,8 @@ void MainDialog::OnSetting() {
     if (ui_->profileCombo->findText(values_.profileText, Qt::MatchFixedString) < 0) {
         InsertProfile(profile);
     }
+    // A page format chosen in the dialog renames the pages to come.
+    FollowStoredFormat();
     RefreshDialog();
 }
 

@@ -64,7 +64,7 @@ class BrowseTest : public QObject {
     void Scan(const QString& profile, int cheques) {
         TheScanner().SetScenario(e2e::FastScenario(cheques));
         ById<QComboBox>(Dialog(), 1039)->setEditText(profile);
-        fixture::Click(Dialog(), 1038);
+        fixture::ScanAndWait(Dialog());
     }
     // The operator clicks a cell of the page list.
     void ClickCell(int row, int col) {

@@ -3,6 +3,9 @@
 // integer-reading rule, the driver's message boxes, and how it ends.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusFrame>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +17,7 @@
 #include "orvo/testing/qt_test_main.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
+#include "utility_font.h"
 #include "viewer_fixture.h"
 
 using namespace orvo::viewer;
@@ -141,6 +145,20 @@ class MainDialogTest : public QObject {
         // The first control in tab order has the focus.
         dialog->activateWindow();
         QTRY_COMPARE(QApplication::focusWidget(), ById<QWidget>(dialog.get(), 1035));
+        // Tab moves it on, and a ring shows where it is.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto* setting = ById<QWidget>(dialog.get(), 1036);
+        QTRY_COMPARE(QApplication::focusWidget(), setting);
+        auto* ring = dialog->findChild<QFocusFrame*>();
+        QVERIFY(ring != nullptr && ring->isVisible());
+        QVERIFY(ring->geometry().contains(setting->geometry()));
+        QVERIFY(ring->geometry() != setting->geometry());
+        // Latin text (digits, full stops) is drawn by a Latin face, Hangul by
+        // NanumGothic.
+        const QFont font = UtilityFont(QFont(QStringLiteral("Sans Serif"), 8));
+        QVERIFY(font.families().contains(QStringLiteral("NanumGothic")));
+        QVERIFY(!QFontDatabase::writingSystems(QFontInfo(font).family())
+                     .contains(QFontDatabase::Korean));
     }
 
     void profilesSortedWithoutDefaultAndMisc() {
@@ -184,10 +202,26 @@ class MainDialogTest : public QObject {
         QCOMPARE(ById<QComboBox>(dialog.get(), 1039)->count(), 0);
         QCOMPARE(dialog->values().profileText, QString());
         QVERIFY(messages_.shown.isEmpty());
-        // SCAN with an empty profile does nothing, not even a message.
+        // SCAN with an empty profile box says what is missing.
         fixture::Click(dialog.get(), 1038);
-        QVERIFY(messages_.shown.isEmpty());
+        QCOMPARE(messages_.shown.size(), 1);
+        QVERIFY2(messages_.shown.first().text.contains("no profile"),
+                 qPrintable(messages_.shown.first().text));
         QCOMPARE(ById<orvo::widgets::PageList>(dialog.get(), 1065)->rows(), 0);
+        QVERIFY(!dialog->scanning());
+    }
+
+    void firstStartPreselectsTheFirstProfile() {
+        e2e::WriteSettings(Ini("[zeta]\nSide=0\n[Misc]\nMicrDetect=1\n[Alpha]\n"));
+        auto dialog = Open();
+        QCOMPARE(ById<QComboBox>(dialog.get(), 1039)->currentText(), QString("Alpha"));
+        // A box the operator emptied: SCAN says so, and nothing starts.
+        ById<QComboBox>(dialog.get(), 1039)->setEditText(QString());
+        fixture::Click(dialog.get(), 1038);
+        QCOMPARE(messages_.shown.size(), 1);
+        QVERIFY2(messages_.shown.first().text.contains("Choose a profile"),
+                 qPrintable(messages_.shown.first().text));
+        QVERIFY(!dialog->scanning());
     }
 
     void failedDriverStart() {

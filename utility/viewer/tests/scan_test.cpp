@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -84,7 +85,7 @@ class ScanTest : public QObject {
 
     void SetStart(int n) { ById<QLineEdit>(Dialog(), 1072)->setText(QString::number(n)); }
     void SetProfile(const QString& p) { ById<QComboBox>(Dialog(), 1039)->setEditText(p); }
-    void Scan() { fixture::Click(Dialog(), 1038); }
+    void Scan() { fixture::ScanAndWait(Dialog()); }
     QString Text(int id) {
         if (auto* label = ById<QLabel>(Dialog(), id)) return label->text();
         return ById<QLineEdit>(Dialog(), id)->text();
@@ -155,9 +156,19 @@ class ScanTest : public QObject {
     }
 
     void twoSidedBatchFromStartNumber3() {
+        // Nothing in the window moves while its texts change.
+        auto places = [this] {
+            Dialog()->layout()->activate();
+            QList<QRect> rects;
+            for (int id : {1001, 1062, 1052, 1075, 1041, 1053})
+                rects << ById<QWidget>(Dialog(), id)->geometry();
+            return rects;
+        };
+        const QList<QRect> before = places();
         Save("A.tif");
         SetStart(3);
         Scan();
+        QCOMPARE(places(), before);
         QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
         const auto docs = TheScanner().scenario().documents;
         QStringList expected;
@@ -302,6 +313,7 @@ class ScanTest : public QObject {
                       {"Misc", {{"EndorserFormat", "$X"}}}}));
         Save("A.tif");
         SetStart(4);
+        const QString status = Text(1041);
         Scan();
         QCOMPARE(messages_.Texts(),
                  QStringList{"Error occurred!! Check the scanner..\n\n  Illegal endorser format "
@@ -312,7 +324,7 @@ class ScanTest : public QObject {
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt"), QByteArray());
         // The status line keeps its text; the window is unlocked; the
         // profile is remembered all the same.
-        QCOMPARE(Text(1041), QString("Ready to scan..."));
+        QCOMPARE(Text(1041), status);
         QCOMPARE(Text(1072), QString("4"));
         for (int id : {1035, 1036, 1037, 1038, 1, 1067, 1039, 1072}) {
             QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
@@ -343,17 +355,46 @@ class ScanTest : public QObject {
         for (int id : {1052, 1026, 1027, 1028, 1029, 1033, 1034}) QCOMPARE(Text(id), QString());
     }
 
-    void upperCaseTifKeepsTheDriversFormat() {
-        Save("B.bmp");
-        Save("A.TIF");
+    void pageContentAlwaysMatchesItsName() {
+        // The extension names the format, in any letter case, whatever the
+        // driver or the settings file held before.
+        struct Case {
+            QStringList saves;
+            int storedBehind;  // ImageFileFormat written by another program; -1 none
+            QString page;
+            QByteArray magic;
+        };
+        const Case cases[] = {
+            {{"B.bmp", "A.TIF"}, -1, "A000001F.TIF", "II*"},
+            {{"R.raw", "U.TIF"}, -1, "U000001F.TIF", "II*"},
+            {{"R.raw", "C.Bmp"}, -1, "C000001F.Bmp", "BM"},
+            {{"D.tif"}, 1, "D000001F.tif", "II*"},
+        };
         TheScanner().SetScenario(e2e::FastScenario(1));
-        Scan();
-        QVERIFY(messages_.shown.isEmpty());
-        // No format call for "TIF": the driver still writes bitmaps.
-        QVERIFY(fixture::ReadFile(out_ + "A000001F.TIF").startsWith("BM"));
-        QCOMPARE(Text(1026), QString("TIF"));
-        QCOMPARE(Text(1052), QString("A000001R"));
-        QVERIFY(ById<ImageView>(Dialog(), 1062)->imageDisplayed());
+        for (const Case& c : cases) {
+            for (const QString& name : c.saves) Save(name);
+            if (c.storedBehind >= 0) {
+                std::string ini = e2e::ChequeIni("Check", 1, 0, 0);
+                ini.replace(ini.find("ImageFileFormat=0"), 17,
+                            "ImageFileFormat=" + std::to_string(c.storedBehind));
+                e2e::WriteSettings(ini);
+            }
+            SetStart(1);
+            Scan();
+            QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
+            QVERIFY2(fixture::ReadFile(out_ + c.page).startsWith(c.magic), qPrintable(c.page));
+            QCOMPARE(Text(1026), c.page.section('.', 1));
+        }
+        // What will be written is on the status line after SAVE.
+        Save("E.BMP");
+        QCOMPARE(Text(1041), QString("Pages are saved as bitmap files: E000002F.BMP, ..."));
+        messages_.Clear();
+        // A name whose extension names no page format is refused.
+        Save("F.png");
+        QCOMPARE(messages_.shown.size(), 1);
+        QVERIFY(messages_.shown.first().text.contains("F.png"));
+        QCOMPARE(Text(1040), out_ + "E");
+        QCOMPARE(Dialog()->outputLocation().extension, std::string("BMP"));
     }
 
     void scanViewOffAndFlip() {

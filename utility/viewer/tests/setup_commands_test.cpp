@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -146,6 +147,24 @@ class SetupCommandsTest : public QObject {
         QCOMPARE(Items(ById<QComboBox>(dialog.get(), 1039)), (QStringList{"Check", "Zulu"}));
     }
 
+    void aFormatChosenInTheDialogRenamesThePagesToCome() {
+        auto dialog = Open();
+        TypeProfile(dialog.get(), "Check");
+        const QString out = fixture::OutputDir();
+        fixture::SaveAs(dialog.get(), out + "A.tif");
+        OnDriverDialog([](QDialog& d) {
+            ById<QRadioButton>(&d, 1057)->click();  // "Bitmap (DIB)"
+            PressOk(d);
+        });
+        fixture::Click(dialog.get(), 1036);
+        QCOMPARE(ById<QLabel>(dialog.get(), 1041)->text(),
+                 QString("Pages are saved as bitmap files: A000001F.bmp, ..."));
+        fixture::ScanAndWait(dialog.get());
+        QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
+        QVERIFY(fixture::ReadFile(out + "A000001F.bmp").startsWith("BM"));
+        QVERIFY(!QFile::exists(out + "A000001F.tif"));
+    }
+
     void newNameJoinsTheSortedList() {
         auto dialog = Open();
         auto* box = ById<QComboBox>(dialog.get(), 1039);
@@ -199,10 +218,10 @@ class SetupCommandsTest : public QObject {
         TypeProfile(dialog.get(), "Brand new");
         fixture::Click(dialog.get(), 1036);
         fixture::Click(dialog.get(), 1037);
-        QCOMPARE(
-            messages_.Texts(),
-            (QStringList{"Error occurred!! Check the scanner..\n\n  K4TRRsrc.dll loading error..",
-                         "Error occurred!! Check the scanner..\n\n  K4TRQA.dll loading error.."}));
+        QCOMPARE(messages_.Texts(),
+                 (QStringList{
+                     "Error occurred!! Check the scanner..\n\n  libK4TRRsrc.so loading error..",
+                     "Error occurred!! Check the scanner..\n\n  libK4TRQa.so loading error.."}));
         QCOMPARE(Items(ById<QComboBox>(dialog.get(), 1039)), (QStringList{"Check", "Zulu"}));
         QCOMPARE(Key("Brand new", "Side"), -1);
     }

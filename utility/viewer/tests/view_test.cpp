@@ -83,7 +83,7 @@ class ViewTest : public QObject {
         fixture::Click(Dialog(), 1035);
         SetSavePathHandler({});
         ById<QComboBox>(Dialog(), 1039)->setEditText("Check");
-        fixture::Click(Dialog(), 1038);
+        fixture::ScanAndWait(Dialog());
         QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
         QVERIFY(Front()->imageDisplayed());
         QVERIFY(Rear()->imageDisplayed());

@@ -96,6 +96,20 @@ inline void Click(const QWidget* dialog, int id) {
     QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
 
+// SAVE clicked and answered with `path`.
+inline void SaveAs(const QWidget* dialog, const QString& path) {
+    orvo::viewer::SetSavePathHandler([path](QWidget*, const auto&) { return path; });
+    Click(dialog, 1035);
+    orvo::viewer::SetSavePathHandler({});
+}
+
+// SCAN clicked; returns once the batch has ended and its message boxes are
+// answered (the batch runs while the event loop goes on).
+inline void ScanAndWait(MainDialog* dialog) {
+    Click(dialog, 1038);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog->scanning(), 60000);
+}
+
 inline QByteArray ReadFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -1,7 +1,8 @@
 // Renders the utility's window to PNG files without a display: the window
 // after start-up, after a two-sided bilevel batch and after a gray batch on
-// the virtual scanner, the message box of a jam, a page zoomed into its MICR
-// line next to a turned rear page, the question before a page file is
+// the virtual scanner, the message box of a jam (alone, and over the window
+// whose batch it ended), a page zoomed into its MICR line next to a turned
+// rear page, the question before a page file is
 // deleted, and the driver's settings and QA dialogs opened with SETTING and
 // QA. Run on Qt's offscreen platform by scripts/screenshots.sh.
 //
@@ -14,11 +15,14 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -34,6 +38,7 @@
 #include "orvo/sim/scenario.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
+#include "utility_font.h"
 
 namespace {
 
@@ -42,7 +47,8 @@ using namespace orvo::viewer;
 QString g_outDir;
 QStringList g_written;
 int g_boxes = 0;
-QString g_nextBoxName;  // the next box's file name instead of message-N.png
+QString g_nextBoxName;     // the next box's file name instead of message-N.png
+QString g_nextOverWindow;  // also the next box over its window, under this name
 Answer g_nextAnswer = Answer::Ok;
 
 bool Save(QWidget* widget, const QString& name) {
@@ -73,6 +79,22 @@ Answer RenderBox(QWidget* parent, const Message& message) {
     ++g_boxes;
     Save(&box,
          g_nextBoxName.isEmpty() ? QStringLiteral("message-%1.png").arg(g_boxes) : g_nextBoxName);
+    if (!g_nextOverWindow.isEmpty() && parent) {
+        // The box centred over the window, as the operator sees it.
+        QPixmap screen = parent->window()->grab();
+        const QPixmap shownBox = box.grab();
+        QPainter painter(&screen);
+        painter.drawPixmap((screen.width() - shownBox.width()) / 2,
+                           (screen.height() - shownBox.height()) / 2, shownBox);
+        painter.end();
+        const QString path = g_outDir + QLatin1Char('/') + g_nextOverWindow;
+        if (screen.save(path)) {
+            g_written << path;
+        } else {
+            std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
+        }
+        g_nextOverWindow.clear();
+    }
     std::fprintf(stderr, "screenshots: message box: %s\n",
                  qPrintable(QString(message.text).replace(QLatin1Char('\n'), QLatin1Char(' '))));
     g_nextBoxName.clear();
@@ -118,6 +140,15 @@ void SaveDriverDialog(const QString& name, bool* ok, int tries = 0) {
     });
 }
 
+// SCAN, and the event loop until the batch has ended (the driver's calls run
+// on a thread of their own).
+void Scan(MainDialog* dialog) {
+    QEventLoop loop;
+    QObject::connect(dialog, &MainDialog::batchEnded, &loop, &QEventLoop::quit);
+    dialog->OnScan();
+    if (dialog->scanning()) loop.exec();
+}
+
 std::string Copy(const std::string& from, const std::string& to) {
     QFile::remove(QString::fromStdString(to));
     QFile::copy(QString::fromStdString(from), QString::fromStdString(to));
@@ -157,9 +188,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orvo_viewer"));
-    QFont font = QApplication::font();
-    font.setFamilies({QStringLiteral("NanumGothic"), font.family()});
-    QApplication::setFont(font);
+    QApplication::setFont(UtilityFont(QApplication::font()));
     g_outDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     const QString pages = g_outDir + QStringLiteral("/pages");
     QDir().mkpath(pages);
@@ -181,7 +210,7 @@ int main(int argc, char** argv) {
     dialog.OnSave();
     dialog.values().profileText = QStringLiteral("Check");
     dialog.RefreshDialog();
-    dialog.OnScan();
+    Scan(&dialog);
     QApplication::processEvents();
     ok = Save(&dialog, QStringLiteral("02-batch.png")) && ok;
 
@@ -193,7 +222,7 @@ int main(int argc, char** argv) {
     orvo::sim::TheScanner().SetScenario(gray);
     dialog.values().profileText = QStringLiteral("Gray");
     dialog.RefreshDialog();
-    dialog.OnScan();
+    Scan(&dialog);
     QApplication::processEvents();
     ok = Save(&dialog, QStringLiteral("03-gray-batch.png")) && ok;
 
@@ -201,7 +230,8 @@ int main(int argc, char** argv) {
         orvo::sim::LoadScenarioFile(scenarios + "jam_at_document_3.json"));
     dialog.values().profileText = QStringLiteral("Check");
     dialog.RefreshDialog();
-    dialog.OnScan();
+    g_nextOverWindow = QStringLiteral("04-jam-over-batch.png");
+    Scan(&dialog);
     QApplication::processEvents();
     ok = Save(&dialog, QStringLiteral("04-after-jam.png")) && ok;
 

@@ -27,6 +27,13 @@ std::string MicrFilePath(const OutputLocation& location);
 // -1 for any other extension (also "TIF"): the driver keeps its format.
 int ImageFormatForExtension(const std::string& extension);
 
+// The format an extension names, without regard to letter case: "tif" 0,
+// "bmp" 1, "raw" 2 ("TIF", "Bmp", ... too); -1 for any other extension.
+int PageFormatForExtension(const std::string& extension);
+// The extension of format 0, 1 or 2 ("tif", "bmp", "raw"), in capitals when
+// `like` is written in capitals; empty for another format.
+std::string ExtensionForPageFormat(int format, const std::string& like);
+
 struct PageName {
     std::string path;         // "<prefix path>%06dF.<extension>" or ...R...
     std::string displayName;  // "<file title>%06dF"

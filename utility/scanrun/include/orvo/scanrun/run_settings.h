@@ -1,6 +1,7 @@
 // The few settings a scan run reads from the driver's settings file itself:
-// the profile list, whether a profile scans both sides, and whether MICR lines
-// are recorded. Section and key names compare without regard to case.
+// the profile list, whether a profile scans both sides, whether MICR lines
+// are recorded, and the stored page format. Section and key names compare
+// without regard to case.
 #pragma once
 
 #include <string>
@@ -27,5 +28,9 @@ int MicrDetect(const std::string& settingsFile);
 // naming the file, the profile, the key and the value; empty when there is
 // none. Every front end refuses such a run before anything is fed.
 std::string RefusedProfileValue(const std::string& settingsFile, const std::string& profile);
+
+// Integer key `ImageFileFormat` of section "MISC" (default 0): the page
+// format (0 TIFF, 1 bitmap, 2 raw) the driver takes at a batch start.
+int StoredImageFormat(const std::string& settingsFile);
 
 }  // namespace orvo::scanrun

@@ -1,0 +1,183 @@
+// The window under an operator's hands during and after a batch: every
+// message box a batch raises is a real QMessageBox that takes a key press or
+// a click, after which the window is unlocked and the profile remembered; and
+// while the driver waits for the next cheque, the window handles what comes
+// to it (a posted event, a close request) before that cheque arrives.
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "orvo/platform/profile.h"
+#include "orvo/testing/qt_test_main.h"
+#include "orvo/widgets/page_list.h"
+#include "viewer_fixture.h"
+
+using namespace orvo::viewer;
+using fixture::ById;
+using orvo::sim::TheScanner;
+
+namespace {
+
+// Answers every message box that appears, in turn with Return, a click on
+// its OK button and Escape (a box with Cancel always with Return, its default
+// OK), and records its text. A box still open after 200 looks did not take
+// the key or click: it is noted and closed by the program so the test goes on.
+class BoxCloser : public QObject {
+  public:
+    QStringList texts;
+    QStringList stuck;
+
+    BoxCloser() {
+        timer_.setInterval(1);
+        connect(&timer_, &QTimer::timeout, this, &BoxCloser::Look);
+        timer_.start();
+    }
+
+  private:
+    void Look() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        if (box == open_) {
+            if (++looks_ > 200) {
+                stuck << box->text();
+                box->done(QMessageBox::Ok);
+            }
+            return;
+        }
+        open_ = box;
+        looks_ = 0;
+        texts << box->text();
+        const int way = box->button(QMessageBox::Cancel) ? 0 : texts.size() % 3;
+        if (way == 0) {
+            QTest::keyClick(box, Qt::Key_Return);
+        } else if (way == 1) {
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        } else {
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+    }
+
+    QTimer timer_;
+    QPointer<QMessageBox> open_;
+    int looks_ = 0;
+};
+
+}  // namespace
+
+class BatchUseTest : public QObject {
+    Q_OBJECT
+
+  private:
+    fixture::CountingDriver driver_;
+    std::unique_ptr<MainDialog> dialog_;
+    QString out_;
+
+    MainDialog* Dialog() { return dialog_.get(); }
+    orvo::widgets::PageList* List() { return ById<orvo::widgets::PageList>(Dialog(), 1065); }
+
+    // A new window on `ini` (no last used profile) with profile Check, SAVE
+    // answered with A.tif in a new output directory.
+    void Open(const std::string& ini) {
+        e2e::WriteSettings(ini);
+        out_ = fixture::OutputDir();
+        dialog_ = std::make_unique<MainDialog>(driver_);
+        dialog_->InitDialog();
+        dialog_->show();
+        ById<QComboBox>(Dialog(), 1039)->setEditText("Check");
+        fixture::SaveAs(Dialog(), out_ + "A.tif");
+    }
+
+  private slots:
+    void initTestCase() {
+        fixture::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0));
+        SetMessageHandler({});  // the real message boxes
+    }
+
+    void init() { fixture::g_endCalls = 0; }
+    void cleanup() { dialog_.reset(); }
+
+    void everyBoxOfABatchTakesKeysAndClicks() {
+        // What goes wrong (a jam sense of the third cheque, "endorser": the
+        // batch start fails with -10, "page": the second front page cannot be
+        // written), a part of each box's text, and the rows listed after it.
+        struct Case {
+            std::string fault;
+            QStringList boxes;
+            int rows;
+        };
+        const Case cases[] = {
+            {"jam1", {"-JAM1 error.."}, 4},
+            {"noDocument", {"-No document error.."}, 4},
+            {"doubleFeed", {"-Double feed error.."}, 4},
+            {"coverOpen", {"-Cover open error.."}, 4},
+            {"none", {"-Unknown device error.."}, 4},
+            {"endorser", {"Illegal endorser format error.."}, 1},
+            {"page",
+             {"A000002F.tif already exists", "no record in micr.txt", "Page file writing error..",
+              "A000002F.tif was not written"},
+             2},
+        };
+        for (const Case& c : cases) {
+            orvo::sim::Scenario scenario = e2e::FastScenario(4);
+            scenario.documents[2].jam =
+                orvo::sim::SenseByName(c.fault, &scenario.documents[2].jamSense);
+            TheScanner().SetScenario(scenario);
+            Open(e2e::ChequeIni("Check", 1, 0, 0) +
+                 (c.fault == "endorser" ? "[Misc]\nEndorserFormat=$X\n" : ""));
+            if (c.fault == "page") QVERIFY(QDir().mkdir(out_ + "A000002F.tif"));
+
+            BoxCloser closer;
+            fixture::ScanAndWait(Dialog());
+            QVERIFY2(closer.stuck.isEmpty(), qPrintable("not closed: " + closer.stuck.join('|')));
+            QCOMPARE(closer.texts.size(), c.boxes.size());
+            for (int i = 0; i < c.boxes.size(); ++i) {
+                QVERIFY2(closer.texts[i].contains(c.boxes[i]), qPrintable(closer.texts[i]));
+            }
+            // The batch's pages stay listed, the window is unlocked, the
+            // profile is remembered, and SCAN works again.
+            QCOMPARE(List()->rows(), c.rows);
+            for (int id : {1035, 1036, 1037, 1038, 1, 1067, 1039, 1072}) {
+                QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
+            }
+            QCOMPARE(orvo::platform::ProfileString("Misc", "PrevDocu", "", 100,
+                                                   Dialog()->settingsFile()),
+                     std::string("Check"));
+            TheScanner().SetScenario(e2e::FastScenario(1));
+            e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0));
+            if (c.fault == "page") QVERIFY(QDir().rmdir(out_ + "A000002F.tif"));
+            fixture::ScanAndWait(Dialog());
+            QVERIFY(closer.stuck.isEmpty());
+            QCOMPARE(List()->rows(), 2);
+        }
+    }
+
+    void theWindowWorksWhileTheScannerWaitsForTheNextCheque() {
+        orvo::sim::Scenario scenario = e2e::FastScenario(2);
+        scenario.documents[1].pauseBeforeMs = 600000;  // the next cheque comes much later
+        TheScanner().SetScenario(scenario);
+        Open(e2e::ChequeIni("Check", 1, 0, 0));
+        QSignalSpy finished(Dialog(), &QDialog::finished);
+        fixture::Click(Dialog(), 1038);
+        // The first cheque is in; the driver polls the scanner for the next.
+        QTRY_COMPARE_WITH_TIMEOUT(List()->rows(), 2, 20000);
+        const std::size_t commands = TheScanner().CommandLog().size();
+        QTRY_VERIFY_WITH_TIMEOUT(TheScanner().CommandLog().size() > commands + 2, 10000);
+
+        int announcedWhenHandled = -1;
+        QMetaObject::invokeMethod(
+            Dialog(),
+            [&announcedWhenHandled] { announcedWhenHandled = TheScanner().DocumentsAnnounced(); },
+            Qt::QueuedConnection);
+        Dialog()->close();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
+        QCOMPARE(announcedWhenHandled, 1);
+        QCOMPARE(TheScanner().DocumentsAnnounced(), 1);
+        QCOMPARE(fixture::Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "micr.txt"}));
+        QCOMPARE(fixture::g_endCalls, 1);
+    }
+};
+
+ORVO_QT_TEST(BatchUseTest);
+#include "batch_use_test.moc"
