@@ -8,6 +8,7 @@ PACKAGES=(
   libtiff-dev           # image files
   nlohmann-json3-dev    # scenario files of the virtual scanner
   libsimpleini-dev      # OrvoScan.ini (private-profile files)
+  libleptonica-dev      # image quality checks: the content's angle (skew)
   libgtest-dev          # tests
   libbenchmark-dev      # benchmarks
   clang libclang-rt-14-dev  # fuzz targets (libFuzzer)

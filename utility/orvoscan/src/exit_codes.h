@@ -11,6 +11,7 @@ enum ExitCode {
     kExitSettings = 4,   // settings error: unknown profile, illegal endorser format
     kExitDevice = 5,     // the scanner reported a device error (jam, double feed, ...)
     kExitOutput = 6,     // a page file or record not written, micr.txt unusable, pages in the way
+    kExitUnreadable = 7,  // quality: a page file could not be read
     kExitInterrupted = 130  // stopped by SIGINT or SIGTERM
 };
 
