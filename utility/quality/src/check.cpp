@@ -44,7 +44,11 @@ bool ChequeReport::HasDefects() const {
 std::vector<Defect> SideDefects(const Limits& limits, const Measures& m) {
     std::vector<Defect> out;
     const bool gray = m.bitsPerPixel != 1;
-    const bool blank = m.blackPercent < limits.blankBlackPercent;
+    // Bilevel sides by their black, gray sides by their levels: a gray side
+    // is blank when nothing on it is darker than the paper by more than the
+    // paper's own grain.
+    const bool blank = gray ? m.contrast < limits.blankContrast
+                            : m.blackPercent < limits.blankBlackPercent;
     if (m.lengthMm < limits.minLengthMm || m.heightMm < limits.minHeightMm) {
         out.push_back(Defect::Undersize);
     }

@@ -53,7 +53,7 @@ struct Measures {
     // streak columns left out.
     double blackPercent = 0;
     // Gray pages: mean level, and the paper's level (99th percentile) less
-    // the ink's (1st percentile), 0-255.
+    // the ink's (0.2th percentile), 0-255.
     double brightness = 0;
     double contrast = 0;
     // Streaks: bands of adjacent columns dark over the page's length; the

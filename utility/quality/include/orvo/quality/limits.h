@@ -26,23 +26,25 @@ struct Limits {
     double maxBlackPercent = 30.0;
     // too-light / too-dark, gray pages: mean brightness and contrast (the
     // paper's level less the ink's), 0-255.
-    double minBrightness = 120.0;
-    double maxBrightness = 250.0;
+    double minBrightness = 160.0;
+    double maxBrightness = 253.0;
     double minContrast = 110.0;
-    // blank: a side with less black than this, percent.
+    // blank: a bilevel side with less black than this, percent; a gray side
+    // with less contrast than this.
     double blankBlackPercent = 0.05;
+    double blankContrast = 40.0;
     // streaks: a column dark over at least this share of the length, percent;
     // how many such streaks a side may have.
-    double streakCoverPercent = 95.0;
+    double streakCoverPercent = 97.0;
     int maxStreaks = 0;
     // spot-noise: isolated specks per square inch.
     double maxSpecksPerSquareInch = 5.0;
     // compressed-size: bytes of a compressed page file (bilevel: Group 3/4;
     // gray: LZW, PackBits, ...). Uncompressed files are not checked: their
     // size follows from the pixel counts.
-    int64_t minBilevelBytes = 400;
+    int64_t minBilevelBytes = 150;
     int64_t maxBilevelBytes = 150000;
-    int64_t minGrayBytes = 4000;
+    int64_t minGrayBytes = 1000;
     int64_t maxGrayBytes = 1500000;
 };
 
