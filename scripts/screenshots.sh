@@ -2,7 +2,8 @@
 # Renders the desktop utility's window to PNG files without a display (Qt's
 # offscreen platform), on the virtual scanner: after start-up, after a
 # two-sided batch, after a gray batch, the message box of a jam, a page zoomed
-# into its MICR line next to a turned rear page, the delete question, and the
+# into its MICR line next to a turned rear page, the delete question, a batch
+# with image defects (flagged pages marked, the shown page's defects), and the
 # driver's settings and QA dialogs opened with SETTING and QA.
 #   scripts/screenshots.sh [OUTPUT_DIR]      (default out/screenshots)
 set -euo pipefail

@@ -147,7 +147,7 @@ inline Output ReadOutput(const fs::path& dir, const std::string& extension = "ti
         std::smatch m;
         if (std::regex_match(name, m, page)) {
             (m[2] == "F" ? o.fronts : o.rears).insert(std::stoi(m[1]));
-        } else if (name != "micr.txt" && name != "lost+found") {
+        } else if (name != "micr.txt" && name != "quality.txt" && name != "lost+found") {
             o.others.push_back(name);
         }
     }

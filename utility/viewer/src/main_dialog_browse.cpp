@@ -125,7 +125,7 @@ void MainDialog::OnPageListKey(int key) {
             }
             for (QString* text : {&values_.nameText, &values_.formatText, &values_.sizeText,
                                   &values_.widthText, &values_.heightText, &values_.xResolutionText,
-                                  &values_.yResolutionText, &values_.zoomText}) {
+                                  &values_.yResolutionText, &values_.zoomText, &values_.qualityText}) {
                 text->clear();
             }
             list->setRows(0);

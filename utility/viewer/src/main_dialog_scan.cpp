@@ -181,6 +181,7 @@ void MainDialog::OnScan() {
         } else {
             values_.statusText = QStringLiteral("Warming up...Please wait...!");
             RefreshDialog();
+            BeginChequeQuality(setup);
             const int base = run.page() - 1;
             for (;;) {
                 // The start number shows the document being fed.
@@ -211,12 +212,14 @@ void MainDialog::OnScan() {
                     if (setup.micr) {
                         values_.statisticsText = QString::fromStdString(run.statistics().Text());
                     }
+                    ChequeQualityAfterPage(step, row);
                     RefreshDialog();
                 }
                 if (step.ended) break;
                 PumpEvents();
                 if (closeRequested_) run.RequestStop();
             }
+            EndChequeQuality();
             // The driver's message, then what the run found (which page file
             // was not written, a cheque left without its rear page, ...).
             const scanrun::RunOutcome& outcome = run.outcome();
