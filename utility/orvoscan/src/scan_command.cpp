@@ -177,7 +177,7 @@ void ReportPage(const sr::PageStep& step, const sr::ScanRun& run, const sr::Chec
         }
     } else if (checked) {
         event["qualityError"] = checked->error;
-        progress += "  not checked: " + checked->error;
+        progress += "  (not checked)";
     }
     console.Event(event);
     console.Progress(progress);
@@ -275,7 +275,7 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
             ReportPage(page, run, checked, console);
         }
         waiting.clear();
-        if (!cheque->recorded) {
+        if (!cheque->recordError.empty()) {
             console.Error("warning: " + cheque->recordError + "; cheque " +
                           std::to_string(cheque->number) + " has no line in quality.txt");
             console.Event({{"event", "warning"},

@@ -62,7 +62,8 @@ class QualityTest : public ToolTest {
             documents += (documents.empty() ? "" : ",") + doc.dump();
         }
         Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
-                     "documents": [)" + documents + "]}");
+                     "documents": [)" +
+                 documents + "]}");
     }
 };
 
@@ -71,8 +72,8 @@ TEST_F(QualityTest, ScanAndLaterCheckReportExactlyThePlantedDefects) {
         SCOPED_TRACE(profile);
         const fs::path out = out_ / profile;
         fs::create_directories(out);
-        const Result scan = Run({"--json", "scan", "--profile", profile, "--output",
-                                 (out / "A.tif").string()});
+        const Result scan =
+            Run({"--json", "scan", "--profile", profile, "--output", (out / "A.tif").string()});
         ASSERT_EQ(scan.code, 0) << scan.err;
 
         std::map<std::string, Defects> scanned;
@@ -105,7 +106,8 @@ TEST_F(QualityTest, ScanAndLaterCheckReportExactlyThePlantedDefects) {
             std::snprintf(number, sizeof number, "%07zu", i + 1);
             Defects both = p.frontDefects;
             both.insert(p.rearDefects.begin(), p.rearDefects.end());
-            expectedRecords += number + std::string(both.empty() ? "" : " " + *both.begin()) + "\r\n";
+            expectedRecords +=
+                number + std::string(both.empty() ? "" : " " + *both.begin()) + "\r\n";
         }
         EXPECT_EQ(ReadText(out / "quality.txt"), expectedRecords);
         EXPECT_NE(scan.out.find(R"("flagged":9)"), std::string::npos);

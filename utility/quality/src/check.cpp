@@ -47,8 +47,8 @@ std::vector<Defect> SideDefects(const Limits& limits, const Measures& m) {
     // Bilevel sides by their black, gray sides by their levels: a gray side
     // is blank when nothing on it is darker than the paper by more than the
     // paper's own grain.
-    const bool blank = gray ? m.contrast < limits.blankContrast
-                            : m.blackPercent < limits.blankBlackPercent;
+    const bool blank =
+        gray ? m.contrast < limits.blankContrast : m.blackPercent < limits.blankBlackPercent;
     if (m.lengthMm < limits.minLengthMm || m.heightMm < limits.minHeightMm) {
         out.push_back(Defect::Undersize);
     }
@@ -59,11 +59,12 @@ std::vector<Defect> SideDefects(const Limits& limits, const Measures& m) {
         out.push_back(Defect::Skew);
     }
     // A side too dark to read is not also too light; a blank side is only blank.
-    const bool dark = gray ? m.brightness < limits.minBrightness
-                           : m.blackPercent > limits.maxBlackPercent;
-    const bool light = !dark && !blank &&
-                       (gray ? m.brightness > limits.maxBrightness || m.contrast < limits.minContrast
-                             : m.blackPercent < limits.minBlackPercent);
+    const bool dark =
+        gray ? m.brightness < limits.minBrightness : m.blackPercent > limits.maxBlackPercent;
+    const bool light =
+        !dark && !blank &&
+        (gray ? m.brightness > limits.maxBrightness || m.contrast < limits.minContrast
+              : m.blackPercent < limits.minBlackPercent);
     if (light) out.push_back(Defect::TooLight);
     if (dark) out.push_back(Defect::TooDark);
     if (blank) out.push_back(Defect::Blank);
@@ -132,7 +133,8 @@ std::string DefectDetails(const SideReport& side) {
                 std::snprintf(value, sizeof value, " %.0f per sq in", m.specksPerSquareInch);
                 break;
             case Defect::CompressedSize:
-                std::snprintf(value, sizeof value, " %lld bytes", static_cast<long long>(m.fileBytes));
+                std::snprintf(value, sizeof value, " %lld bytes",
+                              static_cast<long long>(m.fileBytes));
                 break;
         }
         if (!text.empty()) text += ", ";

@@ -31,17 +31,20 @@ struct Key {
 const std::vector<Key>& Keys() {
     static const std::vector<Key> keys = {
         {"undersize", "MinLengthMm", &Limits::minLengthMm, "length along the feed (rows), mm"},
-        {"undersize", "MinHeightMm", &Limits::minHeightMm, "height across the feed (pixels of a row), mm"},
+        {"undersize", "MinHeightMm", &Limits::minHeightMm,
+         "height across the feed (pixels of a row), mm"},
         {"oversize", "MaxLengthMm", &Limits::maxLengthMm, "length along the feed, mm"},
         {"oversize", "MaxHeightMm", &Limits::maxHeightMm, "height across the feed, mm"},
         {"length-mismatch", "MaxDifferenceMm", &Limits::maxLengthDifferenceMm,
          "front and rear lengths of one cheque, mm"},
         {"skew", "MaxDegrees", &Limits::maxSkewDegrees, "angle of the content either way, degrees"},
-        {"too-light", "MinBlackPercent", &Limits::minBlackPercent, "bilevel: share of black pixels, %"},
+        {"too-light", "MinBlackPercent", &Limits::minBlackPercent,
+         "bilevel: share of black pixels, %"},
         {"too-light", "MaxBrightness", &Limits::maxBrightness, "gray: mean level, 0-255"},
         {"too-light", "MinContrast", &Limits::minContrast,
          "gray: paper level less ink level (99th less 0.2th percentile), 0-255"},
-        {"too-dark", "MaxBlackPercent", &Limits::maxBlackPercent, "bilevel: share of black pixels, %"},
+        {"too-dark", "MaxBlackPercent", &Limits::maxBlackPercent,
+         "bilevel: share of black pixels, %"},
         {"too-dark", "MinBrightness", &Limits::minBrightness, "gray: mean level, 0-255"},
         {"blank", "MaxBlackPercent", &Limits::blankBlackPercent,
          "bilevel: a side with less black than this is blank, %"},
@@ -56,8 +59,10 @@ const std::vector<Key>& Keys() {
          "Group 3/4 page file, bytes"},
         {"compressed-size", "BilevelMaxBytes", &Limits::maxBilevelBytes,
          "Group 3/4 page file, bytes"},
-        {"compressed-size", "GrayMinBytes", &Limits::minGrayBytes, "LZW or PackBits page file, bytes"},
-        {"compressed-size", "GrayMaxBytes", &Limits::maxGrayBytes, "LZW or PackBits page file, bytes"},
+        {"compressed-size", "GrayMinBytes", &Limits::minGrayBytes,
+         "LZW or PackBits page file, bytes"},
+        {"compressed-size", "GrayMaxBytes", &Limits::maxGrayBytes,
+         "LZW or PackBits page file, bytes"},
     };
     return keys;
 }
@@ -66,7 +71,7 @@ std::string ValueText(const Limits& limits, const Key& key) {
     char text[64];
     std::visit(
         [&](auto member) {
-            using T = std::remove_reference_t<decltype(limits.*member)>;
+            using T = std::remove_cvref_t<decltype(limits.*member)>;
             if constexpr (std::is_same_v<T, double>) {
                 std::snprintf(text, sizeof text, "%g", limits.*member);
             } else {
@@ -147,18 +152,21 @@ void ReadLimitsFile(const std::string& path, Limits* limits, std::vector<std::st
         for (const auto& name : names) {
             const Key* key = nullptr;
             for (const Key& k : Keys()) {
-                if (strcasecmp(k.section, section.pItem) == 0 && strcasecmp(k.name, name.pItem) == 0) {
+                if (strcasecmp(k.section, section.pItem) == 0 &&
+                    strcasecmp(k.name, name.pItem) == 0) {
                     key = &k;
                 }
             }
-            const std::string where =
-                path + ": [" + section.pItem + "] " + name.pItem + ": ";
+            const std::string where = path + ": [" + section.pItem + "] " + name.pItem + ": ";
             if (!key) {
                 problems->push_back(where + "no such limit");
                 continue;
             }
-            const std::string reason = SetValue(limits, *key, ini.GetValue(section.pItem, name.pItem, ""));
-            if (!reason.empty()) problems->push_back(where + reason + "; the limit stays " + ValueText(*limits, *key));
+            const std::string reason =
+                SetValue(limits, *key, ini.GetValue(section.pItem, name.pItem, ""));
+            if (!reason.empty())
+                problems->push_back(where + reason + "; the limit stays " +
+                                    ValueText(*limits, *key));
         }
     }
 }
@@ -171,7 +179,8 @@ std::string LimitsFileText(const Limits& limits) {
             section = key.section;
             text += (text.empty() ? "[" : "\n[") + section + "]\n";
         }
-        text += std::string("; ") + key.meaning + "\n" + key.name + "=" + ValueText(limits, key) + "\n";
+        text +=
+            std::string("; ") + key.meaning + "\n" + key.name + "=" + ValueText(limits, key) + "\n";
     }
     return text;
 }

@@ -43,7 +43,8 @@ uint64_t Word(const uint8_t* p) {
 // A page's rows as 64-bit words, with a margin of white rows and words.
 class Words {
   public:
-    Words(const Page& page, int margin) : margin_(margin), n_(static_cast<int>(page.stride / 8) + 2) {
+    Words(const Page& page, int margin)
+        : margin_(margin), n_(static_cast<int>(page.stride / 8) + 2) {
         rows_ = page.height + 2 * margin;
         data_.assign(static_cast<std::size_t>(rows_) * n_, 0);
         for (int y = 0; y < page.height; ++y) {
@@ -164,20 +165,22 @@ std::vector<int> FindStreaks(const Page& page, const std::vector<uint32_t>& coun
     std::vector<int> through;
     for (int x : candidates) {
         const auto i = static_cast<std::size_t>(x);
-        if (2 * top[i] >= static_cast<uint32_t>(band) && 2 * bottom[i] >= static_cast<uint32_t>(band)) {
+        if (2 * top[i] >= static_cast<uint32_t>(band) &&
+            2 * bottom[i] >= static_cast<uint32_t>(band)) {
             through.push_back(x);
         }
     }
     auto light = [&](int x) {
-        return x < 0 || x >= page.width || 2 * counts[static_cast<std::size_t>(x)] < static_cast<uint32_t>(h);
+        return x < 0 || x >= page.width ||
+               2 * counts[static_cast<std::size_t>(x)] < static_cast<uint32_t>(h);
     };
     // Bands of adjacent columns.
     for (std::size_t a = 0; a < through.size();) {
         std::size_t b = a;
         while (b + 1 < through.size() && through[b + 1] == through[b] + 1) ++b;
         const int first = through[a], last = through[b];
-        if (last - first < kMaxStreakWidth && light(first - kFlankNear) && light(first - kFlankFar) && light(last + kFlankNear) &&
-            light(last + kFlankFar)) {
+        if (last - first < kMaxStreakWidth && light(first - kFlankNear) &&
+            light(first - kFlankFar) && light(last + kFlankNear) && light(last + kFlankFar)) {
             starts.push_back(first);
             for (int x = first; x <= last; ++x) (*streakColumn)[static_cast<std::size_t>(x)] = true;
         }
@@ -272,8 +275,8 @@ Measures MeasurePage(const Page& page, const Limits& limits) {
         ++columns;
     }
     if (columns > 0) {
-        m.blackPercent = 100.0 * static_cast<double>(black) /
-                         (static_cast<double>(columns) * bilevel->height);
+        m.blackPercent =
+            100.0 * static_cast<double>(black) / (static_cast<double>(columns) * bilevel->height);
     }
     m.specks = CountSpecks(*bilevel);
     if (page.xDpi > 0 && page.yDpi > 0) {

@@ -35,11 +35,13 @@ void PutRow(Page& page, int y, const uint8_t* in, bool invert) {
     const int w = page.width;
     if (page.bitsPerPixel == 1) {
         const std::size_t bytes = static_cast<std::size_t>(w + 7) / 8;
-        for (std::size_t i = 0; i < bytes; ++i) out[i] = invert ? static_cast<uint8_t>(~in[i]) : in[i];
+        for (std::size_t i = 0; i < bytes; ++i)
+            out[i] = invert ? static_cast<uint8_t>(~in[i]) : in[i];
         if (w % 8 != 0) out[bytes - 1] &= static_cast<uint8_t>(0xFF00 >> (w % 8));
     } else if (page.bitsPerPixel == 4) {
         for (int x = 0; x < w; ++x) {
-            const uint8_t v = static_cast<uint8_t>(((x % 2) ? in[x / 2] & 0x0F : in[x / 2] >> 4) * 17);
+            const uint8_t v =
+                static_cast<uint8_t>(((x % 2) ? in[x / 2] & 0x0F : in[x / 2] >> 4) * 17);
             out[x] = invert ? static_cast<uint8_t>(255 - v) : v;
         }
     } else {
@@ -54,8 +56,10 @@ struct TiffCloser {
 bool ReadTiff(const std::string& path, int fd, Page* page, std::string* error) {
     // libtiff's own messages would go to stderr; the reason is told here.
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; }, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; }, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(
+        options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; }, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(
+        options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; }, nullptr);
     std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpenExt(fd, path.c_str(), "r", options));
     TIFFOpenOptionsFree(options);
     if (!tif) {
@@ -75,8 +79,9 @@ bool ReadTiff(const std::string& path, int fd, Page* page, std::string* error) {
     if (!SizeOk(w, h)) return Fail(error, path, "no page size this scanner makes");
     if (samples != 1 || (bits != 1 && bits != 4 && bits != 8) ||
         (photometric != PHOTOMETRIC_MINISWHITE && photometric != PHOTOMETRIC_MINISBLACK)) {
-        return Fail(error, path, "not a bilevel or gray page (" + std::to_string(samples) +
-                                     " samples of " + std::to_string(bits) + " bits)");
+        return Fail(error, path,
+                    "not a bilevel or gray page (" + std::to_string(samples) + " samples of " +
+                        std::to_string(bits) + " bits)");
     }
     if (TIFFIsTiled(tif.get())) return Fail(error, path, "a tiled TIFF, not a scanned page");
 
@@ -101,22 +106,24 @@ bool ReadTiff(const std::string& path, int fd, Page* page, std::string* error) {
     uint32_t rowsPerStrip = h;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     if (rowsPerStrip == 0 || rowsPerStrip > h) rowsPerStrip = h;
-    const bool invert = bits == 1 ? photometric == PHOTOMETRIC_MINISBLACK
-                                  : photometric == PHOTOMETRIC_MINISWHITE;
+    const bool invert =
+        bits == 1 ? photometric == PHOTOMETRIC_MINISBLACK : photometric == PHOTOMETRIC_MINISWHITE;
     uint32_t y = 0;
     for (tstrip_t s = 0; y < h; ++s) {
         const uint32_t rows = std::min(rowsPerStrip, h - y);
         const tmsize_t want = lineBytes * static_cast<tmsize_t>(rows);
-        if (static_cast<std::size_t>(want) > strip.size()) strip.resize(static_cast<std::size_t>(want));
+        if (static_cast<std::size_t>(want) > strip.size())
+            strip.resize(static_cast<std::size_t>(want));
         const tmsize_t got = TIFFReadEncodedStrip(tif.get(), s, strip.data(), want);
         if (got < want) {
-            return Fail(error, path, "the image data is damaged or ends early (row " +
-                                         std::to_string(y + (got > 0 ? got / lineBytes : 0)) +
-                                         " of " + std::to_string(h) + ")");
+            return Fail(error, path,
+                        "the image data is damaged or ends early (row " +
+                            std::to_string(y + (got > 0 ? got / lineBytes : 0)) + " of " +
+                            std::to_string(h) + ")");
         }
         for (uint32_t r = 0; r < rows; ++r) {
-            PutRow(*page, static_cast<int>(y + r), strip.data() + static_cast<std::size_t>(r) * lineBytes,
-                   invert);
+            PutRow(*page, static_cast<int>(y + r),
+                   strip.data() + static_cast<std::size_t>(r) * lineBytes, invert);
         }
         y += rows;
     }
@@ -161,7 +168,8 @@ bool ReadBmp(const std::string& path, int fd, int64_t fileBytes, Page* page, std
     }
     if (colours == 0 || colours > (1u << bits)) colours = 1u << bits;
     const uint64_t paletteAt = 14 + static_cast<uint64_t>(infoSize);
-    if (paletteAt + 4ull * colours > data.size()) return Fail(error, path, "the palette is cut off");
+    if (paletteAt + 4ull * colours > data.size())
+        return Fail(error, path, "the palette is cut off");
     uint8_t level[256] = {};
     for (uint32_t i = 0; i < colours; ++i) {
         const uint8_t* c = &data[paletteAt + 4 * i];  // blue, green, red

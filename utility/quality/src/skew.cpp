@@ -50,8 +50,8 @@ SkewResult FindSkew(const Page& page) {
     }
     pixEndianByteSwap(pix.get());
     l_float32 angle = 0, confidence = 0;
-    if (pixFindSkewSweepAndSearch(pix.get(), &angle, &confidence, kSweepReduction,
-                                  kSearchReduction, kSweepRange, kSweepDelta, kSearchDelta) != 0) {
+    if (pixFindSkewSweepAndSearch(pix.get(), &angle, &confidence, kSweepReduction, kSearchReduction,
+                                  kSweepRange, kSweepDelta, kSearchDelta) != 0) {
         return result;
     }
     result.found = confidence >= kMinConfidence;

@@ -8,8 +8,8 @@
 namespace orvo::quality {
 
 struct SkewResult {
-    bool found = false;   // the page has lines enough to tell
-    double degrees = 0;   // counter-clockwise positive
+    bool found = false;  // the page has lines enough to tell
+    double degrees = 0;  // counter-clockwise positive
 };
 
 // `page` must be bilevel.

@@ -31,8 +31,7 @@ std::string FormatQualityRecord(int number, const std::vector<CheckedPage>& page
     return record;
 }
 
-ChequeQuality::ChequeQuality(const OutputLocation& location, bool twoSided,
-                             quality::Limits limits)
+ChequeQuality::ChequeQuality(const OutputLocation& location, bool twoSided, quality::Limits limits)
     : twoSided_(twoSided), limits_(std::move(limits)), file_(QualityFilePath(location)) {}
 
 std::optional<CheckedCheque> ChequeQuality::Add(const PageStep& step) {
@@ -76,6 +75,9 @@ CheckedCheque ChequeQuality::Check(const std::vector<PageName>& names) {
     for (std::size_t i = 0; i < cheque.pages.size(); ++i) {
         if (read[i] && next < report.sides.size()) cheque.pages[i].report = report.sides[next++];
     }
+    // A cheque none of whose pages could be read back (raw pages hold no
+    // size) is not checked and gets no line.
+    if (!read[0] && !read[1]) return cheque;
     cheque.record = FormatQualityRecord(cheque.number, cheque.pages);
     cheque.recorded = file_.Append(cheque.record + "\r\n");
     if (!cheque.recorded) cheque.recordError = file_.error();

@@ -37,8 +37,8 @@ quality::Limits SiteLimits() {
 }  // namespace
 
 void MainDialog::BeginChequeQuality(const scanrun::RunSetup& setup) {
-    quality_ = std::make_unique<scanrun::ChequeQuality>(setup.location, setup.twoSided,
-                                                        SiteLimits());
+    quality_ =
+        std::make_unique<scanrun::ChequeQuality>(setup.location, setup.twoSided, SiteLimits());
     qualityByPath_.clear();
     values_.qualityText.clear();
     lastQualityRow_ = -1;

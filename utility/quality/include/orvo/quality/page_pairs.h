@@ -8,7 +8,7 @@
 namespace orvo::quality {
 
 struct NamedSide {
-    bool named = false;   // the name follows the rule
+    bool named = false;  // the name follows the rule
     bool front = false;
     std::string partner;  // the path of the other side
 };

@@ -3,7 +3,8 @@
 // quality.txt beside micr.txt: the document number, then the names of the
 // cheque's defects, each after a blank, CR LF at the end. A line is whole or
 // absent, like a micr.txt record; a line that cannot be written is reported
-// and never stops the run.
+// and never stops the run. A cheque none of whose pages can be read back
+// (raw pages hold no size) is not checked and gets no line.
 //
 //     ChequeQuality quality(setup.location, setup.twoSided, limits);
 //     for (;;) {
@@ -36,9 +37,9 @@ struct CheckedPage {
 struct CheckedCheque {
     int number = 0;
     std::vector<CheckedPage> pages;  // front, then rear
-    std::string record;              // the quality.txt line without CR LF
+    std::string record;              // the quality.txt line without CR LF ("" when not checked)
     bool recorded = false;           // the line is on disk
-    std::string recordError;         // why it is not
+    std::string recordError;         // why it is not, when it was to be written
     bool HasDefects() const;
 };
 
