@@ -296,7 +296,7 @@ class BrowseTest : public QObject {
         QCOMPARE(messages_.Texts(), QStringList{"Warning! All files will be deleted..."});
         QCOMPARE(messages_.shown.first().caption, QString("orvo_viewer"));
         QCOMPARE(int(messages_.shown.first().buttons), int(MessageButtons::OkCancel));
-        QCOMPARE(Files(out_).size(), 6);
+        QCOMPARE(Files(out_).size(), 7);  // the pages, micr.txt, quality.txt, the earlier page
         QCOMPARE(List()->rows(), 4);
         QVERIFY(Rear()->imageDisplayed());
 
