@@ -43,10 +43,12 @@ uint64_t Word(const uint8_t* p) {
 // A page's rows as 64-bit words, with a margin of white rows and words.
 class Words {
   public:
-    Words(const Page& page, int margin)
+    // `copy`: the page's pixels; otherwise all white, as large as the page.
+    Words(const Page& page, int margin, bool copy)
         : margin_(margin), n_(static_cast<int>(page.stride / 8) + 2) {
         rows_ = page.height + 2 * margin;
         data_.assign(static_cast<std::size_t>(rows_) * n_, 0);
+        if (!copy) return;
         for (int y = 0; y < page.height; ++y) {
             const uint8_t* in = page.row(y);
             uint64_t* out = at(y);
@@ -75,11 +77,11 @@ inline uint64_t Shifted(const uint64_t* row, int j, int k) {
 // (in reading order) with white 2 to 3 pixels all around, each counted once.
 int CountSpecks(const Page& page) {
     const int h = page.height;
-    Words bits(page, 4);
+    Words bits(page, 4, true);
     const int n = bits.words();
     // Per row: OR of the pixel and its neighbours within 1 (h3), within 3
     // (h7), and at 2 to 3 (h23) along the row.
-    Words h3(page, 4), h7(page, 4), h23(page, 4);
+    Words h3(page, 4, false), h7(page, 4, false), h23(page, 4, false);
     for (int y = 0; y < h; ++y) {
         const uint64_t* b = bits.at(y);
         uint64_t* o3 = h3.at(y);
