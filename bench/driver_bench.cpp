@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench_pages.h"
+#include "orvo/scanrun/cheque_quality.h"
 #include "orvo/sim/scanner.h"
 #include "orvo/sim/scenario.h"
 #include "orvoscan.h"
@@ -309,6 +310,50 @@ void BM_Batch200(benchmark::State& state) {
     state.counters["rss_peak_MiB"] = MaxRssMiB();
 }
 
+// The same batch with every cheque checked for image defects as soon as its
+// rear page is written (pages named as the utility names them, quality.txt
+// appended), as orvoscan and orvo_viewer scan.
+void BM_Batch200Checked(benchmark::State& state) {
+    StartDriver();
+    constexpr int kDocs = 200;
+    int flagged = 0;
+    double seconds = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        RemovePages();
+        WriteProfile(0, 0);
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_TIFF);
+        TheScanner().SetScenario(Scenario(kDocs, true));
+        const orvo::scanrun::OutputLocation location =
+            orvo::scanrun::SplitOutputPath(g_outDir + "A.tif");
+        orvo::scanrun::ChequeQuality quality(location, true, orvo::quality::Limits());
+        const double c0 = CpuSeconds();
+        const auto t0 = Clock::now();
+        if (OrvoScan_StartBatch("Check") != 0) {
+            state.SkipWithError("StartBatch failed");
+            return;
+        }
+        for (int p = 1;; ++p) {
+            orvo::scanrun::PageStep step;
+            step.name = orvo::scanrun::NamePage(location, true, p);
+            int height = 0;
+            if (OrvoScan_GetOneImage(step.name.path.c_str(), &height) != 0) break;
+            step.taken = true;
+            quality.Add(step);
+        }
+        OrvoScan_EndBatch();
+        const double s = Seconds(Clock::now() - t0);
+        seconds += s;
+        cpu += CpuSeconds() - c0;
+        flagged = quality.flagged();
+        state.SetIterationTime(s);
+    }
+    const double it = static_cast<double>(state.iterations());
+    state.counters["flagged"] = flagged;
+    state.counters["docs_per_s"] = kDocs * it / seconds;
+    state.counters["cpu_ms_per_doc"] = 1000.0 * cpu / (kDocs * it);
+}
+
 // Ten cheques at the virtual scanner's default latency (about 100 documents
 // a minute): CPU time per document of the whole process.
 void BM_DefaultLatencyCpu(benchmark::State& state) {
@@ -505,6 +550,7 @@ BENCHMARK_CAPTURE(BM_GetOneImage, gray4_tiff, 3, ORVOSCAN_FORMAT_TIFF, 0)
 // alike.
 BENCHMARK(BM_LibtiffG3ToG4)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Batch200)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Batch200Checked)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DefaultLatencyCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PageWakeup)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NoticeDelay)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);

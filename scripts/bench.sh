@@ -5,13 +5,14 @@
 # output format against a libtiff-only pipeline and the gray targets (with
 # what the decode and the coder each take of a page), whole batches, CPU
 # time, peak memory, the page wake-up delay, the idle CPU and how soon a
-# ready document is noticed.
+# ready document is noticed, and the image quality checks (per side, and a
+# batch with the checks on).
 #   scripts/bench.sh
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-bench
 
-"$root/scripts/build.sh" bench --target bench_decode bench_driver code_tables >/dev/null
+"$root/scripts/build.sh" bench --target bench_decode bench_driver bench_quality code_tables >/dev/null
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -27,8 +28,13 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
   cat "$out/driver.err" >&2
   exit 1
 }
+"$build/bench/bench_quality" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_format=json >"$out/quality.json" 2>"$out/quality.err" || {
+  cat "$out/quality.err" >&2
+  exit 1
+}
 
-python3 - "$out/decode.json" "$out/driver.json" <<'PY'
+python3 - "$out/decode.json" "$out/driver.json" "$out/quality.json" <<'PY'
 import json, sys
 
 def load(path):
@@ -39,7 +45,7 @@ def load(path):
         runs[b.get("run_name", b["name"])] = b
     return runs
 
-dec, drv = load(sys.argv[1]), load(sys.argv[2])
+dec, drv, qual = load(sys.argv[1]), load(sys.argv[2]), load(sys.argv[3])
 rows = []
 
 def row(what, value, unit, against="", ratio=""):
@@ -124,6 +130,17 @@ row("Batch 200 two-sided cheques, zero latency, G4", f"{b['docs_per_s']:,.1f}", 
 row("  CPU per document, zero latency", f"{b['cpu_ms_per_doc']:.2f}", "ms")
 row("  peak resident memory", f"{b['rss_peak_MiB']:.1f}", "MiB",
     f"after OrvoScan_Init {b['rss_init_MiB']:.1f} MiB")
+b = drv["BM_Batch200Checked/iterations:2/manual_time"]
+row("Batch 200 cheques with quality checks, zero latency", f"{b['docs_per_s']:,.1f}", "docs/s",
+    "target >= 100", f"{b['docs_per_s'] / 100:.2f}x")
+row("  CPU per document, checks included", f"{b['cpu_ms_per_doc']:.2f}", "ms")
+for arg, what, target in (("1", "bilevel side 1728x800", 2.0), ("8", "8-bit gray side 1728x800", 5.0),
+                          ("4", "4-bit gray side 1728x800", 5.0)):
+    ms = qual[f"BM_CheckSide/{arg}"]["cpu_ms_per_side"]
+    row(f"Quality checks, {what}", f"{ms:.2f}", "ms CPU", f"target <= {target:g}",
+        f"{ms / target:.2f}x")
+ms = qual["BM_ReadGroup4Page"]["cpu_ms_per_side"]
+row("  reading a Group 4 side back (libtiff)", f"{ms:.2f}", "ms CPU")
 b = drv["BM_DefaultLatencyCpu/iterations:1/manual_time"]
 row("CPU per document, default latency", f"{b['cpu_ms_per_doc']:.1f}", "ms",
     f"process CPU {b['cpu_percent']:.1f}% of one core")

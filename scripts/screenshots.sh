@@ -3,7 +3,8 @@
 # offscreen platform), on the virtual scanner: after start-up, after a
 # two-sided batch, after a gray batch, the message box of a jam (alone and
 # over the window whose batch it ended), a page zoomed
-# into its MICR line next to a turned rear page, the delete question, and the
+# into its MICR line next to a turned rear page, the delete question, a batch
+# with image defects (flagged pages marked, the shown page's defects), and the
 # driver's settings and QA dialogs opened with SETTING and QA.
 #   scripts/screenshots.sh [OUTPUT_DIR]      (default out/screenshots)
 set -euo pipefail

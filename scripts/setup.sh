@@ -7,6 +7,8 @@ PACKAGES=(
   ccache                # a compiler cache for rebuilds (used when present)
   libtiff-dev           # image files
   nlohmann-json3-dev    # scenario files of the virtual scanner
+  libsimpleini-dev      # the limits file of the image quality checks
+  libleptonica-dev      # image quality checks: the content's angle (skew)
   libgtest-dev          # tests
   libbenchmark-dev      # benchmarks
   clang libclang-rt-14-dev  # fuzz targets (libFuzzer)

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "orvo/platform/files.h"
+#include "orvo/sim/scenario.h"
 
 namespace orvo::sim {
 namespace {
@@ -227,6 +228,54 @@ Image SyntheticCheque(int seed, bool front) {
         TextLine(img, rng, 60, 640, 500, 18, 150);  // "do not write below this line"
     }
     return img;
+}
+
+Image WithDefects(const Image& page, const PageDefects& d, int seed) {
+    constexpr uint8_t kPaper = 250;
+    Image img = d.blank ? Image(page.width, page.height, kPaper) : page;
+    if (d.lines > 0 && d.lines != img.height) {
+        // Torn short, or the next document following on: the page again.
+        Image out(img.width, d.lines);
+        for (int y = 0; y < d.lines; ++y)
+            std::copy_n(img.pixels.begin() + static_cast<ptrdiff_t>(y % img.height) * img.width,
+                        img.width, out.pixels.begin() + static_cast<ptrdiff_t>(y) * img.width);
+        img = std::move(out);
+    }
+    if (d.skewDegrees != 0) {
+        // Each pixel from where the turn brings it (nearest pixel); white
+        // comes in at the corners.
+        const double a = d.skewDegrees * M_PI / 180.0, c = std::cos(a), s = std::sin(a);
+        const double cx = img.width / 2.0, cy = img.height / 2.0;
+        Image out(img.width, img.height, 255);
+        for (int y = 0; y < img.height; ++y) {
+            for (int x = 0; x < img.width; ++x) {
+                const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+                const int sx = static_cast<int>(std::floor(cx + dx * c - dy * s));
+                const int sy = static_cast<int>(std::floor(cy + dx * s + dy * c));
+                if (sx >= 0 && sy >= 0 && sx < img.width && sy < img.height)
+                    out.at(x, y) = img.at(sx, sy);
+            }
+        }
+        img = std::move(out);
+    }
+    if (d.brightness != 0) {
+        for (auto& p : img.pixels) p = static_cast<uint8_t>(std::clamp(p + d.brightness, 0, 255));
+    }
+    Rng rng(seed * 7919 + 17);
+    for (int placed = 0, tries = 0; placed < d.specks && tries < 50 * d.specks; ++tries) {
+        const int x = rng.range(3, img.width - 6), y = rng.range(3, img.height - 6);
+        bool clear = true;  // light paper all around, so that the speck stands alone
+        for (int v = y - 3; v <= y + 4 && clear; ++v)
+            for (int u = x - 3; u <= x + 4 && clear; ++u) clear = img.at(u, v) >= 160;
+        if (!clear) continue;
+        FillRect(img, x, y, 2, 2, 0);
+        ++placed;
+    }
+    return img;
+}
+
+void DrawStreaks(Image& scanned, const std::vector<int>& columns) {
+    for (int x : columns) FillRect(scanned, x, 0, 2, scanned.height, 30);
 }
 
 Image FitImage(const Image& src, int width, int height) {

@@ -384,8 +384,17 @@ void Scanner::LoadDocument(int index) {
         o.omitRtc = f.noRtc == Repeat::Always || (firstPass && f.noRtc == Repeat::Once);
         return o;
     };
-    Image front = PageOf(d.front, true);
-    Image rear = PageOf(d.rear, false);
+    // The pages as the sensor sees them: the document's own defects, the
+    // fit to the window, then the sensor's streaks.
+    auto scanned = [&](const PageSource& src, bool isFront, const PageDefects& defects) {
+        Image page = PageOf(src, isFront);
+        if (!defects.any()) return page;
+        page = FitToWindow(WithDefects(page, defects, index * 2 + (isFront ? 0 : 1)), window_);
+        DrawStreaks(page, defects.streaks);
+        return page;
+    };
+    Image front = scanned(d.front, true, d.frontDefects);
+    Image rear = scanned(d.rear, false, d.rearDefects);
     auto clean = [&](const SideFaults& f, const PageSource& src) {
         SideOptions o = options(f, false);
         o.imageData = src.data.get();

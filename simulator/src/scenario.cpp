@@ -140,6 +140,35 @@ SideFaults SideFaultsOf(const json& j, const std::string& where) {
     return f;
 }
 
+double Number(const json& j, const std::string& key, double lo, double hi) {
+    if (!j.contains(key)) return 0;
+    if (!j.at(key).is_number()) Fail("\"" + key + "\" must be a number");
+    const double v = j.at(key).get<double>();
+    if (!(v >= lo && v <= hi))
+        Fail("\"" + key + "\" out of range " + std::to_string(lo) + ".." + std::to_string(hi));
+    return v;
+}
+
+PageDefects PageDefectsOf(const json& j, const std::string& where) {
+    CheckKeys(j, {"blank", "lines", "skew", "brightness", "specks", "streaks"}, where);
+    PageDefects d;
+    d.blank = Bool(j, "blank", false);
+    d.lines = static_cast<int>(Int(j, "lines", 0, 4000, 0));
+    d.skewDegrees = Number(j, "skew", -45, 45);
+    d.brightness = static_cast<int>(Int(j, "brightness", -255, 255, 0));
+    d.specks = static_cast<int>(Int(j, "specks", 0, 100000, 0));
+    if (j.contains("streaks")) {
+        const json& s = j.at("streaks");
+        if (!s.is_array()) Fail("\"streaks\" must be an array of columns in " + where);
+        for (const json& x : s) {
+            if (!x.is_number_integer() || x.get<long>() < 0 || x.get<long>() >= 5184)
+                Fail("\"streaks\" columns must be 0..5183 in " + where);
+            d.streaks.push_back(x.get<int>());
+        }
+    }
+    return d;
+}
+
 PageSource PageOf(const json& j, const std::string& key, int index, const std::string& baseDir) {
     PageSource p;
     p.syntheticSeed = index;
@@ -182,7 +211,9 @@ PageSource PageOf(const json& j, const std::string& key, int index, const std::s
 Document DocumentOf(const json& j, int index, const std::string& baseDir,
                     const Document& defaults) {
     std::string where = "document " + std::to_string(index);
-    CheckKeys(j, {"front", "rear", "micr", "pauseBeforeMs", "jam", "frontFaults", "rearFaults"},
+    CheckKeys(j,
+              {"front", "rear", "micr", "pauseBeforeMs", "jam", "frontFaults", "rearFaults",
+               "frontDefects", "rearDefects"},
               where);
     Document d;
     d.front = PageOf(j, "front", index, baseDir);
@@ -202,6 +233,10 @@ Document DocumentOf(const json& j, int index, const std::string& baseDir,
     }
     if (j.contains("frontFaults")) d.frontFaults = SideFaultsOf(j.at("frontFaults"), where);
     if (j.contains("rearFaults")) d.rearFaults = SideFaultsOf(j.at("rearFaults"), where);
+    if (j.contains("frontDefects"))
+        d.frontDefects = PageDefectsOf(j.at("frontDefects"), where + " frontDefects");
+    if (j.contains("rearDefects"))
+        d.rearDefects = PageDefectsOf(j.at("rearDefects"), where + " rearDefects");
     return d;
 }
 

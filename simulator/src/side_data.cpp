@@ -12,13 +12,18 @@ int SideBitsPerPixel(const WindowSettings& w) {
     return 1;
 }
 
-Image SideValues(const Image& page, const WindowSettings& w) {
+Image FitToWindow(const Image& page, const WindowSettings& w) {
     int width = std::min(w.scanWidth, kMaxSideWidth);
     int lines = std::min(w.scanLines[0], kMaxSideLines);
     Image img = FitImage(page, width, lines);
     if (img.width > kMaxSideWidth || img.height > kMaxSideLines)
         img =
             FitImage(img, std::min(img.width, kMaxSideWidth), std::min(img.height, kMaxSideLines));
+    return img;
+}
+
+Image SideValues(const Image& page, const WindowSettings& w) {
+    Image img = FitToWindow(page, w);
     int bpp = SideBitsPerPixel(w);
     // A slice level of 0 would leave every page white; the scanner then
     // uses the middle of the range.

@@ -4,6 +4,7 @@
 #include "dialog_commands.h"
 #include "exit_codes.h"
 #include "orvo/scanrun/exported_driver.h"
+#include "quality_command.h"
 #include "scan_command.h"
 
 namespace orvoscan {
@@ -67,6 +68,12 @@ const std::vector<Command>& Commands() {
          "                            /data/scan/A.tif: /data/scan/A000001F.tif) and\n"
          "                            the MICR lines are appended to micr.txt there\n",
          ScanCommand},
+        {"quality",
+         "  quality [--limits FILE] FILE...\n"
+         "                            check page files for image defects (skew, streaks,\n"
+         "                            too dark, ...); FRONT and REAR files of a cheque\n"
+         "                            (A000001F.tif, A000001R.tif) are checked together\n",
+         QualityCommand},
         {"qa",
          "  qa read                   print the scanner's 12-byte QA block\n"
          "  qa write B0 .. B9         write 10 QA bytes (0-255, decimal or 0x..)\n"
@@ -113,6 +120,11 @@ void PrintUsage(std::FILE* out) {
                  "  -f, --format FMT          tif, bmp or raw (default: by the extension of\n"
                  "                            PATH; another extension keeps the driver's format)\n"
                  "\n"
+                 "Every cheque a batch scans is checked for image defects as soon as its\n"
+                 "pages are written (the progress line and the JSON lines name them), and a\n"
+                 "line per cheque is appended to quality.txt beside micr.txt. The limits come\n"
+                 "from quality.ini in the system directory (quality --limits FILE: another).\n"
+                 "\n"
                  "Before a batch starts, micr.txt must be a regular file or creatable, and no\n"
                  "page file the run would write may exist. A page whose file is not written or\n"
                  "a record that cannot be written ends the batch at once; the next start\n"
@@ -138,6 +150,7 @@ void PrintUsage(std::FILE* out) {
                  "  5    scanner device error (jam, double feed, cover open, ...)\n"
                  "  6    output error: a page file or micr.txt record not written, micr.txt\n"
                  "       unusable, pages of an earlier run in the way, document numbers used up\n"
+                 "  7    quality: a page file could not be read (the others are checked)\n"
                  "  130  interrupted\n");
 }
 

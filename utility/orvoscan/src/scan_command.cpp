@@ -12,12 +12,14 @@
 #include "command_table.h"
 #include "exit_codes.h"
 #include "orvo/platform/profile.h"
+#include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/driver_messages.h"
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/page_naming.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/scanrun/scan_run.h"
 #include "orvoscan.h"
+#include "quality_command.h"
 #include "stop_signals.h"
 
 namespace orvoscan {
@@ -159,7 +161,8 @@ int ExitForOutcome(const sr::RunOutcome& outcome) {
     return kExitFailure;
 }
 
-void ReportPage(const sr::PageStep& step, const sr::ScanRun& run, Console& console) {
+void ReportPage(const sr::PageStep& step, const sr::ScanRun& run, const sr::CheckedPage* checked,
+                Console& console) {
     const sr::MicrStatistics& stats = run.statistics();
     json event = {{"event", "page"},
                   {"page", step.page},
@@ -180,6 +183,15 @@ void ReportPage(const sr::PageStep& step, const sr::ScanRun& run, Console& conso
         event["bad"] = stats.bad();
         progress += "  (MICR OK " + std::to_string(stats.good()) + ", ERR " +
                     std::to_string(stats.bad()) + ")";
+    }
+    if (checked && checked->error.empty()) {
+        AddMeasures(checked->report, event);
+        if (!checked->report.defects.empty()) {
+            progress += "  defects: " + orvo::quality::DefectDetails(checked->report);
+        }
+    } else if (checked) {
+        event["qualityError"] = checked->error;
+        progress += "  (not checked)";
     }
     console.Event(event);
     console.Progress(progress);
@@ -261,13 +273,46 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
                    {"micr", setup.micr},
                    {"directory", setup.location.directory},
                    {"micrFile", sr::MicrFilePath(setup.location)},
+                   {"qualityFile", sr::QualityFilePath(setup.location)},
                    {"start", setup.startNumber}});
 
+    // Each cheque is checked once its pages are on disk; a front page is
+    // reported with its rear, so that both carry the cheque's defects.
+    sr::ChequeQuality quality(setup.location, setup.twoSided, LoadLimits({}, console));
+    std::vector<sr::PageStep> waiting;
+    auto report = [&](const std::optional<sr::CheckedCheque>& cheque) {
+        if (!cheque) return;
+        for (const sr::PageStep& page : waiting) {
+            const sr::CheckedPage* checked = nullptr;
+            for (const sr::CheckedPage& p : cheque->pages) {
+                if (p.name.path == page.name.path) checked = &p;
+            }
+            ReportPage(page, run, checked, console);
+        }
+        waiting.clear();
+        if (!cheque->recordError.empty()) {
+            console.Error("warning: " + cheque->recordError + "; cheque " +
+                          std::to_string(cheque->number) + " has no line in quality.txt");
+            console.Event({{"event", "warning"},
+                           {"qualityRecord", cheque->record},
+                           {"message", cheque->recordError}});
+        }
+    };
     for (;;) {
         const sr::PageStep step = run.Next();
-        if (step.taken) ReportPage(step, run, console);
+        if (step.taken) {
+            // A new front page first settles a front still waiting alone.
+            std::optional<sr::CheckedCheque> cheque = quality.Add(step);
+            if (cheque && cheque->pages.back().name.path != step.name.path) {
+                report(cheque);
+                cheque.reset();
+            }
+            waiting.push_back(step);
+            report(cheque);
+        }
         if (step.ended) break;
     }
+    report(quality.Finish());
 
     const sr::RunOutcome& outcome = run.outcome();
     if (!outcome.driverMessage.empty()) {
@@ -284,6 +329,8 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
     }
     const sr::MicrStatistics& stats = run.statistics();
     if (setup.micr) console.Line(stats.Text());
+    console.Line("Cheques with image defects: " + std::to_string(quality.flagged()) + " of " +
+                 std::to_string(quality.checked()) + " (" + quality.path() + ")");
     const bool numbersLeft = outcome.nextStartNumber <= sr::kLastDocumentNumber;
     console.Line("Next start number: " + (numbersLeft ? std::to_string(outcome.nextStartNumber)
                                                       : std::string("none (9999999 was the "
@@ -300,6 +347,8 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
     if (!outcome.driverMessage.empty()) end["message"] = outcome.driverMessage;
     if (outcome.driverResult == ORVOSCAN_ERR_DEVICE) end["deviceError"] = outcome.deviceError;
     if (!outcome.problem.empty()) end["problem"] = outcome.problem;
+    end["checked"] = quality.checked();
+    end["flagged"] = quality.flagged();
     if (setup.micr) {
         end["good"] = stats.good();
         end["bad"] = stats.bad();

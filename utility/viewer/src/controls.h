@@ -56,6 +56,7 @@ inline constexpr int kSlideShow = 1067;
 inline constexpr int kSlideInterval = 1068;
 inline constexpr int kStartNumber = 1072;
 inline constexpr int kStatistics = 1075;
+inline constexpr int kQualityText = 1076;
 }  // namespace id
 
 }  // namespace orvo::viewer

@@ -79,6 +79,7 @@ const std::vector<Binding>& DialogBindings() {
         {id::kSlideInterval, BindingKind::Integer, &V::slideInterval},
         {id::kStartNumber, BindingKind::Integer, &V::startNumber},
         {id::kStatistics, BindingKind::Text, &V::statisticsText},
+        {id::kQualityText, BindingKind::Text, &V::qualityText},
     };
     return table;
 }

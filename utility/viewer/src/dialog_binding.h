@@ -35,7 +35,8 @@ struct DialogValues {
     int deleteAll = 1;                          // 1066 "Delete all files"
     int slideInterval = 200;                    // 1068 slide-show period, ms
     int startNumber = 1;                        // 1072 first document of the next batch
-    QString statisticsText;                     // 1075 MICR statistics
+    QString statisticsText;                     // 1075 MICR statistics, cheques with defects
+    QString qualityText;                        // 1076 image information: the page's defects
 };
 
 enum class BindingKind {

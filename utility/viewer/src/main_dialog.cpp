@@ -180,6 +180,7 @@ void MainDialog::FillImageInformation(const widgets::ImageView& view, const QStr
     values_.xResolutionText = QString::number(view.xResolution());
     values_.yResolutionText = QString::number(view.yResolution());
     values_.zoomText = QString::number(static_cast<int>(view.zoom()));
+    values_.qualityText = QualityTextFor(path);
 }
 
 void MainDialog::OnSave() {

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -23,7 +24,12 @@ class MainDialog;
 }
 
 namespace orvo::scanrun {
+class ChequeQuality;
+struct CheckedCheque;
 class Driver;
+class ScanRun;
+struct PageStep;
+struct RunSetup;
 }  // namespace orvo::scanrun
 
 namespace orvo::widgets {
@@ -174,6 +180,18 @@ class MainDialog : public QDialog {
     void ConnectBrowseCommands();
     void ShowRowFile(const QString& cellText);
 
+    // Image quality (main_dialog_quality.cpp): the scan loop starts the
+    // checks, hands over every page it listed (at `row`) and ends them; a
+    // checked cheque marks its pages with defects in the page list, and the
+    // cheques with defects are counted under the MICR statistics.
+    void BeginChequeQuality(const scanrun::RunSetup& setup);
+    void ChequeQualityAfterPage(const scanrun::PageStep& step, int row);
+    void EndChequeQuality();
+    void MarkCheque(const scanrun::CheckedCheque& cheque, int lastRow);
+    // The defects of a page for its image information: as checked during the
+    // batch, else checked now from disk (with its other side when there).
+    QString QualityTextFor(const QString& path);
+
     std::unique_ptr<Ui::MainDialog> ui_;
     std::unique_ptr<DialogBinder> binder_;
     scanrun::Driver& driver_;
@@ -192,6 +210,11 @@ class MainDialog : public QDialog {
     std::unique_ptr<QObject> inputBlocker_;
     int batchBase_ = 0;  // page counter of the batch's first page, minus 1
     QPointer<QWidget> focusBeforeBatch_;
+
+    std::unique_ptr<scanrun::ChequeQuality> quality_;
+    std::map<QString, QString> qualityByPath_;  // the batch's pages: their defects
+    QString shownPath_;                         // the page the image information is of
+    int lastQualityRow_ = -1;                   // the row of the last page listed
 
     ViewState view_;
     BrowseState browse_;

@@ -123,9 +123,10 @@ void MainDialog::OnPageListKey(int key) {
                 }
                 list->setText(QString());
             }
-            for (QString* text : {&values_.nameText, &values_.formatText, &values_.sizeText,
-                                  &values_.widthText, &values_.heightText, &values_.xResolutionText,
-                                  &values_.yResolutionText, &values_.zoomText}) {
+            for (QString* text :
+                 {&values_.nameText, &values_.formatText, &values_.sizeText, &values_.widthText,
+                  &values_.heightText, &values_.xResolutionText, &values_.yResolutionText,
+                  &values_.zoomText, &values_.qualityText}) {
                 text->clear();
             }
             list->setRows(0);

@@ -215,6 +215,7 @@ void MainDialog::OnBatchStarted(bool ok) {
         return;
     }
     values_.statusText = QStringLiteral("Warming up...Please wait...!");
+    BeginChequeQuality(run_->setup());
     batchBase_ = run_->page() - 1;
     AskForPage();
 }
@@ -251,6 +252,7 @@ void MainDialog::OnBatchStep(const scanrun::PageStep& step) {
         }
         if (values_.scanView) ShowPage(path, name, setup.twoSided, step.name.front);
         if (setup.micr) values_.statisticsText = QString::fromStdString(run_->statistics().Text());
+        ChequeQualityAfterPage(step, row);
         RefreshDialog();
     }
     if (step.ended) {
@@ -268,6 +270,7 @@ void MainDialog::EndBatchRun(bool started) {
     const scanrun::RunOutcome outcome = run_->outcome();
     const std::string profile = run_->setup().profile;
     run_.reset();
+    EndChequeQuality();  // the last cheque's pages are all on disk
 
     // The driver's message, then what the run found (which page file was not
     // written, a cheque left without its rear page, ...). The boxes take the

@@ -246,8 +246,8 @@ class BrowseTest : public QObject {
         messages_.Clear();
         Key('D');  // OK
         QCOMPARE(messages_.Texts(), QStringList{out_ + "A000002F.tif will be deleted..."});
-        QCOMPARE(Files(out_),
-                 (QStringList{"A000001F.tif", "A000001R.tif", "A000002R.tif", "micr.txt"}));
+        QCOMPARE(Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "A000002R.tif",
+                                           "micr.txt", "quality.txt"}));
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt"), micr);
         QCOMPARE(List()->rows(), 3);
         QCOMPARE(List()->cellText(2, 0), QString("A000002R"));
@@ -263,7 +263,8 @@ class BrowseTest : public QObject {
         Key('d');
         QCOMPARE(messages_.shown.size(), 1);
         QCOMPARE(List()->rows(), 2);
-        QCOMPARE(Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "micr.txt"}));
+        QCOMPARE(Files(out_),
+                 (QStringList{"A000001F.tif", "A000001R.tif", "micr.txt", "quality.txt"}));
     }
 
     void aClickWhileTheDeleteQuestionIsOpenShowsNothing() {
@@ -295,14 +296,14 @@ class BrowseTest : public QObject {
         QCOMPARE(messages_.Texts(), QStringList{"Warning! All files will be deleted..."});
         QCOMPARE(messages_.shown.first().caption, QString("orvo_viewer"));
         QCOMPARE(int(messages_.shown.first().buttons), int(MessageButtons::OkCancel));
-        QCOMPARE(Files(out_).size(), 6);
+        QCOMPARE(Files(out_).size(), 7);  // the pages, micr.txt, quality.txt, the earlier page
         QCOMPARE(List()->rows(), 4);
         QVERIFY(Rear()->imageDisplayed());
 
         messages_.Clear();
         Key('D');  // OK
         QCOMPARE(messages_.shown.size(), 1);
-        QCOMPARE(Files(out_), (QStringList{"A000009F.tif", "micr.txt"}));
+        QCOMPARE(Files(out_), (QStringList{"A000009F.tif", "micr.txt", "quality.txt"}));
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt"), micr);
         QCOMPARE(List()->rows(), 0);
         QVERIFY(!Front()->imageDisplayed());
@@ -319,7 +320,7 @@ class BrowseTest : public QObject {
         Key('d');
         QCOMPARE(messages_.shown.size(), 1);
         QCOMPARE(Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "A000002F.tif",
-                                           "A000002R.tif", "micr.txt"}));
+                                           "A000002R.tif", "micr.txt", "quality.txt"}));
     }
 
     void slideShowOverThreeRows() {

@@ -176,7 +176,8 @@ class ScanTest : public QObject {
             expected << QStringLiteral("A%1F.tif").arg(n, 6, 10, QLatin1Char('0'))
                      << QStringLiteral("A%1R.tif").arg(n, 6, 10, QLatin1Char('0'));
         }
-        expected << "micr.txt";
+        expected << "micr.txt"
+                 << "quality.txt";
         expected.sort();
         QCOMPARE(Files(out_), expected);
         QByteArray records;
@@ -205,10 +206,12 @@ class ScanTest : public QObject {
             }
         }
         QCOMPARE(bad, 1);  // the fourth cheque of the stack has a "?"
-        QCOMPARE(Text(1075), QStringLiteral("MICR OK :\t%1\nMICR ERR :\t%2\nOK rate : \t%3%")
-                                 .arg(good)
-                                 .arg(bad)
-                                 .arg(QString::asprintf("%5.2f", 100.0 * good / (good + bad))));
+        QCOMPARE(
+            Text(1075),
+            QStringLiteral("MICR OK :\t%1\nMICR ERR :\t%2\nOK rate : \t%3%\nImage defects :\t0")
+                .arg(good)
+                .arg(bad)
+                .arg(QString::asprintf("%5.2f", 100.0 * good / (good + bad))));
         QCOMPARE(Text(1072), QString("7"));
         QCOMPARE(Text(1041), QString("Scanning finished."));
         QVERIFY(ById<QWidget>(Dialog(), 1037)->isEnabled());  // QA after the first batch
@@ -261,8 +264,8 @@ class ScanTest : public QObject {
         TheScanner().SetScenario(e2e::FastScenario(3));
         Scan();
         QVERIFY(messages_.shown.isEmpty());
-        QCOMPARE(Files(out_),
-                 (QStringList{"S000005F.tif", "S000006F.tif", "S000007F.tif", "micr.txt"}));
+        QCOMPARE(Files(out_), (QStringList{"S000005F.tif", "S000006F.tif", "S000007F.tif",
+                                           "micr.txt", "quality.txt"}));
         const auto docs = TheScanner().scenario().documents;
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt"),
                  Record(5, docs[0]) + Record(6, docs[1]) + Record(7, docs[2]));
@@ -282,7 +285,7 @@ class ScanTest : public QObject {
         QVERIFY(messages_.shown.isEmpty());
         QVERIFY(QFile::exists(out_ + "A000004R.tif"));
         QVERIFY(!QFile::exists(out_ + "micr.txt"));
-        QCOMPARE(Text(1075), QString());
+        QCOMPARE(Text(1075), QStringLiteral("Image defects :\t0"));
         for (int i = 0; i < List()->rows(); ++i) {
             QCOMPARE(List()->cellText(i, 1), QString());
             QCOMPARE(List()->cellMarkingAt(i, 0), 0u);
@@ -300,7 +303,7 @@ class ScanTest : public QObject {
                  QStringList{"Error occurred!! Check the scanner..\n\n  Scanner device error.."
                              "\n  -JAM1 error.."});
         QCOMPARE(Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "A000002F.tif",
-                                           "A000002R.tif", "micr.txt"}));
+                                           "A000002R.tif", "micr.txt", "quality.txt"}));
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 2);
         QCOMPARE(List()->rows(), 4);
         QCOMPARE(Text(1072), QString("3"));
@@ -475,6 +478,37 @@ class ScanTest : public QObject {
         QCOMPARE(List()->rows(), 2);
     }
 
+    void imageDefectsAreMarkedDescribedAndCounted() {
+        orvo::sim::Scenario scenario = e2e::FastScenario(3);
+        scenario.documents[1].frontDefects.skewDegrees = 4;
+        scenario.documents[2].rearDefects.blank = true;
+        TheScanner().SetScenario(scenario);
+        Save("A.tif");
+        Scan();
+        QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
+        QCOMPARE(fixture::ReadFile(out_ + "quality.txt"),
+                 QByteArray("0000001\r\n0000002 skew\r\n0000003 blank\r\n"));
+        // The pages with defects are marked in the record column; the name
+        // column keeps the MICR marking.
+        QCOMPARE(List()->rows(), 6);
+        for (int row = 0; row < 6; ++row) {
+            const bool flagged = row == 2 || row == 5;
+            QCOMPARE(List()->cellMarkingAt(row, 1), flagged ? PageList::kMarkedDefect : 0u);
+            QCOMPARE(List()->cellMarkingAt(row, 0), 0u);
+        }
+        QCOMPARE(Text(1076), QStringLiteral("blank"));  // the rear shown last
+        QVERIFY2(Text(1075).endsWith(QStringLiteral("OK rate : \t100.00%\nImage defects :\t2")),
+                 qPrintable(Text(1075)));
+        // A page shown again from the list shows its defects.
+        List()->setCol(0);
+        for (const auto& [row, text] : {std::pair{2, "skew"}, std::pair{3, "ok"}}) {
+            List()->setRow(row);
+            Dialog()->OnShowRowFile();
+            QCOMPARE(Text(1052), List()->cellText(row, 0));
+            QCOMPARE(Text(1076), QString::fromLatin1(text));
+        }
+    }
+
     void closingDuringABatchEndsItAfterTheChequeInProgress() {
         Save("A.tif");
         orvo::sim::Scenario many = e2e::FastScenario(10);
@@ -489,7 +523,7 @@ class ScanTest : public QObject {
         QCOMPARE(fixture::g_endCalls, 1);
         // Whole cheques only: the second was in progress (its front shown).
         QCOMPARE(Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "A000002F.tif",
-                                           "A000002R.tif", "micr.txt"}));
+                                           "A000002R.tif", "micr.txt", "quality.txt"}));
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 2);
     }
 

@@ -2,8 +2,8 @@
 // after start-up, after a two-sided bilevel batch and after a gray batch on
 // the virtual scanner, the message box of a jam (alone, and over the window
 // whose batch it ended), a page zoomed into its MICR line next to a turned
-// rear page, the question before a page file is
-// deleted, and the driver's settings and QA dialogs opened with SETTING and
+// rear page, the question before a page file is deleted, a batch with image
+// defects, and the driver's settings and QA dialogs opened with SETTING and
 // QA. Run on Qt's offscreen platform by scripts/screenshots.sh.
 //
 //   orvo_viewer_screenshots OUTPUT_DIR
@@ -164,7 +164,8 @@ int main(int argc, char** argv) {
     }
     setenv("ORVOSCAN_ASPI", "sim", 1);
     // A private system directory: the build's driver, code tables and
-    // settings, with a gray profile added.
+    // settings, with a gray profile and one scanned to each cheque's own
+    // length added.
     QTemporaryDir system;
     const std::string buildDir = ORVO_BUILD_SYSTEM_DIR "/";
     const std::string sysDir = system.path().toStdString() + "/";
@@ -181,7 +182,8 @@ int main(int argc, char** argv) {
         ini.open(QIODevice::Append);
         ini.write(
             "\n[Gray]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=4\nCompressMode=0\n"
-            "ScanLines1=800\n");
+            "ScanLines1=800\n[Auto]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=0\n"
+            "CompressMode=0\nBWSlice1=128\nScanLines1=0\n");
     }
     setenv("ORVOSCAN_SYSTEM_DIR", sysDir.c_str(), 1);
     setenv("ORVOSCAN_TRACE_DIR", sysDir.c_str(), 1);
@@ -271,6 +273,28 @@ int main(int argc, char** argv) {
         std::fputs("screenshots: no pages listed after the jam\n", stderr);
         ok = false;
     }
+
+    // A batch with image defects (one cheque per defect, each cheque to its
+    // own length): the flagged pages marked in the list, the skewed front
+    // shown with its defects, the count under the MICR statistics.
+    orvo::sim::TheScanner().SetScenario(
+        orvo::sim::LoadScenarioFile(scenarios + "image_defects.json"));
+    dialog.values().profileText = QStringLiteral("Auto");
+    dialog.RefreshDialog();
+    dialog.OnScan();
+    if (list && list->rows() >= 10) {
+        dialog.values().bestFit = 1;  // the Best fit box checked
+        dialog.RefreshDialog();
+        dialog.OnFit(0);
+        list->setCol(0);
+        list->setRow(9);  // the skewed cheque's rear, then its front
+        dialog.OnShowRowFile();
+        list->setRow(8);
+        dialog.OnShowRowFile();
+        list->setTopRow(6);
+    }
+    QApplication::processEvents();
+    ok = Save(&dialog, QStringLiteral("09-quality-batch.png")) && ok;
 
     // SETTING and QA: the driver's dialogs over the window.
     dialog.values().profileText = QStringLiteral("Check");

@@ -31,6 +31,15 @@ bool LoadImageFile(const std::string& path, Image* out, std::string* error);
 // endorsement stamp and a few handwritten strokes (rear).
 Image SyntheticCheque(int seed, bool front);
 
+struct PageDefects;
+
+// The document-level defects (blank, lines, skew, brightness, specks) applied
+// to a page; `seed` places the specks.
+Image WithDefects(const Image& page, const PageDefects& defects, int seed);
+
+// Dark columns, 2 pixels wide, over the whole height of a scanned page.
+void DrawStreaks(Image& scanned, const std::vector<int>& columns);
+
 // Crops or pads (white) the image to exactly width x height; a width or
 // height of 0 keeps the image's own.
 Image FitImage(const Image& src, int width, int height);

@@ -54,6 +54,24 @@ struct SideFaults {
     bool micrNoCr = false;
 };
 
+// Image defects planted on one side of a document, as a bad document or a
+// worn scanner makes them; applied in this order: blank, lines, skew,
+// brightness, specks, then the fit to the window, then streaks.
+struct PageDefects {
+    bool blank = false;        // nothing on the side: plain paper
+    int lines = 0;             // > 0: the document's own length in lines; shorter is torn,
+                               // longer is the next cheque following (two fed as one)
+    double skewDegrees = 0;    // the document turned about its centre, counter-clockwise
+    int brightness = 0;        // added to every level, -255..255: dark or light pages
+    int specks = 0;            // isolated dark specks (2 x 2) scattered over light paper
+    std::vector<int> streaks;  // columns a dirty sensor element draws dark (2 wide) over the
+                               // whole scan
+    bool any() const {
+        return blank || lines > 0 || skewDegrees != 0 || brightness != 0 || specks > 0 ||
+               !streaks.empty();
+    }
+};
+
 // Where a page image comes from: a loaded image, else a synthetic cheque.
 // With `data`, the side carries these bytes verbatim as its image data (for
 // coded data made elsewhere, e.g. by another T.4 encoder); the image then
@@ -70,6 +88,8 @@ struct Document {
     std::string micr;
     SideFaults frontFaults;
     SideFaults rearFaults;
+    PageDefects frontDefects;
+    PageDefects rearDefects;
     uint32_t pauseBeforeMs = 0;  // extra feed time before this document
     bool jam = false;            // CHECK CONDITION instead of this document
     SenseBits jamSense;

@@ -51,6 +51,9 @@ int SideBitsPerPixel(const WindowSettings& w);
 // The page fitted to the window (ScanWidth x ScanLines1, 0 = the page's own,
 // bounded by kMaxSideWidth and kMaxSideLines) and converted to the values the
 // side carries: 1/0 (black/white) for bilevel, 0-15 for 4-bit, 0-255 for 8-bit.
+// The page cropped or padded (white) to the window's width and scan length
+// (0: its own), at most kMaxSideWidth x kMaxSideLines.
+Image FitToWindow(const Image& page, const WindowSettings& w);
 Image SideValues(const Image& page, const WindowSettings& w);
 
 SideData BuildSide(const Image& page, bool front, const WindowSettings& w,

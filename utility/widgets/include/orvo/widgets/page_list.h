@@ -39,11 +39,13 @@ class PageList : public QWidget {
     QString cellText(int row, int col) const;
 
     // Marking of the current cell as a colour value 0x00BBGGRR; 0 is the
-    // normal cell colour, 0xFFFF yellow.
+    // normal cell colour, 0xFFFF yellow (a MICR record with read errors),
+    // 0x9999FF light red (a page with image defects).
     void setCellMarking(uint32_t colour);
     uint32_t cellMarking() const;
     uint32_t cellMarkingAt(int row, int col) const;
     static constexpr uint32_t kMarkedYellow = 0xFFFF;
+    static constexpr uint32_t kMarkedDefect = 0x9999FF;
 
     // Scrolls so that `row` is the first visible row (as far as it can).
     void setTopRow(int row);
