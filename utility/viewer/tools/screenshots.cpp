@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
         orvo::sim::LoadScenarioFile(scenarios + "image_defects.json"));
     dialog.values().profileText = QStringLiteral("Auto");
     dialog.RefreshDialog();
-    dialog.OnScan();
+    Scan(&dialog);
     if (list && list->rows() >= 10) {
         dialog.values().bestFit = 1;  // the Best fit box checked
         dialog.RefreshDialog();
