@@ -102,7 +102,7 @@ TEST_F(QualityTest, ScanAndLaterCheckReportExactlyThePlantedDefects) {
                 EXPECT_EQ(lines[2 * i + side].at("file"), file);
                 EXPECT_EQ(DefectsOf(lines[2 * i + side]), want) << lines[2 * i + side].dump();
             }
-            char number[16];
+            char number[24];
             std::snprintf(number, sizeof number, "%07zu", i + 1);
             Defects both = p.frontDefects;
             both.insert(p.rearDefects.begin(), p.rearDefects.end());

@@ -13,6 +13,7 @@
 #include "driver_errors.h"
 #include "focus_ring.h"
 #include "message_seam.h"
+#include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/widgets/image_view.h"

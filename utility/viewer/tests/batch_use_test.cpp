@@ -174,7 +174,8 @@ class BatchUseTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
         QCOMPARE(announcedWhenHandled, 1);
         QCOMPARE(TheScanner().DocumentsAnnounced(), 1);
-        QCOMPARE(fixture::Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "micr.txt"}));
+        QCOMPARE(fixture::Files(out_),
+                 (QStringList{"A000001F.tif", "A000001R.tif", "micr.txt", "quality.txt"}));
         QCOMPARE(fixture::g_endCalls, 1);
     }
 };
