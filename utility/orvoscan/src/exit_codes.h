@@ -4,14 +4,14 @@
 namespace orvoscan {
 
 enum ExitCode {
-    kExitDone = 0,        // finished
-    kExitFailure = 1,     // another driver failure (e.g. a QA transfer)
-    kExitUsage = 2,       // wrong command line
-    kExitNoScanner = 3,   // driver start failed: no scanner, no SCSI, no driver, code tables
-    kExitSettings = 4,    // settings error: unknown profile, a refused value, illegal endorser format
-    kExitDevice = 5,      // the scanner reported a device error (jam, double feed, ...)
-    kExitOutput = 6,      // a page file or record not written, micr.txt unusable, pages in the way
-    kExitUnreadable = 7,  // quality: a page file could not be read
+    kExitDone = 0,       // finished
+    kExitFailure = 1,    // another driver failure (e.g. a QA transfer)
+    kExitUsage = 2,      // wrong command line
+    kExitNoScanner = 3,  // driver start failed: no scanner, no SCSI, no driver, code tables
+    kExitSettings = 4,  // settings error: unknown profile, a refused value, illegal endorser format
+    kExitDevice = 5,    // the scanner reported a device error (jam, double feed, ...)
+    kExitOutput = 6,    // a page file or record not written, micr.txt unusable, pages in the way
+    kExitUnreadable = 7,    // quality: a page file could not be read
     kExitInterrupted = 130  // stopped by SIGINT or SIGTERM
 };
 
