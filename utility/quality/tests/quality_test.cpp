@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <fstream>
 
+#include "orvo/quality/check.h"
 #include "orvo/quality/limits.h"
 #include "orvo/quality/page.h"
 #include "orvo/quality/page_pairs.h"
@@ -148,6 +150,35 @@ TEST(QualityLimitsTest, AFileSetsWhatItNamesAndNamesWhatItCannotUse) {
     EXPECT_EQ(again.maxSkewDegrees, 3.5);
     ReadLimitsFile(dir.path() + "/none.ini", &again, &problems);
     EXPECT_TRUE(problems.empty());
+}
+
+// compressed-size: a coded file outside its form's byte limits (a torn or
+// blank page codes to very little, a noisy one to very much); an uncoded
+// file's size says nothing and is never judged.
+TEST(QualityLimitsTest, CompressedSizeByFormAndCoding) {
+    const Limits limits;
+    const struct {
+        int bits;
+        bool compressed;
+        int64_t bytes;
+        bool flagged;
+    } cases[] = {
+        {1, true, limits.minBilevelBytes - 1, true}, {1, true, limits.minBilevelBytes, false},
+        {1, true, limits.maxBilevelBytes, false},    {1, true, limits.maxBilevelBytes + 1, true},
+        {8, true, limits.minGrayBytes - 1, true},    {8, true, limits.maxGrayBytes + 1, true},
+        {8, true, limits.minBilevelBytes + 1, true}, {1, false, 1, false},
+        {8, false, limits.maxGrayBytes * 2, false},
+    };
+    for (const auto& c : cases) {
+        Measures m;
+        m.bitsPerPixel = c.bits;
+        m.compressed = c.compressed;
+        m.fileBytes = c.bytes;
+        const std::vector<Defect> defects = SideDefects(limits, m);
+        const bool flagged =
+            std::find(defects.begin(), defects.end(), Defect::CompressedSize) != defects.end();
+        EXPECT_EQ(flagged, c.flagged) << c.bits << " bits, " << c.bytes << " bytes";
+    }
 }
 
 TEST(QualityPairsTest, NamedFrontsAndRearsPairUp) {

@@ -188,6 +188,7 @@ class MainDialog : public QDialog {
     void ChequeQualityAfterPage(const scanrun::PageStep& step, int row);
     void EndChequeQuality();
     void MarkCheque(const scanrun::CheckedCheque& cheque, int lastRow);
+    void ShowDefectCount();
     // The defects of a page for its image information: as checked during the
     // batch, else checked now from disk (with its other side when there).
     QString QualityTextFor(const QString& path);

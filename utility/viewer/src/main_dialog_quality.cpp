@@ -5,6 +5,7 @@
 // shown page's defects join its image information, and the cheques with
 // defects are counted under the MICR statistics.
 #include <QFile>
+#include <cstdio>
 
 #include "main_dialog.h"
 #include "orvo/quality/check.h"
@@ -26,11 +27,18 @@ QString TextOf(const quality::SideReport& side) {
                                 : QString::fromStdString(quality::DefectList(side.defects, ", "));
 }
 
-quality::Limits SiteLimits() {
+// The site's limits; a value that cannot be used keeps its default and is
+// named on stderr (`warn`: once per batch, not for every page looked at).
+quality::Limits SiteLimits(bool warn) {
     quality::Limits limits;
-    std::vector<std::string> problems;  // a value that cannot be used keeps its default
+    std::vector<std::string> problems;
     quality::ReadLimitsFile(quality::LimitsFilePath(scanrun::DriverSystemDir()), &limits,
                             &problems);
+    if (warn) {
+        for (const std::string& problem : problems) {
+            std::fprintf(stderr, "orvo_viewer: warning: %s\n", problem.c_str());
+        }
+    }
     return limits;
 }
 
@@ -38,7 +46,7 @@ quality::Limits SiteLimits() {
 
 void MainDialog::BeginChequeQuality(const scanrun::RunSetup& setup) {
     quality_ =
-        std::make_unique<scanrun::ChequeQuality>(setup.location, setup.twoSided, SiteLimits());
+        std::make_unique<scanrun::ChequeQuality>(setup.location, setup.twoSided, SiteLimits(true));
     qualityByPath_.clear();
     values_.qualityText.clear();
     lastQualityRow_ = -1;
@@ -50,6 +58,10 @@ void MainDialog::ChequeQualityAfterPage(const scanrun::PageStep& step, int row) 
     // A front page left alone by the run is settled when the next front comes.
     if (cheque) {
         MarkCheque(*cheque, cheque->pages.back().name.path != step.name.path ? row - 1 : row);
+    } else {
+        // The MICR statistics were written afresh for this page: the count
+        // goes back under them.
+        ShowDefectCount();
     }
     lastQualityRow_ = row;
 }
@@ -82,7 +94,11 @@ void MainDialog::MarkCheque(const scanrun::CheckedCheque& cheque, int lastRow) {
     if (const auto it = qualityByPath_.find(shownPath_); it != qualityByPath_.end()) {
         values_.qualityText = it->second;
     }
-    // Under the MICR statistics: the cheques with defects so far.
+    ShowDefectCount();
+}
+
+// Under the MICR statistics: the cheques with defects so far.
+void MainDialog::ShowDefectCount() {
     QString micr = values_.statisticsText;
     const int at = micr.indexOf(QStringLiteral("Image defects :"));
     if (at >= 0) micr.truncate(at);
@@ -102,7 +118,7 @@ QString MainDialog::QualityTextFor(const QString& path) {
     if (!quality::ReadPageFile(file, &pages[0], &error)) return QStringLiteral("not checked");
     const quality::NamedSide side = quality::SideOfPageFile(file);
     const bool pair = side.named && quality::ReadPageFile(side.partner, &pages[1], &error);
-    const quality::Limits limits = SiteLimits();
+    const quality::Limits limits = SiteLimits(false);
     const quality::ChequeReport report =
         pair ? (side.front ? quality::CheckCheque(limits, &pages[0], &pages[1])
                            : quality::CheckCheque(limits, &pages[1], &pages[0]))
