@@ -12,14 +12,18 @@ endif()
 set(ORVO_TEST_COMPILE_OPTIONS -O0)
 
 # Adds a GoogleTest program and registers each of its tests with ctest.
-#   orvo_add_test(NAME name SOURCES a.cpp ... LIBS lib ... LABELS label ...)
+#   orvo_add_test(NAME name [UNIT] SOURCES a.cpp ... LIBS lib ... LABELS label ...)
+# UNIT marks a program whose tests all run in its own process (no virtual
+# scanner end to end, no child programs of ours): in sanitizer builds it is
+# registered as one test, since a sanitized process takes some 60 ms of CPU to
+# start and end, which hundreds of small cases would pay again and again.
 # Every test program links the shared test support (tests/support,
 # orvo/testing/...).
 # Every label is kept: "threads" marks the programs the ThreadSanitizer run
 # takes, "gui" those with Qt, "slow" those that run in real time (normal
 # build only).
 function(orvo_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "UNIT" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT ORVO_BUILD_TESTS)
     return()
   endif()
@@ -27,6 +31,14 @@ function(orvo_add_test)
   target_compile_options(${T_NAME} PRIVATE ${ORVO_TEST_COMPILE_OPTIONS})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} orvo_test_support GTest::gtest GTest::gtest_main
                                           Threads::Threads)
+  if(T_UNIT AND ORVO_SANITIZE)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    # COST: a whole program starts before the single cases.
+    set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}" COST 50
+                         ENVIRONMENT "ORVOSCAN_SYSTEM_DIR=${ORVO_SYSTEM_DIR}")
+    orvo_label_test_program(${T_NAME} ${T_LABELS})
+    return()
+  endif()
   # The system directory of the build goes to every test. The labels are set
   # by a script of our own that ctest reads after the discovered list
   # (discovered tests take single-valued properties only).
