@@ -136,7 +136,8 @@ while IFS= read -r f; do
 done <"$scratch/ours.txt"
 ((${#left[@]} == 0)) || fail "left after purge: ${left[*]}"
 [[ ! -e $root/etc/orvoscan ]] || fail "/etc/orvoscan left after purge"
-leftovers=$(find "$root$home" -path "*orvo*" -o -path "*dbus-1*" | sed "s|^$root||")
+# Paths below the home only: the scratch root's own path holds "orvo".
+leftovers=$(cd "$root$home" && find . -path "*orvo*" -o -path "*dbus-1*")
 [[ -z $leftovers ]] || fail "left in the operator's home: $leftovers"
 echo "   no file of the packages left ($(wc -l <"$scratch/ours.txt") paths checked), /etc/orvoscan gone, nothing of ours in $home"
 echo "check-pristine-install: $(cd "$root/tmp/debs" && echo *.deb) install, run and purge cleanly on Debian 12"
