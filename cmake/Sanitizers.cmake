@@ -41,3 +41,15 @@ function(orvo_optimise_under_sanitizers target)
     target_compile_options(${target} PRIVATE -O1)
   endif()
 endfunction()
+
+# orvo_leave_uninstrumented_under_tsan(source ...): sources of the virtual
+# scanner that only compute (page pictures, their coding) and share nothing
+# between threads are not instrumented by ThreadSanitizer: they are most of
+# its tests' CPU, and a race cannot start there. Their callers stay checked,
+# and locks are seen wherever they are taken.
+function(orvo_leave_uninstrumented_under_tsan)
+  if(ORVO_SANITIZE MATCHES "thread")
+    set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS "-fno-sanitize=thread"
+                                                   SKIP_UNITY_BUILD_INCLUSION ON)
+  endif()
+endfunction()
