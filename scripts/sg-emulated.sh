@@ -13,8 +13,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVO_BUILD_DIR:-$root/build}
-emulation=${ORVO_SG_EMULATION:-$build/tests/sg_emulation/liborvo_sg_emulation.so}
-tree_tool=${ORVO_SG_TREE:-$build/tests/sg_emulation/orvo_sg_tree}
+emulation=${ORVO_SG_EMULATION:-$build/simulator/sg_emulation/liborvo_sg_emulation.so}
+tree_tool=${ORVO_SG_TREE:-$build/simulator/sg_emulation/orvo_sg_tree}
 
 if [[ $# -eq 0 || $1 == --help ]]; then
   sed -n '2,12s/^# \{0,1\}//p' "$0"
