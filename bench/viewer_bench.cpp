@@ -210,34 +210,52 @@ double ScanMeasuringAway(orvo::viewer::MainDialog& dialog) {
     return std::max(longest, std::chrono::duration<double, std::milli>(end - last).count());
 }
 
-// SAVE and SCAN of the real window: 200 two-sided cheques, every page listed
-// and shown in the front or rear view, micr.txt records, statistics.
-void BM_GuiScanRun200(benchmark::State& state) {
+// The real window on the driver, message boxes counted (none is expected).
+struct BenchWindow {
     orvo::scanrun::ExportedDriver driver;
-    orvo::viewer::MainDialog dialog(driver);
+    orvo::viewer::MainDialog dialog{driver};
     int messages = 0;
-    orvo::viewer::SetMessageHandler([&messages](QWidget*, const orvo::viewer::Message&) {
-        ++messages;
-        return orvo::viewer::Answer::Ok;
-    });
-    dialog.InitDialog();
-    dialog.resize(1100, 780);
-    dialog.show();
-    QApplication::processEvents();
-    double docs = 0;
-    double seconds = 0;
-    double rssAfterFirst = 0;
-    double longestAway = 0;
-    int runs = 0;
-    for (auto _ : state) {
-        const std::string out = MakeDir("orvo-bench-viewer-run");
-        orvo::viewer::SetSavePathHandler([&out](QWidget*, const orvo::viewer::SaveRequest&) {
+
+    BenchWindow() {
+        orvo::viewer::SetMessageHandler([this](QWidget*, const orvo::viewer::Message&) {
+            ++messages;
+            return orvo::viewer::Answer::Ok;
+        });
+        dialog.InitDialog();
+        dialog.resize(1100, 780);
+        dialog.show();
+        QApplication::processEvents();
+    }
+    ~BenchWindow() {
+        orvo::viewer::SetMessageHandler({});
+        orvo::viewer::SetSavePathHandler({});
+    }
+    // SAVE into a new directory (returned), profile Check from number 1.
+    std::string SaveInto(const char* name) {
+        const std::string out = MakeDir(name);
+        orvo::viewer::SetSavePathHandler([out](QWidget*, const orvo::viewer::SaveRequest&) {
             return QString::fromStdString(out + "A.tif");
         });
         dialog.OnSave();
         dialog.values().profileText = QStringLiteral("Check");
         dialog.values().startNumber = 1;
         dialog.RefreshDialog();
+        return out;
+    }
+};
+
+// SAVE and SCAN of the real window: 200 two-sided cheques, every page listed
+// and shown in the front or rear view, micr.txt records, statistics.
+void BM_GuiScanRun200(benchmark::State& state) {
+    BenchWindow window;
+    orvo::viewer::MainDialog& dialog = window.dialog;
+    double docs = 0;
+    double seconds = 0;
+    double rssAfterFirst = 0;
+    double longestAway = 0;
+    int runs = 0;
+    for (auto _ : state) {
+        const std::string out = window.SaveInto("orvo-bench-viewer-run");
         TheScanner().SetScenario(ZeroLatency(200));
         const Clock::time_point t0 = Clock::now();
         longestAway = std::max(longestAway, ScanMeasuringAway(dialog));
@@ -249,9 +267,7 @@ void BM_GuiScanRun200(benchmark::State& state) {
         if (dialog.pageList()->rows() != 400) state.SkipWithError("not all pages listed");
         std::system(("rm -rf '" + out + "'").c_str());
     }
-    orvo::viewer::SetMessageHandler({});
-    orvo::viewer::SetSavePathHandler({});
-    if (messages != 0) state.SkipWithError("a message box was shown");
+    if (window.messages != 0) state.SkipWithError("a message box was shown");
     state.counters["docs_per_s"] = docs / seconds;
     state.counters["rss_after_first_MiB"] = rssAfterFirst;
     state.counters["rss_after_last_MiB"] = RssMiB();
@@ -264,27 +280,11 @@ BENCHMARK(BM_GuiScanRun200)->Iterations(3)->UseManualTime()->Unit(benchmark::kMi
 // all, every page shown. The longest time the event loop was away, over the
 // waits for the first and the next cheque and the pages in between.
 void BM_GuiBatchWithWaits(benchmark::State& state) {
-    orvo::scanrun::ExportedDriver driver;
-    orvo::viewer::MainDialog dialog(driver);
-    int messages = 0;
-    orvo::viewer::SetMessageHandler([&messages](QWidget*, const orvo::viewer::Message&) {
-        ++messages;
-        return orvo::viewer::Answer::Ok;
-    });
-    dialog.InitDialog();
-    dialog.resize(1100, 780);
-    dialog.show();
-    QApplication::processEvents();
+    BenchWindow window;
+    orvo::viewer::MainDialog& dialog = window.dialog;
     double longestAway = 0;
     for (auto _ : state) {
-        const std::string out = MakeDir("orvo-bench-viewer-waits");
-        orvo::viewer::SetSavePathHandler([&out](QWidget*, const orvo::viewer::SaveRequest&) {
-            return QString::fromStdString(out + "A.tif");
-        });
-        dialog.OnSave();
-        dialog.values().profileText = QStringLiteral("Check");
-        dialog.values().startNumber = 1;
-        dialog.RefreshDialog();
+        const std::string out = window.SaveInto("orvo-bench-viewer-waits");
         orvo::sim::Scenario s;
         s.documents = orvo::sim::DefaultStack(6);
         s.documents[0].pauseBeforeMs = 2000;
@@ -296,9 +296,7 @@ void BM_GuiBatchWithWaits(benchmark::State& state) {
         if (dialog.pageList()->rows() != 12) state.SkipWithError("not all pages listed");
         std::system(("rm -rf '" + out + "'").c_str());
     }
-    orvo::viewer::SetMessageHandler({});
-    orvo::viewer::SetSavePathHandler({});
-    if (messages != 0) state.SkipWithError("a message box was shown");
+    if (window.messages != 0) state.SkipWithError("a message box was shown");
     state.counters["longest_away_ms"] = longestAway;
 }
 BENCHMARK(BM_GuiBatchWithWaits)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
