@@ -8,6 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "orvo/core/scan_kinds.h"
 #include "orvo/sim/image.h"
 #include "orvo/sim/side_data.h"
 #include "orvo/sim/window.h"
@@ -71,7 +72,8 @@ CodedPage Code(const std::string& name, const orvo::sim::Image& image, int width
     const auto begin = side.bytes.begin() + static_cast<long>(orvo::sim::kSideHeaderSize);
     page.data.assign(begin, begin + side.imageBytes);
     page.lines = CountLines(page.data);
-    if (scanMode < 3) page.tiff = Group3Tiff(page.data, width, page.lines);
+    if (!orvo::IsGray(orvo::ScanModeOf(scanMode)))
+        page.tiff = Group3Tiff(page.data, width, page.lines);
     return page;
 }
 
@@ -99,8 +101,10 @@ std::vector<CodedPage> GrayChequePages(int count, int scanMode, int noise) {
                 v = static_cast<uint8_t>(std::clamp(moved, 0, 255));
             }
         }
-        pages.push_back(Code(scanMode == 3 ? "4-bit gray cheque" : "8-bit gray cheque", image, 1728,
-                             800, scanMode));
+        pages.push_back(Code(orvo::ScanModeOf(scanMode) == orvo::ScanMode::kGray16
+                                 ? "4-bit gray cheque"
+                                 : "8-bit gray cheque",
+                             image, 1728, 800, scanMode));
     }
     return pages;
 }

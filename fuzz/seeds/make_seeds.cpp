@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../retrieval_input.h"
+#include "orvo/core/scan_kinds.h"
 #include "orvo/sim/image.h"
 #include "orvo/sim/side_data.h"
 #include "orvo/sim/window.h"
@@ -51,7 +52,9 @@ int main(int argc, char** argv) {
     for (const Case& c : cases) {
         WindowSettings w = WindowSettings::PowerOn();
         // At Resolution 1 the scanner is asked for 8-bit gray whatever the mode.
-        w.scanMode[0] = c.resolution == 1 ? 4 : c.mode;
+        w.scanMode[0] = orvo::ResolutionOf(c.resolution) == orvo::Resolution::kDpi300Widened
+                            ? static_cast<int>(orvo::ScanMode::kGray256)
+                            : c.mode;
         w.compressMode = c.compress;
         w.resolution = c.resolution;
         w.scanWidth = c.width;
@@ -91,9 +94,13 @@ int main(int argc, char** argv) {
         }
         // Rows for the TIFF coders: kind (0 Group 4, 1 LZW 8-bit, 2 LZW
         // 4-bit), width, then up to 24 rows as the scanner's values give them.
-        if (c.compress == 0 && (c.mode == 0 || c.mode >= 3)) {
+        const orvo::ScanMode mode = orvo::ScanModeOf(c.mode);
+        if (orvo::CompressionOf(c.compress) == orvo::Compression::kCoded &&
+            (mode == orvo::ScanMode::kBilevel || orvo::IsGray(mode))) {
             const orvo::sim::Image values = orvo::sim::SideValues(page, w);
-            const int kind = c.mode == 0 ? 0 : c.mode == 4 ? 1 : 2;
+            const int kind = mode == orvo::ScanMode::kBilevel   ? 0
+                             : mode == orvo::ScanMode::kGray256 ? 1
+                                                                : 2;
             const int bits = kind == 0 ? 1 : kind == 1 ? 8 : 4;
             const std::size_t line = (static_cast<std::size_t>(values.width) * bits + 7) / 8;
             std::vector<uint8_t> rows{static_cast<uint8_t>(kind),

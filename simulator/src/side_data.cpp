@@ -2,14 +2,15 @@
 
 #include <algorithm>
 
+#include "orvo/core/scan_kinds.h"
 #include "orvo/sim/encoders.h"
 
 namespace orvo::sim {
 
 int SideBitsPerPixel(const WindowSettings& w) {
-    if (w.scanMode[0] == 3) return 4;
-    if (w.scanMode[0] == 4) return 8;
-    return 1;
+    // The scanner takes any other value for a bilevel mode.
+    const int bits = BitsPerPixel(ScanModeOf(w.scanMode[0]));
+    return bits == 0 ? 1 : bits;
 }
 
 Image FitToWindow(const Image& page, const WindowSettings& w) {
@@ -71,9 +72,9 @@ SideData BuildSide(const Image& page, bool front, const WindowSettings& w,
     std::vector<uint8_t> data;
     if (options.imageData != nullptr) {
         data = *options.imageData;
-        side.coded = w.compressMode == 0;
+        side.coded = CompressionOf(w.compressMode) == Compression::kCoded;
         side.rtcEnd = side.coded ? kSideHeaderSize + data.size() : 0;
-    } else if (w.compressMode == 0) {
+    } else if (CompressionOf(w.compressMode) == Compression::kCoded) {
         CodingOptions co;
         co.alignEol = options.alignEol;
         CodedPage coded = bpp == 1   ? EncodeMh(values.pixels, values.width, values.height, co)

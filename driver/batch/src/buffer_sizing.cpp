@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "orvo/core/scan_kinds.h"
+
 namespace orvo {
 
 namespace {
@@ -20,7 +22,8 @@ int64_t CodedSize(int64_t lines, int64_t lineBytes) {
 
 BatchBufferSizes SizeBatchBuffers(int scanMode1, int resolution, int side, int scanLines1) {
     BatchBufferSizes sizes;
-    sizes.unknownScanMode = scanMode1 < 0 || scanMode1 > 4;
+    const ScanMode mode = ScanModeOf(scanMode1);
+    sizes.unknownScanMode = !IsBilevel(mode) && !IsGray(mode);
     if (scanLines1 <= 0) {
         sizes.scanBuf = kLongestDocumentBytes;
         sizes.imageBuf = kLongestSideBytes;
@@ -31,10 +34,11 @@ BatchBufferSizes SizeBatchBuffers(int scanMode1, int resolution, int side, int s
     const int64_t lines = scanLines1;
     int64_t n = 0;
     int64_t image = 0;
-    if (scanMode1 == 4 || sizes.unknownScanMode || resolution == 1) {
+    if (mode == ScanMode::kGray256 || sizes.unknownScanMode ||
+        ResolutionOf(resolution) == Resolution::kDpi300Widened) {
         n = sides * lines * kGray8LineBytes;
         image = n;
-    } else if (scanMode1 == 3) {
+    } else if (mode == ScanMode::kGray16) {
         n = CodedSize(lines, kGray4LineBytes) * sides;
         image = n / 2;
     } else {

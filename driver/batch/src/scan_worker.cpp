@@ -9,6 +9,7 @@
 #include "orvo/batch/batch.h"
 #include "orvo/batch/endorser.h"
 #include "orvo/core/driver_state.h"
+#include "orvo/core/scan_kinds.h"
 #include "orvo/core/trace.h"
 #include "orvo/image/framing.h"
 #include "orvo/platform/clock.h"
@@ -129,7 +130,10 @@ class Worker {
                                b_.endorserText)) {
             return false;
         }
-        if (s_.Resolution == 1) s_.ScanMode[0] = 4;
+        // Widened pages are taken as 8-bit gray, whatever the scan mode.
+        if (ResolutionOf(s_.Resolution) == Resolution::kDpi300Widened) {
+            s_.ScanMode[0] = static_cast<int>(ScanMode::kGray256);
+        }
         ComposeWindowBlock(s_, s_.DocumentType, b_.endorserText, window_);
         const Outcome o = Exchange([this](SRB_ExecSCSICmd& srb) { BuildSetWindow(srb, window_); },
                                    kWaitScan, StatusCheck::OptionA, b_.stopEvent);
@@ -280,7 +284,8 @@ class Worker {
     }
 
     bool CodedMh() const {
-        return s_.ScanMode[0] >= 0 && s_.ScanMode[0] <= 2 && s_.CompressMode == 0;
+        return IsBilevel(ScanModeOf(s_.ScanMode[0])) &&
+               CompressionOf(s_.CompressMode) == Compression::kCoded;
     }
 
     static uint32_t BlockCount(const uint8_t* header) {

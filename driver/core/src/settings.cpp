@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "orvo/core/profile_values.h"
+#include "orvo/core/scan_kinds.h"
 #include "orvo/core/trace.h"
 #include "orvo/platform/profile.h"
 
@@ -137,7 +138,8 @@ void LoadProfile(const std::string& profile, const std::string& file, Settings& 
     settings.LeftOffset = ProfileInt(section, "LeftOffset", 0, file);
     settings.TopMargin = ProfileInt(section, "TopMargin", 0, file);
     settings.ScanWidth = ProfileInt(section, "ScanWidth", 0, file);
-    if (settings.Resolution == 0 || settings.Resolution == 1) {
+    const Resolution resolution = ResolutionOf(settings.Resolution);
+    if (resolution == Resolution::kDpi200 || resolution == Resolution::kDpi300Widened) {
         settings.ScanWidth = RoundScanWidth(settings.ScanWidth);
     }
     StoreIntIfChanged(section, "ScanWidth", settings.ScanWidth, file);
@@ -147,7 +149,9 @@ void LoadProfile(const std::string& profile, const std::string& file, Settings& 
         settings.ScanMode[i] = ProfileInt(section, "ScanMode" + n, 0, file);
         settings.BWSlice[i] = ProfileInt(section, "BWSlice" + n, 0, file);
         settings.ScanLines[i] = ProfileInt(section, "ScanLines" + n, 0, file);
-        if (settings.Resolution == 1) settings.ScanLines[i] = RoundScanLines(settings.ScanLines[i]);
+        if (resolution == Resolution::kDpi300Widened) {
+            settings.ScanLines[i] = RoundScanLines(settings.ScanLines[i]);
+        }
         StoreIntIfChanged(section, "ScanLines" + n, settings.ScanLines[i], file);
     }
 

@@ -7,6 +7,7 @@
 #include "orvo/batch/batch.h"
 #include "orvo/batch/page_dir.h"
 #include "orvo/core/driver_state.h"
+#include "orvo/core/scan_kinds.h"
 #include "orvo/core/settings.h"
 #include "orvo/core/trace.h"
 #include "orvo/image/code_tables.h"
@@ -108,7 +109,7 @@ ORVOSCAN_API const char* OrvoScan_Version(void) {
 
 ORVOSCAN_API int OrvoScan_ImageFormat(int format) {
     orvo::DriverState& state = orvo::State();
-    if (format >= 0 && format <= 2) state.settings.ImageFileFormat = format;
+    if (orvo::IsImageFormat(format)) state.settings.ImageFileFormat = format;
     if (!orvo::StoreInt("Misc", "ImageFileFormat", state.settings.ImageFileFormat,
                         state.settingsPath)) {
         // Pages are still written in the chosen format; the caller learns

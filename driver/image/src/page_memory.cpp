@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "orvo/core/scan_kinds.h"
 #include "orvo/image/decode.h"
 #include "orvo/image/framing.h"
 #include "orvo/image/retrieval.h"
@@ -81,14 +82,16 @@ int RetrievePageToMemory(const PageContext& context) {
         return pitch == 0 ? 0 : 2 * static_cast<long>(actual / pitch);
     };
     const std::size_t width = static_cast<std::size_t>(s.ScanWidth);
-    const bool compressed = s.CompressMode == 0;
-    const int mode = context.tempScanMode;
+    const bool coded = CompressionOf(s.CompressMode) == Compression::kCoded;
+    const ScanMode mode = ScanModeOf(context.tempScanMode);
+    const Resolution resolution = ResolutionOf(s.Resolution);
+    const bool widened = resolution == Resolution::kDpi300Widened;
     const PageBuffer decode = context.decodeBuf;
 
     // At Resolution 1 the scanner sends 8-bit gray rows whatever the scan
     // mode: they are delivered as sent. Bilevel pages are never doubled.
-    const bool bilevel = s.Resolution != 1 && mode >= 0 && mode <= 2;
-    const bool gray = s.Resolution == 1 || mode == 3 || mode == 4;
+    const bool bilevel = !widened && IsBilevel(mode);
+    const bool gray = widened || IsGray(mode);
     if (!bilevel && !gray) return 0;
 
     Source src;
@@ -97,7 +100,7 @@ int RetrievePageToMemory(const PageContext& context) {
     if (bilevel) {
         info.bitsPerPixel = 1;
         info.pitchDst = static_cast<int>((width + 15) / 16 * 2);
-        if (compressed) {
+        if (coded) {
             src.pitch = kMhRowBytes;
             src.lines = FitRows(std::min(EolCount(data, n), kMaxMhLines), src.pitch, src.pitch,
                                 decode.size);
@@ -113,11 +116,11 @@ int RetrievePageToMemory(const PageContext& context) {
         }
         if (src.lines > 0) retrieval::CopySecondPixelToFirst(src.rows, src.pitch, src.lines);
     } else {
-        const int bits = s.Resolution != 1 && mode == 3 ? 4 : 8;
+        const int bits = !widened && mode == ScanMode::kGray16 ? 4 : 8;
         const std::size_t rowBytes = bits == 4 ? (width + 1) / 2 : width;
         info.bitsPerPixel = static_cast<uint8_t>(bits);
         info.pitchDst = static_cast<int>(rowBytes);
-        if (compressed) {
+        if (coded) {
             const retrieval::CodedGray coded = retrieval::MeasureCodedGray(data, n);
             src.pitch = kGrayRowBytes;
             src.lines = FitRows(coded.lines, src.pitch, src.pitch, decode.size);
@@ -132,15 +135,15 @@ int RetrievePageToMemory(const PageContext& context) {
             src.lines = FitRows(plainLines(src.pitch), src.pitch, src.pitch, n);
             src.rows = data;
         }
-        const std::size_t avail = compressed ? decode.size : n;
-        if (s.Resolution == 3) {
+        const std::size_t avail = coded ? decode.size : n;
+        if (resolution == Resolution::kDpi200RowsDoubled) {
             // Every doubled row reads a whole image row of the source.
             src.lines = FitRows(src.lines, src.pitch, std::max(rowBytes, src.pitch), avail);
         }
     }
     if (src.lines < 2 || src.rows == nullptr) return 0;
 
-    const bool doubled = gray && s.Resolution == 3;
+    const bool doubled = gray && resolution == Resolution::kDpi200RowsDoubled;
     const std::size_t pitch = doubled ? static_cast<std::size_t>(info.pitchDst) : src.pitch;
     long height = doubled ? 2 * (src.lines - 1) - 1 : src.lines - 1;
     // The size is reported as a 32-bit value.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "orvo/core/scan_kinds.h"
 #include "orvo/core/trace.h"
 #include "orvo/image/decode.h"
 #include "orvo/image/framing.h"
@@ -60,9 +61,10 @@ class Retrieval {
     // Returns H, the row count handed to the writers (0 when no rows were made).
     long Run(const Page& p) {
         Trace("TempScanMode", c_.tempScanMode);
-        if (s_.Resolution == 1) return Widened(p);
-        if (c_.tempScanMode >= 0 && c_.tempScanMode <= 2) return Bilevel(p);
-        if (c_.tempScanMode == 3 || c_.tempScanMode == 4) return Gray(p);
+        const ScanMode mode = ScanModeOf(c_.tempScanMode);
+        if (ResolutionOf(s_.Resolution) == Resolution::kDpi300Widened) return Widened(p);
+        if (IsBilevel(mode)) return Bilevel(p);
+        if (IsGray(mode)) return Gray(p);
         return 0;
     }
 
@@ -87,7 +89,7 @@ class Retrieval {
             Trace("no image rows", rows.rows);
             return;
         }
-        if (s_.ImageFileFormat == 0) {
+        if (ImageFormatOf(s_.ImageFileFormat) == ImageFormat::kTiff) {
             written_ = Save2Tiff(out_, rows, Rows(), s_.Resolution);
             Trace("Save2Tiff", 0);
             if (!written_) Trace("Save2Tiff failed", 0);
@@ -102,7 +104,7 @@ class Retrieval {
             Trace("no image rows", rows.rows);
             return;
         }
-        if (s_.ImageFileFormat == 0) {
+        if (ImageFormatOf(s_.ImageFileFormat) == ImageFormat::kTiff) {
             Trace("Save2TiffGray", 0);
             written_ = Save2TiffGray(out_, rows, Rows(), s_.Resolution, bits, s_.GrayTifCompress);
             if (!written_) Trace("Save2TiffGray failed", 0);
@@ -114,17 +116,17 @@ class Retrieval {
     }
 
     long Bilevel(const Page& p) {
-        const int format = s_.ImageFileFormat;
-        if (format == 2) {
+        const ImageFormat format = ImageFormatOf(s_.ImageFileFormat);
+        if (format == ImageFormat::kRaw) {
             Raw(p);
             return 0;
         }
-        if ((format != 0 && format != 1) || s_.ScanWidth <= 0) return 0;
+        if (!IsImageFormat(s_.ImageFileFormat) || s_.ScanWidth <= 0) return 0;
         const std::size_t width = static_cast<std::size_t>(s_.ScanWidth);
         const std::size_t q = 2 * ((width + 15) / 16);  // whole 16-pixel units
         RowBlock rows;
         long h = 0;
-        if (s_.CompressMode != 0) {
+        if (CompressionOf(s_.CompressMode) != Compression::kCoded) {
             // The rows are the page data themselves; they and the writer's
             // row length must stay inside ImageBuf.
             const std::size_t w = (width + 7) / 8;
@@ -155,20 +157,20 @@ class Retrieval {
     }
 
     long Gray(const Page& p) {
-        const int bits = c_.tempScanMode == 3 ? 4 : 8;
+        const int bits = BitsPerPixel(ScanModeOf(c_.tempScanMode));  // 4 or 8: a gray mode
         Trace("bit_per_pixel", bits);
-        const int format = s_.ImageFileFormat;
-        if (format == 2) {
+        const ImageFormat format = ImageFormatOf(s_.ImageFileFormat);
+        if (format == ImageFormat::kRaw) {
             Trace("Save2RAW", 0);
             Raw(p);
             return 0;
         }
-        if ((format != 0 && format != 1) || s_.ScanWidth <= 0) return 0;
+        if (!IsImageFormat(s_.ImageFileFormat) || s_.ScanWidth <= 0) return 0;
         const std::size_t width = static_cast<std::size_t>(s_.ScanWidth);
         const std::size_t l = bits == 4 ? (width + 1) / 2 : width;
         RowBlock rows;
         long h = 0;
-        if (s_.CompressMode != 0) {
+        if (CompressionOf(s_.CompressMode) != Compression::kCoded) {
             h = 2 * static_cast<long>(p.actual / l);
             h = FitRows(h, l, l, p.n);
             rows = RowBlock{p.data, p.avail, l, l, s_.ScanWidth, static_cast<int>(h)};
@@ -191,14 +193,15 @@ class Retrieval {
     // Resolution 1: the scanner sent 8-bit gray rows; they are widened by 1.5
     // into GrayBuf and converted to the batch's scan mode.
     long Widened(const Page& p) {
-        const int mode = c_.tempScanMode;
-        const int format = s_.ImageFileFormat;
-        if (format == 2) {
-            if (mode == 3 || mode == 4) Trace("Save2RAW", 0);
-            if (mode >= 0 && mode <= 4) Raw(p);
+        const ScanMode mode = ScanModeOf(c_.tempScanMode);
+        const bool known = IsBilevel(mode) || IsGray(mode);
+        const ImageFormat format = ImageFormatOf(s_.ImageFileFormat);
+        if (format == ImageFormat::kRaw) {
+            if (IsGray(mode)) Trace("Save2RAW", 0);
+            if (known) Raw(p);
             return 0;
         }
-        if ((format != 0 && format != 1) || mode < 0 || mode > 4 || s_.ScanWidth <= 0) return 0;
+        if (!IsImageFormat(s_.ImageFileFormat) || !known || s_.ScanWidth <= 0) return 0;
         uint8_t* gray = GrayBuf();
         if (gray == nullptr) {
             Trace("GrayBuf not allocated", 0);
@@ -211,7 +214,7 @@ class Retrieval {
         const uint8_t* src = nullptr;
         std::size_t pitch = 0;
         long h = 0;
-        if (s_.CompressMode != 0) {
+        if (CompressionOf(s_.CompressMode) != Compression::kCoded) {
             h = 2 * static_cast<long>(p.actual / width);
             h = FitRows(FitRows(h, width, width, p.n), width, extent, p.avail);
             src = p.data;
@@ -230,8 +233,8 @@ class Retrieval {
         }
         // The widened rows must fit GrayBuf, the packed rows the work buffer.
         h = FitRows(h, w15, w15, kGrayBufSize);
-        const std::size_t packed = mode == 3 ? (w15 + 1) / 2 : (w15 + 7) / 8;
-        if (mode != 4) h = FitRows(h, packed, packed, c_.workImage.size);
+        const std::size_t packed = mode == ScanMode::kGray16 ? (w15 + 1) / 2 : (w15 + 7) / 8;
+        if (mode != ScanMode::kGray256) h = FitRows(h, packed, packed, c_.workImage.size);
         if (h <= 0) return 0;
 
         for (long r = 0; r < h; ++r) {
@@ -254,12 +257,12 @@ class Retrieval {
 
         const int rowsH = static_cast<int>(h);
         const int outWidth = static_cast<int>(w15);
-        if (mode == 4) {
+        if (mode == ScanMode::kGray256) {
             WriteGray(RowBlock{gray, kGrayBufSize, w15, w15, outWidth, rowsH}, 8);
             return h;
         }
         uint8_t* work = c_.workImage.data;
-        if (mode == 3) {
+        if (mode == ScanMode::kGray16) {
             // Two values to a byte; the low nibble after an odd last value is 0.
             for (long r = 0; r < h; ++r) {
                 const uint8_t* v = gray + static_cast<std::size_t>(r) * w15;
@@ -286,8 +289,9 @@ class Retrieval {
                     const std::size_t col = 8 * j + b;
                     if (col >= w15) break;
                     const bool black =
-                        mode == 0 ? static_cast<int>(v[col]) < slice
-                                  : v[col] < DitherThreshold(static_cast<std::size_t>(r), col);
+                        mode == ScanMode::kBilevel
+                            ? static_cast<int>(v[col]) < slice
+                            : v[col] < DitherThreshold(static_cast<std::size_t>(r), col);
                     if (black) byte = static_cast<uint8_t>(byte | (0x80 >> b));
                 }
                 d[j] = byte;

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "orvo/core/scan_kinds.h"
+
 namespace orvo {
 
 namespace {
@@ -17,7 +19,9 @@ constexpr std::size_t kEndorserBuffer = 36;
 constexpr std::size_t kCaptionBuffer = 256;
 
 bool CompressionFixed(int scanMode) {
-    return scanMode == 0 || scanMode == 2 || scanMode == 3;
+    const ScanMode mode = ScanModeOf(scanMode);
+    return mode == ScanMode::kBilevel || mode == ScanMode::kBilevelMode2 ||
+           mode == ScanMode::kGray16;
 }
 
 }  // namespace
@@ -25,7 +29,7 @@ bool CompressionFixed(int scanMode) {
 bool ResolutionFactors(int resolution, int& widthFactor, int& lengthFactor) {
     static constexpr int kWidth[] = {8, 8, 4, 8, 12, 12};
     static constexpr int kLength[] = {8, 12, 4, 8, 12, 4};
-    if (resolution < 0 || resolution > 5) return false;
+    if (!IsResolution(resolution)) return false;
     widthFactor = kWidth[resolution];
     lengthFactor = kLength[resolution];
     return true;
@@ -36,9 +40,10 @@ int StoredWidth(int mm, int resolution) {
     if (!ResolutionFactors(resolution, factor, unused)) return 0;
     // At code 2 the product is raised to a multiple of 8; the bound leaves
     // room for that.
-    const int extra = resolution == 2 ? 4 : 0;
+    const bool eighths = ResolutionOf(resolution) == Resolution::kDpi100;
+    const int extra = eighths ? 4 : 0;
     const int width = std::clamp(mm, 0, (kMaxScanWidth - extra) / factor) * factor;
-    return resolution == 2 && width % 8 != 0 ? width + 4 : width;
+    return eighths && width % 8 != 0 ? width + 4 : width;
 }
 
 int StoredLength(int mm, int resolution) {
@@ -51,7 +56,7 @@ void SetupDialog::OnInit(DialogControls& dialog) {
     Settings& s = current_;
     // At code 2 the width becomes a multiple of 8 first, in the current
     // settings too.
-    if (s.Resolution == 2 && s.ScanWidth % 8 != 0) {
+    if (ResolutionOf(s.Resolution) == Resolution::kDpi100 && s.ScanWidth % 8 != 0) {
         s.ScanWidth = static_cast<int>(std::min<int64_t>(int64_t{s.ScanWidth} + 4, INT_MAX));
     }
 
@@ -109,7 +114,8 @@ void SetupDialog::OnInit(DialogControls& dialog) {
     dialog.Enable(id::kEndorserFormat, w_.endorser != 0);
     dialog.Enable(id::kSerialNo, w_.endorser != 0);
     dialog.Enable(id::kScanCount, w_.limitScanCount != 0);
-    for (int i = 0; i < 3; ++i) dialog.Enable(id::kGrayTifCompress + i, w_.imageFileFormat == 0);
+    const bool tiff = ImageFormatOf(w_.imageFileFormat) == ImageFormat::kTiff;
+    for (int i = 0; i < 3; ++i) dialog.Enable(id::kGrayTifCompress + i, tiff);
 
     dialog.SetCaption(dialog.Caption(kCaptionBuffer) + " - " + profile_);
 }

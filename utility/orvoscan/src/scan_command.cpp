@@ -11,6 +11,7 @@
 
 #include "command_table.h"
 #include "exit_codes.h"
+#include "orvo/core/scan_kinds.h"
 #include "orvo/platform/profile.h"
 #include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/driver_messages.h"
@@ -229,10 +230,11 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
 
     // Output format: the one asked for, else by the extension exactly as the
     // desktop utility chooses it (other extensions keep the driver's format).
-    const int format = options.format >= 0 ? options.format
-                                           : sr::ImageFormatForExtension(setup.location.extension);
+    const int format = orvo::IsImageFormat(options.format)
+                           ? options.format
+                           : sr::ImageFormatForExtension(setup.location.extension);
     // A format that cannot be stored in OrvoScan.ini still holds for this run.
-    if (format >= 0 && driver.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
+    if (orvo::IsImageFormat(format) && driver.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
         console.Error(
             "warning: the output format could not be stored in OrvoScan.ini (the "
             "driver's log.txt says why); this run uses it all the same");
@@ -399,7 +401,8 @@ int ScanCommand(int argc, char** argv, Console& console) {
                                  : f == "bmp" ? ORVOSCAN_FORMAT_DIB
                                  : f == "raw" ? ORVOSCAN_FORMAT_RAW
                                               : -1;
-                if (options.format < 0) return UsageError("--format is tif, bmp or raw");
+                if (!orvo::IsImageFormat(options.format))
+                    return UsageError("--format is tif, bmp or raw");
                 break;
             }
             case 'j':

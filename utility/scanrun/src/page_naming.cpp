@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "orvo/core/scan_kinds.h"
+
 namespace orvo::scanrun {
 
 OutputLocation SplitOutputPath(const std::string& path) {
@@ -33,9 +35,9 @@ std::string MicrFilePath(const OutputLocation& location) {
 }
 
 int ImageFormatForExtension(const std::string& extension) {
-    if (extension == "tif") return 0;
-    if (extension == "bmp") return 1;
-    if (extension == "raw") return 2;
+    if (extension == "tif") return static_cast<int>(ImageFormat::kTiff);
+    if (extension == "bmp") return static_cast<int>(ImageFormat::kBitmap);
+    if (extension == "raw") return static_cast<int>(ImageFormat::kRaw);
     return -1;
 }
 
@@ -47,7 +49,7 @@ int PageFormatForExtension(const std::string& extension) {
 
 std::string ExtensionForPageFormat(int format, const std::string& like) {
     static const char* const kExtensions[] = {"tif", "bmp", "raw"};
-    if (format < 0 || format > 2) return std::string();
+    if (!IsImageFormat(format)) return std::string();
     std::string extension = kExtensions[format];
     const bool capitals = !like.empty() && std::none_of(like.begin(), like.end(), [](char c) {
         return std::islower(static_cast<unsigned char>(c)) != 0;

@@ -13,6 +13,7 @@
 #include "driver_errors.h"
 #include "focus_ring.h"
 #include "message_seam.h"
+#include "orvo/core/scan_kinds.h"
 #include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
@@ -200,7 +201,7 @@ void MainDialog::OnSave() {
     // The extension names the format of every page: a name that names none
     // of the three would not say what the file holds.
     const int format = scanrun::PageFormatForExtension(location.extension);
-    if (format < 0) {
+    if (!IsImageFormat(format)) {
         Message message;
         message.icon = MessageIcon::Exclamation;
         message.text = QStringLiteral(
@@ -231,7 +232,7 @@ QString MainDialog::OutputDescription() const {
     if (!outputChosen_) return QString();
     static const char* const kKinds[] = {"TIFF", "bitmap", "raw data"};
     const int format = PageFormat();
-    const QString kind = format >= 0 && format <= 2 ? QLatin1String(kKinds[format]) : QString();
+    const QString kind = IsImageFormat(format) ? QLatin1String(kKinds[format]) : QString();
     // The name of the next batch's first page.
     const std::string profile = ProfileName();
     const bool twoSided = profile.empty() || scanrun::ProfileSide(settingsFile_, profile) != 0;
