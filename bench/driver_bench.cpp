@@ -143,11 +143,7 @@ void StartDriver() {
 orvo::sim::Scenario Scenario(int documents, bool zeroLatency) {
     orvo::sim::Scenario s;
     s.documents = orvo::sim::DefaultStack(documents);
-    if (zeroLatency) {
-        s.latency.commandMs = 0;
-        s.latency.blockMs = 0;
-        s.latency.documentIntervalMs = 0;
-    }
+    if (zeroLatency) s.latency = orvo::sim::kNoLatency;
     return s;
 }
 

@@ -36,6 +36,7 @@
 #include "orvo/widgets/image_loader.h"
 #include "orvo/widgets/image_view.h"
 #include "orvo/widgets/page_list.h"
+#include "orvo/widgets/shrink_plain.h"
 #include "orvoscan.h"
 
 namespace {
@@ -61,15 +62,6 @@ double RssMiB() {
     status >> pages >> resident;
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
            (1024.0 * 1024.0);
-}
-
-orvo::sim::Scenario ZeroLatency(int documents) {
-    orvo::sim::Scenario s;
-    s.documents = orvo::sim::DefaultStack(documents);
-    s.latency.commandMs = 0;
-    s.latency.blockMs = 0;
-    s.latency.documentIntervalMs = 0;
-    return s;
 }
 
 void LaySystemDir() {
@@ -98,7 +90,7 @@ void LaySystemDir() {
 
 // One page written by the driver: the front of the first cheque.
 std::string DriverPage(const char* profile, const std::string& name) {
-    TheScanner().SetScenario(ZeroLatency(1));
+    TheScanner().SetScenario(orvo::sim::FastScenario(1));
     OrvoScan_ImageFormat(ORVOSCAN_FORMAT_TIFF);
     if (OrvoScan_StartBatch(profile) != 0) throw std::runtime_error("StartBatch failed");
     const std::string path = g_outDir + name;
@@ -256,7 +248,7 @@ void BM_GuiScanRun200(benchmark::State& state) {
     int runs = 0;
     for (auto _ : state) {
         const std::string out = window.SaveInto("orvo-bench-viewer-run");
-        TheScanner().SetScenario(ZeroLatency(200));
+        TheScanner().SetScenario(orvo::sim::FastScenario(200));
         const Clock::time_point t0 = Clock::now();
         longestAway = std::max(longestAway, ScanMeasuringAway(dialog));
         const double s = std::chrono::duration<double>(Clock::now() - t0).count();

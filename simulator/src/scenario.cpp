@@ -31,6 +31,13 @@ bool SenseByName(const std::string& name, SenseBits* out) {
     return true;
 }
 
+Scenario FastScenario(int documents) {
+    Scenario s;
+    s.documents = DefaultStack(documents);
+    s.latency = kNoLatency;
+    return s;
+}
+
 std::vector<Document> DefaultStack(int count) {
     std::vector<Document> docs;
     for (int i = 0; i < count; ++i) {

@@ -197,13 +197,4 @@ const std::string& SystemDir() {
     return g_systemDir;
 }
 
-orvo::sim::Scenario FastScenario(int documents) {
-    orvo::sim::Scenario s;
-    s.documents = orvo::sim::DefaultStack(documents);
-    s.latency.commandMs = 0;
-    s.latency.blockMs = 0;
-    s.latency.documentIntervalMs = 0;
-    return s;
-}
-
 }  // namespace e2e

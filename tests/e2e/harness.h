@@ -73,7 +73,7 @@ void WriteSettings(const std::string& iniText);
 const std::string& SystemDir();
 
 // A scenario without delays: `documents` cheques of the default stack.
-orvo::sim::Scenario FastScenario(int documents);
+using orvo::sim::FastScenario;
 
 // Where the driver keeps this process's page files: the batch directory of
 // this process in the private directory under $TMPDIR.

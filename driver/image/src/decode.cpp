@@ -3,23 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "decoder_detail.h"
+
 namespace orvo {
 
-namespace {
+using namespace decode_detail;
 
-constexpr uint8_t kClassMask = 0xC0;
-constexpr uint8_t kClassEol = 0x40;
-constexpr uint8_t kClassTerminating = 0x80;
-constexpr uint8_t kClassMakeUp = 0xC0;
+namespace {
 
 // The built-in 4-bit gray code: code state (2^n + code word) per magnitude.
 constexpr uint16_t kGray4States[16] = {0x0002, 0x0006, 0x001C, 0x001E, 0x003A, 0x003B,
                                        0x003F, 0x007C, 0x00FA, 0x01F6, 0x03EE, 0x07DE,
                                        0x0FBE, 0x3EFD, 0x1F7F, 0x3EFC};
-
-// Runs and positions beyond the line are only counted up to here, so that
-// endless make-up chains in damaged data cannot overflow.
-constexpr long kRunCap = 1L << 24;
 
 }  // namespace
 
@@ -94,34 +89,6 @@ bool Decoder::ReadMhContinuation(const uint8_t* table, long& run) {
         }
         total = std::min(kRunCap, total + (entry & 0x3F) * 64L);
     }
-}
-
-bool Decoder::DecodeMhLineReference(uint8_t* row, std::size_t rowSize) {
-    std::memset(line_, 0, sizeof line_);
-    bool black = false;
-    long x = 0;
-    bool decoded = false;
-    for (;;) {
-        const uint8_t* table = black ? tables_.black : tables_.white;
-        const uint8_t entry = ReadMhCode(table);
-        const uint8_t cls = entry & kClassMask;
-        if (entry == 0 || cls == kClassEol) break;
-        long run = entry & 0x3F;
-        if (cls == kClassMakeUp) {
-            long rest = 0;
-            if (!ReadMhContinuation(table, rest)) break;
-            run = run * 64 + rest;
-        }
-        if (black) {
-            const long end = std::min<long>(x + run, kLinePixels);
-            for (long p = x; p < end; ++p) line_[p / 8] |= static_cast<uint8_t>(0x80 >> (p % 8));
-        }
-        x = std::min(kRunCap, x + run);
-        decoded = true;
-        black = !black;
-    }
-    if (row != nullptr) std::memcpy(row, line_, std::min(rowSize, sizeof line_));
-    return decoded;
 }
 
 uint8_t Decoder::ReadMhCodeFast(const uint8_t* table, const uint16_t* fast) {
@@ -281,19 +248,6 @@ int Decoder::Gray4Step() {
     if (magnitude == -1) return -1;              // no code word within 13 bits
     if (magnitude == 0 && sign == 0) return -1;  // end-of-line mark
     return sign ? magnitude : 0x100 - magnitude;
-}
-
-template <Decoder::Gray G>
-std::size_t Decoder::GrayPixelsReference() {
-    std::size_t n = 0;
-    uint8_t p = 0;
-    while (n < kGrayValueCount) {
-        const int v = G == Gray::k8 ? Gray8Step() : Gray4Step();
-        if (v < 0) break;
-        p = static_cast<uint8_t>(p - v);
-        values_[n++] = p;
-    }
-    return n;
 }
 
 namespace {
@@ -506,13 +460,6 @@ bool Decoder::DecodeGray8Line(uint8_t* row, std::size_t rowSize) {
     return n > 0;
 }
 
-bool Decoder::DecodeGray8LineReference(uint8_t* row, std::size_t rowSize) {
-    if (!SkipToEol()) return false;
-    const std::size_t n = GrayPixelsReference<Gray::k8>();
-    StoreGray8(n, row, rowSize);
-    return n > 0;
-}
-
 bool Decoder::DecodeGray4Line(uint8_t* row, std::size_t rowSize) {
     if (!SkipToEol()) return false;
     const std::size_t n = GrayPixelsFast<Gray::k4>(values_, kGrayValueCount);
@@ -520,63 +467,9 @@ bool Decoder::DecodeGray4Line(uint8_t* row, std::size_t rowSize) {
     return n > 0;
 }
 
-bool Decoder::DecodeGray4LineReference(uint8_t* row, std::size_t rowSize) {
-    if (!SkipToEol()) return false;
-    const std::size_t n = GrayPixelsReference<Gray::k4>();
-    StoreGray4(n, row, rowSize);
-    return n > 0;
-}
-
-template <bool Fast>
-void Decoder::MhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
-                     std::size_t workSize, uint8_t* dst, std::size_t dstSize) {
-    if (data == nullptr || work == nullptr || dst == nullptr) return;
-    const std::size_t n = std::min(length, workSize);
-    std::memmove(work, data, n);
-    Start(work, n);
-    if (!SkipToEol()) return;
-    long decoded = 1;
-    std::size_t row = 1;
-    while (decoded < lines && (row + 1) * kMhRowBytes <= dstSize) {
-        uint8_t* target = dst + row * kMhRowBytes;
-        if (Fast ? DecodeMhLine(target, kMhRowBytes) : DecodeMhLineReference(target, kMhRowBytes)) {
-            ++decoded;
-            ++row;
-        }
-        if (Exhausted()) break;
-    }
-}
-
 void Decoder::DecodeMhPage(const uint8_t* data, std::size_t length, long lines, uint8_t* work,
                            std::size_t workSize, uint8_t* dst, std::size_t dstSize) {
     MhPage<true>(data, length, lines, work, workSize, dst, dstSize);
-}
-
-void Decoder::DecodeMhPageReference(const uint8_t* data, std::size_t length, long lines,
-                                    uint8_t* work, std::size_t workSize, uint8_t* dst,
-                                    std::size_t dstSize) {
-    MhPage<false>(data, length, lines, work, workSize, dst, dstSize);
-}
-
-template <Decoder::Gray G, bool Fast>
-void Decoder::GrayPage(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
-                       std::size_t dstSize) {
-    if (dst == nullptr) return;
-    Start(data, length);
-    long decoded = 1;
-    for (std::size_t row = 1; decoded < lines && (row + 1) * kGrayRowBytes <= dstSize; ++row) {
-        uint8_t* target = dst + row * kGrayRowBytes;
-        bool got = false;
-        if (G == Gray::k8) {
-            got = Fast ? DecodeGray8Line(target, kGrayRowBytes)
-                       : DecodeGray8LineReference(target, kGrayRowBytes);
-        } else {
-            got = Fast ? DecodeGray4Line(target, kGrayRowBytes)
-                       : DecodeGray4LineReference(target, kGrayRowBytes);
-        }
-        if (got) ++decoded;
-        if (Exhausted()) break;
-    }
 }
 
 void Decoder::DecodeGray8Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
@@ -584,19 +477,9 @@ void Decoder::DecodeGray8Page(const uint8_t* data, std::size_t length, long line
     GrayPage<Gray::k8, true>(data, length, lines, dst, dstSize);
 }
 
-void Decoder::DecodeGray8PageReference(const uint8_t* data, std::size_t length, long lines,
-                                       uint8_t* dst, std::size_t dstSize) {
-    GrayPage<Gray::k8, false>(data, length, lines, dst, dstSize);
-}
-
 void Decoder::DecodeGray4Page(const uint8_t* data, std::size_t length, long lines, uint8_t* dst,
                               std::size_t dstSize) {
     GrayPage<Gray::k4, true>(data, length, lines, dst, dstSize);
-}
-
-void Decoder::DecodeGray4PageReference(const uint8_t* data, std::size_t length, long lines,
-                                       uint8_t* dst, std::size_t dstSize) {
-    GrayPage<Gray::k4, false>(data, length, lines, dst, dstSize);
 }
 
 namespace {

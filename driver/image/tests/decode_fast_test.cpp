@@ -226,25 +226,9 @@ TEST(MhFastDecode, SameAsReferenceOnRandomAndDamagedData) {
     good.Rtc();
     for (int round = 0; round < 200; ++round) {
         SCOPED_TRACE(round);
-        std::vector<uint8_t> data;
-        if (round % 2 == 0) {
-            data = good.bytes();
-            for (int k = 0; k < 1 + round % 7; ++k) {
-                data[rng() % data.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
-            }
-            if (round % 4 == 0) data.resize(rng() % data.size());
-        } else {
-            // Sparse bits make long zero runs (EOLs and fill); dense ones
-            // make codes of every kind.
-            data.resize(rng() % 4000);
-            const uint32_t density = 1 + rng() % 8;
-            for (auto& x : data) {
-                x = 0;
-                for (int bit = 0; bit < 8; ++bit) {
-                    if (rng() % 8 < density) x |= static_cast<uint8_t>(1u << bit);
-                }
-            }
-        }
+        const std::vector<uint8_t> data =
+            round % 2 == 0 ? test::DamagedData(good.bytes(), 1 + round % 7, round % 4 == 0, rng)
+                           : test::RandomBitData(4000, rng);
         ExpectSame(test::GeneratedTables(), data);
         // Small work and destination buffers end the page at the same place.
         const long lines = static_cast<long>(rng() % 60) - 2;

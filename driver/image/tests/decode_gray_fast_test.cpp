@@ -232,24 +232,10 @@ TEST(GrayFastDecode, SameAsReferenceOnRandomAndDamagedData) {
     for (int round = 0; round < 160; ++round) {
         SCOPED_TRACE(round);
         const Depth depth = round % 4 < 2 ? Depth::k8 : Depth::k4;
-        std::vector<uint8_t> data;
-        if (round % 2 == 0) {
-            data = (depth == Depth::k8 ? good8 : good4).bytes();
-            for (int k = 0; k < 1 + round % 9; ++k) {
-                data[rng() % data.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
-            }
-            if (round % 8 == 0) data.resize(rng() % data.size());
-        } else {
-            // Sparse bits make EOLs and fill, dense ones every kind of code.
-            data.resize(rng() % 3000);
-            const uint32_t density = 1 + rng() % 8;
-            for (auto& x : data) {
-                x = 0;
-                for (int bit = 0; bit < 8; ++bit) {
-                    if (rng() % 8 < density) x |= static_cast<uint8_t>(1u << bit);
-                }
-            }
-        }
+        const std::vector<uint8_t> data =
+            round % 2 == 0 ? test::DamagedData((depth == Depth::k8 ? good8 : good4).bytes(),
+                                               1 + round % 9, round % 8 == 0, rng)
+                           : test::RandomBitData(3000, rng);
         ExpectSame(test::GeneratedTables(), depth, data);
         const long lines = static_cast<long>(rng() % 40) - 2;
         ExpectSamePage(test::GeneratedTables(), depth, data, lines, rng() % 8);

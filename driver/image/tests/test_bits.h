@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,32 @@ inline const CodeTables& GeneratedTables() {
         return t;
     }();
     return tables;
+}
+
+// Decoder input for the fast-against-reference tests: `good` with `flips`
+// bits flipped at random places and, when `cut`, cut at a random length.
+inline std::vector<uint8_t> DamagedData(std::vector<uint8_t> data, int flips, bool cut,
+                                        std::mt19937& rng) {
+    for (int k = 0; k < flips; ++k) {
+        data[rng() % data.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    }
+    if (cut) data.resize(rng() % data.size());
+    return data;
+}
+
+// Random bytes, fewer than `maxBytes`, with a random share of set bits:
+// sparse bits make long zero runs (EOLs and fill), dense ones codes of every
+// kind.
+inline std::vector<uint8_t> RandomBitData(std::size_t maxBytes, std::mt19937& rng) {
+    std::vector<uint8_t> data(rng() % maxBytes);
+    const uint32_t density = 1 + rng() % 8;
+    for (auto& x : data) {
+        x = 0;
+        for (int bit = 0; bit < 8; ++bit) {
+            if (rng() % 8 < density) x |= static_cast<uint8_t>(1u << bit);
+        }
+    }
+    return data;
 }
 
 }  // namespace orvo::test

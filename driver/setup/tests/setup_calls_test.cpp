@@ -44,9 +44,7 @@ class Env : public ::testing::Environment {
         setenv("ORVOSCAN_TRACE_DIR", g_dir.c_str(), 1);
         setenv("ORVOSCAN_TIME_SCALE", "50", 1);
         sim::Scenario quiet;
-        quiet.latency.commandMs = 0;
-        quiet.latency.blockMs = 0;
-        quiet.latency.documentIntervalMs = 0;
+        quiet.latency = sim::kNoLatency;
         TheScanner().SetScenario(quiet);
         const uint32_t info = GetASPI32SupportInfo();
         ASSERT_TRUE(DiscoverScanner(static_cast<int>(info & 0xFF)));

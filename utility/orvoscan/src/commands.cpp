@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "aspi_sweep.h"
+#include "aspi_diagnostic.h"
 #include "exit_codes.h"
 #include "orvo/platform/dirs.h"
 #include "orvo/scanrun/driver_messages.h"

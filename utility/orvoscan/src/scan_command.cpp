@@ -100,48 +100,6 @@ const char* EndName(sr::RunEnd end) {
     return "running";
 }
 
-// A refusal before the batch: the message, and what to do about it.
-int Refuse(const sr::StartCheck& check, Console& console) {
-    std::string text = check.message;
-    if (check.problem == sr::StartProblem::PageExists) {
-        text += ".\nUse --continue to start after the highest document number found (" +
-                std::to_string(check.continueNumber) +
-                " is next), or --overwrite to replace those pages.";
-    }
-    console.Error(text);
-    json event = {{"event", "error"},
-                  {"stage", "check"},
-                  {"problem", ProblemName(check.problem)},
-                  {"message", check.message},
-                  {"continueStart", check.continueNumber}};
-    if (!check.existingPage.empty()) event["existingPage"] = check.existingPage;
-    console.Event(event);
-    return check.problem == sr::StartProblem::Settings ? kExitSettings : kExitOutput;
-}
-
-// Front pages an earlier run left without their record or their rear page.
-void WarnIncompleteCheques(const sr::StartCheck& check, Console& console) {
-    const struct {
-        const std::vector<std::string>& fronts;
-        const char* lack;
-        const char* key;
-    } kinds[] = {{check.frontsWithoutRecord, "a record in micr.txt", "frontsWithoutRecord"},
-                 {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"}};
-    for (const auto& kind : kinds) {
-        const std::vector<std::string>& fronts = kind.fronts;
-        if (fronts.empty()) continue;
-        const std::string lack = kind.lack;
-        for (std::size_t i = 0; i < fronts.size() && i < kNamedFronts; ++i) {
-            console.Error("warning: " + fronts[i] + " has no " + lack.substr(2));
-        }
-        if (fronts.size() > kNamedFronts) {
-            console.Error("warning: and " + std::to_string(fronts.size() - kNamedFronts) +
-                          " more front pages without " + lack);
-        }
-        console.Event({{"event", "warning"}, {kind.key, fronts}});
-    }
-}
-
 int ExitForOutcome(const sr::RunOutcome& outcome) {
     switch (outcome.end) {
         case sr::RunEnd::Running:
@@ -162,57 +120,210 @@ int ExitForOutcome(const sr::RunOutcome& outcome) {
     return kExitFailure;
 }
 
-void ReportPage(const sr::PageStep& step, const sr::ScanRun& run, const sr::CheckedPage* checked,
-                Console& console) {
-    const sr::MicrStatistics& stats = run.statistics();
-    json event = {{"event", "page"},
-                  {"page", step.page},
-                  {"number", step.name.number},
-                  {"side", step.name.front ? "F" : "R"},
-                  {"name", step.name.displayName},
-                  {"path", step.name.path}};
-    std::string progress = FormatText("Saving %dth page...", step.page) + " " + step.name.path;
-    if (step.hasRecord) {
-        const std::string record = step.record.substr(0, step.record.size() - 2);
-        event["micr"] = step.micr.text;
-        event["micrError"] = step.micr.error;
-        event["record"] = record;
-        progress += "  " + record;
+// Everything a scan run tells its user, each happening in one place and from
+// the same values to both outputs of the console: text for people (stdout,
+// and stderr for errors and warnings) and one JSON event a line.
+class RunReporter {
+  public:
+    explicit RunReporter(Console& console) : console_(console) {}
+
+    void Continuing(int startNumber) {
+        console_.Line("Continuing with document " + std::to_string(startNumber) + ".");
     }
-    if (run.setup().micr) {
-        event["good"] = stats.good();
-        event["bad"] = stats.bad();
-        progress += "  (MICR OK " + std::to_string(stats.good()) + ", ERR " +
-                    std::to_string(stats.bad()) + ")";
-    }
-    if (checked && checked->error.empty()) {
-        AddMeasures(checked->report, event);
-        if (!checked->report.defects.empty()) {
-            progress += "  defects: " + orvo::quality::DefectDetails(checked->report);
+
+    // A refusal before the batch: the message, and what to do about it; the
+    // exit code.
+    int Refused(const sr::StartCheck& check) {
+        std::string text = check.message;
+        if (check.problem == sr::StartProblem::PageExists) {
+            text += ".\nUse --continue to start after the highest document number found (" +
+                    std::to_string(check.continueNumber) +
+                    " is next), or --overwrite to replace those pages.";
         }
-    } else if (checked) {
-        event["qualityError"] = checked->error;
-        progress += "  (not checked)";
+        console_.Error(text);
+        json event = {{"event", "error"},
+                      {"stage", "check"},
+                      {"problem", ProblemName(check.problem)},
+                      {"message", check.message},
+                      {"continueStart", check.continueNumber}};
+        if (!check.existingPage.empty()) event["existingPage"] = check.existingPage;
+        console_.Event(event);
+        return check.problem == sr::StartProblem::Settings ? kExitSettings : kExitOutput;
     }
-    console.Event(event);
-    console.Progress(progress);
-}
+
+    // Front pages an earlier run left without their record or their rear page.
+    void IncompleteCheques(const sr::StartCheck& check) {
+        const struct {
+            const std::vector<std::string>& fronts;
+            const char* lack;
+            const char* key;
+        } kinds[] = {{check.frontsWithoutRecord, "a record in micr.txt", "frontsWithoutRecord"},
+                     {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"}};
+        for (const auto& kind : kinds) {
+            const std::vector<std::string>& fronts = kind.fronts;
+            if (fronts.empty()) continue;
+            const std::string lack = kind.lack;
+            for (std::size_t i = 0; i < fronts.size() && i < kNamedFronts; ++i) {
+                console_.Error("warning: " + fronts[i] + " has no " + lack.substr(2));
+            }
+            if (fronts.size() > kNamedFronts) {
+                console_.Error("warning: and " + std::to_string(fronts.size() - kNamedFronts) +
+                               " more front pages without " + lack);
+            }
+            console_.Event({{"event", "warning"}, {kind.key, fronts}});
+        }
+    }
+
+    void FormatNotStored(int format) {
+        console_.Error(
+            "warning: the output format could not be stored in OrvoScan.ini (the "
+            "driver's log.txt says why); this run uses it all the same");
+        console_.Event({{"event", "warning"}, {"formatNotStored", format}});
+    }
+
+    int InterruptedBeforeStart(const sr::RunOutcome& outcome) {
+        console_.Error("interrupted before the batch started");
+        console_.Event({{"event", "end"},
+                        {"result", 0},
+                        {"interrupted", true},
+                        {"nextStart", outcome.nextStartNumber},
+                        {"exitCode", kExitInterrupted}});
+        return kExitInterrupted;
+    }
+
+    // The driver refused the batch; the exit code.
+    int StartRefused(const sr::RunOutcome& outcome) {
+        const std::string& message = outcome.driverMessage;
+        console_.Error(message.empty() ? "the driver refused the batch with result " +
+                                             std::to_string(outcome.driverResult)
+                                       : message);
+        console_.Event({{"event", "error"},
+                        {"stage", "start"},
+                        {"result", outcome.driverResult},
+                        {"message", message}});
+        return ExitForOutcome(outcome);
+    }
+
+    void Started(const sr::RunSetup& setup) {
+        console_.Line("Warming up...Please wait...!");
+        console_.Event({{"event", "start"},
+                        {"profile", setup.profile},
+                        {"twoSided", setup.twoSided},
+                        {"micr", setup.micr},
+                        {"directory", setup.location.directory},
+                        {"micrFile", sr::MicrFilePath(setup.location)},
+                        {"qualityFile", sr::QualityFilePath(setup.location)},
+                        {"start", setup.startNumber}});
+    }
+
+    // A page on disk, with its record and its cheque's quality check.
+    void Page(const sr::PageStep& step, const sr::ScanRun& run, const sr::CheckedPage* checked) {
+        const sr::MicrStatistics& stats = run.statistics();
+        json event = {{"event", "page"},
+                      {"page", step.page},
+                      {"number", step.name.number},
+                      {"side", step.name.front ? "F" : "R"},
+                      {"name", step.name.displayName},
+                      {"path", step.name.path}};
+        std::string progress = FormatText("Saving %dth page...", step.page) + " " + step.name.path;
+        if (step.hasRecord) {
+            const std::string record = step.record.substr(0, step.record.size() - 2);
+            event["micr"] = step.micr.text;
+            event["micrError"] = step.micr.error;
+            event["record"] = record;
+            progress += "  " + record;
+        }
+        if (run.setup().micr) {
+            event["good"] = stats.good();
+            event["bad"] = stats.bad();
+            progress += "  (MICR OK " + std::to_string(stats.good()) + ", ERR " +
+                        std::to_string(stats.bad()) + ")";
+        }
+        if (checked && checked->error.empty()) {
+            AddMeasures(checked->report, event);
+            if (!checked->report.defects.empty()) {
+                progress += "  defects: " + orvo::quality::DefectDetails(checked->report);
+            }
+        } else if (checked) {
+            event["qualityError"] = checked->error;
+            progress += "  (not checked)";
+        }
+        console_.Event(event);
+        console_.Progress(progress);
+    }
+
+    void QualityRecordLost(const sr::CheckedCheque& cheque) {
+        console_.Error("warning: " + cheque.recordError + "; cheque " +
+                       std::to_string(cheque.number) + " has no line in quality.txt");
+        console_.Event({{"event", "warning"},
+                        {"qualityRecord", cheque.record},
+                        {"message", cheque.recordError}});
+    }
+
+    // The end of a started run: what ended it, the statistics, the next
+    // start number; the exit code.
+    int Ended(const sr::ScanRun& run, const sr::ChequeQuality& quality) {
+        const sr::RunOutcome& outcome = run.outcome();
+        const bool micr = run.setup().micr;
+        if (!outcome.driverMessage.empty()) {
+            console_.Error(outcome.driverMessage);
+        } else if (sr::ReportsDriverResult(outcome.driverResult) &&
+                   outcome.end != sr::RunEnd::Stopped) {
+            console_.Error("the driver ended the batch with result " +
+                           std::to_string(outcome.driverResult));
+        }
+        if (!outcome.problem.empty()) console_.Error(outcome.problem);
+        console_.Line("Scanning finished.");
+        if (outcome.end == sr::RunEnd::Stopped) {
+            console_.Error("interrupted; the pages and records written so far are kept");
+        }
+        const sr::MicrStatistics& stats = run.statistics();
+        if (micr) console_.Line(stats.Text());
+        console_.Line("Cheques with image defects: " + std::to_string(quality.flagged()) + " of " +
+                      std::to_string(quality.checked()) + " (" + quality.path() + ")");
+        const bool numbersLeft = outcome.nextStartNumber <= sr::kLastDocumentNumber;
+        console_.Line("Next start number: " +
+                      (numbersLeft ? std::to_string(outcome.nextStartNumber)
+                                   : std::string("none (9999999 was the last document number)")));
+
+        const int exitCode = ExitForOutcome(outcome);
+        json end = {{"event", "end"},
+                    {"end", EndName(outcome.end)},
+                    {"result", outcome.driverResult},
+                    {"pages", outcome.pagesTaken},
+                    {"nextStart", outcome.nextStartNumber},
+                    {"interrupted", outcome.end == sr::RunEnd::Stopped},
+                    {"exitCode", exitCode}};
+        if (!outcome.driverMessage.empty()) end["message"] = outcome.driverMessage;
+        if (outcome.driverResult == ORVOSCAN_ERR_DEVICE) end["deviceError"] = outcome.deviceError;
+        if (!outcome.problem.empty()) end["problem"] = outcome.problem;
+        end["checked"] = quality.checked();
+        end["flagged"] = quality.flagged();
+        if (micr) {
+            end["good"] = stats.good();
+            end["bad"] = stats.bad();
+            end["rate"] = stats.rate();
+            end["statistics"] = stats.Text();
+        }
+        console_.Event(end);
+        return exitCode;
+    }
+
+  private:
+    Console& console_;
+};
 
 }  // namespace
 
 int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
             StopSignals* signals) {
-    sr::RunSetup setup;
-    setup.location = sr::SplitOutputPath(options.output);
-    setup.settingsFile = options.settingsFile;
-    setup.profile = options.profile;
-    setup.startNumber = options.start;
-    setup.twoSided = sr::ProfileSide(options.settingsFile, options.profile) != 0;
-    setup.micr = sr::MicrDetect(options.settingsFile) != 0;
+    RunReporter reporter(console);
+    sr::RunSetup setup = sr::MakeRunSetup(sr::SplitOutputPath(options.output), options.settingsFile,
+                                          options.profile, options.start);
     setup.overwrite = options.overwrite;
     if (options.continueRun) {
         setup.startNumber = sr::CheckStart(setup).continueNumber;
-        console.Line("Continuing with document " + std::to_string(setup.startNumber) + ".");
+        reporter.Continuing(setup.startNumber);
     }
 
     sr::ScanRun run(driver, setup);
@@ -225,8 +336,8 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
     } detach{signals};
 
     const sr::StartCheck check = run.Check();
-    WarnIncompleteCheques(check, console);
-    if (check.problem != sr::StartProblem::None) return Refuse(check, console);
+    reporter.IncompleteCheques(check);
+    if (check.problem != sr::StartProblem::None) return reporter.Refused(check);
 
     // Output format: the one asked for, else by the extension exactly as the
     // desktop utility chooses it (other extensions keep the driver's format).
@@ -235,48 +346,21 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
                            : sr::ImageFormatForExtension(setup.location.extension);
     // A format that cannot be stored in OrvoScan.ini still holds for this run.
     if (orvo::IsImageFormat(format) && driver.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
-        console.Error(
-            "warning: the output format could not be stored in OrvoScan.ini (the "
-            "driver's log.txt says why); this run uses it all the same");
-        console.Event({{"event", "warning"}, {"formatNotStored", format}});
+        reporter.FormatNotStored(format);
     }
 
     if (!run.Start()) {
         const sr::RunOutcome& outcome = run.outcome();
-        if (outcome.end == sr::RunEnd::Stopped) {
-            console.Error("interrupted before the batch started");
-            console.Event({{"event", "end"},
-                           {"result", 0},
-                           {"interrupted", true},
-                           {"nextStart", outcome.nextStartNumber},
-                           {"exitCode", kExitInterrupted}});
-            return kExitInterrupted;
-        }
+        if (outcome.end == sr::RunEnd::Stopped) return reporter.InterruptedBeforeStart(outcome);
         if (outcome.refusal != sr::StartProblem::None) {
             sr::StartCheck again = run.Check();
             again.message = outcome.problem;
             again.problem = outcome.refusal;
-            return Refuse(again, console);
+            return reporter.Refused(again);
         }
-        const std::string& message = outcome.driverMessage;
-        console.Error(message.empty() ? "the driver refused the batch with result " +
-                                            std::to_string(outcome.driverResult)
-                                      : message);
-        console.Event({{"event", "error"},
-                       {"stage", "start"},
-                       {"result", outcome.driverResult},
-                       {"message", message}});
-        return ExitForOutcome(outcome);
+        return reporter.StartRefused(outcome);
     }
-    console.Line("Warming up...Please wait...!");
-    console.Event({{"event", "start"},
-                   {"profile", setup.profile},
-                   {"twoSided", setup.twoSided},
-                   {"micr", setup.micr},
-                   {"directory", setup.location.directory},
-                   {"micrFile", sr::MicrFilePath(setup.location)},
-                   {"qualityFile", sr::QualityFilePath(setup.location)},
-                   {"start", setup.startNumber}});
+    reporter.Started(setup);
 
     // Each cheque is checked once its pages are on disk; a front page is
     // reported with its rear, so that both carry the cheque's defects.
@@ -289,16 +373,10 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
             for (const sr::CheckedPage& p : cheque->pages) {
                 if (p.name.path == page.name.path) checked = &p;
             }
-            ReportPage(page, run, checked, console);
+            reporter.Page(page, run, checked);
         }
         waiting.clear();
-        if (!cheque->recordError.empty()) {
-            console.Error("warning: " + cheque->recordError + "; cheque " +
-                          std::to_string(cheque->number) + " has no line in quality.txt");
-            console.Event({{"event", "warning"},
-                           {"qualityRecord", cheque->record},
-                           {"message", cheque->recordError}});
-        }
+        if (!cheque->recordError.empty()) reporter.QualityRecordLost(*cheque);
     };
     for (;;) {
         const sr::PageStep step = run.Next();
@@ -315,50 +393,7 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
         if (step.ended) break;
     }
     report(quality.Finish());
-
-    const sr::RunOutcome& outcome = run.outcome();
-    if (!outcome.driverMessage.empty()) {
-        console.Error(outcome.driverMessage);
-    } else if (sr::ReportsDriverResult(outcome.driverResult) &&
-               outcome.end != sr::RunEnd::Stopped) {
-        console.Error("the driver ended the batch with result " +
-                      std::to_string(outcome.driverResult));
-    }
-    if (!outcome.problem.empty()) console.Error(outcome.problem);
-    console.Line("Scanning finished.");
-    if (outcome.end == sr::RunEnd::Stopped) {
-        console.Error("interrupted; the pages and records written so far are kept");
-    }
-    const sr::MicrStatistics& stats = run.statistics();
-    if (setup.micr) console.Line(stats.Text());
-    console.Line("Cheques with image defects: " + std::to_string(quality.flagged()) + " of " +
-                 std::to_string(quality.checked()) + " (" + quality.path() + ")");
-    const bool numbersLeft = outcome.nextStartNumber <= sr::kLastDocumentNumber;
-    console.Line("Next start number: " + (numbersLeft ? std::to_string(outcome.nextStartNumber)
-                                                      : std::string("none (9999999 was the "
-                                                                    "last document number)")));
-
-    const int exitCode = ExitForOutcome(outcome);
-    json end = {{"event", "end"},
-                {"end", EndName(outcome.end)},
-                {"result", outcome.driverResult},
-                {"pages", outcome.pagesTaken},
-                {"nextStart", outcome.nextStartNumber},
-                {"interrupted", outcome.end == sr::RunEnd::Stopped},
-                {"exitCode", exitCode}};
-    if (!outcome.driverMessage.empty()) end["message"] = outcome.driverMessage;
-    if (outcome.driverResult == ORVOSCAN_ERR_DEVICE) end["deviceError"] = outcome.deviceError;
-    if (!outcome.problem.empty()) end["problem"] = outcome.problem;
-    end["checked"] = quality.checked();
-    end["flagged"] = quality.flagged();
-    if (setup.micr) {
-        end["good"] = stats.good();
-        end["bad"] = stats.bad();
-        end["rate"] = stats.rate();
-        end["statistics"] = stats.Text();
-    }
-    console.Event(end);
-    return exitCode;
+    return reporter.Ended(run, quality);
 }
 
 int ScanCommand(int argc, char** argv, Console& console) {

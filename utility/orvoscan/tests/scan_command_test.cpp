@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "exit_codes.h"
+#include "orvo/scanrun/fake_driver.h"
 #include "orvo/testing/files.h"
 #include "orvo/testing/temp_dir.h"
 
@@ -21,58 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct FakePage {
-    std::string micr;
-    int result = 0;
-};
-
-class FakeDriver : public orvo::scanrun::Driver {
-  public:
-    std::vector<FakePage> pages;
-    int startResult = 0;
-    int endResult = -3;
-    uint32_t deviceError = 0;
-    int imageFormat = -1;
-    int imageFormatResult = 1;
-    int endCalls = 0;
-    std::vector<std::string> requested;
-
-    // Calls a scan run does not make.
-    int Init() override { return 0; }
-    int End() override { return 0; }
-    const char* Version() override { return ""; }
-    int Setup(void*, const char*) override { return 0; }
-    int SetupQa(void*) override { return 0; }
-    int RestoreSettingsQa(unsigned char*) override { return 0; }
-    int SaveSettingsQa(const unsigned char*) override { return 0; }
-
-    int ImageFormat(int f) override {
-        imageFormat = f;
-        return imageFormatResult;
-    }
-    int StartBatch(const char*) override { return startResult; }
-    int GetOneImage(const char* path, int*) override {
-        requested.push_back(path);
-        if (next_ >= pages.size()) return endResult;
-        const FakePage& page = pages[next_++];
-        if (page.result != 0) return page.result;
-        std::ofstream(path) << "image";
-        micr_ = page.micr;
-        return 0;
-    }
-    const char* MicrDataBufPtr() override { return micr_.c_str(); }
-    int MicrDataSize() override { return static_cast<int>(micr_.size()); }
-    uint32_t GetDeviceError() override { return deviceError; }
-    int EndBatch() override {
-        ++endCalls;
-        return 0;
-    }
-
-  private:
-    std::size_t next_ = 0;
-    std::string micr_;
-};
-
+using orvo::scanrun::FakeDriver;
 using orvo::testing::ReadText;
 
 class ScanCommandTest : public ::testing::Test {

@@ -14,6 +14,18 @@
 
 namespace orvo::scanrun {
 
+RunSetup MakeRunSetup(const OutputLocation& location, const std::string& settingsFile,
+                      const std::string& profile, int startNumber) {
+    RunSetup setup;
+    setup.location = location;
+    setup.settingsFile = settingsFile;
+    setup.profile = profile;
+    setup.startNumber = startNumber;
+    setup.twoSided = ProfileSide(settingsFile, profile) != 0;
+    setup.micr = MicrDetect(settingsFile) != 0;
+    return setup;
+}
+
 namespace {
 
 // The directory the page files go to: the prefix path's directory part.

@@ -124,13 +124,8 @@ void MainDialog::OnScan() {
 
     const std::string profile = ProfileName();
 
-    scanrun::RunSetup setup;
-    setup.location = location_;
-    setup.settingsFile = settingsFile_;
-    setup.profile = profile;
-    setup.startNumber = values_.startNumber;
-    setup.twoSided = scanrun::ProfileSide(settingsFile_, profile) != 0;
-    setup.micr = scanrun::MicrDetect(settingsFile_) != 0;
+    const scanrun::RunSetup setup =
+        scanrun::MakeRunSetup(location_, settingsFile_, profile, values_.startNumber);
     auto run = std::make_unique<scanrun::ScanRun>(driver_, setup);
 
     // Checked before anything is fed: nothing of an earlier batch is replaced

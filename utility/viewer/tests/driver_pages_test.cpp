@@ -101,9 +101,7 @@ class DriverPagesTest : public QObject {
         fixture::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0));
         orvo::sim::Scenario s =
             orvo::sim::LoadScenarioFile(ORVO_SCENARIO_DIR "/two_sided_gray.json");
-        s.latency.commandMs = 0;
-        s.latency.blockMs = 0;
-        s.latency.documentIntervalMs = 0;
+        s.latency = orvo::sim::kNoLatency;
         s.documents.resize(1);
         TheScanner().SetScenario(s);
         QCOMPARE(OrvoScan_Init(), 0);

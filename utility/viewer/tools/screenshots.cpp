@@ -217,10 +217,7 @@ int main(int argc, char** argv) {
     ok = Save(&dialog, QStringLiteral("02-batch.png")) && ok;
 
     orvo::sim::Scenario gray = orvo::sim::LoadScenarioFile(scenarios + "two_sided_gray.json");
-    gray.latency = orvo::sim::Latency{};
-    gray.latency.commandMs = 0;
-    gray.latency.blockMs = 0;
-    gray.latency.documentIntervalMs = 0;
+    gray.latency = orvo::sim::kNoLatency;
     orvo::sim::TheScanner().SetScenario(gray);
     dialog.values().profileText = QStringLiteral("Gray");
     dialog.RefreshDialog();

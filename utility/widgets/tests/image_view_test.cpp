@@ -15,6 +15,7 @@
 #include "orvo/widgets/block_reduce.h"
 #include "orvo/widgets/image_loader.h"
 #include "orvo/widgets/image_view.h"
+#include "orvo/widgets/shrink_plain.h"
 #include "test_images.h"
 
 using orvo::widgets::ImageView;

@@ -132,6 +132,11 @@ struct Scenario {
 std::vector<Document> DefaultStack(int count = 10);
 // A scenario with the default stack.
 Scenario DefaultScenario();
+// No waiting at all: every command, block and feed answered at once.
+inline constexpr Latency kNoLatency{0, 0, 0};
+// A scenario without delays: `documents` cheques of the default stack (tests,
+// benchmarks).
+Scenario FastScenario(int documents);
 
 // Parses scenario JSON; image paths are relative to baseDir. On error returns
 // false with the reason and leaves *out untouched.

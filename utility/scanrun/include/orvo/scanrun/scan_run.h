@@ -75,6 +75,11 @@ struct RunSetup {
     bool overwrite = false;  // page files of earlier runs may be replaced
 };
 
+// The set-up of a run of `profile` into `location` from `startNumber`, with
+// the sides and MICR recording the settings file holds for it; no overwriting.
+RunSetup MakeRunSetup(const OutputLocation& location, const std::string& settingsFile,
+                      const std::string& profile, int startNumber);
+
 enum class StartProblem {
     None,
     Settings,         // the profile holds a value the scanner or the writers cannot take

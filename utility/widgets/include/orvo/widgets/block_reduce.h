@@ -35,10 +35,8 @@ QImage ReduceByBlocks(const QImage& page, QSize size);
 // to exactly `size` (no larger than the page, at least 1 x 1) as RGB32, ready
 // to paint; a null image otherwise.
 QImage ShrinkForDisplay(const QImage& page, QSize size);
-// The same image made the plain way, every block count of a bilevel page
-// through both averaging passes, without passing over white: the reference
-// ShrinkForDisplay is held to.
-QImage ShrinkForDisplayPlain(const QImage& page, QSize size);
+// ShrinkForDisplayPlain, the plain passes ShrinkForDisplay is held to, is
+// test-only: orvo/widgets/shrink_plain.h (orvo_widgets_reference).
 // The same pixels as ShrinkForDisplay, those of a bilevel page shrunk by
 // block counts as Grayscale8: a quarter of the bytes to write and to paint
 // from, which is what the view keeps and paints.

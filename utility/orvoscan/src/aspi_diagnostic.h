@@ -1,4 +1,10 @@
-// Which devices answer INQUIRY on the ASPI layer's host adapters.
+// The ASPI diagnostic of `orvoscan info`: which devices answer INQUIRY on the
+// ASPI layer's host adapters. It goes around the driver on purpose: it shows
+// what the ASPI layer sees (every adapter and target, also devices that are no
+// cheque scanner) even when the driver cannot start, and the driver's C
+// interface has no call for that. It is the only part of orvoscan that talks
+// to libwnaspi32.so (link target orvoscan_aspi_diagnostic); everything else
+// goes through the driver interface (orvo/scanrun/driver.h).
 #pragma once
 
 #include <string>

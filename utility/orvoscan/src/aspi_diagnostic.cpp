@@ -1,4 +1,4 @@
-#include "aspi_sweep.h"
+#include "aspi_diagnostic.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
