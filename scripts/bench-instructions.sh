@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Counts the instructions each page costs (valgrind's callgrind) for the page
 # retrieval rows of scripts/bench.sh and for the libtiff-only pipeline they
 # are set against. Unlike times, these counts do not depend on what else the
@@ -28,17 +28,7 @@ count() {
     cat "$out/$1.err" >&2
     exit 1
   }
-  python3 - "$1" "$out/$1.cg" "$out/$1.json" <<'PY'
-import json, sys
-name, cg, js = sys.argv[1:]
-total = 0
-for line in open(cg):
-    if line.startswith("summary:"):
-        total = int(line.split()[1])
-bench = json.load(open(js))["benchmarks"][0]
-pages = bench.get("pages", 0) * bench["iterations"]
-print(f"| {name:<34} | {total / pages / 1e6:6.2f} | {int(pages):5d} |")
-PY
+  python3 "$root/scripts/bench_instructions_row.py" "$1" "$out/$1.cg" "$out/$1.json"
 }
 
 echo "| What                               | M instructions per page | pages |"

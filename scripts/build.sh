@@ -12,13 +12,5 @@ shift || true
 configure=$preset
 [[ $preset != viewer ]] || configure=default
 [[ $preset != demo ]] || configure=default
-dir=build
-[[ $configure == default ]] || dir=build-$configure
-# A build tree of another generator (earlier checkouts used Makefiles) is
-# configured anew.
-if [[ -f $dir/CMakeCache.txt ]] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
-  echo "build: $dir was made by another generator; configuring it anew" >&2
-  rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
-fi
 cmake --preset "$configure" >/dev/null
 cmake --build --preset "$preset" "$@"

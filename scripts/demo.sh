@@ -10,7 +10,7 @@ scripts/build.sh demo
 export ORVOSCAN_ASPI=sim
 out="$PWD/out/demo"
 mkdir -p "$out"
-rm -f "$out"/A*F.tif "$out"/A*R.tif "$out"/micr.txt
+rm -f "$out"/A*F.tif "$out"/A*R.tif "$out"/micr.txt "$out"/quality.txt
 
 echo "== orvoscan info" >&2
 build/sysdir/orvoscan info

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Builds the libFuzzer programs with clang (preset "fuzz", build-fuzz/) and
 # runs each one on its seed corpus for N seconds (default 20), two at a time.
 # Exits non-zero when a program finds a crash, a sanitizer report or a leak;

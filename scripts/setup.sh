@@ -11,6 +11,7 @@ PACKAGES=(
   libleptonica-dev      # image quality checks: the content's angle (skew)
   libgtest-dev          # tests
   libbenchmark-dev      # benchmarks
+  valgrind              # instruction counts of the benchmarks (scripts/bench-instructions.sh)
   clang libclang-rt-14-dev  # fuzz targets (libFuzzer)
   clang-format          # source format check
   qt6-base-dev          # desktop utility and the driver's dialogs (Qt 6 Widgets, D-Bus, Test)

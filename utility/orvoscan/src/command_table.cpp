@@ -140,18 +140,10 @@ void PrintUsage(std::FILE* out) {
                  "when installed), ORVOSCAN_ASPI (sg or sim), ORVOSCAN_TRACE_DIR.\n"
                  "See orvoscan(1).\n"
                  "\n"
-                 "Exit status:\n"
-                 "  0    done (the batch ended normally)\n"
-                 "  1    another driver failure\n"
-                 "  2    wrong command line\n"
-                 "  3    driver start failed: no scanner, no SCSI support, driver or code tables\n"
-                 "  4    settings error: unknown profile, a value the scanner cannot take,\n"
-                 "       illegal endorser format\n"
-                 "  5    scanner device error (jam, double feed, cover open, ...)\n"
-                 "  6    output error: a page file or micr.txt record not written, micr.txt\n"
-                 "       unusable, pages of an earlier run in the way, document numbers used up\n"
-                 "  7    quality: a page file could not be read (the others are checked)\n"
-                 "  130  interrupted\n");
+                 "Exit status:\n");
+    for (const ExitStatus& status : kExitStatuses) {
+        std::fprintf(out, "  %-5d%s\n", static_cast<int>(status.code), status.meaning);
+    }
 }
 
 int UsageError(const std::string& message) {

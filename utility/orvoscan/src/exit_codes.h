@@ -1,4 +1,6 @@
-// orvoscan's exit codes (also listed by `orvoscan --help`).
+// orvoscan's exit codes: the one list. `orvoscan --help` prints kExitStatuses;
+// a test holds the lists of orvoscan(1), utility/orvoscan/README.md and the
+// top README to the same codes.
 #pragma once
 
 namespace orvoscan {
@@ -13,6 +15,29 @@ enum ExitCode {
     kExitOutput = 6,    // a page file or record not written, micr.txt unusable, pages in the way
     kExitUnreadable = 7,    // quality: a page file could not be read
     kExitInterrupted = 130  // stopped by SIGINT or SIGTERM
+};
+
+// Each exit code with its meaning as `orvoscan --help` shows it (a second
+// line of a meaning starts with a line feed and seven blanks).
+struct ExitStatus {
+    ExitCode code;
+    const char* meaning;
+};
+
+inline constexpr ExitStatus kExitStatuses[] = {
+    {kExitDone, "done (the batch ended normally)"},
+    {kExitFailure, "another driver failure"},
+    {kExitUsage, "wrong command line"},
+    {kExitNoScanner, "driver start failed: no scanner, no SCSI support, driver or code tables"},
+    {kExitSettings,
+     "settings error: unknown profile, a value the scanner cannot take,\n"
+     "       illegal endorser format"},
+    {kExitDevice, "scanner device error (jam, double feed, cover open, ...)"},
+    {kExitOutput,
+     "output error: a page file or micr.txt record not written, micr.txt\n"
+     "       unusable, pages of an earlier run in the way, document numbers used up"},
+    {kExitUnreadable, "quality: a page file could not be read (the others are checked)"},
+    {kExitInterrupted, "interrupted"},
 };
 
 // Exit code for a non-zero result of OrvoScan_Init.
