@@ -14,9 +14,12 @@ namespace orvo::quality {
 
 namespace {
 
-// Larger pages than any the scanner makes are refused before anything is
-// allocated for them.
-constexpr int64_t kMaxSide = 20000;
+// Larger pages than any the scanner could make are refused before anything
+// is allocated for them: a row of at most 20000 pixels, at most 65535 rows
+// (the scanner's longest scan), 100 million pixels in all. A page longer
+// than any cheque is read and judged oversize.
+constexpr int64_t kMaxWidth = 20000;
+constexpr int64_t kMaxRows = 65535;
 constexpr int64_t kMaxPixels = int64_t{100} * 1000 * 1000;
 
 bool Fail(std::string* error, const std::string& path, const std::string& reason) {
@@ -25,7 +28,7 @@ bool Fail(std::string* error, const std::string& path, const std::string& reason
 }
 
 bool SizeOk(int64_t w, int64_t h) {
-    return w > 0 && h > 0 && w <= kMaxSide && h <= kMaxSide && w * h <= kMaxPixels;
+    return w > 0 && h > 0 && w <= kMaxWidth && h <= kMaxRows && w * h <= kMaxPixels;
 }
 
 // One stored row into the page's form; `invert` when the file stores white
@@ -84,6 +87,7 @@ bool ReadTiff(const std::string& path, int fd, Page* page, std::string* error) {
                         std::to_string(bits) + " bits)");
     }
     if (TIFFIsTiled(tif.get())) return Fail(error, path, "a tiled TIFF, not a scanned page");
+    page->pagesInFile = std::max<int>(1, TIFFNumberOfDirectories(tif.get()));
 
     float xres = 0, yres = 0;
     uint16_t unit = RESUNIT_INCH;
@@ -137,21 +141,32 @@ uint16_t Le16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-bool ReadBmp(const std::string& path, int fd, int64_t fileBytes, Page* page, std::string* error) {
-    std::vector<uint8_t> data(static_cast<std::size_t>(fileBytes));
+bool ReadAt(int fd, uint8_t* out, std::size_t bytes, int64_t at) {
     std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+    while (done < bytes) {
+        const ssize_t n = ::pread(fd, out + done, bytes - done, static_cast<off_t>(at + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
-    ::close(fd);
-    if (done != data.size()) return Fail(error, path, "could not be read whole");
-    if (data.size() < 54) return Fail(error, path, "a bitmap shorter than its headers");
+    return true;
+}
+
+// The headers are read first and the page's size judged from them; only
+// the bytes the headers name are read then (a file of any size, sparse or
+// not, costs no more than its page).
+bool ReadBmp(const std::string& path, int fd, int64_t fileBytes, Page* page, std::string* error) {
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (fileBytes < 54) return Fail(error, path, "a bitmap shorter than its headers");
+    uint8_t header[54];
+    if (!ReadAt(fd, header, sizeof header, 0)) return Fail(error, path, "could not be read whole");
+    const uint8_t* data = header;
     const uint32_t offset = Le32(&data[10]);
     const uint32_t infoSize = Le32(&data[14]);
-    if (infoSize < 40 || 14 + static_cast<uint64_t>(infoSize) > data.size()) {
+    if (infoSize < 40 || 14 + static_cast<int64_t>(infoSize) > fileBytes) {
         return Fail(error, path, "a bitmap header this reader does not know");
     }
     const int64_t w = static_cast<int32_t>(Le32(&data[18]));
@@ -167,17 +182,23 @@ bool ReadBmp(const std::string& path, int fd, int64_t fileBytes, Page* page, std
         return Fail(error, path, "not a 1-, 4- or 8-bit uncompressed bitmap");
     }
     if (colours == 0 || colours > (1u << bits)) colours = 1u << bits;
-    const uint64_t paletteAt = 14 + static_cast<uint64_t>(infoSize);
-    if (paletteAt + 4ull * colours > data.size())
+    const int64_t paletteAt = 14 + static_cast<int64_t>(infoSize);
+    if (paletteAt + 4 * static_cast<int64_t>(colours) > fileBytes)
         return Fail(error, path, "the palette is cut off");
+    uint8_t palette[4 * 256];
+    if (!ReadAt(fd, palette, 4 * colours, paletteAt)) return Fail(error, path, "could not be read whole");
     uint8_t level[256] = {};
     for (uint32_t i = 0; i < colours; ++i) {
-        const uint8_t* c = &data[paletteAt + 4 * i];  // blue, green, red
+        const uint8_t* c = &palette[4 * i];  // blue, green, red
         level[i] = static_cast<uint8_t>((c[2] * 299 + c[1] * 587 + c[0] * 114 + 500) / 1000);
     }
-    const uint64_t rowBytes = ((static_cast<uint64_t>(w) * bits + 31) / 32) * 4;
-    if (offset > data.size() || rowBytes * static_cast<uint64_t>(h) > data.size() - offset) {
+    const int64_t rowBytes = ((w * bits + 31) / 32) * 4;
+    if (offset > fileBytes || rowBytes * h > fileBytes - offset) {
         return Fail(error, path, "the image data is cut off");
+    }
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(rowBytes * h));
+    if (!ReadAt(fd, pixels.data(), pixels.size(), offset)) {
+        return Fail(error, path, "could not be read whole");
     }
     page->Allocate(static_cast<int>(w), static_cast<int>(h), bits);
     page->compressed = false;
@@ -188,7 +209,7 @@ bool ReadBmp(const std::string& path, int fd, int64_t fileBytes, Page* page, std
     }
     for (int64_t y = 0; y < h; ++y) {
         const int64_t stored = topDown ? y : h - 1 - y;
-        const uint8_t* in = &data[offset + static_cast<uint64_t>(stored) * rowBytes];
+        const uint8_t* in = &pixels[static_cast<std::size_t>(stored * rowBytes)];
         uint8_t* out = page->row(static_cast<int>(y));
         for (int64_t x = 0; x < w; ++x) {
             int index;
