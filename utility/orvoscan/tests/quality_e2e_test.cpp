@@ -16,6 +16,9 @@ struct Planted {
     const char* front;  // frontDefects / rearDefects of the scenario ("" none)
     const char* rear;
     Defects frontDefects, rearDefects;
+    // Also on the bilevel pages: a page nearly white or nearly black codes
+    // to less in Group 4 than any printed page.
+    bool bilevelCodesSmall = false;
 };
 const std::vector<Planted> kPlanted = {
     {"none", "", "", {}, {}},
@@ -23,8 +26,8 @@ const std::vector<Planted> kPlanted = {
     {"oversize", R"({"lines": 1440})", R"({"lines": 1440})", {"oversize"}, {"oversize"}},
     {"length-mismatch", "", R"({"lines": 560})", {"length-mismatch"}, {"length-mismatch"}},
     {"skew", R"({"skew": 4})", "", {"skew"}, {}},
-    {"too-light", "", R"({"brightness": 100})", {}, {"too-light"}},
-    {"too-dark", R"({"brightness": -130})", "", {"too-dark"}, {}},
+    {"too-light", "", R"({"brightness": 100})", {}, {"too-light"}, true},
+    {"too-dark", R"({"brightness": -130})", "", {"too-dark"}, {}, true},
     // A blank page also codes to less than any printed page.
     {"blank", "", R"({"blank": true})", {}, {"blank", "compressed-size"}},
     {"streaks", R"({"streaks": [500, 1200]})", "", {"streaks"}, {}},
@@ -98,7 +101,10 @@ TEST_F(QualityTest, ScanAndLaterCheckReportExactlyThePlantedDefects) {
             SCOPED_TRACE(p.defect);
             for (int side = 0; side < 2; ++side) {
                 const std::string& file = files[2 * i + side];
-                const Defects& want = side == 0 ? p.frontDefects : p.rearDefects;
+                Defects want = side == 0 ? p.frontDefects : p.rearDefects;
+                if (p.bilevelCodesSmall && !want.empty() && profile == std::string("Auto")) {
+                    want.insert("compressed-size");
+                }
                 EXPECT_EQ(scanned[file], want) << file;
                 EXPECT_EQ(lines[2 * i + side].at("file"), file);
                 EXPECT_EQ(DefectsOf(lines[2 * i + side]), want) << lines[2 * i + side].dump();
@@ -107,9 +113,15 @@ TEST_F(QualityTest, ScanAndLaterCheckReportExactlyThePlantedDefects) {
             std::snprintf(number, sizeof number, "%07zu", i + 1);
             Defects both = p.frontDefects;
             both.insert(p.rearDefects.begin(), p.rearDefects.end());
-            // (Names of this table sort as the defect list does.)
+            if (p.bilevelCodesSmall && profile == std::string("Auto")) {
+                both.insert("compressed-size");
+            }
             expectedRecords += number;
-            for (const std::string& name : both) expectedRecords += " " + name;
+            for (const char* name : {"undersize", "oversize", "length-mismatch", "width-mismatch",
+                                     "skew", "too-light", "too-dark", "blank", "streaks",
+                                     "spot-noise", "compressed-size"}) {
+                if (both.count(name)) expectedRecords += std::string(" ") + name;
+            }
             expectedRecords += "\r\n";
         }
         EXPECT_EQ(ReadText(out / "quality.txt"), expectedRecords);
