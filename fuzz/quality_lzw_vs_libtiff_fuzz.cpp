@@ -28,8 +28,8 @@ const std::string& Dir() {
 
 // An 8-bit gray TIFF of one LZW strip: `rows` coded by libtiff, or `raw`
 // stored as the strip itself.
-bool Write(const std::string& path, int width, int height, const uint8_t* bytes,
-           std::size_t size, bool raw) {
+bool Write(const std::string& path, int width, int height, const uint8_t* bytes, std::size_t size,
+           bool raw) {
     TIFF* t = TIFFOpen(path.c_str(), "w");
     if (!t) return false;
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);

@@ -117,9 +117,9 @@ TEST_F(QualityTest, ScanAndLaterCheckReportExactlyThePlantedDefects) {
                 both.insert("compressed-size");
             }
             expectedRecords += number;
-            for (const char* name : {"undersize", "oversize", "length-mismatch", "width-mismatch",
-                                     "skew", "too-light", "too-dark", "blank", "streaks",
-                                     "spot-noise", "compressed-size"}) {
+            for (const char* name :
+                 {"undersize", "oversize", "length-mismatch", "width-mismatch", "skew", "too-light",
+                  "too-dark", "blank", "streaks", "spot-noise", "compressed-size"}) {
                 if (both.count(name)) expectedRecords += std::string(" ") + name;
             }
             expectedRecords += "\r\n";

@@ -102,9 +102,11 @@ ChequeReport CheckCheque(const Limits& limits, const Page* front, const Page* re
     if (report.sides.size() == 2) {
         const Measures& a = report.sides[0].measures;
         const Measures& b = report.sides[1].measures;
-        const bool lengths = length == ScanLength::PerDocument &&
-                             std::fabs(a.alongFeedMm - b.alongFeedMm) > limits.maxLengthDifferenceMm;
-        const bool widths = std::fabs(a.acrossTrackMm - b.acrossTrackMm) > limits.maxWidthDifferenceMm;
+        const bool lengths =
+            length == ScanLength::PerDocument &&
+            std::fabs(a.alongFeedMm - b.alongFeedMm) > limits.maxLengthDifferenceMm;
+        const bool widths =
+            std::fabs(a.acrossTrackMm - b.acrossTrackMm) > limits.maxWidthDifferenceMm;
         for (SideReport& side : report.sides) {
             if (lengths) side.defects.push_back(Defect::LengthMismatch);
             if (widths) side.defects.push_back(Defect::WidthMismatch);

@@ -40,7 +40,8 @@ constexpr double kMostBytes = 1e12;
 
 const std::vector<Key>& Keys() {
     static const std::vector<Key> keys = {
-        {"undersize", "MinLengthMm", &Limits::minLengthMm, "length along the feed (rows), mm", kMostMm},
+        {"undersize", "MinLengthMm", &Limits::minLengthMm, "length along the feed (rows), mm",
+         kMostMm},
         {"undersize", "MinHeightMm", &Limits::minHeightMm,
          "height across the feed (pixels of a row), mm", kMostMm},
         {"oversize", "MaxLengthMm", &Limits::maxLengthMm, "length along the feed, mm", kMostMm},
@@ -49,21 +50,25 @@ const std::vector<Key>& Keys() {
          "front and rear lengths (along the feed) of one cheque, mm", kMostMm},
         {"width-mismatch", "MaxDifferenceMm", &Limits::maxWidthDifferenceMm,
          "front and rear widths (across the track) of one cheque, mm", kMostMm},
-        {"skew", "MaxDegrees", &Limits::maxSkewDegrees, "angle of the content either way, degrees", kMostDegrees},
+        {"skew", "MaxDegrees", &Limits::maxSkewDegrees, "angle of the content either way, degrees",
+         kMostDegrees},
         {"too-light", "MinBlackPercent", &Limits::minBlackPercent,
          "bilevel: share of black pixels, %", kMostPercent},
-        {"too-light", "MaxBrightness", &Limits::maxBrightness, "gray: mean level, 0-255", kMostLevel},
+        {"too-light", "MaxBrightness", &Limits::maxBrightness, "gray: mean level, 0-255",
+         kMostLevel},
         {"too-light", "MinContrast", &Limits::minContrast,
          "gray: paper level less ink level (99th less 0.2th percentile), 0-255", kMostLevel},
         {"too-dark", "MaxBlackPercent", &Limits::maxBlackPercent,
          "bilevel: share of black pixels, %", kMostPercent},
-        {"too-dark", "MinBrightness", &Limits::minBrightness, "gray: mean level, 0-255", kMostLevel},
+        {"too-dark", "MinBrightness", &Limits::minBrightness, "gray: mean level, 0-255",
+         kMostLevel},
         {"blank", "MaxBlackPercent", &Limits::blankBlackPercent,
          "bilevel: a side with less black than this is blank, %", kMostPercent},
         {"blank", "MaxContrast", &Limits::blankContrast,
          "gray: a side with less contrast than this is blank, 0-255", kMostLevel},
         {"streaks", "MinCoverPercent", &Limits::streakCoverPercent,
-         "a column darker or lighter than the paper over this share of the length is a streak, %", kMostPercent},
+         "a column darker or lighter than the paper over this share of the length is a streak, %",
+         kMostPercent},
         {"streaks", "MaxStreaks", &Limits::maxStreaks, "streaks a side may have", kMostStreaks},
         {"spot-noise", "MaxSpecksPerSquareInch", &Limits::maxSpecksPerSquareInch,
          "isolated specks per square inch", kMostSpecks},
@@ -164,7 +169,7 @@ void ReadLimitsFile(const std::string& path, Limits* limits, std::vector<std::st
         if (errno != ENOENT) problems->push_back(path + ": " + std::strerror(errno));
         return;
     }
-    struct stat st {};
+    struct stat st{};
     std::string text;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) {
         ::close(fd);

@@ -209,8 +209,8 @@ struct StreakSearch {
     int width = 0;   // the document's columns
     int height = 0;  // rows
     double cover = 0;
-    int edge = 0;  // columns at either side that are the document's edge
-    int arm = 0;   // pixels of a frame's arm
+    int edge = 0;           // columns at either side that are the document's edge
+    int arm = 0;            // pixels of a frame's arm
     DarkAt dark = nullptr;  // null: no frame looked for (light streaks)
     const void* context = nullptr;
 };
@@ -235,9 +235,9 @@ void FindStreaks(const StreakSearch& s, const std::vector<uint32_t>& counts,
         while (x + 1 < s.width && count(x + 1) >= need) least = std::min(least, count(++x));
         const int last = x++;
         const double flank = kFlankShare * least;
-        const bool standsOut = count(first - kFlankNear) <= flank &&
-                               count(first - kFlankFar) <= flank &&
-                               count(last + kFlankNear) <= flank && count(last + kFlankFar) <= flank;
+        const bool standsOut =
+            count(first - kFlankNear) <= flank && count(first - kFlankFar) <= flank &&
+            count(last + kFlankNear) <= flank && count(last + kFlankFar) <= flank;
         if (last - first >= kMaxStreakWidth || !standsOut || first < s.edge ||
             last >= s.width - s.edge) {
             continue;
@@ -279,8 +279,8 @@ Document FindDocument(const Page& page) {
         int light = 0;
         for (int y = 0; y < h; ++y) {
             const uint8_t* row = page.row(y);
-            const bool dark = page.bilevel() ? (row[x / 8] >> (7 - x % 8)) & 1
-                                             : row[x] < kBackgroundLevel;
+            const bool dark =
+                page.bilevel() ? (row[x / 8] >> (7 - x % 8)) & 1 : row[x] < kBackgroundLevel;
             if (!dark && ++light > maxLight) return false;
         }
         return true;
@@ -311,9 +311,9 @@ Page Cropped(const Page& page, int x0, int x1) {
 }
 
 struct GrayLevels {
-    int paper = 255;   // 99th percentile
-    int ink = 0;       // 0.2th percentile
-    int usual = 255;   // median
+    int paper = 255;  // 99th percentile
+    int ink = 0;      // 0.2th percentile
+    int usual = 255;  // median
 };
 
 // Mean level and the contrast: the paper's level (99th percentile) less the
@@ -425,10 +425,10 @@ Measures MeasurePage(const Page& page, const Limits& limits) {
     std::vector<uint32_t> counts;
     if (!page.bilevel()) {
         const GrayLevels levels = Levels(page, d, &m);
-        const int cut = m.contrast >= kMinInkContrast
-                            ? std::min((levels.paper + levels.ink + 1) / 2,
-                                       levels.paper - kPaperGrain)
-                            : kMiddleLevel;
+        const int cut =
+            m.contrast >= kMinInkContrast
+                ? std::min((levels.paper + levels.ink + 1) / 2, levels.paper - kPaperGrain)
+                : kMiddleLevel;
         m.cutLevel = cut;
         std::vector<uint32_t> darker, lighter;
         const int below = levels.usual - kStreakLevels, above = levels.usual + kStreakLevels;

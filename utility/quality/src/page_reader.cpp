@@ -59,8 +59,7 @@ struct TiffCloser {
     void operator()(TIFF* t) const { TIFFClose(t); }
 };
 
-bool ReadTiff(const std::string& path, int fd, int64_t fileBytes, Page* page,
-              std::string* error) {
+bool ReadTiff(const std::string& path, int fd, int64_t fileBytes, Page* page, std::string* error) {
     // libtiff's own messages would go to stderr; the reason is told here.
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(
@@ -136,8 +135,8 @@ bool ReadTiff(const std::string& path, int fd, int64_t fileBytes, Page* page,
             const uint64_t rawBytes = TIFFRawStripSize64(tif.get(), s);
             if (rawBytes > 0 && rawBytes <= static_cast<uint64_t>(fileBytes)) {
                 raw.resize(static_cast<std::size_t>(rawBytes));
-                const tmsize_t read = TIFFReadRawStrip(tif.get(), s, raw.data(),
-                                                       static_cast<tmsize_t>(rawBytes));
+                const tmsize_t read =
+                    TIFFReadRawStrip(tif.get(), s, raw.data(), static_cast<tmsize_t>(rawBytes));
                 if (read > 0 && DecodeTiffLzw(raw.data(), static_cast<std::size_t>(read),
                                               strip.data(), static_cast<std::size_t>(want))) {
                     got = want;
@@ -212,7 +211,8 @@ bool ReadBmp(const std::string& path, int fd, int64_t fileBytes, Page* page, std
     if (paletteAt + 4 * static_cast<int64_t>(colours) > fileBytes)
         return Fail(error, path, "the palette is cut off");
     uint8_t palette[4 * 256];
-    if (!ReadAt(fd, palette, 4 * colours, paletteAt)) return Fail(error, path, "could not be read whole");
+    if (!ReadAt(fd, palette, 4 * colours, paletteAt))
+        return Fail(error, path, "could not be read whole");
     uint8_t level[256] = {};
     for (uint32_t i = 0; i < colours; ++i) {
         const uint8_t* c = &palette[4 * i];  // blue, green, red
@@ -277,7 +277,7 @@ bool ReadPageFile(const std::string& path, Page* page, std::string* error) {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return Fail(error, path, std::strerror(errno));
-    struct stat st {};
+    struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return Fail(error, path, "not a regular file");

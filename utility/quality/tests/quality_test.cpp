@@ -167,7 +167,8 @@ Page Drawn(const Drawing& d, int bits) {
     bilevel.Allocate(page.width, page.height, 1);
     for (int y = 0; y < page.height; ++y) {
         for (int x = 0; x < page.width; ++x) {
-            if (page.row(y)[x] < 128) bilevel.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            if (page.row(y)[x] < 128)
+                bilevel.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
         }
     }
     return bilevel;
@@ -211,40 +212,74 @@ TEST(QualityCheckTest, DrawnSidesAreNamedByWhatIsWrong) {
         {"clean bilevel", 1, {}, nullptr, {}},
         {"light gray ink at 5 degrees", 8, {.ink = 125, .skew = 5}, nullptr, {"skew"}},
         {"light gray ink, straight", 8, {.ink = 125}, nullptr, {}},
-        {"gray streak at 160 over the whole length", 8, {},
-         [](Page& p) { Paint(p, 700, 702, 0, p.height, 160); }, {"streaks"}},
-        {"white streak on a gray page", 8, {.paper = 226, .ink = 30},
-         [](Page& p) { Paint(p, 900, 901, 0, p.height, 255); }, {"streaks"}},
-        {"streak over 90 % of the length", 1, {},
-         [](Page& p) { Paint(p, 500, 502, 0, p.height * 9 / 10, 0); }, {"streaks"}},
-        {"streak with a short gap", 1, {},
+        {"gray streak at 160 over the whole length",
+         8,
+         {},
+         [](Page& p) { Paint(p, 700, 702, 0, p.height, 160); },
+         {"streaks"}},
+        {"white streak on a gray page",
+         8,
+         {.paper = 226, .ink = 30},
+         [](Page& p) { Paint(p, 900, 901, 0, p.height, 255); },
+         {"streaks"}},
+        {"streak over 90 % of the length",
+         1,
+         {},
+         [](Page& p) { Paint(p, 500, 502, 0, p.height * 9 / 10, 0); },
+         {"streaks"}},
+        {"streak with a short gap",
+         1,
+         {},
          [](Page& p) {
              Paint(p, 500, 502, 0, 300, 0);
              Paint(p, 500, 502, 330, p.height, 0);
          },
          {"streaks"}},
-        {"streak 12 pixels from the edge", 1, {.frame = false},
-         [](Page& p) { Paint(p, 1715, 1716, 0, p.height, 0); }, {"streaks"}},
-        {"streak beside a long printed line", 1, {},
+        {"streak 12 pixels from the edge",
+         1,
+         {.frame = false},
+         [](Page& p) { Paint(p, 1715, 1716, 0, p.height, 0); },
+         {"streaks"}},
+        {"streak beside a long printed line",
+         1,
+         {},
          [](Page& p) {
              Paint(p, 1650, 1652, 0, p.height, 0);
              Paint(p, 1655, 1658, 100, 550, 0);
          },
          {"streaks"}},
-        {"streak over 80 % of the length", 1, {},
-         [](Page& p) { Paint(p, 500, 502, 0, p.height * 8 / 10, 0); }, {}},
-        {"a line at the document's border", 1, {.frame = false},
-         [](Page& p) { Paint(p, 2, 4, 0, p.height, 0); }, {}},
-        {"black background beside a cut-down cheque", 8, {},
-         [](Page& p) { Paint(p, 1100, p.width, 0, p.height, 8); }, {"undersize"}},
-        {"29.5 % black, bilevel", 1, {},
-         [](Page& p) { Paint(p, 0, p.width, 200, 200 + p.height * 295 / 1000, 0); }, {"too-dark"}},
-        {"all black, gray", 8, {}, [](Page& p) { Paint(p, 0, p.width, 0, p.height, 3); },
+        {"streak over 80 % of the length",
+         1,
+         {},
+         [](Page& p) { Paint(p, 500, 502, 0, p.height * 8 / 10, 0); },
+         {}},
+        {"a line at the document's border",
+         1,
+         {.frame = false},
+         [](Page& p) { Paint(p, 2, 4, 0, p.height, 0); },
+         {}},
+        {"black background beside a cut-down cheque",
+         8,
+         {},
+         [](Page& p) { Paint(p, 1100, p.width, 0, p.height, 8); },
+         {"undersize"}},
+        {"29.5 % black, bilevel",
+         1,
+         {},
+         [](Page& p) { Paint(p, 0, p.width, 200, 200 + p.height * 295 / 1000, 0); },
+         {"too-dark"}},
+        {"all black, gray",
+         8,
+         {},
+         [](Page& p) { Paint(p, 0, p.width, 0, p.height, 3); },
          {"too-dark"}},
         {"gray mean 190", 8, {.paper = 190, .ink = 10}, nullptr, {"too-dark"}},
         {"gray mean 213", 8, {.paper = 228, .ink = 10}, nullptr, {}},
-        {"a signature alone, bilevel", 1, {.words = false, .frame = false},
-         [](Page& p) { Paint(p, 1000, 1400, 500, 500 + 20, 0); }, {"too-light"}},
+        {"a signature alone, bilevel",
+         1,
+         {.words = false, .frame = false},
+         [](Page& p) { Paint(p, 1000, 1400, 500, 500 + 20, 0); },
+         {"too-light"}},
         {"two cheques overlapping: 120 mm", 1, {.rows = 945}, nullptr, {"oversize"}},
         {"104 mm", 1, {.rows = 819}, nullptr, {}},
         {"torn: 60 mm", 1, {.rows = 472}, nullptr, {"undersize"}},
@@ -326,8 +361,7 @@ TEST(QualityLimitsTest, AFileSetsWhatItNamesAndNamesWhatItCannotUse) {
     ReadLimitsFile(path, &limits, &problems);
     EXPECT_EQ(limits.maxStreaks, 0);
     ASSERT_EQ(problems.size(), 1u);
-    EXPECT_NE(problems[0].find("\"3000000000\" is above 100000"), std::string::npos)
-        << problems[0];
+    EXPECT_NE(problems[0].find("\"3000000000\" is above 100000"), std::string::npos) << problems[0];
 
     // The limits written out read back as they were; a missing file is none.
     testing::WriteText(path, LimitsFileText(limits));
@@ -351,9 +385,9 @@ TEST(QualityLimitsTest, CompressedSizeByFormAndCoding) {
         int64_t bytes;
         bool flagged;
     } cases[] = {
-        {1, true, 799, true},     {1, true, 800, false},   {1, true, 60000, false},
-        {1, true, 60001, true},   {8, true, 5999, true},   {8, true, 600001, true},
-        {8, true, 801, true},     {8, true, 74000, false}, {1, false, 1, false},
+        {1, true, 799, true},       {1, true, 800, false},   {1, true, 60000, false},
+        {1, true, 60001, true},     {8, true, 5999, true},   {8, true, 600001, true},
+        {8, true, 801, true},       {8, true, 74000, false}, {1, false, 1, false},
         {8, false, 3000000, false},
     };
     for (const auto& c : cases) {

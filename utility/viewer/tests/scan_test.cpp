@@ -505,9 +505,8 @@ class ScanTest : public QObject {
                  qPrintable(Text(1075)));
         // A page shown again from the list shows its defects.
         List()->setCol(0);
-        for (const auto& [row, text] :
-             {std::pair{2, "skew; size not judged: fixed length"},
-              std::pair{3, "ok; size not judged: fixed length"}}) {
+        for (const auto& [row, text] : {std::pair{2, "skew; size not judged: fixed length"},
+                                        std::pair{3, "ok; size not judged: fixed length"}}) {
             List()->setRow(row);
             Dialog()->OnShowRowFile();
             QCOMPARE(Text(1052), List()->cellText(row, 0));
