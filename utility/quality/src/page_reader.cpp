@@ -61,12 +61,14 @@ struct TiffCloser {
 
 bool ReadTiff(const std::string& path, int fd, int64_t fileBytes, Page* page, std::string* error) {
     // libtiff's own messages would go to stderr; the reason is told here.
+    // The file is read, not mapped ("m"): a page is read once, and unmapping
+    // costs more than the reads.
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(
         options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; }, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(
         options, [](TIFF*, void*, const char*, const char*, va_list) { return 1; }, nullptr);
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpenExt(fd, path.c_str(), "r", options));
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpenExt(fd, path.c_str(), "rm", options));
     TIFFOpenOptionsFree(options);
     if (!tif) {
         ::close(fd);
@@ -109,7 +111,7 @@ bool ReadTiff(const std::string& path, int fd, int64_t fileBytes, Page* page, st
     // Strip by strip into one buffer of whole rows.
     const tmsize_t lineBytes = TIFFScanlineSize(tif.get());
     if (lineBytes <= 0) return Fail(error, path, "no row size");
-    std::vector<uint8_t> strip(static_cast<std::size_t>(TIFFStripSize(tif.get())));
+    std::vector<uint8_t> strip;
     uint32_t rowsPerStrip = h;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     if (rowsPerStrip == 0 || rowsPerStrip > h) rowsPerStrip = h;
@@ -128,8 +130,16 @@ bool ReadTiff(const std::string& path, int fd, int64_t fileBytes, Page* page, st
     for (tstrip_t s = 0; y < h; ++s) {
         const uint32_t rows = std::min(rowsPerStrip, h - y);
         const tmsize_t want = lineBytes * static_cast<tmsize_t>(rows);
-        if (static_cast<std::size_t>(want) > strip.size())
-            strip.resize(static_cast<std::size_t>(want));
+        // A strip of 8-bit rows stored as the page keeps them goes straight
+        // into the page.
+        const bool direct =
+            bits == 8 && !invert && static_cast<std::size_t>(lineBytes) == page->stride;
+        uint8_t* into = page->row(static_cast<int>(y));
+        if (!direct) {
+            if (static_cast<std::size_t>(want) > strip.size())
+                strip.resize(static_cast<std::size_t>(want));
+            into = strip.data();
+        }
         tmsize_t got = -1;
         if (ownLzw && s < TIFFNumberOfStrips(tif.get())) {
             const uint64_t rawBytes = TIFFRawStripSize64(tif.get(), s);
@@ -137,20 +147,20 @@ bool ReadTiff(const std::string& path, int fd, int64_t fileBytes, Page* page, st
                 raw.resize(static_cast<std::size_t>(rawBytes));
                 const tmsize_t read =
                     TIFFReadRawStrip(tif.get(), s, raw.data(), static_cast<tmsize_t>(rawBytes));
-                if (read > 0 && DecodeTiffLzw(raw.data(), static_cast<std::size_t>(read),
-                                              strip.data(), static_cast<std::size_t>(want))) {
+                if (read > 0 && DecodeTiffLzw(raw.data(), static_cast<std::size_t>(read), into,
+                                              static_cast<std::size_t>(want))) {
                     got = want;
                 }
             }
         }
-        if (got != want) got = TIFFReadEncodedStrip(tif.get(), s, strip.data(), want);
+        if (got != want) got = TIFFReadEncodedStrip(tif.get(), s, into, want);
         if (got < want) {
             return Fail(error, path,
                         "the image data is damaged or ends early (row " +
                             std::to_string(y + (got > 0 ? got / lineBytes : 0)) + " of " +
                             std::to_string(h) + ")");
         }
-        for (uint32_t r = 0; r < rows; ++r) {
+        for (uint32_t r = 0; !direct && r < rows; ++r) {
             PutRow(*page, static_cast<int>(y + r),
                    strip.data() + static_cast<std::size_t>(r) * lineBytes, invert);
         }
