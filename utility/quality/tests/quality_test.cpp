@@ -117,6 +117,32 @@ TEST(QualityPageTest, EveryStoredFormReadsBackToThePattern) {
             }
         }
     }
+    // A page far longer than any cheque is read and judged oversize; a second
+    // page in the file is counted.
+    {
+        const std::string path = dir.path() + "/long.tif";
+        TIFF* t = TIFFOpen(path.c_str(), "w");
+        const std::vector<uint8_t> white(1728 / 8, 0);
+        for (const int rows : {30000, 10}) {
+            TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 1728);
+            TIFFSetField(t, TIFFTAG_IMAGELENGTH, rows);
+            TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+            TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+            for (int y = 0; y < rows; ++y) {
+                ASSERT_EQ(TIFFWriteScanline(t, const_cast<uint8_t*>(white.data()), y, 0), 1);
+            }
+            TIFFWriteDirectory(t);
+        }
+        TIFFClose(t);
+        Page page;
+        std::string error;
+        ASSERT_TRUE(ReadPageFile(path, &page, &error)) << error;
+        EXPECT_EQ(page.pagesInFile, 2);
+        const ChequeReport report = CheckCheque(Limits(), &page, nullptr);
+        EXPECT_TRUE(report.sides[0].Has(Defect::Oversize));
+        EXPECT_EQ(report.sides[0].measures.alongFeedPixels, 30000);
+    }
     Page page;
     std::string error;
     ::mkfifo((dir.path() + "/fifo").c_str(), 0600);  // refused at once, never waited on
