@@ -75,7 +75,7 @@ const std::vector<Command>& Commands() {
          "                            (A000001F.tif, A000001R.tif) are checked together;\n"
          "                            sizes along the feed mean something only for pages\n"
          "                            scanned to each cheque's own length (ScanLines1=0,\n"
-         "                            profile Auto): with a fixed length (Check: 800\n"
+         "                            profile CheckAuto): with a fixed length (Check: 800\n"
          "                            lines) every page has that length\n",
          QualityCommand},
         {"qa",

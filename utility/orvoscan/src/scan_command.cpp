@@ -189,9 +189,6 @@ void ReportPage(const sr::PageStep& step, const sr::ScanRun& run, const sr::Chec
         if (!checked->report.defects.empty()) {
             progress += "  defects: " + orvo::quality::DefectDetails(checked->report);
         }
-        if (!checked->report.sizeJudged) {
-            progress += std::string("  (") + orvo::quality::kSizeNotJudged + ")";
-        }
     } else if (checked) {
         event["qualityError"] = checked->error;
         progress += "  (not checked)";
@@ -281,10 +278,15 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
 
     // Each cheque is checked once its pages are on disk; a front page is
     // reported with its rear, so that both carry the cheque's defects.
+    const int fixedLines = sr::ProfileScanLines(setup.settingsFile, setup.profile);
     sr::ChequeQuality quality(setup.location, setup.twoSided, LoadLimits({}, console),
-                              sr::ProfileScanLines(setup.settingsFile, setup.profile) != 0
-                                  ? orvo::quality::ScanLength::Fixed
-                                  : orvo::quality::ScanLength::PerDocument);
+                              fixedLines != 0 ? orvo::quality::ScanLength::Fixed
+                                              : orvo::quality::ScanLength::PerDocument);
+    if (fixedLines != 0) {
+        console.Line("Image quality: " + std::string(orvo::quality::kSizeNotJudged) +
+                     " (the profile scans " + std::to_string(fixedLines) +
+                     " lines; a profile with ScanLines1=0 scans each cheque to its length)");
+    }
     std::vector<sr::PageStep> waiting;
     auto report = [&](const std::optional<sr::CheckedCheque>& cheque) {
         if (!cheque) return;
