@@ -472,8 +472,13 @@ Measures MeasurePage(const Page& page, const Limits& limits) {
     search.width = w;
     search.height = h;
     search.cover = limits.streakCoverPercent / 100.0;
-    search.edge = static_cast<int>(std::ceil(kEdgeMm / kMmPerInch * page.xDpi));
-    search.arm = std::max(1, static_cast<int>(kFrameArmMm / kMmPerInch * page.xDpi));
+    // In pixels, whatever resolution the file names.
+    auto pixels = [&](double mm) {
+        return static_cast<int>(
+            std::clamp(std::ceil(mm / kMmPerInch * page.xDpi), 1.0, static_cast<double>(w) + 1));
+    };
+    search.edge = pixels(kEdgeMm);
+    search.arm = pixels(kFrameArmMm);
     std::vector<bool> streak(static_cast<std::size_t>(w), false);
     std::vector<int> starts;
 
