@@ -108,6 +108,14 @@ for arg, what, target in (("1", "bilevel side 1728x800", 2.0), ("8", "8-bit gray
         f"{ms / target:.2f}x")
 ms = qual["BM_ReadGroup4Page"]["cpu_ms_per_side"]
 row("  reading a Group 4 side back (libtiff)", f"{ms:.2f}", "ms CPU")
+for arg, what, target in (("8", "8-bit gray LZW page file", None),
+                          ("1", "Group 4 page file", 2.0)):
+    check = qual[f"BM_CheckPageFile/{arg}"]["cpu_ms_per_side"]
+    decode = qual[f"BM_LibtiffDecodePageFile/{arg}"]["cpu_ms_per_side"]
+    row(f"Quality check vs libtiff decode, {what}", f"{check:.2f}", "ms CPU",
+        f"libtiff decode {decode:.2f} ms" + (f", target <= {target:g} ms" if target else
+                                             ", target ratio <= 1.0"),
+        f"{check / decode:.2f}x")
 b = drv["BM_DefaultLatencyCpu/iterations:1/manual_time"]
 row("CPU per document, default latency", f"{b['cpu_ms_per_doc']:.1f}", "ms",
     f"process CPU {b['cpu_percent']:.1f}% of one core")

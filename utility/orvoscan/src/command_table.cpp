@@ -72,7 +72,11 @@ const std::vector<Command>& Commands() {
          "  quality [--limits FILE] FILE...\n"
          "                            check page files for image defects (skew, streaks,\n"
          "                            too dark, ...); FRONT and REAR files of a cheque\n"
-         "                            (A000001F.tif, A000001R.tif) are checked together\n",
+         "                            (A000001F.tif, A000001R.tif) are checked together;\n"
+         "                            sizes along the feed mean something only for pages\n"
+         "                            scanned to each cheque's own length (ScanLines1=0,\n"
+         "                            profile CheckAuto): with a fixed length (Check: 800\n"
+         "                            lines) every page has that length\n",
          QualityCommand},
         {"qa",
          "  qa read                   print the scanner's 12-byte QA block\n"

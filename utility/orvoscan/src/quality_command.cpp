@@ -30,9 +30,11 @@ std::string Fixed(double v, int digits) {
 std::string TextLine(const std::string& file, const q::SideReport& side) {
     const q::Measures& m = side.measures;
     std::string text = file + ": " + (side.defects.empty() ? "ok" : q::DefectDetails(side));
-    text += "  [" + Fixed(m.lengthMm, 1) + " x " + Fixed(m.heightMm, 1) + " mm";
+    if (!side.sizeJudged) text += std::string(" (") + q::kSizeNotJudged + ")";
+    text += "  [" + Fixed(m.alongFeedMm, 1) + " mm along the feed x " + Fixed(m.acrossTrackMm, 1) +
+            " mm across";
     text += m.skewFound ? ", skew " + Fixed(m.skewDegrees, 2) + " degrees" : ", skew unknown";
-    text += ", black " + Fixed(m.blackPercent, 2) + "%";
+    text += ", black " + Fixed(m.inkPercent, 2) + "%";
     if (m.bitsPerPixel != 1) {
         text += ", brightness " + Fixed(m.brightness, 0) + ", contrast " + Fixed(m.contrast, 0);
     }
@@ -48,19 +50,26 @@ void AddMeasures(const q::SideReport& side, json& out) {
     json defects = json::array();
     for (q::Defect d : side.defects) defects.push_back(q::DefectName(d));
     out["defects"] = defects;
+    if (!side.sizeJudged) out["sizeJudged"] = false;
     out["width"] = m.width;
     out["height"] = m.height;
     out["bitsPerPixel"] = m.bitsPerPixel;
     out["xDpi"] = m.xDpi;
     out["yDpi"] = m.yDpi;
     if (m.resolutionAssumed) out["resolutionAssumed"] = true;
-    out["lengthMm"] = m.lengthMm;
-    out["heightMm"] = m.heightMm;
+    out["pagesInFile"] = m.pagesInFile;
+    out["alongFeedPixels"] = m.alongFeedPixels;
+    out["alongFeedMm"] = m.alongFeedMm;
+    out["acrossTrackPixels"] = m.acrossTrackPixels;
+    out["acrossTrackMm"] = m.acrossTrackMm;
+    out["backgroundPixels"] = {m.backgroundLeftPixels, m.backgroundRightPixels};
     out["skewDegrees"] = m.skewFound ? json(m.skewDegrees) : json(nullptr);
     out["blackPercent"] = m.blackPercent;
+    out["inkPercent"] = m.inkPercent;
     if (m.bitsPerPixel != 1) {
         out["brightness"] = m.brightness;
         out["contrast"] = m.contrast;
+        out["cutLevel"] = m.cutLevel;
     }
     out["streaks"] = m.streakColumns.size();
     out["streakColumns"] = m.streakColumns;
@@ -139,6 +148,11 @@ int QualityCommand(int argc, char** argv, Console& console) {
             std::string error;
             if (q::ReadPageFile(cheque[k], &pages[k], &error)) {
                 read[k] = &pages[k];
+                if (pages[k].pagesInFile > 1) {
+                    out.Error("warning: " + cheque[k] + ": holds " +
+                              std::to_string(pages[k].pagesInFile) +
+                              " pages; only the first is checked");
+                }
             } else {
                 out.Error(error);
                 out.Event({{"file", cheque[k]}, {"error", error}});

@@ -364,7 +364,15 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
 
     // Each cheque is checked once its pages are on disk; a front page is
     // reported with its rear, so that both carry the cheque's defects.
-    sr::ChequeQuality quality(setup.location, setup.twoSided, LoadLimits({}, console));
+    const int fixedLines = sr::ProfileScanLines(setup.settingsFile, setup.profile);
+    sr::ChequeQuality quality(setup.location, setup.twoSided, LoadLimits({}, console),
+                              fixedLines != 0 ? orvo::quality::ScanLength::Fixed
+                                              : orvo::quality::ScanLength::PerDocument);
+    if (fixedLines != 0) {
+        console.Line("Image quality: " + std::string(orvo::quality::kSizeNotJudged) +
+                     " (the profile scans " + std::to_string(fixedLines) +
+                     " lines; a profile with ScanLines1=0 scans each cheque to its length)");
+    }
     std::vector<sr::PageStep> waiting;
     auto report = [&](const std::optional<sr::CheckedCheque>& cheque) {
         if (!cheque) return;

@@ -14,6 +14,8 @@ const char* DefectName(Defect defect) {
             return "oversize";
         case Defect::LengthMismatch:
             return "length-mismatch";
+        case Defect::WidthMismatch:
+            return "width-mismatch";
         case Defect::Skew:
             return "skew";
         case Defect::TooLight:
@@ -41,37 +43,43 @@ bool ChequeReport::HasDefects() const {
                        [](const SideReport& s) { return !s.defects.empty(); });
 }
 
-std::vector<Defect> SideDefects(const Limits& limits, const Measures& m) {
+std::vector<Defect> SideDefects(const Limits& limits, const Measures& m, ScanLength length) {
     std::vector<Defect> out;
     const bool gray = m.bitsPerPixel != 1;
+    const bool lengthJudged = length == ScanLength::PerDocument;
+    // A side too dark to read is too dark, whatever else it shows: not also
+    // too light, blank or speckled.
+    const bool dark =
+        gray ? m.brightness < limits.minBrightness : m.inkPercent > limits.maxBlackPercent;
     // Bilevel sides by their black, gray sides by their levels: a gray side
     // is blank when nothing on it is darker than the paper by more than the
     // paper's own grain.
-    const bool blank =
-        gray ? m.contrast < limits.blankContrast : m.blackPercent < limits.blankBlackPercent;
-    if (m.lengthMm < limits.minLengthMm || m.heightMm < limits.minHeightMm) {
+    const bool blank = !dark && (gray ? m.contrast < limits.blankContrast
+                                      : m.inkPercent < limits.blankBlackPercent);
+    if ((lengthJudged && m.alongFeedMm < limits.minLengthMm) ||
+        m.acrossTrackMm < limits.minHeightMm) {
         out.push_back(Defect::Undersize);
     }
-    if (m.lengthMm > limits.maxLengthMm || m.heightMm > limits.maxHeightMm) {
+    if ((lengthJudged && m.alongFeedMm > limits.maxLengthMm) ||
+        m.acrossTrackMm > limits.maxHeightMm) {
         out.push_back(Defect::Oversize);
     }
-    if (!blank && m.skewFound && std::fabs(m.skewDegrees) > limits.maxSkewDegrees) {
+    if (!blank && !dark && m.skewFound && std::fabs(m.skewDegrees) > limits.maxSkewDegrees) {
         out.push_back(Defect::Skew);
     }
-    // A side too dark to read is not also too light; a blank side is only blank.
-    const bool dark =
-        gray ? m.brightness < limits.minBrightness : m.blackPercent > limits.maxBlackPercent;
     const bool light =
         !dark && !blank &&
         (gray ? m.brightness > limits.maxBrightness || m.contrast < limits.minContrast
-              : m.blackPercent < limits.minBlackPercent);
+              : m.inkPercent < limits.minBlackPercent);
     if (light) out.push_back(Defect::TooLight);
     if (dark) out.push_back(Defect::TooDark);
     if (blank) out.push_back(Defect::Blank);
     if (static_cast<int>(m.streakColumns.size()) > limits.maxStreaks) {
         out.push_back(Defect::Streaks);
     }
-    if (m.specksPerSquareInch > limits.maxSpecksPerSquareInch) out.push_back(Defect::SpotNoise);
+    if (!dark && m.specksPerSquareInch > limits.maxSpecksPerSquareInch) {
+        out.push_back(Defect::SpotNoise);
+    }
     if (m.compressed) {
         const int64_t low = gray ? limits.minGrayBytes : limits.minBilevelBytes;
         const int64_t high = gray ? limits.maxGrayBytes : limits.maxBilevelBytes;
@@ -80,20 +88,28 @@ std::vector<Defect> SideDefects(const Limits& limits, const Measures& m) {
     return out;
 }
 
-ChequeReport CheckCheque(const Limits& limits, const Page* front, const Page* rear) {
+ChequeReport CheckCheque(const Limits& limits, const Page* front, const Page* rear,
+                         ScanLength length) {
     ChequeReport report;
     for (const Page* page : {front, rear}) {
         if (!page) continue;
         SideReport side;
         side.measures = MeasurePage(*page, limits);
-        side.defects = SideDefects(limits, side.measures);
+        side.defects = SideDefects(limits, side.measures, length);
+        side.sizeJudged = length == ScanLength::PerDocument;
         report.sides.push_back(std::move(side));
     }
-    if (report.sides.size() == 2 &&
-        std::fabs(report.sides[0].measures.lengthMm - report.sides[1].measures.lengthMm) >
-            limits.maxLengthDifferenceMm) {
+    if (report.sides.size() == 2) {
+        const Measures& a = report.sides[0].measures;
+        const Measures& b = report.sides[1].measures;
+        const bool lengths =
+            length == ScanLength::PerDocument &&
+            std::fabs(a.alongFeedMm - b.alongFeedMm) > limits.maxLengthDifferenceMm;
+        const bool widths =
+            std::fabs(a.acrossTrackMm - b.acrossTrackMm) > limits.maxWidthDifferenceMm;
         for (SideReport& side : report.sides) {
-            side.defects.push_back(Defect::LengthMismatch);
+            if (lengths) side.defects.push_back(Defect::LengthMismatch);
+            if (widths) side.defects.push_back(Defect::WidthMismatch);
             std::sort(side.defects.begin(), side.defects.end());
         }
     }
@@ -108,10 +124,14 @@ std::string DefectDetails(const SideReport& side) {
         switch (d) {
             case Defect::Undersize:
             case Defect::Oversize:
-                std::snprintf(value, sizeof value, " %.0f x %.0f mm", m.lengthMm, m.heightMm);
+                std::snprintf(value, sizeof value, " %.0f mm along the feed x %.0f mm across",
+                              m.alongFeedMm, m.acrossTrackMm);
                 break;
             case Defect::LengthMismatch:
-                std::snprintf(value, sizeof value, " (length %.0f mm)", m.lengthMm);
+                std::snprintf(value, sizeof value, " (length %.0f mm)", m.alongFeedMm);
+                break;
+            case Defect::WidthMismatch:
+                std::snprintf(value, sizeof value, " (width %.0f mm)", m.acrossTrackMm);
                 break;
             case Defect::Skew:
                 std::snprintf(value, sizeof value, " %.1f degrees", m.skewDegrees);
@@ -120,7 +140,7 @@ std::string DefectDetails(const SideReport& side) {
             case Defect::TooDark:
             case Defect::Blank:
                 if (m.bitsPerPixel == 1) {
-                    std::snprintf(value, sizeof value, " %.2f%% black", m.blackPercent);
+                    std::snprintf(value, sizeof value, " %.2f%% black", m.inkPercent);
                 } else {
                     std::snprintf(value, sizeof value, " brightness %.0f, contrast %.0f",
                                   m.brightness, m.contrast);

@@ -1,12 +1,16 @@
 // The quality module's parts that the end-to-end checks (orvoscan's
 // quality_e2e_test) do not reach: every stored form of a page read back to
-// the same pixels, the limits file, and which files pair up.
+// the same pixels, the defects of drawn pages at the edges of their limits,
+// the limits file, and which files pair up.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
+#include <functional>
+#include <set>
 
 #include "orvo/quality/check.h"
 #include "orvo/quality/limits.h"
@@ -113,6 +117,32 @@ TEST(QualityPageTest, EveryStoredFormReadsBackToThePattern) {
             }
         }
     }
+    // A page far longer than any cheque is read and judged oversize; a second
+    // page in the file is counted.
+    {
+        const std::string path = dir.path() + "/long.tif";
+        TIFF* t = TIFFOpen(path.c_str(), "w");
+        const std::vector<uint8_t> white(1728 / 8, 0);
+        for (const int rows : {30000, 10}) {
+            TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 1728);
+            TIFFSetField(t, TIFFTAG_IMAGELENGTH, rows);
+            TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+            TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+            for (int y = 0; y < rows; ++y) {
+                ASSERT_EQ(TIFFWriteScanline(t, const_cast<uint8_t*>(white.data()), y, 0), 1);
+            }
+            TIFFWriteDirectory(t);
+        }
+        TIFFClose(t);
+        Page page;
+        std::string error;
+        ASSERT_TRUE(ReadPageFile(path, &page, &error)) << error;
+        EXPECT_EQ(page.pagesInFile, 2);
+        const ChequeReport report = CheckCheque(Limits(), &page, nullptr);
+        EXPECT_TRUE(report.sides[0].Has(Defect::Oversize));
+        EXPECT_EQ(report.sides[0].measures.alongFeedPixels, 30000);
+    }
     Page page;
     std::string error;
     ::mkfifo((dir.path() + "/fifo").c_str(), 0600);  // refused at once, never waited on
@@ -120,26 +150,244 @@ TEST(QualityPageTest, EveryStoredFormReadsBackToThePattern) {
     EXPECT_NE(error.find("not a regular file"), std::string::npos);
 }
 
+// A drawn cheque side: 1728 pixels across the track, 728 rows along the
+// feed at 200 dpi (219.5 x 92.5 mm), paper and ink at the given levels, a
+// printed frame 12 pixels in, and rows of words slanted by `skew` degrees.
+struct Drawing {
+    int rows = 728;
+    int paper = 250;
+    int ink = 20;
+    double skew = 0;
+    bool words = true;
+    bool frame = true;
+};
+
+Page Drawn(const Drawing& d, int bits) {
+    Page page;
+    page.Allocate(1728, d.rows, 8);
+    std::fill(page.pixels.begin(), page.pixels.end(), static_cast<uint8_t>(d.paper));
+    auto put = [&](int x, int y, int v) {
+        if (x >= 0 && y >= 0 && x < page.width && y < page.height)
+            page.row(y)[x] = static_cast<uint8_t>(v);
+    };
+    if (d.frame) {
+        for (int y = 12; y < std::min(d.rows, 716); ++y) {
+            for (int t = 0; t < 4; ++t) put(12 + t, y, d.ink), put(1712 + t, y, d.ink);
+        }
+        for (int x = 12; x < 1716; ++x) {
+            for (int t = 0; t < 4; ++t) put(x, 12 + t, d.ink), put(x, 712 + t, d.ink);
+        }
+    }
+    const double slope = std::tan(d.skew * M_PI / 180.0);
+    for (int line = 0; d.words && line < 8; ++line) {
+        for (int x = 80; x < 1600; ++x) {
+            if ((x / 40) % 4 == 3) continue;  // the gap between words
+            const int y = 80 + 70 * line + static_cast<int>(std::lround((x - 800) * slope));
+            for (int t = 0; t < 14; ++t) {
+                if (t < 3 || t > 10 || x % 9 < 2) put(x, y + t, d.ink);
+            }
+        }
+    }
+    if (bits == 8) return page;
+    Page bilevel;
+    bilevel.Allocate(page.width, page.height, 1);
+    for (int y = 0; y < page.height; ++y) {
+        for (int x = 0; x < page.width; ++x) {
+            if (page.row(y)[x] < 128)
+                bilevel.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        }
+    }
+    return bilevel;
+}
+
+// Sets pixel (x, y) of either form to a level (bilevel: black below 128).
+void Paint(Page& page, int x0, int x1, int y0, int y1, int level) {
+    for (int y = std::max(0, y0); y < std::min(page.height, y1); ++y) {
+        for (int x = std::max(0, x0); x < std::min(page.width, x1); ++x) {
+            if (!page.bilevel()) {
+                page.row(y)[x] = static_cast<uint8_t>(level);
+            } else if (level < 128) {
+                page.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            } else {
+                page.row(y)[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+            }
+        }
+    }
+}
+
+using Names = std::set<std::string>;
+
+Names NamesOf(const SideReport& side) {
+    Names names;
+    for (Defect d : side.defects) names.insert(DefectName(d));
+    return names;
+}
+
+// Each defect at the severity that must be named, each near-miss that must
+// not, and each page whose defect must be called by what is wrong with the
+// cheque.
+TEST(QualityCheckTest, DrawnSidesAreNamedByWhatIsWrong) {
+    const struct {
+        const char* what;
+        int bits;
+        Drawing drawing;
+        std::function<void(Page&)> change;
+        Names defects;
+    } cases[] = {
+        {"clean gray", 8, {}, nullptr, {}},
+        {"clean bilevel", 1, {}, nullptr, {}},
+        {"light gray ink at 5 degrees", 8, {.ink = 125, .skew = 5}, nullptr, {"skew"}},
+        {"light gray ink, straight", 8, {.ink = 125}, nullptr, {}},
+        {"gray streak at 160 over the whole length",
+         8,
+         {},
+         [](Page& p) { Paint(p, 700, 702, 0, p.height, 160); },
+         {"streaks"}},
+        {"white streak on a gray page",
+         8,
+         {.paper = 226, .ink = 30},
+         [](Page& p) { Paint(p, 900, 901, 0, p.height, 255); },
+         {"streaks"}},
+        {"streak over 90 % of the length",
+         1,
+         {},
+         [](Page& p) { Paint(p, 500, 502, 0, p.height * 9 / 10, 0); },
+         {"streaks"}},
+        {"streak with a short gap",
+         1,
+         {},
+         [](Page& p) {
+             Paint(p, 500, 502, 0, 300, 0);
+             Paint(p, 500, 502, 330, p.height, 0);
+         },
+         {"streaks"}},
+        {"streak 12 pixels from the edge",
+         1,
+         {.frame = false},
+         [](Page& p) { Paint(p, 1715, 1716, 0, p.height, 0); },
+         {"streaks"}},
+        {"streak beside a long printed line",
+         1,
+         {},
+         [](Page& p) {
+             Paint(p, 1650, 1652, 0, p.height, 0);
+             Paint(p, 1655, 1658, 100, 550, 0);
+         },
+         {"streaks"}},
+        {"streak over 80 % of the length",
+         1,
+         {},
+         [](Page& p) { Paint(p, 500, 502, 0, p.height * 8 / 10, 0); },
+         {}},
+        {"a line at the document's border",
+         1,
+         {.frame = false},
+         [](Page& p) { Paint(p, 2, 4, 0, p.height, 0); },
+         {}},
+        {"black background beside a cut-down cheque",
+         8,
+         {},
+         [](Page& p) { Paint(p, 1100, p.width, 0, p.height, 8); },
+         {"undersize"}},
+        {"29.5 % black, bilevel",
+         1,
+         {},
+         [](Page& p) { Paint(p, 0, p.width, 200, 200 + p.height * 295 / 1000, 0); },
+         {"too-dark"}},
+        {"all black, gray",
+         8,
+         {},
+         [](Page& p) { Paint(p, 0, p.width, 0, p.height, 3); },
+         {"too-dark"}},
+        {"gray mean 190", 8, {.paper = 190, .ink = 10}, nullptr, {"too-dark"}},
+        {"gray mean 213", 8, {.paper = 228, .ink = 10}, nullptr, {}},
+        {"a signature alone, bilevel",
+         1,
+         {.words = false, .frame = false},
+         [](Page& p) { Paint(p, 1000, 1400, 500, 500 + 20, 0); },
+         {"too-light"}},
+        {"two cheques overlapping: 120 mm", 1, {.rows = 945}, nullptr, {"oversize"}},
+        {"104 mm", 1, {.rows = 819}, nullptr, {}},
+        {"torn: 60 mm", 1, {.rows = 472}, nullptr, {"undersize"}},
+    };
+    const Limits limits;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Page page = Drawn(c.drawing, c.bits);
+        if (c.change) c.change(page);
+        const ChequeReport report = CheckCheque(limits, &page, nullptr);
+        EXPECT_EQ(NamesOf(report.sides[0]), c.defects)
+            << "skew " << report.sides[0].measures.skewDegrees << ", ink "
+            << report.sides[0].measures.inkPercent << "%, brightness "
+            << report.sides[0].measures.brightness << ", streaks "
+            << report.sides[0].measures.streakColumns.size();
+    }
+
+    // The measures, each on its own axis: a page black only in a 16-column
+    // band counts that band as black.
+    Page band = Drawn({.words = false, .frame = false}, 1);
+    Paint(band, 800, 816, 0, band.height, 0);
+    const Measures m = CheckCheque(limits, &band, nullptr).sides[0].measures;
+    EXPECT_NEAR(m.blackPercent, 100.0 * 16 / 1728, 1e-9);
+    EXPECT_EQ(m.inkPercent, 0.0);
+    EXPECT_EQ(m.streakColumns, std::vector<int>{800});
+    EXPECT_EQ(m.alongFeedPixels, 728);
+    EXPECT_NEAR(m.alongFeedMm, 92.456, 1e-9);
+    EXPECT_EQ(m.acrossTrackPixels, 1728);
+    EXPECT_NEAR(m.acrossTrackMm, 219.456, 1e-9);
+
+    // A front 219 mm across with a rear 152 mm across; lengths along the feed
+    // not judged when the scan has a fixed length.
+    Page front = Drawn({}, 8), rear = Drawn({.rows = 800}, 8);
+    Paint(rear, 1200, rear.width, 0, rear.height, 0);
+    const ChequeReport pair = CheckCheque(limits, &front, &rear);
+    EXPECT_EQ(NamesOf(pair.sides[0]), (Names{"length-mismatch", "width-mismatch"}));
+    EXPECT_EQ(NamesOf(pair.sides[1]), (Names{"length-mismatch", "width-mismatch"}));
+    EXPECT_NEAR(pair.sides[1].measures.acrossTrackMm, 152.4, 1e-9);
+    Page longer = Drawn({.rows = 1000}, 8);
+    const ChequeReport fixed = CheckCheque(limits, &front, &longer, ScanLength::Fixed);
+    EXPECT_EQ(NamesOf(fixed.sides[1]), Names{});
+    EXPECT_FALSE(fixed.sides[1].sizeJudged);
+}
+
 TEST(QualityLimitsTest, AFileSetsWhatItNamesAndNamesWhatItCannotUse) {
     const testing::TempDir dir("quality-limits");
     const std::string path = dir.path() + "/quality.ini";
-    testing::WriteText(path,
-                       "; a site\n[Skew]\nmaxdegrees = 3.5\n[streaks]\nMaxStreaks=1.5\n"
-                       "[blank]\nMaxContrast=-2\n[spot-noise]\nMaxSpecks=9\n");
+    const char site[] =
+        "; a site\n[Skew]\nmaxdegrees = 3.5\n[streaks]\nMaxStreaks=1.5\n"
+        "[blank]\nMaxContrast=-2\n[spot-noise]\nMaxSpecks=9\n"
+        "[too-dark]\nMaxBlackPercent=12\0abc\nMinBrightness=200\n"
+        "[compressed-size]\nBilevelMinBytes=1000000000000000\n"
+        "GrayMaxBytes=3000000000\n[width-mismatch]\nMaxDifferenceMm=7\n";
+    testing::WriteText(path, std::string(site, sizeof site - 1));
     Limits limits;
     std::vector<std::string> problems;
     ReadLimitsFile(path, &limits, &problems);
     EXPECT_EQ(limits.maxSkewDegrees, 3.5);
-    EXPECT_EQ(limits.maxStreaks, Limits().maxStreaks);
-    EXPECT_EQ(limits.blankContrast, Limits().blankContrast);
-    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_EQ(limits.maxStreaks, 0);
+    EXPECT_EQ(limits.blankContrast, 40.0);
+    EXPECT_EQ(limits.maxBlackPercent, 15.0);
+    EXPECT_EQ(limits.minBrightness, 200.0);  // read on past the NUL byte's line
+    EXPECT_EQ(limits.maxGrayBytes, 3000000000);
+    EXPECT_EQ(limits.minBilevelBytes, 800);
+    EXPECT_EQ(limits.maxWidthDifferenceMm, 7.0);
     std::string all;
     for (const std::string& p : problems) all += p + "\n";
+    EXPECT_EQ(problems.size(), 5u) << all;
     for (const char* problem :
          {"[streaks] MaxStreaks: \"1.5\" is not a whole number",
-          "[blank] MaxContrast: \"-2\" is below 0", "[spot-noise] MaxSpecks: no such limit"}) {
+          "[blank] MaxContrast: \"-2\" is below 0", "[spot-noise] MaxSpecks: no such limit",
+          "line 11 holds a NUL byte (not text); the line is left out",
+          "[compressed-size] BilevelMinBytes: \"1000000000000000\" is above 1000000000000"}) {
         EXPECT_NE(all.find(problem), std::string::npos) << all;
     }
+    // A count beyond any a side could have is refused, not wrapped.
+    testing::WriteText(path, "[streaks]\nMaxStreaks=3000000000\n");
+    problems.clear();
+    ReadLimitsFile(path, &limits, &problems);
+    EXPECT_EQ(limits.maxStreaks, 0);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("\"3000000000\" is above 100000"), std::string::npos) << problems[0];
 
     // The limits written out read back as they were; a missing file is none.
     testing::WriteText(path, LimitsFileText(limits));
@@ -163,11 +411,10 @@ TEST(QualityLimitsTest, CompressedSizeByFormAndCoding) {
         int64_t bytes;
         bool flagged;
     } cases[] = {
-        {1, true, limits.minBilevelBytes - 1, true}, {1, true, limits.minBilevelBytes, false},
-        {1, true, limits.maxBilevelBytes, false},    {1, true, limits.maxBilevelBytes + 1, true},
-        {8, true, limits.minGrayBytes - 1, true},    {8, true, limits.maxGrayBytes + 1, true},
-        {8, true, limits.minBilevelBytes + 1, true}, {1, false, 1, false},
-        {8, false, limits.maxGrayBytes * 2, false},
+        {1, true, 799, true},       {1, true, 800, false},   {1, true, 60000, false},
+        {1, true, 60001, true},     {8, true, 5999, true},   {8, true, 600001, true},
+        {8, true, 801, true},       {8, true, 74000, false}, {1, false, 1, false},
+        {8, false, 3000000, false},
     };
     for (const auto& c : cases) {
         Measures m;

@@ -13,6 +13,7 @@
 #include "orvo/quality/page_pairs.h"
 #include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/exported_driver.h"
+#include "orvo/scanrun/run_settings.h"
 #include "orvo/widgets/page_list.h"
 #include "ui_main_dialog.h"
 
@@ -23,8 +24,11 @@ namespace {
 constexpr int kRecordColumn = 1;
 
 QString TextOf(const quality::SideReport& side) {
-    return side.defects.empty() ? QStringLiteral("ok")
-                                : QString::fromStdString(quality::DefectList(side.defects, ", "));
+    QString text = side.defects.empty()
+                       ? QStringLiteral("ok")
+                       : QString::fromStdString(quality::DefectList(side.defects, ", "));
+    if (!side.sizeJudged) text += QStringLiteral("; ") + QLatin1String(quality::kSizeNotJudged);
+    return text;
 }
 
 // The site's limits; a value that cannot be used keeps its default and is
@@ -45,8 +49,11 @@ quality::Limits SiteLimits(bool warn) {
 }  // namespace
 
 void MainDialog::BeginChequeQuality(const scanrun::RunSetup& setup) {
-    quality_ =
-        std::make_unique<scanrun::ChequeQuality>(setup.location, setup.twoSided, SiteLimits(true));
+    quality_ = std::make_unique<scanrun::ChequeQuality>(
+        setup.location, setup.twoSided, SiteLimits(true),
+        scanrun::ProfileScanLines(setup.settingsFile, setup.profile) != 0
+            ? quality::ScanLength::Fixed
+            : quality::ScanLength::PerDocument);
     qualityByPath_.clear();
     values_.qualityText.clear();
     lastQualityRow_ = -1;

@@ -489,7 +489,7 @@ class ScanTest : public QObject {
         Scan();
         QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
         QCOMPARE(fixture::ReadFile(out_ + "quality.txt"),
-                 QByteArray("0000001\r\n0000002 skew\r\n0000003 blank\r\n"));
+                 QByteArray("0000001\r\n0000002 skew\r\n0000003 blank compressed-size\r\n"));
         // The pages with defects are marked in the record column; the name
         // column keeps the MICR marking.
         QCOMPARE(List()->rows(), 6);
@@ -498,12 +498,15 @@ class ScanTest : public QObject {
             QCOMPARE(List()->cellMarkingAt(row, 1), flagged ? PageList::kMarkedDefect : 0u);
             QCOMPARE(List()->cellMarkingAt(row, 0), 0u);
         }
-        QCOMPARE(Text(1076), QStringLiteral("blank"));  // the rear shown last
+        // The rear shown last; the profile scans a fixed length.
+        QCOMPARE(Text(1076),
+                 QStringLiteral("blank, compressed-size; size not judged: fixed length"));
         QVERIFY2(Text(1075).endsWith(QStringLiteral("OK rate : \t100.00%\nImage defects :\t2")),
                  qPrintable(Text(1075)));
         // A page shown again from the list shows its defects.
         List()->setCol(0);
-        for (const auto& [row, text] : {std::pair{2, "skew"}, std::pair{3, "ok"}}) {
+        for (const auto& [row, text] : {std::pair{2, "skew; size not judged: fixed length"},
+                                        std::pair{3, "ok; size not judged: fixed length"}}) {
             List()->setRow(row);
             Dialog()->OnShowRowFile();
             QCOMPARE(Text(1052), List()->cellText(row, 0));

@@ -31,8 +31,12 @@ std::string FormatQualityRecord(int number, const std::vector<CheckedPage>& page
     return record;
 }
 
-ChequeQuality::ChequeQuality(const OutputLocation& location, bool twoSided, quality::Limits limits)
-    : twoSided_(twoSided), limits_(std::move(limits)), file_(QualityFilePath(location)) {}
+ChequeQuality::ChequeQuality(const OutputLocation& location, bool twoSided, quality::Limits limits,
+                             quality::ScanLength length)
+    : twoSided_(twoSided),
+      limits_(std::move(limits)),
+      length_(length),
+      file_(QualityFilePath(location)) {}
 
 std::optional<CheckedCheque> ChequeQuality::Add(const PageStep& step) {
     if (!step.taken) return std::nullopt;
@@ -69,8 +73,9 @@ CheckedCheque ChequeQuality::Check(const std::vector<PageName>& names) {
     }
     // Sides that were read are checked; a pair only when both were.
     const quality::ChequeReport report =
-        read[0] && read[1] ? quality::CheckCheque(limits_, read[0], read[1])
-                           : quality::CheckCheque(limits_, read[0] ? read[0] : read[1], nullptr);
+        read[0] && read[1]
+            ? quality::CheckCheque(limits_, read[0], read[1], length_)
+            : quality::CheckCheque(limits_, read[0] ? read[0] : read[1], nullptr, length_);
     std::size_t next = 0;
     for (std::size_t i = 0; i < cheque.pages.size(); ++i) {
         if (read[i] && next < report.sides.size()) cheque.pages[i].report = report.sides[next++];

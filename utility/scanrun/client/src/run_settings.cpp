@@ -28,6 +28,12 @@ int ProfileSide(const std::string& settingsFile, const std::string& profile) {
     return platform::ProfileInt(profile, "Side", 1, settingsFile);
 }
 
+int ProfileScanLines(const std::string& settingsFile, const std::string& profile) {
+    const std::string section =
+        profile_values::LoadedSection(platform::ProfileSectionNames(settingsFile), profile);
+    return platform::ProfileInt(section, "ScanLines1", 0, settingsFile);
+}
+
 int MicrDetect(const std::string& settingsFile) {
     return platform::ProfileInt("MISC", "MicrDetect", 1, settingsFile);
 }

@@ -27,6 +27,7 @@ struct Page {
     bool resolutionAssumed = false;
     bool compressed = false;  // the file's pixels are coded (Group 3/4, LZW, PackBits, ...)
     int64_t fileBytes = 0;
+    int pagesInFile = 1;  // a TIFF may hold more; the first is read
 
     // Bilevel pages: packed rows, 1 = black, the leftmost pixel in the most
     // significant bit, padding bits 0. Gray pages: one byte per pixel,

@@ -52,7 +52,10 @@ std::string FormatQualityRecord(int number, const std::vector<CheckedPage>& page
 
 class ChequeQuality {
   public:
-    ChequeQuality(const OutputLocation& location, bool twoSided, quality::Limits limits);
+    // `length`: how the run's profile scans (ProfileScanLines): with a fixed
+    // length the sizes along the feed are not judged.
+    ChequeQuality(const OutputLocation& location, bool twoSided, quality::Limits limits,
+                  quality::ScanLength length = quality::ScanLength::PerDocument);
 
     // A page the run took. The checked cheque once its last page is in: the
     // rear of a two-sided cheque, every page of a one-sided run.
@@ -70,6 +73,7 @@ class ChequeQuality {
 
     bool twoSided_;
     quality::Limits limits_;
+    quality::ScanLength length_;
     MicrFile file_;  // whole-or-absent appends, as for micr.txt
     std::optional<PageName> front_;
     int checked_ = 0;

@@ -20,6 +20,11 @@ std::vector<std::string> ListProfiles(const std::string& settingsFile);
 // two-sided.
 int ProfileSide(const std::string& settingsFile, const std::string& profile);
 
+// Integer key `ScanLines1` of the section a batch with `profile` loads
+// (the profile's, or "Default" when there is none; default 0): 0 scans each
+// document to its own length, any other value that many lines.
+int ProfileScanLines(const std::string& settingsFile, const std::string& profile);
+
 // Integer key `MicrDetect` of section "MISC" (default 1).
 int MicrDetect(const std::string& settingsFile);
 
