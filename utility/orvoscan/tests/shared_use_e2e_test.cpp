@@ -31,13 +31,12 @@ class LockHolder {
                 (setgid(user.gid) != 0 || setuid(user.uid) != 0)) {
                 _exit(100);
             }
-            struct flock lock {};
+            struct flock lock{};
             lock.l_type = kind == Kind::WriteLock ? F_WRLCK : F_RDLCK;
             lock.l_whence = SEEK_SET;
-            const bool held =
-                kind == Kind::Flock             ? flock(fd, LOCK_EX) == 0
-                : kind == Kind::ProcessReadLock ? fcntl(fd, F_SETLK, &lock) == 0
-                                                : fcntl(fd, F_OFD_SETLK, &lock) == 0;
+            const bool held = kind == Kind::Flock             ? flock(fd, LOCK_EX) == 0
+                              : kind == Kind::ProcessReadLock ? fcntl(fd, F_SETLK, &lock) == 0
+                                                              : fcntl(fd, F_OFD_SETLK, &lock) == 0;
             if (!held || write(ready[1], "x", 1) != 1) _exit(101);
             // A writer stopped in the middle of its write holds on forever.
             for (;;) pause();
@@ -109,9 +108,9 @@ TEST_F(SharedUseTest, SecondRunIntoTheSameOutputIsRefusedAtOnce) {
         SCOPED_TRACE(second.how);
         const Result r = Wait(Start(second.args), 20s);
         EXPECT_EQ(r.code, 8) << r.out << r.err;
-        EXPECT_NE(r.err.find("in use by another scan run: pid " + std::to_string(first) +
-                             " (orvoscan)"),
-                  std::string::npos)
+        EXPECT_NE(
+            r.err.find("in use by another scan run: pid " + std::to_string(first) + " (orvoscan)"),
+            std::string::npos)
             << r.err;
     }
     kill(first, SIGINT);
