@@ -128,14 +128,16 @@ int Refuse(const sr::StartCheck& check, Console& console) {
     }
 }
 
-// Front pages an earlier run left without their record or their rear page.
+// Front pages an earlier run left without their record, their rear page or
+// their quality.txt line.
 void WarnIncompleteCheques(const sr::StartCheck& check, Console& console) {
     const struct {
         const std::vector<std::string>& fronts;
         const char* lack;
         const char* key;
     } kinds[] = {{check.frontsWithoutRecord, "a record in micr.txt", "frontsWithoutRecord"},
-                 {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"}};
+                 {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"},
+                 {check.chequesWithoutQuality, "a line in quality.txt", "chequesWithoutQuality"}};
     for (const auto& kind : kinds) {
         const std::vector<std::string>& fronts = kind.fronts;
         if (fronts.empty()) continue;

@@ -17,6 +17,13 @@ namespace {
 
 class RunFaultsTest : public RunOutputTest {};
 
+// "0000012" for 12: the number as quality.txt lines begin.
+std::string SevenDigits(int number) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%07d", number);
+    return digits;
+}
+
 TEST_F(RunFaultsTest, FullDiskEndsTheRunAtTheFirstLostPage) {
     Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
                  "defaultStack": 25})");
@@ -44,6 +51,8 @@ TEST_F(RunFaultsTest, FullDiskEndsTheRunAtTheFirstLostPage) {
             << r.err;
         EXPECT_NE(r.err.find("Cheque " + std::to_string(last) + " has its front page"),
                   std::string::npos);
+        // Without its rear page the cheque is not called clean in quality.txt.
+        EXPECT_EQ(ReadText(out_ / "quality.txt").find(SevenDigits(last)), std::string::npos);
     }
     ExpectConsistent(o, ref);
 
@@ -124,7 +133,7 @@ TEST_F(RunFaultsTest, SecondRunIntoTheSameOutputIsRefused) {
     const Output ref = Reference();
     ASSERT_EQ(Run(ScanArgs()).code, 0);
     const Output first = ReadOutput(out_);
-    struct stat before {};
+    struct stat before{};
     ASSERT_EQ(stat((out_ / "A000001F.tif").c_str(), &before), 0);
 
     const Result r = Run(ScanArgs());
@@ -133,7 +142,7 @@ TEST_F(RunFaultsTest, SecondRunIntoTheSameOutputIsRefused) {
         << r.err;
     EXPECT_NE(r.err.find("--continue"), std::string::npos);
     EXPECT_NE(r.err.find("--overwrite"), std::string::npos);
-    struct stat after {};
+    struct stat after{};
     ASSERT_EQ(stat((out_ / "A000001F.tif").c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);

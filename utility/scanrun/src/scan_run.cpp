@@ -122,6 +122,9 @@ StartCheck CheckStart(const RunSetup& setup) {
             check.frontsWithoutRear.push_back(page.path);
         }
     }
+    for (const PageFile& page : survey.ChequesWithoutQualityLine(setup.twoSided)) {
+        check.chequesWithoutQuality.push_back(page.path);
+    }
     if (!setup.overwrite) {
         if (const PageFile* first = survey.FirstPageFrom(setup.startNumber, setup.twoSided)) {
             check.existingPage = first->path;

@@ -101,6 +101,9 @@ struct StartCheck {
     // Front page files of a two-sided output whose rear page file is missing
     // (a run ended between the two sides). Reported, not refused.
     std::vector<std::string> frontsWithoutRear;
+    // Front page files of whole cheques without a line in quality.txt (its
+    // line was not written: a full disk). Reported, not refused.
+    std::vector<std::string> chequesWithoutQuality;
     // The start number after the highest document number found in the
     // output's page files and micr.txt (1 when there is none).
     int continueNumber = 1;
