@@ -4,6 +4,7 @@
 // shipped settings file (a scan leaves it as shipped).
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -138,6 +139,50 @@ TEST_F(SharedUseTest, ScanWithTheStarterSettingsLeavesThemAsShipped) {
     const Result r = Run(ScanArgs());
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(ReadText(sys_ / "OrvoScan.ini"), shipped);
+}
+
+// A settings file that is none is refused with what it is, before anything
+// is fed, never read as a file without the profile or without MICR.
+TEST_F(SharedUseTest, UnreadableSettingsFileIsRefusedWithTheReason) {
+    const fs::path ini = sys_ / "OrvoScan.ini";
+    const std::string valid = ReadText(ini);
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    } cases[] = {
+        {"a directory", [&] { fs::create_directory(ini); }, "is not a regular file"},
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }, "is not a regular file"},
+        {"a link to /dev/zero", [&] { fs::create_symlink("/dev/zero", ini); },
+         "is not a regular file"},
+        {"over 16 MiB",
+         [&] {
+             std::ofstream(ini) << valid;
+             fs::resize_file(ini, 17u << 20);
+         },
+         "larger than 16 MiB"},
+        {"a zero byte before the profile",
+         [&] { std::ofstream(ini) << std::string("[Default]\nSide=1\n\0", 19) << valid; },
+         "zero byte"},
+        {"a zero byte before [Misc]",
+         [&] {
+             std::string text = valid;
+             text.insert(text.find("[Misc]"), 1, '\0');
+             std::ofstream(ini) << text;
+         },
+         "zero byte"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(ini);
+        c.make();
+        const Result r = Run(ScanArgs());
+        EXPECT_EQ(r.code, 4) << r.err;
+        EXPECT_NE(r.err.find(ini.string()), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(Count(".tif"), 0);
+        fs::remove(ini);
+    }
 }
 
 }  // namespace
