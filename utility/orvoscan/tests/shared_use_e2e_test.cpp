@@ -86,6 +86,17 @@ TEST_F(SharedUseTest, SettingsLocksOfOthersNeverStallAScan) {
         EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(Count("F.tif"), 3);
     }
+    // Ctrl-C ends a run at once while it waits for a stuck writer.
+    const LockHolder writer(sys_ / "OrvoScan.ini", LockHolder::Kind::WriteLock, nobody);
+    ASSERT_TRUE(writer.held());
+    std::vector<std::string> args = ScanArgs();
+    args.push_back("--overwrite");
+    const pid_t pid = Start(args);
+    std::this_thread::sleep_for(300ms);
+    kill(pid, SIGINT);
+    const Result r = Wait(pid, 20s);
+    EXPECT_EQ(r.code, 130) << r.err;
+    EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
 }
 
 TEST_F(SharedUseTest, SecondRunIntoTheSameOutputIsRefusedAtOnce) {
