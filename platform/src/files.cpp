@@ -193,33 +193,33 @@ ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::s
         if (errno == ENOENT) return ReadResult::Missing;
         return errno == EINVAL ? ReadResult::NotRegular : ReadResult::Failed;
     }
+    const ReadResult result = ReadOpenFile(fd, maxBytes, data);
+    close(fd);
+    return result;
+}
+
+ReadResult ReadOpenFile(int fd, std::size_t maxBytes, std::string& data) {
+    data.clear();
     struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        close(fd);
-        return ReadResult::Failed;
-    }
-    if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
-        close(fd);
-        return ReadResult::TooLarge;
-    }
+    if (fstat(fd, &st) != 0) return ReadResult::Failed;
+    if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes) return ReadResult::TooLarge;
     char chunk[65536];
     for (;;) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
+        const ssize_t n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(data.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
-            close(fd);
+            data.clear();
             return ReadResult::Failed;
         }
         if (n == 0) break;
         // A file that grows while it is read stops at the bound.
         if (data.size() + static_cast<std::size_t>(n) > maxBytes) {
-            close(fd);
             data.clear();
             return ReadResult::TooLarge;
         }
         data.append(chunk, static_cast<std::size_t>(n));
     }
-    close(fd);
     return ReadResult::Ok;
 }
 

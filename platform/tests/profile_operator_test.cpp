@@ -4,13 +4,16 @@
 // permission bits); run as another user, the directory is made read-only for
 // that user.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "orvo/platform/profile.h"
@@ -252,6 +255,67 @@ TEST_F(OperatorSettings, KilledReplacementLeavesNothingBehind) {
               128 + SIGXFSZ);
     EXPECT_EQ(ReadText(file_), old);
     EXPECT_EQ(orvo::testing::DirEntries(sysDir_), std::vector<std::string>{"OrvoScan.ini"});
+}
+
+// A rewrite in place that cannot finish leaves the file as a reader last saw
+// it or as the writer wanted it, never a mix; and a rewrite recorded long
+// ago never undoes what another operator stored since.
+TEST_F(OperatorSettings, FullDiskAndStaleJournalsLeaveEveryStoredValue) {
+    if (!user_.fromRoot) GTEST_SKIP() << "mounting a small file system needs root";
+    // The file nearly fills a page of a file system with no page to spare.
+    if (mount("tmpfs", sysDir_.c_str(), "tmpfs", 0, "size=8k,mode=0755") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{sysDir_};
+    const std::string old =
+        "[Misc]\nImageFileFormat=0\nFiller=" + std::string(4000, 'f') + "\nSerialNo=12345\n";
+    PutOperatorFile(old);
+    WriteText(sysDir_ + "/ballast", std::string(4096, 'b'));
+
+    const struct {
+        const char* what;
+        std::function<void()> before;  // as root, before the operator's write
+        std::string value;             // the operator writes SerialNo=value
+        bool killedHalfWay;            // the operator's write is cut short
+        std::function<void()> after;   // as root, before the operator reads again
+        std::string expected;          // the file in the end
+    } cases[] = {
+        {"a full disk fails the write and leaves the file", [] {}, std::string(200, '9'), false,
+         [] {}, old},
+        {"a journal of a file changed since is dropped",
+         [&] { ASSERT_EQ(truncate((sysDir_ + "/ballast").c_str(), 0), 0); }, "777", true,
+         [&] {
+             // Another operator stores a setting (as root, in place).
+             std::string text = old;
+             text.replace(text.find("ImageFileFormat=0"), 17, "ImageFileFormat=1");
+             std::ofstream(file_, std::ios::trunc) << text;
+         },
+         [&] {
+             std::string text = old;
+             text.replace(text.find("ImageFileFormat=0"), 17, "ImageFileFormat=1");
+             return text;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.before();
+        const bool killed = c.killedHalfWay;
+        const std::string value = c.value;
+        const int code = AsOperator([&] {
+            if (killed) test_hooks::g_afterHalfRewrite = [] { raise(SIGKILL); };
+            std::string error;
+            if (WriteProfileString("Misc", "SerialNo", value, file_, &error)) return 1;
+            return error.find("left as it was") != std::string::npos ? 0 : 2;
+        });
+        EXPECT_EQ(code, killed ? 128 + SIGKILL : 0);
+        c.after();
+        EXPECT_EQ(AsOperator([&] { return ProfileInt("Misc", "Endorser", 0, file_); }), 0);
+        EXPECT_EQ(ReadText(file_), c.expected);
+        EXPECT_TRUE(orvo::testing::DirEntries(privateDir_).empty());
+    }
 }
 
 }  // namespace

@@ -194,7 +194,11 @@ TEST_F(ProfileTest, FailedWriteLeavesOldFileWhole) {
 TEST_F(ProfileTest, FileWithZeroByteIsNotRewritten) {
     const std::string old("[A]\nx=1\n\0[B]\ny=2\n", 17);
     Put(old);
-    EXPECT_EQ(ProfileInt("A", "x", 0, file_), 1);
+    // Not settings: read as no file at all, and the reason told.
+    EXPECT_EQ(ProfileInt("A", "x", 0, file_), 0);
+    std::string text, error;
+    EXPECT_FALSE(ReadProfileText(file_, text, &error));
+    EXPECT_NE(error.find("zero byte"), std::string::npos) << error;
     EXPECT_FALSE(WriteProfileString("A", "x", "3", file_));
     EXPECT_EQ(Contents(), old);
 }

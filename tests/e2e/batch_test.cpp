@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -24,16 +25,33 @@ std::string TempDir() {
     return e2e::PageDir();
 }
 
+// The driver removes a batch's files when the batch ends: RunBatchOnce keeps
+// a copy of what the page directory held just before, here.
+std::string SeenDir() {
+    static const std::string dir = e2e::MakeTempDir("orvo-batch-seen");
+    return dir;
+}
+
+void KeepBatchFiles() {
+    namespace fs = std::filesystem;
+    for (const auto& e : fs::directory_iterator(SeenDir())) fs::remove(e.path());
+    for (const auto& e : fs::directory_iterator(TempDir())) {
+        if (e.is_regular_file() && !e.is_symlink()) {
+            fs::copy_file(e.path(), SeenDir() + e.path().filename().string());
+        }
+    }
+}
+
 std::string PageFile(int n) {
     char name[32];
     std::snprintf(name, sizeof name, "_tmp%04d.dat", n);
-    return TempDir() + name;
+    return SeenDir() + name;
 }
 
 std::string DumpFile(int n) {
     char name[32];
     std::snprintf(name, sizeof name, "_err%04d.dat", n);
-    return TempDir() + name;
+    return SeenDir() + name;
 }
 
 class Env : public ::testing::Environment {
@@ -73,6 +91,7 @@ BatchRun RunBatchOnce(const char* profile, int maxPages) {
         ++run.pages;
     }
     run.deviceError = OrvoScan_GetDeviceError();
+    KeepBatchFiles();
     EXPECT_EQ(OrvoScan_EndBatch(), 0);
     return run;
 }
@@ -80,8 +99,8 @@ BatchRun RunBatchOnce(const char* profile, int maxPages) {
 // What the batch left in the page directory: page files and dumps.
 std::map<std::string, std::vector<uint8_t>> BatchFiles() {
     std::map<std::string, std::vector<uint8_t>> files;
-    for (const std::string& name : orvo::testing::DirEntries(TempDir())) {
-        files[name] = e2e::ReadBytes(TempDir() + name);
+    for (const std::string& name : orvo::testing::DirEntries(SeenDir())) {
+        files[name] = e2e::ReadBytes(SeenDir() + name);
     }
     return files;
 }

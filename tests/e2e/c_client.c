@@ -1,6 +1,7 @@
 /* A client of the driver written in plain C against the public header only.
  * It starts the driver and prints what the exports answer, one "key=value"
  * line each, for the end-to-end tests to check. */
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -60,6 +61,23 @@ int main(int argc, char** argv) {
             printf("pages=%d\nlast=%d\n", n, r);
             printf("end=%d\n", OrvoScan_EndBatch());
         }
+    }
+    if (strcmp(what, "one_page_then_exit") == 0 || strcmp(what, "one_page_then_end") == 0 ||
+        strcmp(what, "one_page_then_term") == 0 || strcmp(what, "one_page_then_kill") == 0) {
+        /* One page taken, then the program leaves the batch open and ends
+         * its own way: exit, OrvoScan_End, SIGTERM, SIGKILL. */
+        const char* out = getenv("ORVO_CLIENT_OUT");
+        char path[4096];
+        int height = 0;
+        OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW);
+        printf("start=%d\n", OrvoScan_StartBatch("Check"));
+        snprintf(path, sizeof path, "%s/page0000.raw", out ? out : ".");
+        printf("page=%d\n", OrvoScan_GetOneImage(path, &height));
+        fflush(stdout);
+        if (strcmp(what, "one_page_then_end") == 0) printf("end=%d\n", OrvoScan_End());
+        if (strcmp(what, "one_page_then_term") == 0) raise(SIGTERM);
+        if (strcmp(what, "one_page_then_kill") == 0) raise(SIGKILL);
+        return 0;
     }
     if (strcmp(what, "qa") == 0) {
         unsigned char qa[12];

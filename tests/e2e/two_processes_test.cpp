@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -180,3 +181,63 @@ TEST(TwoProcesses, SecondProcessOnTheSameScannerIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The scanner's page data files anywhere under `tmp` (every process's page
+// directory in the private directory there).
+int PageDataFiles(const std::string& tmp) {
+    int files = 0;
+    const std::string top = tmp + "orvoscan-" + std::to_string(geteuid());
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.ends_with(".dat") && (name.starts_with("_tmp") || name.starts_with("_err"))) {
+            ++files;
+        }
+    }
+    return files;
+}
+
+}  // namespace
+
+// The page data are a bank customer's cheques: however a program ends its
+// batch or itself, none stays on disk; a killed program's are removed by the
+// next start of the driver.
+TEST(TwoProcesses, NoPageDataStaysAfterTheProgram) {
+    const struct {
+        const char* mode;
+        int leftAtItsEnd;  // page data files right after the program ended
+    } cases[] = {
+        {"batch", 0},                // OrvoScan_EndBatch
+        {"one_page_then_end", 0},    // OrvoScan_End with the batch open
+        {"one_page_then_exit", 0},   // exit() with the batch open
+        {"one_page_then_term", 0},   // SIGTERM with the batch open
+        {"one_page_then_kill", -1},  // SIGKILL: some stay, until the next start
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const std::string tmp = e2e::MakeTempDir("orvo-leftover-tmp");
+        const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0));
+        e2e::WriteText(dir + "scenario.json", ScenarioJson("L", 4, 0));
+        const std::map<std::string, std::string> env = {
+            {"ORVOSCAN_ASPI", "sim"},
+            {"ORVOSCAN_SYSTEM_DIR", dir},
+            {"ORVOSCAN_TRACE_DIR", dir},
+            {"ORVOSCAN_TIME_SCALE", "10"},
+            {"ORVOSCAN_SIM_SCENARIO", dir + "scenario.json"},
+            {"ORVO_CLIENT_OUT", dir},
+            {"TMPDIR", tmp}};
+        const e2e::ClientRun run = e2e::RunClient(c.mode, env);
+        EXPECT_EQ(run.values.at("start"), "0");
+        if (c.leftAtItsEnd == 0) {
+            EXPECT_EQ(PageDataFiles(tmp), 0);
+        } else {
+            EXPECT_GT(PageDataFiles(tmp), 0);
+        }
+        // The next start of the driver by this user finds none.
+        EXPECT_EQ(e2e::RunClient("init", env).values.at("init"), "0");
+        EXPECT_EQ(PageDataFiles(tmp), 0);
+    }
+}

@@ -171,6 +171,7 @@ int StartBatch(const char* profile) {
     SweepEndedPageDirs(state.tempDir);
     DeleteBatchFiles(pageDir);
     b.pageDir = pageDir;
+    RemovePagesAtProcessEnd();
     EmptyTraceFiles();
 
     char name[256] = {};
@@ -298,6 +299,8 @@ int EndBatch() {
         b.callsChanged.wait(lock, [&b] { return b.activeCalls == 0; });
     }
     StopWorker(b);
+    // The pages are a bank customer's cheques: none stays after the batch.
+    DeleteBatchFiles(b.pageDir);
     ReleaseBuffers(b);
     CloseEvents(b);
     if (b.holdsScanner) UnlockScanner();

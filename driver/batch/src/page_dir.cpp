@@ -2,8 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <cerrno>
 #include <csignal>
@@ -31,6 +35,68 @@ struct OwnDir {
 OwnDir& Own() {
     static OwnDir* own = new OwnDir;
     return *own;
+}
+
+// What a signal handler needs of the page directory, set while it exists:
+// its descriptor (the one holding the lock) and its path.
+std::atomic<int> g_signalDirFd{-1};
+std::atomic<pid_t> g_signalDirPid{0};  // a forked child leaves its parent's pages alone
+char g_signalDirPath[PATH_MAX];
+
+// "_tmp" or "_err", four or more digits, ".dat": checked without the locale.
+bool IsPageFileName(const char* name) {
+    if (std::strncmp(name, "_tmp", 4) != 0 && std::strncmp(name, "_err", 4) != 0) return false;
+    const char* p = name + 4;
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) ++digits;
+    return digits >= 4 && std::strcmp(p, ".dat") == 0;
+}
+
+// Removes the page and dump files of the directory open as `fd`, with
+// system calls only (safe in a signal handler).
+void RemovePageFilesAt(int fd) {
+    struct Entry {
+        uint64_t ino;
+        int64_t off;
+        unsigned short reclen;
+        unsigned char type;
+        char name[1];
+    };
+    alignas(8) char buf[4096];
+    for (int pass = 0; pass < 64; ++pass) {
+        if (lseek(fd, 0, SEEK_SET) != 0) return;
+        bool removed = false;
+        for (;;) {
+            const long n = syscall(SYS_getdents64, fd, buf, sizeof buf);
+            if (n <= 0) break;
+            for (long at = 0; at < n;) {
+                const Entry* e = reinterpret_cast<const Entry*>(buf + at);
+                if (e->reclen == 0) break;
+                if (IsPageFileName(e->name) && unlinkat(fd, e->name, 0) == 0) removed = true;
+                at += e->reclen;
+            }
+        }
+        if (!removed) return;  // once more after removals: the listing shifted
+    }
+}
+
+void RemoveOnSignal(int sig) {
+    const int saved = errno;
+    const int fd = g_signalDirFd.load();
+    if (fd >= 0 && g_signalDirPid.load() == getpid()) {
+        RemovePageFilesAt(fd);
+        rmdir(g_signalDirPath);
+    }
+    signal(sig, SIG_DFL);
+    errno = saved;
+    raise(sig);
+}
+
+void RemoveAtExit() {
+    const int fd = g_signalDirFd.load();
+    if (fd < 0 || g_signalDirPid.load() != getpid()) return;
+    RemovePageFilesAt(fd);
+    rmdir(g_signalDirPath);
 }
 
 // A directory of this user, not a link, closed to others.
@@ -88,6 +154,7 @@ std::string ProcessPageDir(const std::string& tempDir, std::string* error) {
         }
     }
     // A directory inherited from the parent process stays the parent's.
+    g_signalDirFd.store(-1);
     if (own.fd >= 0) close(own.fd);
     own.fd = -1;
     own.path.clear();
@@ -116,6 +183,11 @@ std::string ProcessPageDir(const std::string& tempDir, std::string* error) {
         own.tempDir = tempDir;
         own.path = path + "/";
         own.fd = fd;
+        if (path.size() < sizeof g_signalDirPath) {
+            std::memcpy(g_signalDirPath, path.c_str(), path.size() + 1);
+            g_signalDirPid.store(pid);
+            g_signalDirFd.store(fd);
+        }
         return own.path;
     }
     if (error != nullptr) *error = reason;
@@ -147,6 +219,34 @@ int SweepEndedPageDirs(const std::string& tempDir) {
     }
     closedir(dir);
     return removed;
+}
+
+void RemoveProcessPageDir() {
+    OwnDir& own = Own();
+    std::lock_guard lock(own.mutex);
+    if (own.fd < 0 || own.pid != getpid()) return;
+    g_signalDirFd.store(-1);
+    RemovePageFilesAt(own.fd);
+    rmdir(own.path.c_str());
+    close(own.fd);
+    own.fd = -1;
+    own.path.clear();
+}
+
+void RemovePagesAtProcessEnd() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::atexit(RemoveAtExit);
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction now {};
+            if (sigaction(sig, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) continue;
+            struct sigaction ours {};
+            ours.sa_handler = RemoveOnSignal;
+            sigemptyset(&ours.sa_mask);
+            ours.sa_flags = SA_RESETHAND;
+            sigaction(sig, &ours, nullptr);
+        }
+    });
 }
 
 }  // namespace orvo

@@ -73,8 +73,9 @@ ORVOSCAN_API int OrvoScan_Init(void) {
         }
     }
     // This process's page directory; a batch start makes it when it cannot
-    // be made now.
+    // be made now. Those of ended processes (killed in a batch) go now.
     orvo::ProcessPageDir(state.tempDir);
+    orvo::SweepEndedPageDirs(state.tempDir);
     if (state.settingsPath.empty()) state.settingsPath = state.systemDir + "OrvoScan.ini";
 
     const uint32_t info = GetASPI32SupportInfo();
@@ -98,6 +99,9 @@ ORVOSCAN_API int OrvoScan_Init(void) {
 
 ORVOSCAN_API int OrvoScan_End(void) {
     orvo::DriverState& state = orvo::State();
+    // A batch still open ends here, and no page of it stays on disk.
+    if (orvo::Batch().hasWorker) orvo::EndBatch();
+    orvo::RemoveProcessPageDir();
     state.workImage.reset();
     state.rowBuffer.reset();
     return 0;

@@ -14,6 +14,7 @@ enum ExitCode {
     kExitDevice = 5,    // the scanner reported a device error (jam, double feed, ...)
     kExitOutput = 6,    // a page file or record not written, micr.txt unusable, pages in the way
     kExitUnreadable = 7,    // quality: a page file could not be read
+    kExitOutputInUse = 8,   // another run (of any program) writes into the output now
     kExitInterrupted = 130  // stopped by SIGINT or SIGTERM
 };
 
@@ -37,6 +38,7 @@ inline constexpr ExitStatus kExitStatuses[] = {
      "output error: a page file or micr.txt record not written, micr.txt\n"
      "       unusable, pages of an earlier run in the way, document numbers used up"},
     {kExitUnreadable, "quality: a page file could not be read (the others are checked)"},
+    {kExitOutputInUse, "the output is in use by another scan run (named); nothing was fed"},
     {kExitInterrupted, "interrupted"},
 };
 

@@ -12,6 +12,7 @@
 #include "command_table.h"
 #include "exit_codes.h"
 #include "orvo/core/scan_kinds.h"
+#include "orvo/platform/dirs.h"
 #include "orvo/platform/profile.h"
 #include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/driver_messages.h"
@@ -74,6 +75,8 @@ const char* ProblemName(sr::StartProblem problem) {
             return "micrFile";
         case sr::StartProblem::PageExists:
             return "pageExists";
+        case sr::StartProblem::OutputInUse:
+            return "outputInUse";
     }
     return "none";
 }
@@ -148,17 +151,27 @@ class RunReporter {
                       {"continueStart", check.continueNumber}};
         if (!check.existingPage.empty()) event["existingPage"] = check.existingPage;
         console_.Event(event);
-        return check.problem == sr::StartProblem::Settings ? kExitSettings : kExitOutput;
+        switch (check.problem) {
+            case sr::StartProblem::Settings:
+                return kExitSettings;
+            case sr::StartProblem::OutputInUse:
+                return kExitOutputInUse;
+            default:
+                return kExitOutput;
+        }
     }
 
-    // Front pages an earlier run left without their record or their rear page.
+    // Front pages an earlier run left without their record, their rear page or
+    // their quality.txt line.
     void IncompleteCheques(const sr::StartCheck& check) {
         const struct {
             const std::vector<std::string>& fronts;
             const char* lack;
             const char* key;
         } kinds[] = {{check.frontsWithoutRecord, "a record in micr.txt", "frontsWithoutRecord"},
-                     {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"}};
+                     {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"},
+                     {check.chequesWithoutQuality, "a line in quality.txt",
+                      "chequesWithoutQuality"}};
         for (const auto& kind : kinds) {
             const std::vector<std::string>& fronts = kind.fronts;
             if (fronts.empty()) continue;
@@ -174,11 +187,12 @@ class RunReporter {
         }
     }
 
-    void FormatNotStored(int format) {
-        console_.Error(
-            "warning: the output format could not be stored in OrvoScan.ini (the "
-            "driver's log.txt says why); this run uses it all the same");
-        console_.Event({{"event", "warning"}, {"formatNotStored", format}});
+    // `why`: the reason the settings writer gave, if it left one.
+    void FormatNotStored(int format, const std::string& why) {
+        console_.Error("warning: the output format could not be stored in OrvoScan.ini" +
+                       (why.empty() ? std::string() : " (" + why + ")") +
+                       "; this run uses it all the same");
+        console_.Event({{"event", "warning"}, {"formatNotStored", format}, {"reason", why}});
     }
 
     int InterruptedBeforeStart(const sr::RunOutcome& outcome) {
@@ -346,10 +360,14 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
                            : sr::ImageFormatForExtension(setup.location.extension);
     // A format that cannot be stored in OrvoScan.ini still holds for this run.
     if (orvo::IsImageFormat(format) && driver.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
-        reporter.FormatNotStored(format);
+        std::string traceDir = orvo::platform::Env("ORVOSCAN_TRACE_DIR");
+        if (traceDir.empty()) traceDir = orvo::platform::ExistingPrivateTempDir();
+        reporter.FormatNotStored(format, sr::LastSettingsWriteFailure(traceDir));
     }
 
-    if (!run.Start()) {
+    const bool started = run.Start();
+    if (signals) signals->Settle();
+    if (!started) {
         const sr::RunOutcome& outcome = run.outcome();
         if (outcome.end == sr::RunEnd::Stopped) return reporter.InterruptedBeforeStart(outcome);
         if (outcome.refusal != sr::StartProblem::None) {
@@ -505,6 +523,15 @@ int ScanCommand(int argc, char** argv, Console& console) {
         return ExitForInit(initResult);
     }
     options.settingsFile = sr::SettingsFilePath(sr::DriverSystemDir());
+    // A settings file that cannot be read is named with the reason, not as
+    // one without the profile.
+    std::string settingsText, unreadable;
+    if (!orvo::platform::ReadProfileText(options.settingsFile, settingsText, &unreadable)) {
+        out.Error(unreadable);
+        out.Event({{"event", "error"}, {"stage", "profile"}, {"message", unreadable}});
+        driver.End();
+        return kExitSettings;
+    }
     if (strcasecmp(options.profile.c_str(), "MISC") == 0 ||
         !SectionExists(options.settingsFile, options.profile)) {
         out.Error("no profile \"" + options.profile + "\" in " + options.settingsFile);

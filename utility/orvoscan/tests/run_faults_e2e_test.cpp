@@ -17,6 +17,13 @@ namespace {
 
 class RunFaultsTest : public RunOutputTest {};
 
+// "0000012" for 12: the number as quality.txt lines begin.
+std::string SevenDigits(int number) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%07d", number);
+    return digits;
+}
+
 TEST_F(RunFaultsTest, FullDiskEndsTheRunAtTheFirstLostPage) {
     Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
                  "defaultStack": 25})");
@@ -44,6 +51,8 @@ TEST_F(RunFaultsTest, FullDiskEndsTheRunAtTheFirstLostPage) {
             << r.err;
         EXPECT_NE(r.err.find("Cheque " + std::to_string(last) + " has its front page"),
                   std::string::npos);
+        // Without its rear page the cheque is not called clean in quality.txt.
+        EXPECT_EQ(ReadText(out_ / "quality.txt").find(SevenDigits(last)), std::string::npos);
     }
     ExpectConsistent(o, ref);
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +120,13 @@ OutputSurvey SurveyOutput(const OutputLocation& location) {
     });
     survey.recordNumbers =
         ReadRecordNumbers(MicrFilePath(location), &survey.micrError, &survey.micrUnknown);
+    std::string qualityError;
+    bool qualityUnknown = false;
+    const std::string qualityPath = location.directory + "/quality.txt";
+    survey.qualityNumbers = ReadRecordNumbers(qualityPath, &qualityError, &qualityUnknown);
+    struct stat st {};
+    survey.qualityKnown = !qualityUnknown && ::stat(qualityPath.c_str(), &st) == 0;
+    survey.extension = location.extension;
     return survey;
 }
 
@@ -155,6 +163,23 @@ std::vector<PageFile> OutputSurvey::FrontsWithoutRear() const {
         const bool rear =
             i + 1 < pages.size() && pages[i + 1].number == pages[i].number && !pages[i + 1].front;
         if (pages[i].front && !rear) missing.push_back(pages[i]);
+    }
+    return missing;
+}
+
+std::vector<PageFile> OutputSurvey::ChequesWithoutQualityLine(bool twoSided) const {
+    std::vector<PageFile> missing;
+    if (!qualityKnown || strcasecmp(extension.c_str(), "raw") == 0) return missing;
+    std::vector<int> lines = qualityNumbers;
+    std::sort(lines.begin(), lines.end());
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (!pages[i].front) continue;
+        const bool whole =
+            !twoSided ||
+            (i + 1 < pages.size() && pages[i + 1].number == pages[i].number && !pages[i + 1].front);
+        if (whole && !std::binary_search(lines.begin(), lines.end(), pages[i].number)) {
+            missing.push_back(pages[i]);
+        }
     }
     return missing;
 }

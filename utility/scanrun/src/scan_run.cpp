@@ -134,6 +134,9 @@ StartCheck CheckStart(const RunSetup& setup) {
             check.frontsWithoutRear.push_back(page.path);
         }
     }
+    for (const PageFile& page : survey.ChequesWithoutQualityLine(setup.twoSided)) {
+        check.chequesWithoutQuality.push_back(page.path);
+    }
     if (!setup.overwrite) {
         if (const PageFile* first = survey.FirstPageFrom(setup.startNumber, setup.twoSided)) {
             check.existingPage = first->path;
@@ -165,10 +168,23 @@ bool ScanRun::Start() {
             return false;
         }
     }
+    // One run at a time into an output: another one there is refused at once,
+    // and the checks below hold until this run ends.
+    outputLock_ = std::make_unique<OutputLock>(PagesDirectory(setup_.location));
+    if (outputLock_->state() == OutputLock::State::Busy) {
+        outcome_.refusal = StartProblem::OutputInUse;
+        End(none, RunEnd::NotStarted, 0, outputLock_->message());
+        return false;
+    }
     const StartCheck check = CheckStart(setup_);
     if (check.problem != StartProblem::None) {
         outcome_.refusal = check.problem;
         End(none, RunEnd::NotStarted, 0, check.message);
+        return false;
+    }
+    if (outputLock_->state() != OutputLock::State::Held) {
+        outcome_.refusal = StartProblem::OutputDirectory;
+        End(none, RunEnd::NotStarted, 0, outputLock_->message());
         return false;
     }
     // micr.txt is opened before the first cheque is fed.
@@ -198,6 +214,7 @@ PageStep ScanRun::End(PageStep step, RunEnd end, int driverResult, std::string p
     }
     outcome_.problem = std::move(problem);
     if (started_) driver_.EndBatch();
+    if (outputLock_) outputLock_->Release();
     return step;
 }
 

@@ -98,5 +98,39 @@ TEST_F(SurveyTest, FifoAsMicrFileIsNotWaitedFor) {
     EXPECT_TRUE(s.FrontsWithoutRecord().empty());
 }
 
+// After a full disk a whole cheque can lack its quality.txt line; a run that
+// continues names it. A cheque without its rear page is named otherwise, and
+// an output without quality.txt, or of raw pages, has no lines to miss.
+TEST_F(SurveyTest, WholeChequesWithoutQualityLineAreFound) {
+    const struct {
+        const char* what;
+        const char* extension;
+        bool twoSided;
+        const char* quality;  // nullptr: no quality.txt
+        std::vector<int> expected;
+    } cases[] = {
+        {"two-sided", "tif", true, "0000001\r\n0000003 skew\r\n", {2}},
+        {"one-sided", "tif", false, "0000001\r\n", {2, 3, 4}},
+        {"no quality.txt", "tif", true, nullptr, {}},
+        {"raw pages", "raw", true, "0000001\r\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path dir = dir_ / c.what;
+        fs::create_directories(dir);
+        // Cheques 1-3 whole, cheque 4 without its rear page.
+        for (const char* page :
+             {"A000001F", "A000001R", "A000002F", "A000002R", "A000003F", "A000003R", "A000004F"}) {
+            std::ofstream(dir / (std::string(page) + "." + c.extension)) << "x";
+        }
+        if (c.quality != nullptr) std::ofstream(dir / "quality.txt") << c.quality;
+        const OutputSurvey s =
+            SurveyOutput(SplitOutputPath((dir / (std::string("A.") + c.extension)).string()));
+        std::vector<int> found;
+        for (const PageFile& p : s.ChequesWithoutQualityLine(c.twoSided)) found.push_back(p.number);
+        EXPECT_EQ(found, c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace orvo::scanrun

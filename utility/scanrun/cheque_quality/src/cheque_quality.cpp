@@ -83,6 +83,12 @@ CheckedCheque ChequeQuality::Check(const std::vector<PageName>& names) {
     // A cheque none of whose pages could be read back (raw pages hold no
     // size) is not checked and gets no line.
     if (!read[0] && !read[1]) return cheque;
+    // Nor does a two-sided cheque whose rear page was never written: its
+    // line would call it clean.
+    if (twoSided_ && names.size() < 2) {
+        cheque.recordError = cheque.pages.front().name.path + " has no rear page";
+        return cheque;
+    }
     cheque.record = FormatQualityRecord(cheque.number, cheque.pages);
     cheque.recorded = file_.Append(cheque.record + "\r\n");
     if (!cheque.recorded) cheque.recordError = file_.error();

@@ -17,4 +17,15 @@ std::string ProcessPageDir(const std::string& tempDir, std::string* error = null
 // with their page and dump files. Returns how many went.
 int SweepEndedPageDirs(const std::string& tempDir);
 
+// Removes this process's page directory with its page and dump files (the
+// driver's end); the next batch makes it again.
+void RemoveProcessPageDir();
+
+// The page data are a bank customer's cheques: they also go when the
+// process ends. Registers once that the page and dump files of this
+// process's page directory are removed at exit() and, for each of SIGINT,
+// SIGTERM and SIGHUP the program leaves at its default (ending the process),
+// when that signal comes (the signal then ends the process as before).
+void RemovePagesAtProcessEnd();
+
 }  // namespace orvo

@@ -20,6 +20,7 @@ struct PageFile {
 };
 
 struct OutputSurvey {
+    std::string extension;  // of the page files, as the location names it
     // The page files of the output: "<prefix path>NNNNNNF.<extension>" and
     // "...R...", whatever kind of file they are, by number, fronts first.
     std::vector<PageFile> pages;
@@ -34,6 +35,10 @@ struct OutputSurvey {
     // micr.txt is there but no regular file, or could not be read: its
     // records are unknown.
     bool micrUnknown = false;
+    // Document numbers of the lines of quality.txt, as for micr.txt; and
+    // whether the file is there and was read (only then are lines missed).
+    std::vector<int> qualityNumbers;
+    bool qualityKnown = false;
 
     // The highest document number among the page files and the records; -1
     // when there is none.
@@ -47,6 +52,10 @@ struct OutputSurvey {
     std::vector<PageFile> FrontsWithoutRecord() const;
     // Front page files whose document number has no rear page file.
     std::vector<PageFile> FrontsWithoutRear() const;
+    // Front page files of whole cheques (with their rear page when
+    // two-sided) without a line in quality.txt; none when quality.txt is
+    // missing or unknown, or when the pages are raw (never checked).
+    std::vector<PageFile> ChequesWithoutQualityLine(bool twoSided) const;
 };
 
 OutputSurvey SurveyOutput(const OutputLocation& location);

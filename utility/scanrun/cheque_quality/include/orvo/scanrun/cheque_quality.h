@@ -4,7 +4,9 @@
 // cheque's defects, each after a blank, CR LF at the end. A line is whole or
 // absent, like a micr.txt record; a line that cannot be written is reported
 // and never stops the run. A cheque none of whose pages can be read back
-// (raw pages hold no size) is not checked and gets no line.
+// (raw pages hold no size) is not checked and gets no line; nor does a
+// two-sided cheque whose rear page never came (its pages are checked, its
+// recordError says why it has no line).
 //
 //     ChequeQuality quality(setup.location, setup.twoSided, limits);
 //     for (;;) {
