@@ -145,6 +145,16 @@ class KeyboardTest : public QObject {
         }
     }
 
+    void theWindowFitsASmallScreenAndGrowsItsList() {
+        Open();
+        // Room for the window's frame and title bar on a 1024x768 screen.
+        QVERIFY(Dialog()->width() <= 1024 && Dialog()->height() <= 768 - 40);
+        QVERIFY(Dialog()->minimumSizeHint().height() <= Dialog()->height());
+        const int rowsShown = List()->table()->viewport()->height();
+        Dialog()->resize(1400, 1000);
+        QTRY_VERIFY(List()->table()->viewport()->height() > rowsShown + 20);
+    }
+
     void closingWhileAChequeIsReadKeepsIt() {
         // Slow blocks: the second cheque takes a while to be read; the third
         // would come much later.
