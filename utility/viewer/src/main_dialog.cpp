@@ -20,6 +20,8 @@
 #include "driver_errors.h"
 #include "focus_ring.h"
 #include "message_seam.h"
+#include "orvo/core/profile_values.h"
+#include "orvo/platform/profile.h"
 #include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
@@ -36,6 +38,26 @@ namespace {
 // Page list column widths in twips.
 constexpr int kNameColumnTwips = 900;
 constexpr int kRecordColumnTwips = 4500;
+// The dots per inch the driver states in the pages of a profile's batch
+// (its key Resolution, as the page writers turn it into TIFF resolutions).
+int ProfileDpi(const std::string& settingsFile, const std::string& profile) {
+    const std::string section =
+        profile_values::LoadedSection(platform::ProfileSectionNames(settingsFile), profile);
+    switch (platform::ProfileInt(section, "Resolution", 0, settingsFile)) {
+        case 0:
+        case 3:
+            return 200;
+        case 1:
+        case 4:
+        case 5:
+            return 300;
+        case 2:
+            return 100;
+        default:
+            return 0;
+    }
+}
+
 // How long the next cheque may take before the status line says it is awaited.
 constexpr int kWaitNoteMs = 1500;
 
@@ -191,6 +213,11 @@ void MainDialog::InsertProfile(const std::string& profile) {
     box->insertItem(at, name, QByteArray::fromStdString(profile));
 }
 
+int MainDialog::ScannedDpi() const {
+    if (batchDpi_ > 0) return batchDpi_;
+    return ProfileDpi(settingsFile_, ProfileName());
+}
+
 bool MainDialog::ProfileListed(const std::string& profile) const {
     for (const std::string& listed : scanrun::ListProfiles(settingsFile_)) {
         if (QString::fromStdString(listed).compare(QString::fromStdString(profile),
@@ -219,8 +246,12 @@ void MainDialog::FillImageInformation(const widgets::ImageView& view, const QStr
     values_.sizeText = file.open(QIODevice::ReadOnly) ? QString::number(file.size()) : QString();
     values_.widthText = QString::number(view.imageWidth());
     values_.heightText = QString::number(view.imageHeight());
-    values_.xResolutionText = QString::number(view.xResolution());
-    values_.yResolutionText = QString::number(view.yResolution());
+    // A page that states no resolution (bitmaps) shows the one it was scanned at.
+    const int scanned = view.xResolution() > 0 && view.yResolution() > 0 ? 0 : ScannedDpi();
+    values_.xResolutionText =
+        QString::number(view.xResolution() > 0 ? view.xResolution() : scanned);
+    values_.yResolutionText =
+        QString::number(view.yResolution() > 0 ? view.yResolution() : scanned);
     values_.zoomText = QString::number(static_cast<int>(view.zoom()));
     values_.qualityText = QualityTextFor(path);
 }

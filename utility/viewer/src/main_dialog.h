@@ -158,6 +158,9 @@ class MainDialog : public QDialog {
     bool ProfileListed(const std::string& profile) const;
     // For the status line: a profile OrvoScan.ini does not list scans with "Default".
     QString UnlistedProfileNote() const;
+    // The resolution the shown pages were scanned at: the last batch's, else
+    // that of the profile in the box.
+    int ScannedDpi() const;
     void EndDialog(int result);
     void LockForBatch(bool locked);
     void ShowPage(const QString& path, const QString& displayName, bool twoSided, bool front);
@@ -221,6 +224,7 @@ class MainDialog : public QDialog {
     std::unique_ptr<scanrun::ScanRun> run_;
     std::unique_ptr<BatchThread> batch_;  // after run_: it ends before the run goes
     std::unique_ptr<QObject> inputBlocker_;
+    int batchDpi_ = 0;   // the resolution of the last batch's pages
     int batchBase_ = 0;  // page counter of the batch's first page, minus 1
     QPointer<QWidget> focusBeforeBatch_;
     QTimer* waitNote_ = nullptr;    // says on the status line that a cheque is awaited

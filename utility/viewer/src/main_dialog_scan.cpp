@@ -232,6 +232,8 @@ void MainDialog::OnScan() {
         driver_.ImageFormat(PageFormat());
     }
 
+    batchDpi_ = 0;
+    batchDpi_ = ScannedDpi();
     // Lock the window for the batch.
     ui_->startNumberEdit->setEnabled(false);
     scanning_ = true;

@@ -155,6 +155,9 @@ class ScanTest : public QObject {
         Scan();
         QVERIFY(messages_.shown.isEmpty());
         QVERIFY(fixture::ReadFile(out_ + "B000001F.bmp").startsWith("BM"));
+        // A bitmap states no resolution: the scan's is shown, as for TIFF pages.
+        QCOMPARE(Text(id::kXResolutionText), QString("200"));
+        QCOMPARE(Text(id::kYResolutionText), QString("200"));
     }
 
     void twoSidedBatchFromStartNumber3() {
