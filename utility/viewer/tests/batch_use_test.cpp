@@ -4,6 +4,7 @@
 // while the driver waits for the next cheque, the window handles what comes
 // to it (a posted event, a close request) before that cheque arrives.
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSignalSpy>
@@ -121,6 +122,9 @@ class BatchUseTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(List()->rows(), 2, 20000);
         const std::size_t commands = TheScanner().CommandLog().size();
         QTRY_VERIFY_WITH_TIMEOUT(TheScanner().CommandLog().size() > commands + 2, 10000);
+        // The status line says that a cheque is awaited.
+        QTRY_COMPARE_WITH_TIMEOUT(ById<QLabel>(Dialog(), id::kStatusText)->text(),
+                                  QString("Waiting for the next cheque..."), 10000);
 
         int announcedWhenHandled = -1;
         QMetaObject::invokeMethod(

@@ -368,6 +368,9 @@ class ScanTest : public QObject {
         for (int control : {id::kNameText, id::kFormatText, id::kSizeText, id::kWidthText,
                             id::kHeightText, id::kXResolutionText, id::kYResolutionText})
             QCOMPARE(Text(control), QString());
+        // Raw pages are not checked for image defects, and the count says so.
+        QVERIFY2(Text(id::kStatistics).endsWith("Image defects :\tnot checked"),
+                 qPrintable(Text(id::kStatistics)));
     }
 
     void pageContentAlwaysMatchesItsName() {
