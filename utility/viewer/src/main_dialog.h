@@ -229,6 +229,7 @@ class MainDialog : public QDialog {
     QPointer<QWidget> focusBeforeBatch_;
     QTimer* waitNote_ = nullptr;    // says on the status line that a cheque is awaited
     bool awaitingFront_ = false;    // the batch thread waits for a front page
+    std::string lastAskedPage_;     // the path of the page asked for last
     QElapsedTimer frontAsked_;      // since that front page was asked for
     qint64 lastChequeMs_ = -1;      // how long the last cheque took to come
     QTimer* closeGrace_ = nullptr;  // a close ends the wait for a front page that is not coming

@@ -3,6 +3,7 @@
 // page at a time as the window asks for it, so the window repaints, moves and
 // answers its close button while the scanner feeds; each page is listed and
 // shown on the window's thread before the next one is asked for.
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -83,15 +84,20 @@ QString FromLocal(const std::string& bytes) {
 
 // Why files cannot be written into `directory` now (" (No space left on
 // device)"); empty when nothing there says so.
-QString WriteReason(const std::string& directory) {
+QString WriteReason(const std::string& directory, const std::string& page) {
+    int error = 0;
+    struct stat st{};
     struct statvfs fs{};
-    if (::statvfs(directory.c_str(), &fs) == 0 && fs.f_bavail == 0) {
-        return QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(ENOSPC)));
+    if (::lstat(page.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+    } else if (::statvfs(directory.c_str(), &fs) == 0 && fs.f_bavail == 0) {
+        error = ENOSPC;
+    } else if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+        error = errno;
     }
-    if (::access(directory.c_str(), W_OK | X_OK) != 0) {
-        return QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
-    }
-    return QString();
+    if (error == 0) return QString();
+    return QStringLiteral("\n\nThe system says: %1.")
+        .arg(QString::fromLocal8Bit(std::strerror(error)));
 }
 
 // The batch ended before any cheque because none was there.
@@ -289,6 +295,7 @@ void MainDialog::AskForPage() {
     // A wait for the next cheque that lasts is said on the status line.
     if (next.front && run_->outcome().pagesTaken > 0) waitNote_->start();
     awaitingFront_ = next.front;
+    lastAskedPage_ = next.path;
     if (next.front) frontAsked_.start();
     batch_->Next();
 }
@@ -375,7 +382,7 @@ void MainDialog::EndBatchRun(bool started) {
         // A page file that was not written: the system's reason, as far as
         // the output directory tells it.
         if (outcome.end == scanrun::RunEnd::PageNotWritten) {
-            problem += WriteReason(location_.directory);
+            problem += WriteReason(location_.directory, lastAskedPage_);
         }
         ShowMessage(this,
                     Warning(started ? problem

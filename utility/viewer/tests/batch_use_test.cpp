@@ -73,7 +73,7 @@ class BatchUseTest : public QObject {
             {"endorser", {"Illegal endorser format error.."}, 1},
             {"page",
              {"A000002F.tif already exists", "no record in micr.txt", "Page file writing error..",
-              "A000002F.tif was not written"},
+              "A000002F.tif was not written.\n\nThe system says: Is a directory."},
              2},
         };
         for (const Case& c : cases) {
