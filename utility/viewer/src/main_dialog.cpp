@@ -1,12 +1,19 @@
 #include "main_dialog.h"
 
+#include <sys/stat.h>
+
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 #include "batch_thread.h"
 #include "controls.h"
@@ -14,6 +21,8 @@
 #include "focus_ring.h"
 #include "message_seam.h"
 #include "orvo/core/scan_kinds.h"
+#include "orvo/core/profile_values.h"
+#include "orvo/platform/profile.h"
 #include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
@@ -30,6 +39,28 @@ namespace {
 // Page list column widths in twips.
 constexpr int kNameColumnTwips = 900;
 constexpr int kRecordColumnTwips = 4500;
+// The dots per inch the driver states in the pages of a profile's batch
+// (its key Resolution, as the page writers turn it into TIFF resolutions).
+int ProfileDpi(const std::string& settingsFile, const std::string& profile) {
+    const std::string section =
+        profile_values::LoadedSection(platform::ProfileSectionNames(settingsFile), profile);
+    switch (platform::ProfileInt(section, "Resolution", 0, settingsFile)) {
+        case 0:
+        case 3:
+            return 200;
+        case 1:
+        case 4:
+        case 5:
+            return 300;
+        case 2:
+            return 100;
+        default:
+            return 0;
+    }
+}
+
+// How long the next cheque may take before the status line says it is awaited.
+constexpr int kWaitNoteMs = 1500;
 
 }  // namespace
 
@@ -45,7 +76,29 @@ MainDialog::MainDialog(scanrun::Driver& driver, QWidget* parent)
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
     setWindowIcon(QIcon(QStringLiteral(":/orvo_viewer/orvo_viewer.xpm")));
     InstallFocusRing(this);
+    waitNote_ = new QTimer(this);
+    waitNote_->setSingleShot(true);
+    waitNote_->setInterval(kWaitNoteMs);
+    connect(waitNote_, &QTimer::timeout, this, &MainDialog::OnWaitNote);
+    closeGrace_ = new QTimer(this);
+    closeGrace_->setSingleShot(true);
+    connect(closeGrace_, &QTimer::timeout, this, &MainDialog::OnCloseGraceOver);
+    // Return in the profile box presses the default button, as in the
+    // start-number box (the box itself would keep the key).
+    ui_->profileCombo->installEventFilter(this);
     ConnectCommands();
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->profileCombo && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            !ui_->profileCombo->view()->isVisible()) {
+            QDialog::keyPressEvent(key);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 MainDialog::~MainDialog() {
@@ -161,6 +214,21 @@ void MainDialog::InsertProfile(const std::string& profile) {
     box->insertItem(at, name, QByteArray::fromStdString(profile));
 }
 
+int MainDialog::ScannedDpi() const {
+    if (batchDpi_ > 0) return batchDpi_;
+    return ProfileDpi(settingsFile_, ProfileName());
+}
+
+bool MainDialog::ProfileListed(const std::string& profile) const {
+    for (const std::string& listed : scanrun::ListProfiles(settingsFile_)) {
+        if (QString::fromStdString(listed).compare(QString::fromStdString(profile),
+                                                   Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string MainDialog::ProfileName() const {
     const int listed = ui_->profileCombo->findText(values_.profileText, Qt::MatchExactly);
     if (listed >= 0) return ui_->profileCombo->itemData(listed).toByteArray().toStdString();
@@ -179,8 +247,12 @@ void MainDialog::FillImageInformation(const widgets::ImageView& view, const QStr
     values_.sizeText = file.open(QIODevice::ReadOnly) ? QString::number(file.size()) : QString();
     values_.widthText = QString::number(view.imageWidth());
     values_.heightText = QString::number(view.imageHeight());
-    values_.xResolutionText = QString::number(view.xResolution());
-    values_.yResolutionText = QString::number(view.yResolution());
+    // A page that states no resolution (bitmaps) shows the one it was scanned at.
+    const int scanned = view.xResolution() > 0 && view.yResolution() > 0 ? 0 : ScannedDpi();
+    values_.xResolutionText =
+        QString::number(view.xResolution() > 0 ? view.xResolution() : scanned);
+    values_.yResolutionText =
+        QString::number(view.yResolution() > 0 ? view.yResolution() : scanned);
     values_.zoomText = QString::number(static_cast<int>(view.zoom()));
     values_.qualityText = QualityTextFor(path);
 }
@@ -208,6 +280,24 @@ void MainDialog::OnSave() {
                            "%1: pages are saved as TIFF (.tif), bitmap (.bmp) or raw data "
                            "(.raw) files. Choose a name with one of these extensions.")
                            .arg(QFileInfo(chosen).fileName());
+        ShowMessage(this, message);
+        return;
+    }
+    // The pages go into a folder that is there now.
+    struct stat st{};
+    QString folderProblem;
+    const std::string folder = location.directory.empty() ? "/" : location.directory;
+    if (::stat(folder.c_str(), &st) != 0) {
+        folderProblem = QString::fromLocal8Bit(std::strerror(errno));
+    } else if (!S_ISDIR(st.st_mode)) {
+        folderProblem = QStringLiteral("not a folder");
+    }
+    if (!folderProblem.isEmpty()) {
+        Message message;
+        message.icon = MessageIcon::Exclamation;
+        message.text = QStringLiteral("%1: %2. Choose an existing folder.")
+                           .arg(QFile::decodeName(QByteArray::fromStdString(location.directory)),
+                                folderProblem);
         ShowMessage(this, message);
         return;
     }
@@ -302,11 +392,19 @@ void MainDialog::reject() {
 void MainDialog::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (scanning_) {
-        // The batch ends after the cheque in progress (at once while the
-        // scanner waits for the next cheque; a second close also ends the
-        // wait for a rear page); then the window closes.
+        // The batch ends after the cheque in progress, then the window
+        // closes; a second close ends it at once.
+        if (closeRequested_) {
+            if (batch_) {
+                batch_->Interrupt();
+                batch_->Interrupt();
+            }
+            return;
+        }
         closeRequested_ = true;
-        if (batch_) batch_->Interrupt();
+        values_.statusText = QStringLiteral("Closing after the cheque in progress...");
+        RefreshDialog();
+        if (awaitingFront_) AwaitCloseDuringFrontWait();
         return;
     }
     driver_.End();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <cstdint>
@@ -141,6 +142,7 @@ class MainDialog : public QDialog {
     void OnPageListKey(int key);
 
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void reject() override;  // Escape
     void closeEvent(QCloseEvent* event) override;
 
@@ -152,6 +154,13 @@ class MainDialog : public QDialog {
     // The profile text as the settings file spells the name: a listed
     // profile keeps its bytes, a typed name is taken as UTF-8.
     std::string ProfileName() const;
+    // Whether OrvoScan.ini has a section of this name (any letter case).
+    bool ProfileListed(const std::string& profile) const;
+    // For the status line: a profile OrvoScan.ini does not list scans with "Default".
+    QString UnlistedProfileNote() const;
+    // The resolution the shown pages were scanned at: the last batch's, else
+    // that of the profile in the box.
+    int ScannedDpi() const;
     void EndDialog(int result);
     void LockForBatch(bool locked);
     void ShowPage(const QString& path, const QString& displayName, bool twoSided, bool front);
@@ -167,6 +176,9 @@ class MainDialog : public QDialog {
     // unlocked, its messages shown).
     void OnBatchStarted(bool ok);
     void AskForPage();
+    void OnWaitNote();  // the next cheque has not come for a while
+    void AwaitCloseDuringFrontWait();
+    void OnCloseGraceOver();
     void OnBatchStep(const scanrun::PageStep& step);
     void EndBatchRun(bool started);
 
@@ -192,6 +204,9 @@ class MainDialog : public QDialog {
     // The defects of a page for its image information: as checked during the
     // batch, else checked now from disk (with its other side when there).
     QString QualityTextFor(const QString& path);
+    // The warning about quality.txt lines a batch could not write; empty
+    // when every line was written.
+    QString QualityLinesLostText() const;
 
     std::unique_ptr<Ui::MainDialog> ui_;
     std::unique_ptr<DialogBinder> binder_;
@@ -209,13 +224,22 @@ class MainDialog : public QDialog {
     std::unique_ptr<scanrun::ScanRun> run_;
     std::unique_ptr<BatchThread> batch_;  // after run_: it ends before the run goes
     std::unique_ptr<QObject> inputBlocker_;
+    int batchDpi_ = 0;   // the resolution of the last batch's pages
     int batchBase_ = 0;  // page counter of the batch's first page, minus 1
     QPointer<QWidget> focusBeforeBatch_;
+    QTimer* waitNote_ = nullptr;    // says on the status line that a cheque is awaited
+    bool awaitingFront_ = false;    // the batch thread waits for a front page
+    std::string lastAskedPage_;     // the path of the page asked for last
+    QElapsedTimer frontAsked_;      // since that front page was asked for
+    qint64 lastChequeMs_ = -1;      // how long the last cheque took to come
+    QTimer* closeGrace_ = nullptr;  // a close ends the wait for a front page that is not coming
 
     std::unique_ptr<scanrun::ChequeQuality> quality_;
     std::map<QString, QString> qualityByPath_;  // the batch's pages: their defects
     QString shownPath_;                         // the page the image information is of
     int lastQualityRow_ = -1;                   // the row of the last page listed
+    int qualityLinesLost_ = 0;                  // cheques of the batch without their line
+    QString qualityWarning_;                    // why the first of them has none
 
     ViewState view_;
     BrowseState browse_;

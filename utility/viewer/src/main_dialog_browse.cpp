@@ -42,6 +42,26 @@ Message DeleteQuestion(MessageIcon icon, const QString& text) {
     return message;
 }
 
+// The page files the listed rows name that are on disk now.
+int ListedPageFiles(const widgets::PageList& list, const scanrun::OutputLocation& location) {
+    int files = 0;
+    for (int i = 0; i < list.rows(); ++i) {
+        const std::optional<RowFile> file = RowFileOf(list.cellText(i, kNameColumn), location);
+        if (file && ::access(file->path.c_str(), F_OK) == 0) ++files;
+    }
+    return files;
+}
+
+// Where the files go from: the folder, the prefix and how many.
+QString DeleteAllScope(int files, const scanrun::OutputLocation& location) {
+    const auto local = [](const std::string& bytes) {
+        return QFile::decodeName(QByteArray::fromStdString(bytes));
+    };
+    return QStringLiteral("\n\nFolder: %1\nPrefix: %2\nFiles: %3 page file(s) named in the list")
+        .arg(local(location.directory), local(location.fileTitle))
+        .arg(files);
+}
+
 }  // namespace
 
 void MainDialog::ConnectBrowseCommands() {
@@ -110,8 +130,10 @@ void MainDialog::OnPageListKey(int key) {
     widgets::PageList* list = ui_->pageList;
     if (values_.deleteAll) {
         const int rows = list->rows();
-        const Message warning = DeleteQuestion(
-            MessageIcon::Exclamation, QStringLiteral("Warning! All files will be deleted..."));
+        const Message warning =
+            DeleteQuestion(MessageIcon::Exclamation,
+                           QStringLiteral("Warning! All files will be deleted...") +
+                               DeleteAllScope(ListedPageFiles(*list, location_), location_));
         if (ShowMessage(this, warning) == Answer::Ok) {
             for (int i = 0; i < rows; ++i) {
                 list->setRow(i);

@@ -15,6 +15,7 @@
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/widgets/page_list.h"
+#include "orvoscan.h"
 #include "ui_main_dialog.h"
 
 namespace orvo::viewer {
@@ -57,6 +58,8 @@ void MainDialog::BeginChequeQuality(const scanrun::RunSetup& setup) {
     qualityByPath_.clear();
     values_.qualityText.clear();
     lastQualityRow_ = -1;
+    qualityLinesLost_ = 0;
+    qualityWarning_.clear();
 }
 
 void MainDialog::ChequeQualityAfterPage(const scanrun::PageStep& step, int row) {
@@ -82,6 +85,17 @@ void MainDialog::EndChequeQuality() {
 }
 
 void MainDialog::MarkCheque(const scanrun::CheckedCheque& cheque, int lastRow) {
+    if (!cheque.recordError.empty()) {
+        // The batch goes on; stderr hears of every cheque, the operator once
+        // per batch, when it has ended.
+        std::fprintf(stderr, "orvo_viewer: warning: %s; cheque %d has no line in quality.txt\n",
+                     cheque.recordError.c_str(), cheque.number);
+        if (qualityLinesLost_++ == 0) {
+            qualityWarning_ = QStringLiteral("%1; cheque %2 has no line in quality.txt")
+                                  .arg(QString::fromLocal8Bit(cheque.recordError.c_str()))
+                                  .arg(cheque.number);
+        }
+    }
     widgets::PageList* list = ui_->pageList;
     const int keepRow = list->row(), keepCol = list->col();
     const int first = lastRow - static_cast<int>(cheque.pages.size()) + 1;
@@ -110,9 +124,22 @@ void MainDialog::ShowDefectCount() {
     const int at = micr.indexOf(QStringLiteral("Image defects :"));
     if (at >= 0) micr.truncate(at);
     while (micr.endsWith(QLatin1Char('\n'))) micr.chop(1);
+    // Raw pages hold no picture to judge.
+    const QString count = PageFormat() == ORVOSCAN_FORMAT_RAW
+                              ? QStringLiteral("not checked")
+                              : QString::number(quality_->flagged());
     values_.statisticsText = (micr.isEmpty() ? QString() : micr + QLatin1Char('\n')) +
-                             QStringLiteral("Image defects :\t%1").arg(quality_->flagged());
+                             QStringLiteral("Image defects :\t%1").arg(count);
     RefreshDialog();
+}
+
+QString MainDialog::QualityLinesLostText() const {
+    if (qualityLinesLost_ == 0) return QString();
+    QString text = QStringLiteral("warning: ") + qualityWarning_;
+    if (qualityLinesLost_ > 1) {
+        text += QStringLiteral(" (and %1 more cheque(s) of this batch)").arg(qualityLinesLost_ - 1);
+    }
+    return text + QStringLiteral(".\n\nThe pages and micr.txt records were written.");
 }
 
 QString MainDialog::QualityTextFor(const QString& path) {

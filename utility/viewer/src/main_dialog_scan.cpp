@@ -3,15 +3,25 @@
 // page at a time as the window asks for it, so the window repaints, moves and
 // answers its close button while the scanner feeds; each page is listed and
 // shown on the window's thread before the next one is asked for.
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "batch_thread.h"
 #include "main_dialog.h"
 #include "message_seam.h"
+#include "orvo/scanrun/cheque_quality.h"
+#include "orvo/scanrun/micr_file.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/scanrun/scan_run.h"
 #include "orvo/widgets/image_view.h"
@@ -62,8 +72,40 @@ class BatchInputBlocker : public QObject {
     const QWidget* window_;
 };
 
+// How long a close waits for the front page of a cheque the scanner may be
+// reading: the first cheque of a batch, and beyond the last cheque's time.
+constexpr qint64 kFirstChequeGraceMs = 3000;
+constexpr qint64 kChequeGraceMs = 1000;
+constexpr qint64 kLongestGraceMs = 60000;
+
 QString FromLocal(const std::string& bytes) {
     return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
+}
+
+// Why files cannot be written into `directory` now (" (No space left on
+// device)"); empty when nothing there says so.
+QString WriteReason(const std::string& directory, const std::string& page) {
+    int error = 0;
+    struct stat st{};
+    struct statvfs fs{};
+    if (::lstat(page.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+    } else if (::statvfs(directory.c_str(), &fs) == 0 && fs.f_bavail == 0) {
+        error = ENOSPC;
+    } else if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+        error = errno;
+    }
+    if (error == 0) return QString();
+    return QStringLiteral("\n\nThe system says: %1.")
+        .arg(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// The batch ended before any cheque because none was there.
+bool FeederWasEmpty(const scanrun::RunOutcome& outcome) {
+    return outcome.end == scanrun::RunEnd::Finished ||
+           (outcome.end == scanrun::RunEnd::DriverError &&
+            outcome.driverResult == ORVOSCAN_ERR_DEVICE &&
+            outcome.deviceError == ORVOSCAN_DEV_NO_DOCUMENT);
 }
 
 Message Warning(const QString& text) {
@@ -135,19 +177,38 @@ void MainDialog::OnScan() {
         Message question;
         question.icon = MessageIcon::Question;
         question.buttons = MessageButtons::OkCancel;
+        // Only a number a batch can start from is suggested.
+        const QString free =
+            check.continueNumber <= scanrun::kLastDocumentNumber
+                ? QStringLiteral("The first number not used in this location is %1.")
+                      .arg(check.continueNumber)
+                : QStringLiteral(
+                      "No number is left unused in this location: document "
+                      "numbers end at %1. Choose another name or folder with "
+                      "SAVE to keep these pages.")
+                      .arg(scanrun::kLastDocumentNumber);
         question.text = QStringLiteral(
                             "%1 already exists.\n\nScanning from document %2 replaces "
-                            "the pages of an earlier batch. The first number not "
-                            "used in this location is %3.\n\nReplace them?")
+                            "the pages of an earlier batch. %3\n\nReplace them?")
                             .arg(FromLocal(check.existingPage))
                             .arg(setup.startNumber)
-                            .arg(check.continueNumber);
+                            .arg(free);
         if (ShowMessage(this, question) != Answer::Ok) return;
         run->AllowOverwrite();
     } else if (check.problem != scanrun::StartProblem::None) {
         ShowMessage(this, Warning(QStringLiteral("The batch was not started:\n\n") +
                                   FromLocal(check.message)));
         return;
+    }
+    // quality.txt takes a line per cheque: checked like micr.txt.
+    {
+        std::string reason;
+        const std::string qualityPath = scanrun::QualityFilePath(location_);
+        if (!scanrun::MicrFileAppendable(qualityPath, &reason)) {
+            ShowMessage(this, Warning(QStringLiteral("The batch was not started:\n\n") +
+                                      FromLocal(qualityPath + " " + reason)));
+            return;
+        }
     }
     if (!check.frontsWithoutRecord.empty() && !untrackedWarned_) {
         untrackedWarned_ = true;
@@ -172,6 +233,8 @@ void MainDialog::OnScan() {
         driver_.ImageFormat(PageFormat());
     }
 
+    batchDpi_ = 0;
+    batchDpi_ = ScannedDpi();
     // Lock the window for the batch.
     ui_->startNumberEdit->setEnabled(false);
     scanning_ = true;
@@ -205,25 +268,64 @@ void MainDialog::OnScan() {
 void MainDialog::OnBatchStarted(bool ok) {
     if (!ok) {
         // Once the thread's signal has been handled: the thread goes with the run.
-        QMetaObject::invokeMethod(
-            this, [this] { EndBatchRun(false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { EndBatchRun(false); }, Qt::QueuedConnection);
         return;
     }
     values_.statusText = QStringLiteral("Warming up...Please wait...!");
+    // A name OrvoScan.ini has no section for scans with the "Default" settings.
+    if (!ProfileListed(run_->setup().profile)) values_.statusText += UnlistedProfileNote();
     BeginChequeQuality(run_->setup());
     batchBase_ = run_->page() - 1;
+    lastChequeMs_ = -1;
     AskForPage();
 }
 
 void MainDialog::AskForPage() {
     if (closeRequested_) run_->RequestStop();
     // The start number shows the document being fed.
-    values_.startNumber = scanrun::NamePage(location_, run_->setup().twoSided, run_->page()).number;
+    const scanrun::PageName next =
+        scanrun::NamePage(location_, run_->setup().twoSided, run_->page());
+    values_.startNumber = next.number;
     RefreshDialog();
+    // A wait for the next cheque that lasts is said on the status line.
+    if (next.front && run_->outcome().pagesTaken > 0) waitNote_->start();
+    awaitingFront_ = next.front;
+    lastAskedPage_ = next.path;
+    if (next.front) frontAsked_.start();
     batch_->Next();
 }
 
+// Closing while a front page is awaited: the scanner may be reading that
+// cheque already, and its pages come within about the time the last cheque
+// took; when none comes by then, the feeder holds no cheque being read and
+// the wait ends.
+void MainDialog::AwaitCloseDuringFrontWait() {
+    const qint64 expected = lastChequeMs_ < 0 ? kFirstChequeGraceMs
+                                              : lastChequeMs_ + lastChequeMs_ / 2 + kChequeGraceMs;
+    const qint64 left = std::clamp<qint64>(expected - frontAsked_.elapsed(), 0, kLongestGraceMs);
+    closeGrace_->start(static_cast<int>(left));
+}
+
+void MainDialog::OnCloseGraceOver() {
+    if (scanning_ && awaitingFront_ && batch_) batch_->Interrupt();
+}
+
+QString MainDialog::UnlistedProfileNote() const {
+    return QStringLiteral(" Profile \"%1\" is not in OrvoScan.ini: the \"Default\" settings apply.")
+        .arg(values_.profileText);
+}
+
+void MainDialog::OnWaitNote() {
+    if (!scanning_ || closeRequested_) return;
+    values_.statusText = QStringLiteral("Waiting for the next cheque...");
+    RefreshDialog();
+}
+
 void MainDialog::OnBatchStep(const scanrun::PageStep& step) {
+    waitNote_->stop();
+    closeGrace_->stop();
+    if (awaitingFront_ && step.taken) lastChequeMs_ = frontAsked_.elapsed();
+    awaitingFront_ = false;
     const scanrun::RunSetup& setup = run_->setup();
     if (step.taken) {
         widgets::PageList* list = ui_->pageList;
@@ -251,8 +353,7 @@ void MainDialog::OnBatchStep(const scanrun::PageStep& step) {
         RefreshDialog();
     }
     if (step.ended) {
-        QMetaObject::invokeMethod(
-            this, [this] { EndBatchRun(true); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { EndBatchRun(true); }, Qt::QueuedConnection);
         return;
     }
     AskForPage();
@@ -272,13 +373,26 @@ void MainDialog::EndBatchRun(bool started) {
     // operator's clicks and keys like any other.
     ShowDriverError(outcome.driverResult, outcome.deviceError);
     if (!outcome.problem.empty()) {
-        ShowMessage(this, Warning(started ? FromLocal(outcome.problem)
-                                          : QStringLiteral("The batch was not started:\n\n") +
-                                                FromLocal(outcome.problem)));
+        QString problem = FromLocal(outcome.problem);
+        // A page file that was not written: the system's reason, as far as
+        // the output directory tells it.
+        if (outcome.end == scanrun::RunEnd::PageNotWritten) {
+            problem += WriteReason(location_.directory, lastAskedPage_);
+        }
+        ShowMessage(this,
+                    Warning(started ? problem
+                                    : QStringLiteral("The batch was not started:\n\n") + problem));
+    }
+    if (const QString lost = QualityLinesLostText(); !lost.isEmpty()) {
+        ShowMessage(this, Warning(lost));
     }
     if (started) {
         values_.startNumber = outcome.nextStartNumber;
         values_.statusText = QStringLiteral("Scanning finished.");
+        if (outcome.pagesTaken == 0 && FeederWasEmpty(outcome)) {
+            values_.statusText += QStringLiteral(" No cheque in the feeder.");
+        }
+        if (!ProfileListed(profile)) values_.statusText += UnlistedProfileNote();
         RefreshDialog();
     }
 

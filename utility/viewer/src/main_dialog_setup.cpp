@@ -2,6 +2,7 @@
 #include <QComboBox>
 
 #include "main_dialog.h"
+#include "message_seam.h"
 #include "orvo/scanrun/driver.h"
 #include "orvoscan.h"
 #include "ui_main_dialog.h"
@@ -10,7 +11,15 @@ namespace orvo::viewer {
 
 void MainDialog::OnSetting() {
     ReadDialog();
-    if (values_.profileText.isEmpty()) return;
+    if (values_.profileText.isEmpty()) {
+        Message message;
+        message.icon = MessageIcon::Exclamation;
+        message.text = QStringLiteral(
+            "There is no profile to set: choose one in the box next to the start number, or "
+            "type a new name there, then SETTING.");
+        ShowMessage(this, message);
+        return;
+    }
     const std::string profile = ProfileName();
     const int result = driver_.Setup(this, profile.c_str());
     if (result != ORVOSCAN_OK) {

@@ -97,7 +97,7 @@ class AutomationTest : public QObject {
 
         // EXIT only hides the window while it is held.
         QSignalSpy finished(&dialog, &QDialog::finished);
-        fixture::Click(&dialog, 1);
+        fixture::Click(&dialog, id::kExit);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(finished.count(), 0);
         reply = Await(client, Call(Self(), "Release"));

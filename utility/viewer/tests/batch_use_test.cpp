@@ -4,6 +4,7 @@
 // while the driver waits for the next cheque, the window handles what comes
 // to it (a posted event, a close request) before that cheque arrives.
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSignalSpy>
@@ -18,53 +19,7 @@ using namespace orvo::viewer;
 using fixture::ById;
 using orvo::sim::TheScanner;
 
-namespace {
-
-// Answers every message box that appears, in turn with Return, a click on
-// its OK button and Escape (a box with Cancel always with Return, its default
-// OK), and records its text. A box still open after 200 looks did not take
-// the key or click: it is noted and closed by the program so the test goes on.
-class BoxCloser : public QObject {
-  public:
-    QStringList texts;
-    QStringList stuck;
-
-    BoxCloser() {
-        timer_.setInterval(1);
-        connect(&timer_, &QTimer::timeout, this, &BoxCloser::Look);
-        timer_.start();
-    }
-
-  private:
-    void Look() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || !box->isVisible()) return;
-        if (box == open_) {
-            if (++looks_ > 200) {
-                stuck << box->text();
-                box->done(QMessageBox::Ok);
-            }
-            return;
-        }
-        open_ = box;
-        looks_ = 0;
-        texts << box->text();
-        const int way = box->button(QMessageBox::Cancel) ? 0 : texts.size() % 3;
-        if (way == 0) {
-            QTest::keyClick(box, Qt::Key_Return);
-        } else if (way == 1) {
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-        } else {
-            QTest::keyClick(box, Qt::Key_Escape);
-        }
-    }
-
-    QTimer timer_;
-    QPointer<QMessageBox> open_;
-    int looks_ = 0;
-};
-
-}  // namespace
+using fixture::BoxCloser;
 
 class BatchUseTest : public QObject {
     Q_OBJECT
@@ -75,7 +30,9 @@ class BatchUseTest : public QObject {
     QString out_;
 
     MainDialog* Dialog() { return dialog_.get(); }
-    orvo::widgets::PageList* List() { return ById<orvo::widgets::PageList>(Dialog(), 1065); }
+    orvo::widgets::PageList* List() {
+        return ById<orvo::widgets::PageList>(Dialog(), id::kPageList);
+    }
 
     // A new window on `ini` (no last used profile) with profile Check, SAVE
     // answered with A.tif in a new output directory.
@@ -85,7 +42,7 @@ class BatchUseTest : public QObject {
         dialog_ = std::make_unique<MainDialog>(driver_);
         dialog_->InitDialog();
         dialog_->show();
-        ById<QComboBox>(Dialog(), 1039)->setEditText("Check");
+        ById<QComboBox>(Dialog(), id::kProfile)->setEditText("Check");
         fixture::SaveAs(Dialog(), out_ + "A.tif");
     }
 
@@ -116,7 +73,7 @@ class BatchUseTest : public QObject {
             {"endorser", {"Illegal endorser format error.."}, 1},
             {"page",
              {"A000002F.tif already exists", "no record in micr.txt", "Page file writing error..",
-              "A000002F.tif was not written"},
+              "A000002F.tif was not written.\n\nThe system says: Is a directory."},
              2},
         };
         for (const Case& c : cases) {
@@ -138,8 +95,9 @@ class BatchUseTest : public QObject {
             // The batch's pages stay listed, the window is unlocked, the
             // profile is remembered, and SCAN works again.
             QCOMPARE(List()->rows(), c.rows);
-            for (int id : {1035, 1036, 1037, 1038, 1, 1067, 1039, 1072}) {
-                QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
+            for (int control : {id::kSave, id::kSetting, id::kQa, id::kScan, id::kExit,
+                                id::kSlideShow, id::kProfile, id::kStartNumber}) {
+                QVERIFY(ById<QWidget>(Dialog(), control)->isEnabled());
             }
             QCOMPARE(orvo::platform::ProfileString("Misc", "PrevDocu", "", 100,
                                                    Dialog()->settingsFile()),
@@ -159,11 +117,14 @@ class BatchUseTest : public QObject {
         TheScanner().SetScenario(scenario);
         Open(e2e::ChequeIni("Check", 1, 0, 0));
         QSignalSpy finished(Dialog(), &QDialog::finished);
-        fixture::Click(Dialog(), 1038);
+        fixture::Click(Dialog(), id::kScan);
         // The first cheque is in; the driver polls the scanner for the next.
         QTRY_COMPARE_WITH_TIMEOUT(List()->rows(), 2, 20000);
         const std::size_t commands = TheScanner().CommandLog().size();
         QTRY_VERIFY_WITH_TIMEOUT(TheScanner().CommandLog().size() > commands + 2, 10000);
+        // The status line says that a cheque is awaited.
+        QTRY_COMPARE_WITH_TIMEOUT(ById<QLabel>(Dialog(), id::kStatusText)->text(),
+                                  QString("Waiting for the next cheque..."), 10000);
 
         int announcedWhenHandled = -1;
         QMetaObject::invokeMethod(

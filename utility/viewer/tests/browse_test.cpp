@@ -46,24 +46,27 @@ class BrowseTest : public QObject {
     std::unique_ptr<MainDialog> dialog_;
 
     MainDialog* Dialog() { return dialog_.get(); }
-    PageList* List() { return ById<PageList>(Dialog(), 1065); }
-    ImageView* Front() { return ById<ImageView>(Dialog(), 1001); }
-    ImageView* Rear() { return ById<ImageView>(Dialog(), 1062); }
-    QString Text(int id) { return ById<QLabel>(Dialog(), id)->text(); }
+    PageList* List() { return ById<PageList>(Dialog(), id::kPageList); }
+    ImageView* Front() { return ById<ImageView>(Dialog(), id::kFrontView); }
+    ImageView* Rear() { return ById<ImageView>(Dialog(), id::kRearView); }
+    QString Text(int control) { return ById<QLabel>(Dialog(), control)->text(); }
     QStringList Information() {
         QStringList texts;
-        for (int id : {1052, 1026, 1027, 1028, 1029, 1033, 1034, 1032}) texts << Text(id);
+        for (int control :
+             {id::kNameText, id::kFormatText, id::kSizeText, id::kWidthText, id::kHeightText,
+              id::kXResolutionText, id::kYResolutionText, id::kZoomText})
+            texts << Text(control);
         return texts;
     }
 
     void Save(const QString& name) {
         SetSavePathHandler([this, name](QWidget*, const SaveRequest&) { return out_ + name; });
-        fixture::Click(Dialog(), 1035);
+        fixture::Click(Dialog(), id::kSave);
         SetSavePathHandler({});
     }
     void Scan(const QString& profile, int cheques) {
         TheScanner().SetScenario(e2e::FastScenario(cheques));
-        ById<QComboBox>(Dialog(), 1039)->setEditText(profile);
+        ById<QComboBox>(Dialog(), id::kProfile)->setEditText(profile);
         fixture::ScanAndWait(Dialog());
     }
     // The operator clicks a cell of the page list.
@@ -75,8 +78,8 @@ class BrowseTest : public QObject {
     }
     void Key(char key) { QTest::keyClick(List()->table(), key); }
     void DeleteAllOff() {
-        fixture::Click(Dialog(), 1066);
-        QVERIFY(!ById<QCheckBox>(Dialog(), 1066)->isChecked());
+        fixture::Click(Dialog(), id::kDeleteAll);
+        QVERIFY(!ById<QCheckBox>(Dialog(), id::kDeleteAll)->isChecked());
     }
 
   private slots:
@@ -127,24 +130,24 @@ class BrowseTest : public QObject {
         ClickCell(1, 0);
         QCOMPARE(Rear()->imagePath(), out_ + "A000001R.tif");
         QVERIFY(Rear()->imageDisplayed());
-        QCOMPARE(Text(1052), QString("A000001R"));
-        QCOMPARE(Text(1026), QString("tif"));
-        QCOMPARE(Text(1027), QString::number(QFileInfo(out_ + "A000001R.tif").size()));
-        QCOMPARE(Text(1028), QString("1728"));
-        QCOMPARE(Text(1029), QString::number(Rear()->imageHeight()));
-        QCOMPARE(Text(1033), QString("200"));
-        QCOMPARE(Text(1032), QString::number(int(Rear()->zoom())));
+        QCOMPARE(Text(id::kNameText), QString("A000001R"));
+        QCOMPARE(Text(id::kFormatText), QString("tif"));
+        QCOMPARE(Text(id::kSizeText), QString::number(QFileInfo(out_ + "A000001R.tif").size()));
+        QCOMPARE(Text(id::kWidthText), QString("1728"));
+        QCOMPARE(Text(id::kHeightText), QString::number(Rear()->imageHeight()));
+        QCOMPARE(Text(id::kXResolutionText), QString("200"));
+        QCOMPARE(Text(id::kZoomText), QString::number(int(Rear()->zoom())));
 
         ClickCell(0, 0);
         QCOMPARE(Front()->imagePath(), out_ + "A000001F.tif");
         QCOMPARE(Front()->quarterTurns(), 0);  // shown upright again
-        QCOMPARE(Text(1052), QString("A000001F"));
+        QCOMPARE(Text(id::kNameText), QString("A000001F"));
         // The keyboard moves through the rows too.
         QTest::keyClick(List()->table(), Qt::Key_Down);
         QTest::keyClick(List()->table(), Qt::Key_Down);
         QCOMPARE(List()->row(), 2);
         QCOMPARE(Front()->imagePath(), out_ + "A000002F.tif");
-        QCOMPARE(Text(1052), QString("A000002F"));
+        QCOMPARE(Text(id::kNameText), QString("A000002F"));
     }
 
     void aSaveAfterTheBatchPointsTheRowsAtTheNewLocation() {
@@ -197,7 +200,7 @@ class BrowseTest : public QObject {
             e2e::Ini({{"Check", {{"Side", "1"}, {"ScanWidth", "1728"}, {"ScanLines1", "800"}}},
                       {"Misc", {{"EndorserFormat", "$X"}}}}));
         messages_.answers << Answer::Ok;  // replace the pages of the earlier batch
-        ById<QLineEdit>(Dialog(), 1072)->setText("1");
+        ById<QLineEdit>(Dialog(), id::kStartNumber)->setText("1");
         Scan("Check", 2);
         QCOMPARE(messages_.shown.size(), 2);
         QVERIFY(messages_.shown.last().text.contains("Illegal endorser format"));
@@ -212,16 +215,18 @@ class BrowseTest : public QObject {
         ClickCell(0, 0);
         QVERIFY(!Front()->imageDisplayed());
         QCOMPARE(Front()->imagePath(), front);
-        QCOMPARE(Text(1052), QString());
+        QCOMPARE(Text(id::kNameText), QString());
         DeleteAllOff();
         Key('d');
         QVERIFY(messages_.shown.isEmpty());
         QCOMPARE(List()->rows(), 1);
         QCOMPARE(Files(out_), before);
 
-        fixture::Click(Dialog(), 1066);  // delete all
+        fixture::Click(Dialog(), id::kDeleteAll);  // delete all
         Key('d');
-        QCOMPARE(messages_.Texts(), QStringList{"Warning! All files will be deleted..."});
+        QCOMPARE(messages_.Texts(),
+                 QStringList{"Warning! All files will be deleted...\n\nFolder: " + out_.chopped(1) +
+                             "\nPrefix: A\nFiles: 0 page file(s) named in the list"});
         QCOMPARE(List()->rows(), 0);
         QCOMPARE(Files(out_), before);
     }
@@ -293,7 +298,10 @@ class BrowseTest : public QObject {
 
         messages_.answers << Answer::Cancel;
         Key('d');
-        QCOMPARE(messages_.Texts(), QStringList{"Warning! All files will be deleted..."});
+        // The warning names the folder, the prefix and how many files go.
+        QCOMPARE(messages_.Texts(),
+                 QStringList{"Warning! All files will be deleted...\n\nFolder: " + out_.chopped(1) +
+                             "\nPrefix: A\nFiles: 4 page file(s) named in the list"});
         QCOMPARE(messages_.shown.first().caption, QString("orvo_viewer"));
         QCOMPARE(int(messages_.shown.first().buttons), int(MessageButtons::OkCancel));
         QCOMPARE(Files(out_).size(), 7);  // the pages, micr.txt, quality.txt, the earlier page
@@ -313,7 +321,7 @@ class BrowseTest : public QObject {
 
     void deleteAllAfterAOneSidedBatchRemovesItsPages() {
         // The last row's record cell is current after a one-sided batch.
-        ById<QLineEdit>(Dialog(), 1072)->setText("7");
+        ById<QLineEdit>(Dialog(), id::kStartNumber)->setText("7");
         Scan("Single", 3);
         QVERIFY(messages_.shown.isEmpty());
         QCOMPARE(List()->col(), 1);
@@ -324,11 +332,11 @@ class BrowseTest : public QObject {
     }
 
     void slideShowOverThreeRows() {
-        ById<QLineEdit>(Dialog(), 1072)->setText("5");
+        ById<QLineEdit>(Dialog(), id::kStartNumber)->setText("5");
         Scan("Single", 3);
         QCOMPARE(List()->rows(), 3);
         QCOMPARE(List()->col(), 1);  // the record of the last page is current
-        QCOMPARE(ById<QLineEdit>(Dialog(), 1068)->text(), QString("200"));
+        QCOMPARE(ById<QLineEdit>(Dialog(), id::kSlideInterval)->text(), QString("200"));
 
         QTimer* timer = Dialog()->slideTimer();
         QSignalSpy steps(timer, &QTimer::timeout);
@@ -341,13 +349,14 @@ class BrowseTest : public QObject {
         connect(Front(), &ImageView::displayChanged, Dialog(), [&] {
             shown << Shown{Front()->imagePath(), List()->row(), Dialog()->values().statusText};
         });
-        fixture::Click(Dialog(), 1067);
-        QCOMPARE(Text(1041), QString("Slide show is processing..."));
+        fixture::Click(Dialog(), id::kSlideShow);
+        QCOMPARE(Text(id::kStatusText), QString("Slide show is processing..."));
         QVERIFY(timer->isActive());
         QCOMPARE(timer->interval(), 200);
         QCOMPARE(Dialog()->browseState().rowsLeft, 3);
 
-        QTRY_COMPARE_WITH_TIMEOUT(Text(1041), QString(" Slide show is finished..."), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(id::kStatusText), QString(" Slide show is finished..."),
+                                  20000);
         QCOMPARE(steps.count(), 4);
         QVERIFY(!timer->isActive());
         QCOMPARE(Dialog()->browseState().slideIdle, 1);
@@ -357,7 +366,7 @@ class BrowseTest : public QObject {
             QCOMPARE(shown[i].row, 2 - i);
             QCOMPARE(shown[i].status, QString("Slide show is processing..."));
         }
-        QCOMPARE(Text(1052), QString("A000005F"));
+        QCOMPARE(Text(id::kNameText), QString("A000005F"));
     }
 
     void slideShowStopAndRestart() {
@@ -367,19 +376,20 @@ class BrowseTest : public QObject {
                 [&] { shown << QFileInfo(Rear()->imagePath()).fileName(); });
         connect(Front(), &ImageView::displayChanged, Dialog(),
                 [&] { shown << QFileInfo(Front()->imagePath()).fileName(); });
-        fixture::Click(Dialog(), 1067);
+        fixture::Click(Dialog(), id::kSlideShow);
         QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 20000);
-        fixture::Click(Dialog(), 1067);
-        QCOMPARE(Text(1041), QString("Slide show is stopped..."));
+        fixture::Click(Dialog(), id::kSlideShow);
+        QCOMPARE(Text(id::kStatusText), QString("Slide show is stopped..."));
         QVERIFY(!timer->isActive());
         QCOMPARE(Dialog()->browseState().slideIdle, 1);
         const int stoppedAt = int(shown.size());
         QVERIFY(stoppedAt <= 2);
 
         // Started again, it begins with the last row.
-        fixture::Click(Dialog(), 1067);
-        QCOMPARE(Text(1041), QString("Slide show is processing..."));
-        QTRY_COMPARE_WITH_TIMEOUT(Text(1041), QString(" Slide show is finished..."), 20000);
+        fixture::Click(Dialog(), id::kSlideShow);
+        QCOMPARE(Text(id::kStatusText), QString("Slide show is processing..."));
+        QTRY_COMPARE_WITH_TIMEOUT(Text(id::kStatusText), QString(" Slide show is finished..."),
+                                  20000);
         QCOMPARE(shown.mid(stoppedAt),
                  (QStringList{"A000002R.tif", "A000002F.tif", "A000001R.tif", "A000001F.tif"}));
         QCOMPARE(shown.first(), QString("A000002R.tif"));
@@ -390,26 +400,27 @@ class BrowseTest : public QObject {
         QCOMPARE(List()->rows(), 0);
         QSignalSpy steps(Dialog()->slideTimer(), &QTimer::timeout);
         QSignalSpy frontShown(Front(), &ImageView::displayChanged);
-        ById<QLineEdit>(Dialog(), 1068)->setText("50");
-        fixture::Click(Dialog(), 1067);
+        ById<QLineEdit>(Dialog(), id::kSlideInterval)->setText("50");
+        fixture::Click(Dialog(), id::kSlideShow);
         QCOMPARE(Dialog()->slideTimer()->interval(), 50);
-        QTRY_COMPARE_WITH_TIMEOUT(Text(1041), QString(" Slide show is finished..."), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(id::kStatusText), QString(" Slide show is finished..."),
+                                  20000);
         QCOMPARE(steps.count(), 1);
         QCOMPARE(frontShown.count(), 0);
 
         // An interval of 0 runs at the shortest period of a window timer.
-        ById<QLineEdit>(Dialog(), 1068)->setText("0");
-        fixture::Click(Dialog(), 1067);
+        ById<QLineEdit>(Dialog(), id::kSlideInterval)->setText("0");
+        fixture::Click(Dialog(), id::kSlideShow);
         QCOMPARE(Dialog()->slideTimer()->interval(), 10);
         QTRY_COMPARE_WITH_TIMEOUT(Dialog()->browseState().slideIdle, 1, 20000);
         QCOMPARE(steps.count(), 2);
     }
 
     void aSlideShowGoesOnThroughAScan() {
-        ById<QLineEdit>(Dialog(), 1068)->setText("600000");
-        fixture::Click(Dialog(), 1067);
+        ById<QLineEdit>(Dialog(), id::kSlideInterval)->setText("600000");
+        fixture::Click(Dialog(), id::kSlideShow);
         QCOMPARE(Dialog()->browseState().rowsLeft, 4);
-        ById<QLineEdit>(Dialog(), 1072)->setText("3");
+        ById<QLineEdit>(Dialog(), id::kStartNumber)->setText("3");
         // Once the batch shows its first page, the timer is made due: its
         // step runs while the batch goes on (between two pages).
         QTimer* timer = Dialog()->slideTimer();
@@ -429,9 +440,9 @@ class BrowseTest : public QObject {
         QVERIFY(timer->isActive());
         QCOMPARE(Dialog()->browseState().slideIdle, 0);
         QCOMPARE(Dialog()->browseState().rowsLeft, 3);
-        QCOMPARE(Text(1041), QString("Scanning finished."));
-        fixture::Click(Dialog(), 1067);
-        QCOMPARE(Text(1041), QString("Slide show is stopped..."));
+        QCOMPARE(Text(id::kStatusText), QString("Scanning finished."));
+        fixture::Click(Dialog(), id::kSlideShow);
+        QCOMPARE(Text(id::kStatusText), QString("Slide show is stopped..."));
     }
 };
 

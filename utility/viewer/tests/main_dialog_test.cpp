@@ -57,36 +57,70 @@ class MainDialogTest : public QObject {
     void everyControlOnceWithItsCaption() {
         auto dialog = Open();
         QCOMPARE(dialog->windowTitle(), QString("QXS-7100 (QV710) Scanning Utility"));
-        const int ids[] = {1035, 1036, 1038, 1037, 1,    1065, 1040, 1072, 1039, 1042, 1064, 1001,
-                           1062, 1010, 1011, 1012, 1013, 1044, 1045, 1046, 1047, 1048, 1052, 1026,
-                           1027, 1028, 1029, 1033, 1034, 1066, 1067, 1068, 1075, 1041, 1032, 1053};
-        for (int id : ids) {
+        const int ids[] = {id::kSave,
+                           id::kSetting,
+                           id::kScan,
+                           id::kQa,
+                           id::kExit,
+                           id::kPageList,
+                           id::kPrefixText,
+                           id::kStartNumber,
+                           id::kProfile,
+                           id::kScanView,
+                           id::kFlip,
+                           id::kFrontView,
+                           id::kRearView,
+                           id::kPixelToPixel,
+                           id::kFitWidth,
+                           id::kFitHeight,
+                           id::kBestFit,
+                           id::kWindowZoom,
+                           id::kScroll,
+                           id::kScrollText,
+                           id::kRotateRight,
+                           id::kRotateLeft,
+                           id::kNameText,
+                           id::kFormatText,
+                           id::kSizeText,
+                           id::kWidthText,
+                           id::kHeightText,
+                           id::kXResolutionText,
+                           id::kYResolutionText,
+                           id::kDeleteAll,
+                           id::kSlideShow,
+                           id::kSlideInterval,
+                           id::kStatistics,
+                           id::kStatusText,
+                           id::kZoomText,
+                           id::kVersionText};
+        for (int control : ids) {
             int found = 0;
             for (QWidget* w : dialog->findChildren<QWidget*>()) {
-                if (w->property(kControlIdProperty).toInt() == id) ++found;
+                if (w->property(kControlIdProperty).toInt() == control) ++found;
             }
-            QVERIFY2(found == 1,
-                     qPrintable(QStringLiteral("control %1 found %2 times").arg(id).arg(found)));
+            QVERIFY2(
+                found == 1,
+                qPrintable(QStringLiteral("control %1 found %2 times").arg(control).arg(found)));
         }
-        const QList<QPair<int, QString>> captions = {{1035, "SAVE"},
-                                                     {1036, "SETTING"},
-                                                     {1038, "SCAN"},
-                                                     {1037, "QA"},
-                                                     {1, "EXIT"},
-                                                     {1042, "Scan Image view"},
-                                                     {1064, "Flip second image"},
-                                                     {1010, "Pixel to pixel"},
-                                                     {1011, "Fit to width"},
-                                                     {1012, "Fit to height"},
-                                                     {1013, "Best fit"},
-                                                     {1044, "Window  zoom"},
-                                                     {1045, "Scroll"},
-                                                     {1047, "Rotate R"},
-                                                     {1048, "Rotate L"},
-                                                     {1066, "Delete all files"},
-                                                     {1067, "Slide show"}};
-        for (const auto& [id, caption] : captions) {
-            QCOMPARE(ById<QAbstractButton>(dialog.get(), id)->text(), caption);
+        const QList<QPair<int, QString>> captions = {{id::kSave, "SAVE"},
+                                                     {id::kSetting, "SETTING"},
+                                                     {id::kScan, "SCAN"},
+                                                     {id::kQa, "QA"},
+                                                     {id::kExit, "EXIT"},
+                                                     {id::kScanView, "Scan Image view"},
+                                                     {id::kFlip, "Flip second image"},
+                                                     {id::kPixelToPixel, "Pixel to pixel"},
+                                                     {id::kFitWidth, "Fit to width"},
+                                                     {id::kFitHeight, "Fit to height"},
+                                                     {id::kBestFit, "Best fit"},
+                                                     {id::kWindowZoom, "Window  zoom"},
+                                                     {id::kScroll, "Scroll"},
+                                                     {id::kRotateRight, "Rotate R"},
+                                                     {id::kRotateLeft, "Rotate L"},
+                                                     {id::kDeleteAll, "Delete all files"},
+                                                     {id::kSlideShow, "Slide show"}};
+        for (const auto& [control, caption] : captions) {
+            QCOMPARE(ById<QAbstractButton>(dialog.get(), control)->text(), caption);
         }
         QStringList labels;
         for (QLabel* label : dialog->findChildren<QLabel*>()) {
@@ -102,52 +136,58 @@ class MainDialogTest : public QObject {
         for (const char* title : {"Zoom Setting", "Setting", "Image Information"}) {
             QVERIFY(groups.contains(title));
         }
-        // EXIT is the default button; the binding table finds every control.
-        QVERIFY(ById<QPushButton>(dialog.get(), 1)->isDefault());
+        // EXIT is the default button while no other push button has the
+        // focus; the binding table finds every control.
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        ById<QWidget>(dialog.get(), id::kStartNumber)->setFocus();
+        QTRY_VERIFY(ById<QPushButton>(dialog.get(), id::kExit)->isDefault());
         QVERIFY(DialogBinder(dialog.get()).missing().empty());
     }
 
     void firstState() {
         auto dialog = Open();
         QVERIFY(messages_.shown.isEmpty());
-        QCOMPARE(ById<QLabel>(dialog.get(), 1041)->text(), QString("Ready to scan..."));
-        QVERIFY(ById<QWidget>(dialog.get(), 1038)->isEnabled());
-        QVERIFY(ById<QWidget>(dialog.get(), 1035)->isEnabled());
-        QVERIFY(ById<QWidget>(dialog.get(), 1036)->isEnabled());
-        QVERIFY(!ById<QWidget>(dialog.get(), 1037)->isEnabled());  // created disabled
-        QCOMPARE(ById<QLabel>(dialog.get(), 1053)->text(), QString(OrvoScan_Version()));
-        QVERIFY(ById<QCheckBox>(dialog.get(), 1042)->isChecked());
-        QVERIFY(!ById<QCheckBox>(dialog.get(), 1064)->isChecked());
-        QVERIFY(ById<QCheckBox>(dialog.get(), 1066)->isChecked());
-        QVERIFY(!ById<QCheckBox>(dialog.get(), 1010)->isChecked());
-        QVERIFY(!ById<QCheckBox>(dialog.get(), 1011)->isChecked());
-        QVERIFY(!ById<QCheckBox>(dialog.get(), 1012)->isChecked());
-        QVERIFY(ById<QCheckBox>(dialog.get(), 1013)->isChecked());
-        QCOMPARE(ById<QLineEdit>(dialog.get(), 1068)->text(), QString("200"));
-        QCOMPARE(ById<QLineEdit>(dialog.get(), 1072)->text(), QString("1"));
-        QCOMPARE(ById<QLabel>(dialog.get(), 1046)->text(), QString("ON"));
-        QCOMPARE(ById<QLineEdit>(dialog.get(), 1040)->text(), QString());
-        QVERIFY(ById<QLineEdit>(dialog.get(), 1040)->isReadOnly());
-        for (int id : {1052, 1026, 1027, 1028, 1029, 1033, 1034, 1032, 1075}) {
-            QCOMPARE(ById<QLabel>(dialog.get(), id)->text(), QString());
+        QCOMPARE(ById<QLabel>(dialog.get(), id::kStatusText)->text(), QString("Ready to scan..."));
+        QVERIFY(ById<QWidget>(dialog.get(), id::kScan)->isEnabled());
+        QVERIFY(ById<QWidget>(dialog.get(), id::kSave)->isEnabled());
+        QVERIFY(ById<QWidget>(dialog.get(), id::kSetting)->isEnabled());
+        QVERIFY(!ById<QWidget>(dialog.get(), id::kQa)->isEnabled());  // created disabled
+        QCOMPARE(ById<QLabel>(dialog.get(), id::kVersionText)->text(), QString(OrvoScan_Version()));
+        QVERIFY(ById<QCheckBox>(dialog.get(), id::kScanView)->isChecked());
+        QVERIFY(!ById<QCheckBox>(dialog.get(), id::kFlip)->isChecked());
+        QVERIFY(ById<QCheckBox>(dialog.get(), id::kDeleteAll)->isChecked());
+        QVERIFY(!ById<QCheckBox>(dialog.get(), id::kPixelToPixel)->isChecked());
+        QVERIFY(!ById<QCheckBox>(dialog.get(), id::kFitWidth)->isChecked());
+        QVERIFY(!ById<QCheckBox>(dialog.get(), id::kFitHeight)->isChecked());
+        QVERIFY(ById<QCheckBox>(dialog.get(), id::kBestFit)->isChecked());
+        QCOMPARE(ById<QLineEdit>(dialog.get(), id::kSlideInterval)->text(), QString("200"));
+        QCOMPARE(ById<QLineEdit>(dialog.get(), id::kStartNumber)->text(), QString("1"));
+        QCOMPARE(ById<QLabel>(dialog.get(), id::kScrollText)->text(), QString("ON"));
+        QCOMPARE(ById<QLineEdit>(dialog.get(), id::kPrefixText)->text(), QString());
+        QVERIFY(ById<QLineEdit>(dialog.get(), id::kPrefixText)->isReadOnly());
+        for (int control :
+             {id::kNameText, id::kFormatText, id::kSizeText, id::kWidthText, id::kHeightText,
+              id::kXResolutionText, id::kYResolutionText, id::kZoomText, id::kStatistics}) {
+            QCOMPARE(ById<QLabel>(dialog.get(), control)->text(), QString());
         }
-        auto* list = ById<orvo::widgets::PageList>(dialog.get(), 1065);
+        auto* list = ById<orvo::widgets::PageList>(dialog.get(), id::kPageList);
         QCOMPARE(list->cols(), 2);
         QCOMPARE(list->rows(), 0);
         QCOMPARE(list->columnWidthTwips(0), 900);
         QCOMPARE(list->columnWidthTwips(1), 4500);
-        for (int id : {1001, 1062}) {
-            auto* view = ById<orvo::widgets::ImageView>(dialog.get(), id);
+        for (int control : {id::kFrontView, id::kRearView}) {
+            auto* view = ById<orvo::widgets::ImageView>(dialog.get(), control);
             QCOMPARE(view->fitMode(), orvo::widgets::ImageView::FitMode::Best);
             QVERIFY(!view->imageDisplayed());
         }
         QVERIFY(!dialog->scanning());
         // The first control in tab order has the focus.
         dialog->activateWindow();
-        QTRY_COMPARE(QApplication::focusWidget(), ById<QWidget>(dialog.get(), 1035));
+        QTRY_COMPARE(QApplication::focusWidget(), ById<QWidget>(dialog.get(), id::kSave));
         // Tab moves it on, and a ring shows where it is.
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        auto* setting = ById<QWidget>(dialog.get(), 1036);
+        auto* setting = ById<QWidget>(dialog.get(), id::kSetting);
         QTRY_COMPARE(QApplication::focusWidget(), setting);
         auto* ring = dialog->findChild<QFocusFrame*>();
         QVERIFY(ring != nullptr && ring->isVisible());
@@ -166,7 +206,7 @@ class MainDialogTest : public QObject {
             Ini("[zeta]\nSide=0\n[Misc]\nMicrDetect=1\nPrevDocu=Bill\n[Bill]\n"
                 "[MISC]\n[default]\n[Alpha]\n[\xEC\x9D\xBC\xEB\xB0\x98]\n"));
         auto dialog = Open();
-        auto* box = ById<QComboBox>(dialog.get(), 1039);
+        auto* box = ById<QComboBox>(dialog.get(), id::kProfile);
         QStringList items;
         for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
         QCOMPARE(items, (QStringList{"Alpha", "Bill", "zeta", QString::fromUtf8("일반")}));
@@ -179,9 +219,9 @@ class MainDialogTest : public QObject {
             Ini("[Check]\n[Misc]\nPrevDocu=Gone Profile With A Long Name Of 40 Chars\n"));
         auto dialog = Open();
         // Shown exactly, also beyond 24 characters.
-        QCOMPARE(ById<QComboBox>(dialog.get(), 1039)->currentText(),
+        QCOMPARE(ById<QComboBox>(dialog.get(), id::kProfile)->currentText(),
                  QString("Gone Profile With A Long Name Of 40 Chars"));
-        QCOMPARE(ById<QComboBox>(dialog.get(), 1039)->count(), 1);
+        QCOMPARE(ById<QComboBox>(dialog.get(), id::kProfile)->count(), 1);
     }
 
     void korean949ProfileNamesShown() {
@@ -190,7 +230,7 @@ class MainDialogTest : public QObject {
             Ini("[\xC0\xCF\xB9\xDD\xC1\xF6\xB7\xCE]\nSide=0\n"
                 "[Misc]\nPrevDocu=\xC0\xCF\xB9\xDD\xC1\xF6\xB7\xCE\n"));
         auto dialog = Open();
-        auto* box = ById<QComboBox>(dialog.get(), 1039);
+        auto* box = ById<QComboBox>(dialog.get(), id::kProfile);
         QCOMPARE(box->count(), 1);
         QCOMPARE(box->itemText(0), QString::fromUtf8("일반지로"));
         QCOMPARE(box->currentText(), QString::fromUtf8("일반지로"));
@@ -199,25 +239,25 @@ class MainDialogTest : public QObject {
     void missingSettingsFileGivesAnEmptyList() {
         QFile::remove(QString::fromStdString(e2e::SystemDir() + "OrvoScan.ini"));
         auto dialog = Open();
-        QCOMPARE(ById<QComboBox>(dialog.get(), 1039)->count(), 0);
+        QCOMPARE(ById<QComboBox>(dialog.get(), id::kProfile)->count(), 0);
         QCOMPARE(dialog->values().profileText, QString());
         QVERIFY(messages_.shown.isEmpty());
         // SCAN with an empty profile box says what is missing.
-        fixture::Click(dialog.get(), 1038);
+        fixture::Click(dialog.get(), id::kScan);
         QCOMPARE(messages_.shown.size(), 1);
         QVERIFY2(messages_.shown.first().text.contains("no profile"),
                  qPrintable(messages_.shown.first().text));
-        QCOMPARE(ById<orvo::widgets::PageList>(dialog.get(), 1065)->rows(), 0);
+        QCOMPARE(ById<orvo::widgets::PageList>(dialog.get(), id::kPageList)->rows(), 0);
         QVERIFY(!dialog->scanning());
     }
 
     void firstStartPreselectsTheFirstProfile() {
         e2e::WriteSettings(Ini("[zeta]\nSide=0\n[Misc]\nMicrDetect=1\n[Alpha]\n"));
         auto dialog = Open();
-        QCOMPARE(ById<QComboBox>(dialog.get(), 1039)->currentText(), QString("Alpha"));
+        QCOMPARE(ById<QComboBox>(dialog.get(), id::kProfile)->currentText(), QString("Alpha"));
         // A box the operator emptied: SCAN says so, and nothing starts.
-        ById<QComboBox>(dialog.get(), 1039)->setEditText(QString());
-        fixture::Click(dialog.get(), 1038);
+        ById<QComboBox>(dialog.get(), id::kProfile)->setEditText(QString());
+        fixture::Click(dialog.get(), id::kScan);
         QCOMPARE(messages_.shown.size(), 1);
         QVERIFY2(messages_.shown.first().text.contains("Choose a profile"),
                  qPrintable(messages_.shown.first().text));
@@ -235,49 +275,49 @@ class MainDialogTest : public QObject {
         QCOMPARE(m.caption, QString("orvo_viewer"));
         QCOMPARE(int(m.icon), int(MessageIcon::Stop));
         QCOMPARE(int(m.buttons), int(MessageButtons::Ok));
-        QCOMPARE(ById<QLabel>(dialog.get(), 1041)->text(),
+        QCOMPARE(ById<QLabel>(dialog.get(), id::kStatusText)->text(),
                  QString("Scanner initialization error..."));
-        for (int id : {1038, 1036, 1037, 1035})
-            QVERIFY(!ById<QWidget>(dialog.get(), id)->isEnabled());
-        QVERIFY(ById<QWidget>(dialog.get(), 1)->isEnabled());
-        QCOMPARE(ById<QLabel>(dialog.get(), 1053)->text(), QString(OrvoScan_Version()));
-        QVERIFY(!ById<QLabel>(dialog.get(), 1053)->text().isEmpty());
+        for (int control : {id::kScan, id::kSetting, id::kQa, id::kSave})
+            QVERIFY(!ById<QWidget>(dialog.get(), control)->isEnabled());
+        QVERIFY(ById<QWidget>(dialog.get(), id::kExit)->isEnabled());
+        QCOMPARE(ById<QLabel>(dialog.get(), id::kVersionText)->text(), QString(OrvoScan_Version()));
+        QVERIFY(!ById<QLabel>(dialog.get(), id::kVersionText)->text().isEmpty());
         // The window stays usable for viewing; EXIT ends it.
         QSignalSpy finished(dialog.get(), &QDialog::finished);
-        fixture::Click(dialog.get(), 1);
+        fixture::Click(dialog.get(), id::kExit);
         QCOMPARE(finished.count(), 1);
     }
 
     void programToggledCheckBoxes() {
         auto dialog = Open();
         struct Toggle {
-            int id;
-            int DialogValues::*member;
+            int control;
+            int DialogValues::* member;
             bool first;
         };
-        for (const Toggle& t :
-             {Toggle{1042, &DialogValues::scanView, true}, Toggle{1064, &DialogValues::flip, false},
-              Toggle{1066, &DialogValues::deleteAll, true}}) {
-            auto* box = ById<QCheckBox>(dialog.get(), t.id);
+        for (const Toggle& t : {Toggle{id::kScanView, &DialogValues::scanView, true},
+                                Toggle{id::kFlip, &DialogValues::flip, false},
+                                Toggle{id::kDeleteAll, &DialogValues::deleteAll, true}}) {
+            auto* box = ById<QCheckBox>(dialog.get(), t.control);
             QCOMPARE(box->isChecked(), t.first);
-            fixture::Click(dialog.get(), t.id);
+            fixture::Click(dialog.get(), t.control);
             QCOMPARE(box->isChecked(), !t.first);
             QCOMPARE(dialog->values().*t.member, t.first ? 0 : 1);
-            fixture::Click(dialog.get(), t.id);
+            fixture::Click(dialog.get(), t.control);
             QCOMPARE(box->isChecked(), t.first);
             QCOMPARE(dialog->values().*t.member, t.first ? 1 : 0);
         }
         // The zoom check boxes change by themselves.
-        fixture::Click(dialog.get(), 1011);
-        QVERIFY(ById<QCheckBox>(dialog.get(), 1011)->isChecked());
+        fixture::Click(dialog.get(), id::kFitWidth);
+        QVERIFY(ById<QCheckBox>(dialog.get(), id::kFitWidth)->isChecked());
     }
 
     void integerReadingRule() {
         auto dialog = Open();
         dialog->activateWindow();
-        auto* interval = ById<QLineEdit>(dialog.get(), 1068);
-        auto* start = ById<QLineEdit>(dialog.get(), 1072);
-        ById<QCheckBox>(dialog.get(), 1010)->setChecked(true);  // read before 1068
+        auto* interval = ById<QLineEdit>(dialog.get(), id::kSlideInterval);
+        auto* start = ById<QLineEdit>(dialog.get(), id::kStartNumber);
+        ById<QCheckBox>(dialog.get(), id::kPixelToPixel)->setChecked(true);  // read before 1068
         interval->setText("");
         start->setText("7");
         QVERIFY(!dialog->ReadDialog());
@@ -294,7 +334,7 @@ class MainDialogTest : public QObject {
         messages_.Clear();
         interval->setText("350");
         start->setText("12x");
-        ById<QCheckBox>(dialog.get(), 1010)->setChecked(false);
+        ById<QCheckBox>(dialog.get(), id::kPixelToPixel)->setChecked(false);
         QVERIFY(!dialog->ReadDialog());
         QCOMPARE(messages_.shown.size(), 1);
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(start));
@@ -304,11 +344,11 @@ class MainDialogTest : public QObject {
 
         // EXIT reads the dialog: it stays open until the number is good.
         QSignalSpy finished(dialog.get(), &QDialog::finished);
-        fixture::Click(dialog.get(), 1);
+        fixture::Click(dialog.get(), id::kExit);
         QCOMPARE(finished.count(), 0);
         QVERIFY(dialog->isVisible());
         start->setText("12");
-        fixture::Click(dialog.get(), 1);
+        fixture::Click(dialog.get(), id::kExit);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(dialog->values().startNumber, 12);
     }
@@ -370,7 +410,7 @@ class MainDialogTest : public QObject {
     void exitDoesNotEndTheDriver() {
         auto dialog = Open();
         QSignalSpy finished(dialog.get(), &QDialog::finished);
-        fixture::Click(dialog.get(), 1);
+        fixture::Click(dialog.get(), id::kExit);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first().first().toInt(), int(QDialog::Accepted));
         QVERIFY(!dialog->isVisible());
@@ -400,7 +440,7 @@ class MainDialogTest : public QObject {
         auto dialog = Open();
         QSignalSpy finished(dialog.get(), &QDialog::finished);
         dialog->SetAutomationHold(true);
-        fixture::Click(dialog.get(), 1);
+        fixture::Click(dialog.get(), id::kExit);
         QVERIFY(!dialog->isVisible());
         QCOMPARE(finished.count(), 0);
         dialog->show();

@@ -58,7 +58,7 @@ class ScanTest : public QObject {
     std::unique_ptr<MainDialog> dialog_;
 
     MainDialog* Dialog() { return dialog_.get(); }
-    PageList* List() { return ById<PageList>(Dialog(), 1065); }
+    PageList* List() { return ById<PageList>(Dialog(), id::kPageList); }
 
     void Open() {
         dialog_ = std::make_unique<MainDialog>(driver_);
@@ -73,7 +73,7 @@ class ScanTest : public QObject {
             EXPECT_TITLE(request);
             return out_ + name;
         });
-        fixture::Click(Dialog(), 1035);
+        fixture::Click(Dialog(), id::kSave);
         SetSavePathHandler({});
     }
     static void EXPECT_TITLE(const SaveRequest& request) {
@@ -83,12 +83,14 @@ class ScanTest : public QObject {
         }
     }
 
-    void SetStart(int n) { ById<QLineEdit>(Dialog(), 1072)->setText(QString::number(n)); }
-    void SetProfile(const QString& p) { ById<QComboBox>(Dialog(), 1039)->setEditText(p); }
+    void SetStart(int n) {
+        ById<QLineEdit>(Dialog(), id::kStartNumber)->setText(QString::number(n));
+    }
+    void SetProfile(const QString& p) { ById<QComboBox>(Dialog(), id::kProfile)->setEditText(p); }
     void Scan() { fixture::ScanAndWait(Dialog()); }
-    QString Text(int id) {
-        if (auto* label = ById<QLabel>(Dialog(), id)) return label->text();
-        return ById<QLineEdit>(Dialog(), id)->text();
+    QString Text(int control) {
+        if (auto* label = ById<QLabel>(Dialog(), control)) return label->text();
+        return ById<QLineEdit>(Dialog(), control)->text();
     }
 
   private slots:
@@ -122,7 +124,7 @@ class ScanTest : public QObject {
 
     void saveChoosesLocationAndFormat() {
         Save("B.bmp");
-        QCOMPARE(Text(1040), out_ + "B");
+        QCOMPARE(Text(id::kPrefixText), out_ + "B");
         QCOMPARE(Dialog()->outputLocation().extension, std::string("bmp"));
         Scan();
         QVERIFY(messages_.shown.isEmpty());
@@ -130,9 +132,9 @@ class ScanTest : public QObject {
         QVERIFY(page.startsWith("BM"));
         // Cancel changes nothing.
         SetSavePathHandler([](QWidget*, const SaveRequest&) { return QString(); });
-        fixture::Click(Dialog(), 1035);
+        fixture::Click(Dialog(), id::kSave);
         SetSavePathHandler({});
-        QCOMPARE(Text(1040), out_ + "B");
+        QCOMPARE(Text(id::kPrefixText), out_ + "B");
     }
 
     void formatNotStoredIsShownAndStillUsed() {
@@ -153,6 +155,9 @@ class ScanTest : public QObject {
         Scan();
         QVERIFY(messages_.shown.isEmpty());
         QVERIFY(fixture::ReadFile(out_ + "B000001F.bmp").startsWith("BM"));
+        // A bitmap states no resolution: the scan's is shown, as for TIFF pages.
+        QCOMPARE(Text(id::kXResolutionText), QString("200"));
+        QCOMPARE(Text(id::kYResolutionText), QString("200"));
     }
 
     void twoSidedBatchFromStartNumber3() {
@@ -162,8 +167,9 @@ class ScanTest : public QObject {
         auto places = [this] {
             Dialog()->layout()->activate();
             QList<QRect> rects;
-            for (int id : {1001, 1062, 1052, 1075, 1041, 1053})
-                rects << ById<QWidget>(Dialog(), id)->geometry();
+            for (int control : {id::kFrontView, id::kRearView, id::kNameText, id::kStatistics,
+                                id::kStatusText, id::kVersionText})
+                rects << ById<QWidget>(Dialog(), control)->geometry();
             return rects;
         };
         const QList<QRect> before = places();
@@ -209,21 +215,22 @@ class ScanTest : public QObject {
         }
         QCOMPARE(bad, 1);  // the fourth cheque of the stack has a "?"
         QCOMPARE(
-            Text(1075),
+            Text(id::kStatistics),
             QStringLiteral("MICR OK :\t%1\nMICR ERR :\t%2\nOK rate : \t%3%\nImage defects :\t0")
                 .arg(good)
                 .arg(bad)
                 .arg(QString::asprintf("%5.2f", 100.0 * good / (good + bad))));
-        QCOMPARE(Text(1072), QString("7"));
-        QCOMPARE(Text(1041), QString("Scanning finished."));
-        QVERIFY(ById<QWidget>(Dialog(), 1037)->isEnabled());  // QA after the first batch
-        for (int id : {1035, 1036, 1038, 1, 1067, 1039, 1072}) {
-            QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
+        QCOMPARE(Text(id::kStartNumber), QString("7"));
+        QCOMPARE(Text(id::kStatusText), QString("Scanning finished."));
+        QVERIFY(ById<QWidget>(Dialog(), id::kQa)->isEnabled());  // QA after the first batch
+        for (int control : {id::kSave, id::kSetting, id::kScan, id::kExit, id::kSlideShow,
+                            id::kProfile, id::kStartNumber}) {
+            QVERIFY(ById<QWidget>(Dialog(), control)->isEnabled());
         }
 
         // The views show the last cheque, pixel for pixel as libtiff reads it.
-        auto* front = ById<ImageView>(Dialog(), 1001);
-        auto* rear = ById<ImageView>(Dialog(), 1062);
+        auto* front = ById<ImageView>(Dialog(), id::kFrontView);
+        auto* rear = ById<ImageView>(Dialog(), id::kRearView);
         QCOMPARE(front->imagePath(), out_ + "A000006F.tif");
         QCOMPARE(rear->imagePath(), out_ + "A000006R.tif");
         QVERIFY(front->frontShown());
@@ -235,15 +242,15 @@ class ScanTest : public QObject {
             QVERIFY2(diff.isEmpty(), qPrintable(diff));
         }
         // Image information of the last page shown.
-        QCOMPARE(Text(1052), QString("A000006R"));
-        QCOMPARE(Text(1026), QString("tif"));
-        QCOMPARE(Text(1027), QString::number(QFileInfo(out_ + "A000006R.tif").size()));
-        QCOMPARE(Text(1028), QString::number(rear->imageWidth()));
-        QCOMPARE(Text(1028), QString("1728"));
-        QCOMPARE(Text(1029), QString::number(rear->imageHeight()));
-        QCOMPARE(Text(1033), QString("200"));
-        QCOMPARE(Text(1034), QString("200"));
-        QCOMPARE(Text(1032), QString::number(int(rear->zoom())));
+        QCOMPARE(Text(id::kNameText), QString("A000006R"));
+        QCOMPARE(Text(id::kFormatText), QString("tif"));
+        QCOMPARE(Text(id::kSizeText), QString::number(QFileInfo(out_ + "A000006R.tif").size()));
+        QCOMPARE(Text(id::kWidthText), QString::number(rear->imageWidth()));
+        QCOMPARE(Text(id::kWidthText), QString("1728"));
+        QCOMPARE(Text(id::kHeightText), QString::number(rear->imageHeight()));
+        QCOMPARE(Text(id::kXResolutionText), QString("200"));
+        QCOMPARE(Text(id::kYResolutionText), QString("200"));
+        QCOMPARE(Text(id::kZoomText), QString::number(int(rear->zoom())));
         // The profile is remembered.
         QCOMPARE(QString::fromStdString(orvo::platform::ProfileString("Misc", "PrevDocu", "", 100,
                                                                       Dialog()->settingsFile())),
@@ -256,7 +263,7 @@ class ScanTest : public QObject {
         QVERIFY(QFile::exists(out_ + "A000007F.tif"));
         QCOMPARE(List()->rows(), 2);
         QCOMPARE(List()->cellText(0, 0), QString("A000007F"));
-        QCOMPARE(Text(1072), QString("8"));
+        QCOMPARE(Text(id::kStartNumber), QString("8"));
     }
 
     void oneSidedBatch() {
@@ -273,9 +280,9 @@ class ScanTest : public QObject {
                  Record(5, docs[0]) + Record(6, docs[1]) + Record(7, docs[2]));
         QCOMPARE(List()->rows(), 3);
         for (int i = 0; i < 3; ++i) QVERIFY(!List()->cellText(i, 1).isEmpty());
-        QCOMPARE(Text(1072), QString("8"));
-        QVERIFY(!ById<ImageView>(Dialog(), 1062)->imageDisplayed());
-        QCOMPARE(ById<ImageView>(Dialog(), 1001)->imagePath(), out_ + "S000007F.tif");
+        QCOMPARE(Text(id::kStartNumber), QString("8"));
+        QVERIFY(!ById<ImageView>(Dialog(), id::kRearView)->imageDisplayed());
+        QCOMPARE(ById<ImageView>(Dialog(), id::kFrontView)->imagePath(), out_ + "S000007F.tif");
     }
 
     void withoutMicrDetect() {
@@ -287,7 +294,7 @@ class ScanTest : public QObject {
         QVERIFY(messages_.shown.isEmpty());
         QVERIFY(QFile::exists(out_ + "A000004R.tif"));
         QVERIFY(!QFile::exists(out_ + "micr.txt"));
-        QCOMPARE(Text(1075), QStringLiteral("Image defects :\t0"));
+        QCOMPARE(Text(id::kStatistics), QStringLiteral("Image defects :\t0"));
         for (int i = 0; i < List()->rows(); ++i) {
             QCOMPARE(List()->cellText(i, 1), QString());
             QCOMPARE(List()->cellMarkingAt(i, 0), 0u);
@@ -308,8 +315,8 @@ class ScanTest : public QObject {
                                            "A000002R.tif", "micr.txt", "quality.txt"}));
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 2);
         QCOMPARE(List()->rows(), 4);
-        QCOMPARE(Text(1072), QString("3"));
-        QCOMPARE(Text(1041), QString("Scanning finished."));
+        QCOMPARE(Text(id::kStartNumber), QString("3"));
+        QCOMPARE(Text(id::kStatusText), QString("Scanning finished."));
     }
 
     void failedBatchStart() {
@@ -318,7 +325,7 @@ class ScanTest : public QObject {
                       {"Misc", {{"EndorserFormat", "$X"}}}}));
         Save("A.tif");
         SetStart(4);
-        const QString status = Text(1041);
+        const QString status = Text(id::kStatusText);
         Scan();
         QCOMPARE(messages_.Texts(),
                  QStringList{"Error occurred!! Check the scanner..\n\n  Illegal endorser format "
@@ -329,10 +336,11 @@ class ScanTest : public QObject {
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt"), QByteArray());
         // The status line keeps its text; the window is unlocked; the
         // profile is remembered all the same.
-        QCOMPARE(Text(1041), status);
-        QCOMPARE(Text(1072), QString("4"));
-        for (int id : {1035, 1036, 1037, 1038, 1, 1067, 1039, 1072}) {
-            QVERIFY(ById<QWidget>(Dialog(), id)->isEnabled());
+        QCOMPARE(Text(id::kStatusText), status);
+        QCOMPARE(Text(id::kStartNumber), QString("4"));
+        for (int control : {id::kSave, id::kSetting, id::kQa, id::kScan, id::kExit, id::kSlideShow,
+                            id::kProfile, id::kStartNumber}) {
+            QVERIFY(ById<QWidget>(Dialog(), control)->isEnabled());
         }
         QVERIFY(!Dialog()->scanning());
         QCOMPARE(QString::fromStdString(orvo::platform::ProfileString("Misc", "PrevDocu", "", 100,
@@ -353,11 +361,16 @@ class ScanTest : public QObject {
         QVERIFY(messages_.shown.isEmpty());
         QVERIFY(QFile::exists(out_ + "A000001F.raw"));
         QCOMPARE(List()->rows(), 8);
-        auto* front = ById<ImageView>(Dialog(), 1001);
+        auto* front = ById<ImageView>(Dialog(), id::kFrontView);
         QCOMPARE(front->imagePath(), out_ + "A000004F.raw");
         QVERIFY(!front->imageDisplayed());
         QVERIFY(front->statusText().startsWith("Raw image data"));
-        for (int id : {1052, 1026, 1027, 1028, 1029, 1033, 1034}) QCOMPARE(Text(id), QString());
+        for (int control : {id::kNameText, id::kFormatText, id::kSizeText, id::kWidthText,
+                            id::kHeightText, id::kXResolutionText, id::kYResolutionText})
+            QCOMPARE(Text(control), QString());
+        // Raw pages are not checked for image defects, and the count says so.
+        QVERIFY2(Text(id::kStatistics).endsWith("Image defects :\tnot checked"),
+                 qPrintable(Text(id::kStatistics)));
     }
 
     void pageContentAlwaysMatchesItsName() {
@@ -388,35 +401,36 @@ class ScanTest : public QObject {
             Scan();
             QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
             QVERIFY2(fixture::ReadFile(out_ + c.page).startsWith(c.magic), qPrintable(c.page));
-            QCOMPARE(Text(1026), c.page.section('.', 1));
+            QCOMPARE(Text(id::kFormatText), c.page.section('.', 1));
         }
         // What will be written is on the status line after SAVE.
         Save("E.BMP");
-        QCOMPARE(Text(1041), QString("Pages are saved as bitmap files: E000002F.BMP, ..."));
+        QCOMPARE(Text(id::kStatusText),
+                 QString("Pages are saved as bitmap files: E000002F.BMP, ..."));
         messages_.Clear();
         // A name whose extension names no page format is refused.
         Save("F.png");
         QCOMPARE(messages_.shown.size(), 1);
         QVERIFY(messages_.shown.first().text.contains("F.png"));
-        QCOMPARE(Text(1040), out_ + "E");
+        QCOMPARE(Text(id::kPrefixText), out_ + "E");
         QCOMPARE(Dialog()->outputLocation().extension, std::string("BMP"));
     }
 
     void scanViewOffAndFlip() {
         Save("A.tif");
-        fixture::Click(Dialog(), 1064);  // flip second image on
+        fixture::Click(Dialog(), id::kFlip);  // flip second image on
         Scan();
-        auto* rear = ById<ImageView>(Dialog(), 1062);
+        auto* rear = ById<ImageView>(Dialog(), id::kRearView);
         QCOMPARE(rear->quarterTurns(), 2);
         QVERIFY(rear->imageDisplayed());
 
-        fixture::Click(Dialog(), 1042);  // scan image view off
+        fixture::Click(Dialog(), id::kScanView);  // scan image view off
         SetStart(20);
         Scan();
         QVERIFY(QFile::exists(out_ + "A000023R.tif"));
-        QVERIFY(!ById<ImageView>(Dialog(), 1001)->imageDisplayed());
+        QVERIFY(!ById<ImageView>(Dialog(), id::kFrontView)->imageDisplayed());
         QVERIFY(!rear->imageDisplayed());
-        QCOMPARE(Text(1052), QString());
+        QCOMPARE(Text(id::kNameText), QString());
     }
 
     void existingPagesAreReplacedOnlyWhenTheOperatorSaysSo() {
@@ -434,7 +448,7 @@ class ScanTest : public QObject {
         QVERIFY2(question.text.contains(out_ + "A000001F.tif"), qPrintable(question.text));
         QVERIFY(question.text.contains("3"));  // the first number not used
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt"), micr);
-        QCOMPARE(Text(1072), QString("1"));
+        QCOMPARE(Text(id::kStartNumber), QString("1"));
         QCOMPARE(List()->rows(), 4);  // the last batch's list stays
 
         messages_.Clear();
@@ -442,7 +456,7 @@ class ScanTest : public QObject {
         Scan();  // OK
         QCOMPARE(messages_.shown.size(), 1);
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 3);
-        QCOMPARE(Text(1072), QString("2"));
+        QCOMPARE(Text(id::kStartNumber), QString("2"));
         QCOMPARE(List()->rows(), 2);
     }
 
@@ -455,7 +469,7 @@ class ScanTest : public QObject {
                  qPrintable(messages_.shown.first().text));
         QCOMPARE(TheScanner().DocumentsAnnounced(), 0);
         QCOMPARE(Files(out_), QStringList());
-        QVERIFY(ById<QWidget>(Dialog(), 1038)->isEnabled());
+        QVERIFY(ById<QWidget>(Dialog(), id::kScan)->isEnabled());
     }
 
     void pageNotWrittenEndsTheBatch() {
@@ -476,7 +490,7 @@ class ScanTest : public QObject {
         // The first cheque is kept with its record; none for the second.
         QCOMPARE(fixture::ReadFile(out_ + "micr.txt"),
                  Record(1, TheScanner().scenario().documents[0]));
-        QCOMPARE(Text(1072), QString("2"));
+        QCOMPARE(Text(id::kStartNumber), QString("2"));
         QCOMPARE(List()->rows(), 2);
     }
 
@@ -499,18 +513,19 @@ class ScanTest : public QObject {
             QCOMPARE(List()->cellMarkingAt(row, 0), 0u);
         }
         // The rear shown last; the profile scans a fixed length.
-        QCOMPARE(Text(1076),
+        QCOMPARE(Text(id::kQualityText),
                  QStringLiteral("blank, compressed-size; size not judged: fixed length"));
-        QVERIFY2(Text(1075).endsWith(QStringLiteral("OK rate : \t100.00%\nImage defects :\t2")),
-                 qPrintable(Text(1075)));
+        QVERIFY2(Text(id::kStatistics)
+                     .endsWith(QStringLiteral("OK rate : \t100.00%\nImage defects :\t2")),
+                 qPrintable(Text(id::kStatistics)));
         // A page shown again from the list shows its defects.
         List()->setCol(0);
         for (const auto& [row, text] : {std::pair{2, "skew; size not judged: fixed length"},
                                         std::pair{3, "ok; size not judged: fixed length"}}) {
             List()->setRow(row);
             Dialog()->OnShowRowFile();
-            QCOMPARE(Text(1052), List()->cellText(row, 0));
-            QCOMPARE(Text(1076), QString::fromLatin1(text));
+            QCOMPARE(Text(id::kNameText), List()->cellText(row, 0));
+            QCOMPARE(Text(id::kQualityText), QString::fromLatin1(text));
         }
     }
 
@@ -520,9 +535,11 @@ class ScanTest : public QObject {
         TheScanner().SetScenario(many);
         QSignalSpy finished(Dialog(), &QDialog::finished);
         // The close request arrives while the third page is shown.
-        connect(ById<ImageView>(Dialog(), 1001), &ImageView::displayChanged, Dialog(), [this] {
-            if (List()->rows() == 3) QTimer::singleShot(0, Dialog(), [this] { Dialog()->close(); });
-        });
+        connect(ById<ImageView>(Dialog(), id::kFrontView), &ImageView::displayChanged, Dialog(),
+                [this] {
+                    if (List()->rows() == 3)
+                        QTimer::singleShot(0, Dialog(), [this] { Dialog()->close(); });
+                });
         Scan();
         QCOMPARE(finished.count(), 1);
         QCOMPARE(fixture::g_endCalls, 1);
@@ -536,8 +553,8 @@ class ScanTest : public QObject {
         Save("A.tif");
         // An operator clicks "Scan Image view" and SCAN while the batch runs:
         // neither acts, now or after the batch.
-        auto* scanView = ById<QCheckBox>(Dialog(), 1042);
-        auto* scan = ById<QPushButton>(Dialog(), 1038);
+        auto* scanView = ById<QCheckBox>(Dialog(), id::kScanView);
+        auto* scan = ById<QPushButton>(Dialog(), id::kScan);
         int scans = 0;
         connect(scan, &QPushButton::clicked, Dialog(), [&scans] { ++scans; });
         auto click = [](QWidget* w) {
@@ -549,19 +566,21 @@ class ScanTest : public QObject {
                 w, new QMouseEvent(QEvent::MouseButtonRelease, centre, w->mapToGlobal(centre),
                                    Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
         };
-        connect(ById<ImageView>(Dialog(), 1001), &ImageView::displayChanged, Dialog(), [&] {
-            if (List()->rows() == 1 && ById<ImageView>(Dialog(), 1001)->imageDisplayed()) {
-                click(scanView);
-                click(scan);
-            }
-        });
+        connect(ById<ImageView>(Dialog(), id::kFrontView), &ImageView::displayChanged, Dialog(),
+                [&] {
+                    if (List()->rows() == 1 &&
+                        ById<ImageView>(Dialog(), id::kFrontView)->imageDisplayed()) {
+                        click(scanView);
+                        click(scan);
+                    }
+                });
         Scan();
         QCoreApplication::processEvents();
         QCOMPARE(scans, 1);
         QVERIFY(scanView->isChecked());
         QCOMPARE(Dialog()->values().scanView, 1);
         // Every page was shown: the last ones are in the views.
-        QCOMPARE(ById<ImageView>(Dialog(), 1062)->imagePath(), out_ + "A000004R.tif");
+        QCOMPARE(ById<ImageView>(Dialog(), id::kRearView)->imagePath(), out_ + "A000004R.tif");
         QVERIFY(messages_.shown.isEmpty());
     }
 };

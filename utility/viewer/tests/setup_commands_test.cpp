@@ -15,6 +15,8 @@
 #include <functional>
 
 #include "orvo/platform/profile.h"
+#include "orvo/setup/qa_dialog.h"
+#include "orvo/setup/setup_dialog.h"
 #include "orvo/testing/qt_test_main.h"
 #include "viewer_fixture.h"
 
@@ -60,7 +62,7 @@ void OnDriverDialog(std::function<void(QDialog&)> act) {
 }
 
 void PressOk(QDialog& dialog) {
-    auto* ok = ById<QPushButton>(&dialog, 1);
+    auto* ok = ById<QPushButton>(&dialog, id::kExit);
     QVERIFY(ok != nullptr);
     QTest::mouseClick(ok, Qt::LeftButton);
 }
@@ -103,7 +105,7 @@ class SetupCommandsTest : public QObject {
     }
 
     static void TypeProfile(MainDialog* dialog, const QString& name) {
-        auto* box = ById<QComboBox>(dialog, 1039);
+        auto* box = ById<QComboBox>(dialog, id::kProfile);
         box->lineEdit()->selectAll();
         QTest::keyClicks(box->lineEdit(), name);
     }
@@ -132,19 +134,20 @@ class SetupCommandsTest : public QObject {
         OnDriverDialog([&](QDialog& d) {
             owner = d.parentWidget();
             caption = d.windowTitle();
-            auto* slider = ById<QSlider>(&d, 1005);
+            auto* slider = ById<QSlider>(&d, orvo::setup_id::kThreshold);
             QVERIFY(slider != nullptr);
             slider->setSliderDown(true);
             slider->setSliderPosition(40);
             slider->setSliderDown(false);
             PressOk(d);
         });
-        fixture::Click(dialog.get(), 1036);
+        fixture::Click(dialog.get(), id::kSetting);
         QCOMPARE(owner, static_cast<QWidget*>(dialog.get()));
         QCOMPARE(caption, QString("Scanner Setup - Check"));
         QCOMPARE(Key("Check", "BWSlice1"), 40);
         QVERIFY(messages_.shown.isEmpty());
-        QCOMPARE(Items(ById<QComboBox>(dialog.get(), 1039)), (QStringList{"Check", "Zulu"}));
+        QCOMPARE(Items(ById<QComboBox>(dialog.get(), id::kProfile)),
+                 (QStringList{"Check", "Zulu"}));
     }
 
     void aFormatChosenInTheDialogRenamesThePagesToCome() {
@@ -153,11 +156,12 @@ class SetupCommandsTest : public QObject {
         const QString out = fixture::OutputDir();
         fixture::SaveAs(dialog.get(), out + "A.tif");
         OnDriverDialog([](QDialog& d) {
-            ById<QRadioButton>(&d, 1057)->click();  // "Bitmap (DIB)"
+            ById<QRadioButton>(&d, orvo::setup_id::kImageFileFormat + 1)
+                ->click();  // "Bitmap (DIB)"
             PressOk(d);
         });
-        fixture::Click(dialog.get(), 1036);
-        QCOMPARE(ById<QLabel>(dialog.get(), 1041)->text(),
+        fixture::Click(dialog.get(), id::kSetting);
+        QCOMPARE(ById<QLabel>(dialog.get(), id::kStatusText)->text(),
                  QString("Pages are saved as bitmap files: A000001F.bmp, ..."));
         fixture::ScanAndWait(dialog.get());
         QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
@@ -167,12 +171,12 @@ class SetupCommandsTest : public QObject {
 
     void newNameJoinsTheSortedList() {
         auto dialog = Open();
-        auto* box = ById<QComboBox>(dialog.get(), 1039);
+        auto* box = ById<QComboBox>(dialog.get(), id::kProfile);
         for (const QString& name : {QString("Mike"), QString("Alpha")}) {
             TypeProfile(dialog.get(), name);
             // Cancel stores the profile too (with the values of "Default").
             OnDriverDialog([](QDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); });
-            fixture::Click(dialog.get(), 1036);
+            fixture::Click(dialog.get(), id::kSetting);
             QCOMPARE(box->currentText(), name);
         }
         QCOMPARE(Items(box), (QStringList{"Alpha", "Check", "Mike", "Zulu"}));
@@ -183,15 +187,16 @@ class SetupCommandsTest : public QObject {
 
     void nameInOtherLetterCaseAddsNoItem() {
         auto dialog = Open();
-        auto* box = ById<QComboBox>(dialog.get(), 1039);
+        auto* box = ById<QComboBox>(dialog.get(), id::kProfile);
         TypeProfile(dialog.get(), "zULU");
         QString shownSide;
         OnDriverDialog([&](QDialog& d) {
             // The dialog shows that profile, not "Default".
-            shownSide = ById<QRadioButton>(&d, 1014)->isChecked() ? "front only" : "both";
+            shownSide =
+                ById<QRadioButton>(&d, orvo::setup_id::kSide)->isChecked() ? "front only" : "both";
             QTest::keyClick(&d, Qt::Key_Escape);
         });
-        fixture::Click(dialog.get(), 1036);
+        fixture::Click(dialog.get(), id::kSetting);
         QCOMPARE(shownSide, QString("front only"));
         QCOMPARE(Items(box), (QStringList{"Check", "Zulu"}));
         QCOMPARE(Key("Zulu", "Side"), 0);
@@ -203,44 +208,45 @@ class SetupCommandsTest : public QObject {
         CountingSetup driver;
         auto dialog = Open(driver);
         TypeProfile(dialog.get(), "");
-        ById<QComboBox>(dialog.get(), 1039)->lineEdit()->clear();
-        fixture::Click(dialog.get(), 1036);
+        ById<QComboBox>(dialog.get(), id::kProfile)->lineEdit()->clear();
+        fixture::Click(dialog.get(), id::kSetting);
         QCOMPARE(driver.calls, 0);
         TypeProfile(dialog.get(), "Check");
-        fixture::Click(dialog.get(), 1036);
+        fixture::Click(dialog.get(), id::kSetting);
         QCOMPARE(driver.calls, 1);
     }
 
     void failuresShowTheDriversMessage() {
         LinkCompanions(false);
         auto dialog = Open();
-        ById<QWidget>(dialog.get(), 1037)->setEnabled(true);  // as after a first scan run
+        ById<QWidget>(dialog.get(), id::kQa)->setEnabled(true);  // as after a first scan run
         TypeProfile(dialog.get(), "Brand new");
-        fixture::Click(dialog.get(), 1036);
-        fixture::Click(dialog.get(), 1037);
+        fixture::Click(dialog.get(), id::kSetting);
+        fixture::Click(dialog.get(), id::kQa);
         QCOMPARE(messages_.Texts(),
                  (QStringList{
                      "Error occurred!! Check the scanner..\n\n  libK4TRRsrc.so loading error..",
                      "Error occurred!! Check the scanner..\n\n  libK4TRQa.so loading error.."}));
-        QCOMPARE(Items(ById<QComboBox>(dialog.get(), 1039)), (QStringList{"Check", "Zulu"}));
+        QCOMPARE(Items(ById<QComboBox>(dialog.get(), id::kProfile)),
+                 (QStringList{"Check", "Zulu"}));
         QCOMPARE(Key("Brand new", "Side"), -1);
     }
 
     void qaOpensTheQaDialogAndOkWrites() {
         auto dialog = Open();
-        QVERIFY(!ById<QWidget>(dialog.get(), 1037)->isEnabled());  // until the first scan run
-        ById<QWidget>(dialog.get(), 1037)->setEnabled(true);
+        QVERIFY(!ById<QWidget>(dialog.get(), id::kQa)->isEnabled());  // until the first scan run
+        ById<QWidget>(dialog.get(), id::kQa)->setEnabled(true);
         QWidget* owner = nullptr;
         OnDriverDialog([&](QDialog& d) {
             owner = d.parentWidget();
-            auto* slider = ById<QSlider>(&d, 1003);
+            auto* slider = ById<QSlider>(&d, orvo::kQaSliders[0].slider);
             QVERIFY(slider != nullptr);
             slider->setSliderDown(true);
             slider->setSliderPosition(14);
             slider->setSliderDown(false);
             PressOk(d);
         });
-        fixture::Click(dialog.get(), 1037);
+        fixture::Click(dialog.get(), id::kQa);
         QCOMPARE(owner, static_cast<QWidget*>(dialog.get()));
         QVERIFY(messages_.shown.isEmpty());
         const auto writes = TheScanner().QaWrites();
@@ -257,8 +263,8 @@ class SetupCommandsTest : public QObject {
         s.commandFaults.push_back(fault);
         TheScanner().SetScenario(s);
         auto dialog = Open();
-        ById<QWidget>(dialog.get(), 1037)->setEnabled(true);
-        fixture::Click(dialog.get(), 1037);
+        ById<QWidget>(dialog.get(), id::kQa)->setEnabled(true);
+        fixture::Click(dialog.get(), id::kQa);
         QCOMPARE(
             messages_.Texts(),
             (QStringList{"Error occurred!! Check the scanner..\n\n  No SCSI surpport error.."}));

@@ -54,11 +54,14 @@ class ViewTest : public QObject {
     std::unique_ptr<MainDialog> dialog_;
 
     MainDialog* Dialog() { return dialog_.get(); }
-    ImageView* Front() { return ById<ImageView>(Dialog(), 1001); }
-    ImageView* Rear() { return ById<ImageView>(Dialog(), 1062); }
-    QString Text(int id) { return ById<QLabel>(Dialog(), id)->text(); }
-    bool Checked(int id) { return ById<QCheckBox>(Dialog(), id)->isChecked(); }
-    QList<bool> ZoomBoxes() { return {Checked(1010), Checked(1011), Checked(1012), Checked(1013)}; }
+    ImageView* Front() { return ById<ImageView>(Dialog(), id::kFrontView); }
+    ImageView* Rear() { return ById<ImageView>(Dialog(), id::kRearView); }
+    QString Text(int control) { return ById<QLabel>(Dialog(), control)->text(); }
+    bool Checked(int control) { return ById<QCheckBox>(Dialog(), control)->isChecked(); }
+    QList<bool> ZoomBoxes() {
+        return {Checked(id::kPixelToPixel), Checked(id::kFitWidth), Checked(id::kFitHeight),
+                Checked(id::kBestFit)};
+    }
     static QString Whole(const ImageView* view) { return QString::number(int(view->zoom())); }
 
   private slots:
@@ -80,9 +83,9 @@ class ViewTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
         const QString out = fixture::OutputDir();
         SetSavePathHandler([out](QWidget*, const SaveRequest&) { return out + "A.tif"; });
-        fixture::Click(Dialog(), 1035);
+        fixture::Click(Dialog(), id::kSave);
         SetSavePathHandler({});
-        ById<QComboBox>(Dialog(), 1039)->setEditText("Check");
+        ById<QComboBox>(Dialog(), id::kProfile)->setEditText("Check");
         fixture::ScanAndWait(Dialog());
         QVERIFY2(messages_.shown.isEmpty(), qPrintable(messages_.Texts().join('|')));
         QVERIFY(Front()->imageDisplayed());
@@ -95,93 +98,93 @@ class ViewTest : public QObject {
 
     void eachFitModeAndItsToggleOff() {
         const struct {
-            int id;
+            int control;
             ImageView::FitMode mode;
-        } modes[] = {{1011, ImageView::FitMode::Width},
-                     {1012, ImageView::FitMode::Height},
-                     {1013, ImageView::FitMode::Best}};
+        } modes[] = {{id::kFitWidth, ImageView::FitMode::Width},
+                     {id::kFitHeight, ImageView::FitMode::Height},
+                     {id::kBestFit, ImageView::FitMode::Best}};
         for (const auto& m : modes) {
-            fixture::Click(Dialog(), m.id);
+            fixture::Click(Dialog(), m.control);
             QList<bool> expected{false, false, false, false};
-            expected[m.id - 1010] = true;
+            expected[m.control - id::kPixelToPixel] = true;
             QCOMPARE(ZoomBoxes(), expected);
             QCOMPARE(Front()->fitMode(), m.mode);
             QCOMPARE(Rear()->fitMode(), m.mode);
-            QCOMPARE(Text(1032), Whole(Front()));
+            QCOMPARE(Text(id::kZoomText), Whole(Front()));
 
             // Clicked again: the box is cleared and nothing else changes.
             const qreal front = Front()->zoom();
             const qreal rear = Rear()->zoom();
-            fixture::Click(Dialog(), m.id);
+            fixture::Click(Dialog(), m.control);
             QCOMPARE(ZoomBoxes(), (QList<bool>{false, false, false, false}));
             QCOMPARE(Front()->zoom(), front);
             QCOMPARE(Rear()->zoom(), rear);
             QCOMPARE(Front()->fitMode(), m.mode);
-            QCOMPARE(Text(1032), Whole(Front()));
+            QCOMPARE(Text(id::kZoomText), Whole(Front()));
         }
         // The fits differ: a cheque is wider than tall, the views taller than wide.
-        fixture::Click(Dialog(), 1011);
+        fixture::Click(Dialog(), id::kFitWidth);
         const qreal width = Front()->zoom();
-        fixture::Click(Dialog(), 1012);
+        fixture::Click(Dialog(), id::kFitHeight);
         QVERIFY(Front()->zoom() > width);
-        QCOMPARE(Text(1032), Whole(Front()));
+        QCOMPARE(Text(id::kZoomText), Whole(Front()));
     }
 
     void pixelToPixelAndItsToggleOff() {
-        fixture::Click(Dialog(), 1010);
+        fixture::Click(Dialog(), id::kPixelToPixel);
         QCOMPARE(ZoomBoxes(), (QList<bool>{true, false, false, false}));
         QCOMPARE(Front()->zoom(), 100.0);
         QCOMPARE(Rear()->zoom(), 100.0);
         QCOMPARE(Front()->fitMode(), ImageView::FitMode::None);
-        QCOMPARE(Text(1032), QString("100"));
-        fixture::Click(Dialog(), 1010);
+        QCOMPARE(Text(id::kZoomText), QString("100"));
+        fixture::Click(Dialog(), id::kPixelToPixel);
         QCOMPARE(ZoomBoxes(), (QList<bool>{false, false, false, false}));
         QCOMPARE(Front()->zoom(), 100.0);
         // A fit after it fits again.
-        fixture::Click(Dialog(), 1013);
+        fixture::Click(Dialog(), id::kBestFit);
         QVERIFY(Front()->zoom() < 100.0);
-        QCOMPARE(Text(1032), Whole(Front()));
+        QCOMPARE(Text(id::kZoomText), Whole(Front()));
     }
 
     void pixelToPixelWithAnEmptyFrontView() {
         Front()->clearDisplay();
-        const QString zoomText = Text(1032);
+        const QString zoomText = Text(id::kZoomText);
         const qreal front = Front()->zoom();
         QVERIFY(Rear()->zoom() < 100.0);
-        fixture::Click(Dialog(), 1010);
-        QCOMPARE(Text(1032), zoomText);
+        fixture::Click(Dialog(), id::kPixelToPixel);
+        QCOMPARE(Text(id::kZoomText), zoomText);
         QCOMPARE(Front()->zoom(), front);
         QCOMPARE(Rear()->zoom(), 100.0);
         QCOMPARE(ZoomBoxes(), (QList<bool>{true, false, false, false}));
     }
 
     void zoomTextFollowsTheFrontViewAlsoWhenItIsEmpty() {
-        fixture::Click(Dialog(), 1010);  // both at 100
+        fixture::Click(Dialog(), id::kPixelToPixel);  // both at 100
         Front()->clearDisplay();
-        fixture::Click(Dialog(), 1011);
-        QCOMPARE(Text(1032), QString("100"));  // the empty front view's zoom
-        QVERIFY(Rear()->zoom() < 100.0);       // the rear view was fitted
+        fixture::Click(Dialog(), id::kFitWidth);
+        QCOMPARE(Text(id::kZoomText), QString("100"));  // the empty front view's zoom
+        QVERIFY(Rear()->zoom() < 100.0);                // the rear view was fitted
         QCOMPARE(Front()->fitMode(), ImageView::FitMode::Width);
     }
 
     void windowZoomBeforeAnyClickOnlyClearsTheBoxes() {
-        fixture::Click(Dialog(), 1011);
+        fixture::Click(Dialog(), id::kFitWidth);
         const qreal front = Front()->zoom();
         const qreal rear = Rear()->zoom();
-        const QString zoomText = Text(1032);
-        fixture::Click(Dialog(), 1044);
+        const QString zoomText = Text(id::kZoomText);
+        fixture::Click(Dialog(), id::kWindowZoom);
         QCOMPARE(ZoomBoxes(), (QList<bool>{false, false, false, false}));
         QCOMPARE(Front()->zoom(), front);
         QCOMPARE(Rear()->zoom(), rear);
         QCOMPARE(Front()->fitMode(), ImageView::FitMode::Width);
-        QCOMPARE(Text(1032), zoomText);
+        QCOMPARE(Text(id::kZoomText), zoomText);
     }
 
     void windowZoomOnTheAreaMarkedInTheViewClickedLast() {
         // With drag scrolling ON a drag marks nothing.
         QVERIFY(!Rear()->selectionEnabled());
-        fixture::Click(Dialog(), 1045);
-        QCOMPARE(Text(1046), QString("OFF"));
+        fixture::Click(Dialog(), id::kScroll);
+        QCOMPARE(Text(id::kScrollText), QString("OFF"));
         QVERIFY(Front()->selectionEnabled());
         QVERIFY(Rear()->selectionEnabled());
 
@@ -197,10 +200,10 @@ class ViewTest : public QObject {
         QCOMPARE(Dialog()->viewState().frontActive, 0);
         QVERIFY(!Rear()->selection().isEmpty());
 
-        fixture::Click(Dialog(), 1044);
+        fixture::Click(Dialog(), id::kWindowZoom);
         QVERIFY(Rear()->zoom() > rearZoom);
         QCOMPARE(Front()->zoom(), frontZoom);
-        QCOMPARE(Text(1032), Whole(Rear()));
+        QCOMPARE(Text(id::kZoomText), Whole(Rear()));
         QCOMPARE(ZoomBoxes(), (QList<bool>{false, false, false, false}));
         // The marked area fills the view: its middle is in the middle.
         const QPointF middle = Rear()->viewToImage(
@@ -215,37 +218,37 @@ class ViewTest : public QObject {
         Release(Front(), spot);
         QCOMPARE(Dialog()->viewState().frontActive, 1);
         QCOMPARE(Dialog()->viewState().rearActive, 0);
-        fixture::Click(Dialog(), 1044);
+        fixture::Click(Dialog(), id::kWindowZoom);
         QCOMPARE(Front()->zoom(), frontZoom);
-        QCOMPARE(Text(1032), Whole(Front()));
+        QCOMPARE(Text(id::kZoomText), Whole(Front()));
     }
 
     void rotateActsOnTheViewClickedLast() {
         const QList<bool> boxes = ZoomBoxes();
-        const QString zoomText = Text(1032);
+        const QString zoomText = Text(id::kZoomText);
         // No view clicked yet: the front view turns.
-        fixture::Click(Dialog(), 1047);
+        fixture::Click(Dialog(), id::kRotateRight);
         QCOMPARE(Front()->quarterTurns(), 1);
         QCOMPARE(Rear()->quarterTurns(), 0);
-        fixture::Click(Dialog(), 1048);
-        fixture::Click(Dialog(), 1048);
+        fixture::Click(Dialog(), id::kRotateLeft);
+        fixture::Click(Dialog(), id::kRotateLeft);
         QCOMPARE(Front()->quarterTurns(), 3);
 
         QTest::mouseClick(Rear()->viewport(), Qt::LeftButton);
-        fixture::Click(Dialog(), 1048);
+        fixture::Click(Dialog(), id::kRotateLeft);
         QCOMPARE(Rear()->quarterTurns(), 3);
         QCOMPARE(Front()->quarterTurns(), 3);
-        fixture::Click(Dialog(), 1047);
-        fixture::Click(Dialog(), 1047);
+        fixture::Click(Dialog(), id::kRotateRight);
+        fixture::Click(Dialog(), id::kRotateRight);
         QCOMPARE(Rear()->quarterTurns(), 1);
         // The turned page is the file's page turned.
         QCOMPARE(Rear()->shownImage().size(), QSize(Rear()->imageHeight(), Rear()->imageWidth()));
         QCOMPARE(ZoomBoxes(), boxes);
-        QCOMPARE(Text(1032), zoomText);
+        QCOMPARE(Text(id::kZoomText), zoomText);
     }
 
     void dragScrollsByAFifthOfTheDistanceFromTheAnchor() {
-        fixture::Click(Dialog(), 1010);  // 100 %: the page is larger than the view
+        fixture::Click(Dialog(), id::kPixelToPixel);  // 100 %: the page is larger than the view
         ImageView* view = Front();
         QVERIFY(view->horizontalScrollBar()->maximum() > 100);
         QVERIFY(view->verticalScrollBar()->maximum() > 100);
@@ -290,15 +293,15 @@ class ViewTest : public QObject {
     }
 
     void dragScrollModeSwitchedOffMidDrag() {
-        fixture::Click(Dialog(), 1010);
+        fixture::Click(Dialog(), id::kPixelToPixel);
         ImageView* view = Front();
         view->horizontalScrollBar()->setValue(50);
         view->verticalScrollBar()->setValue(50);
         Press(view, QPoint(200, 200));
         QCOMPARE(Dialog()->viewState().dragging, 1);
 
-        fixture::Click(Dialog(), 1045);  // OFF
-        QCOMPARE(Text(1046), QString("OFF"));
+        fixture::Click(Dialog(), id::kScroll);  // OFF
+        QCOMPARE(Text(id::kScrollText), QString("OFF"));
         MoveHeld(view, QPoint(150, 200));
         QCOMPARE(ScrollPosition(view), QPoint(50, 50));
         Release(view, QPoint(150, 200));
@@ -306,8 +309,8 @@ class ViewTest : public QObject {
         QCOMPARE(Dialog()->viewState().dragging, 1);
         QCOMPARE(Dialog()->viewState().anchorX, 200);
 
-        fixture::Click(Dialog(), 1045);  // ON again
-        QCOMPARE(Text(1046), QString("ON"));
+        fixture::Click(Dialog(), id::kScroll);  // ON again
+        QCOMPARE(Text(id::kScrollText), QString("ON"));
         // The old anchor and the drag are still in force.
         MoveFree(view, QPoint(190, 200));
         QCOMPARE(ScrollPosition(view), QPoint(52, 50));

@@ -10,9 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QMessageBox>
+#include <QPointer>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 #include <string>
@@ -78,15 +81,15 @@ inline QString OutputDir() {
 }
 
 template <class T = QWidget>
-T* ById(const QWidget* dialog, int id) {
-    return qobject_cast<T*>(orvo::viewer::FindControl(dialog, id));
+T* ById(const QWidget* dialog, int control) {
+    return qobject_cast<T*>(orvo::viewer::FindControl(dialog, control));
 }
 
 // Clicks a button; a check box on its indicator (a box stretched by its
 // layout takes no click beyond its text).
-inline void Click(const QWidget* dialog, int id) {
-    auto* button = ById<QAbstractButton>(dialog, id);
-    QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no button %1").arg(id)));
+inline void Click(const QWidget* dialog, int control) {
+    auto* button = ById<QAbstractButton>(dialog, control);
+    QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no button %1").arg(control)));
     QPoint at = button->rect().center();
     if (auto* box = qobject_cast<QCheckBox*>(button)) {
         QStyleOptionButton option;
@@ -99,14 +102,14 @@ inline void Click(const QWidget* dialog, int id) {
 // SAVE clicked and answered with `path`.
 inline void SaveAs(const QWidget* dialog, const QString& path) {
     orvo::viewer::SetSavePathHandler([path](QWidget*, const auto&) { return path; });
-    Click(dialog, 1035);
+    Click(dialog, orvo::viewer::id::kSave);
     orvo::viewer::SetSavePathHandler({});
 }
 
 // SCAN clicked; returns once the batch has ended and its message boxes are
 // answered (the batch runs while the event loop goes on).
 inline void ScanAndWait(MainDialog* dialog) {
-    Click(dialog, 1038);
+    Click(dialog, orvo::viewer::id::kScan);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->scanning(), 60000);
 }
 
@@ -119,5 +122,54 @@ inline QByteArray ReadFile(const QString& path) {
 inline QStringList Files(const QString& dir) {
     return QDir(dir).entryList(QDir::Files, QDir::Name);
 }
+
+// Answers every message box that appears, in turn with Return, a click on
+// its OK button and Escape (a box with Cancel always with Return, its default
+// OK), and records its text. A box still open after 200 looks did not take
+// the key or click: it is noted and closed by the program so the test goes on.
+class BoxCloser : public QObject {
+  public:
+    QStringList texts;
+    QStringList stuck;
+    bool cancel = false;  // a box with Cancel gets Escape instead
+
+    BoxCloser() {
+        timer_.setInterval(1);
+        connect(&timer_, &QTimer::timeout, this, &BoxCloser::Look);
+        timer_.start();
+    }
+
+  private:
+    void Look() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        if (box == open_) {
+            if (++looks_ > 200) {
+                stuck << box->text();
+                box->done(QMessageBox::Ok);
+            }
+            return;
+        }
+        open_ = box;
+        looks_ = 0;
+        texts << box->text();
+        if (cancel && box->button(QMessageBox::Cancel)) {
+            QTest::keyClick(box, Qt::Key_Escape);
+            return;
+        }
+        const int way = box->button(QMessageBox::Cancel) ? 0 : texts.size() % 3;
+        if (way == 0) {
+            QTest::keyClick(box, Qt::Key_Return);
+        } else if (way == 1) {
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        } else {
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+    }
+
+    QTimer timer_;
+    QPointer<QMessageBox> open_;
+    int looks_ = 0;
+};
 
 }  // namespace fixture

@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
     MainDialog dialog(driver);
     orvo::sim::TheScanner().SetScenario(orvo::sim::LoadScenarioFile(scenarios + "fast.json"));
     dialog.InitDialog();
-    dialog.resize(1100, 780);
+    // The window as it opens: its own size, which fits a 1024x768 screen.
     dialog.show();
     QApplication::processEvents();
     bool ok = Save(&dialog, QStringLiteral("01-start.png"));

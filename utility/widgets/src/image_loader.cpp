@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdint>
@@ -199,6 +200,34 @@ LoadedImage LoadTiff(const QString& path) {
     return loaded;
 }
 
+struct BmpPixelsPerMetre {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+// The resolution fields of a bitmap's information header (offsets 38 and 42,
+// little-endian); zero when the file has no such header.
+BmpPixelsPerMetre ReadBmpPixelsPerMetre(const QString& path) {
+    constexpr qint64 kHeaderBytes = 46;
+    constexpr int kInfoSizeAt = 14, kXAt = 38, kYAt = 42;
+    constexpr uint32_t kInfoHeaderBytes = 40;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray head = file.read(kHeaderBytes);
+    if (head.size() < kHeaderBytes) return {};
+    const auto le32 = [&head](int at) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(head[at])) |
+               static_cast<uint32_t>(static_cast<uint8_t>(head[at + 1])) << 8 |
+               static_cast<uint32_t>(static_cast<uint8_t>(head[at + 2])) << 16 |
+               static_cast<uint32_t>(static_cast<uint8_t>(head[at + 3])) << 24;
+    };
+    if (le32(kInfoSizeAt) < kInfoHeaderBytes) return {};
+    BmpPixelsPerMetre ppm;
+    ppm.x = std::max<int32_t>(0, static_cast<int32_t>(le32(kXAt)));
+    ppm.y = std::max<int32_t>(0, static_cast<int32_t>(le32(kYAt)));
+    return ppm;
+}
+
 LoadedImage LoadBmp(const QString& path) {
     QImageReader reader(path, "bmp");
     reader.setAutoTransform(false);
@@ -210,8 +239,11 @@ LoadedImage LoadBmp(const QString& path) {
     if (image.isNull()) return Failure(QStringLiteral("Damaged bitmap file"));
     LoadedImage loaded;
     loaded.bilevel = image.depth() == 1;
-    loaded.xResolution = qRound(image.dotsPerMeterX() * 0.0254);
-    loaded.yResolution = qRound(image.dotsPerMeterY() * 0.0254);
+    // As the file states it: a bitmap that states none (0 pixels per metre)
+    // has none, not the reader's screen default.
+    const BmpPixelsPerMetre stated = ReadBmpPixelsPerMetre(path);
+    loaded.xResolution = qRound(stated.x * 0.0254);
+    loaded.yResolution = qRound(stated.y * 0.0254);
     loaded.image = image.allGray() ? image.convertToFormat(QImage::Format_Grayscale8)
                                    : image.convertToFormat(QImage::Format_RGB32);
     return loaded;

@@ -17,6 +17,8 @@ namespace {
 
 constexpr int kMarkingRole = Qt::UserRole + 1;
 constexpr int kTwipsPerInch = 1440;
+// A window's tab order is walked this far at most.
+constexpr int kMaxFocusChainSteps = 10000;
 
 // Paints cells as usual and frames the current cell (the list keeps no
 // selection, so a marked cell shows its colour also while it is current).
@@ -68,6 +70,9 @@ PageList::PageList(QWidget* parent) : QWidget(parent), table_(new QTableWidget(t
     table_->installEventFilter(this);
     table_->viewport()->installEventFilter(this);
     setFocusProxy(table_);
+    // Tab and Shift+Tab leave the list for the next control; the arrow keys
+    // move between its cells.
+    table_->setTabKeyNavigation(false);
 
     connect(table_, &QTableWidget::cellClicked, this, [this](int r, int c) {
         row_ = r;
@@ -214,9 +219,31 @@ void PageList::refresh() {
     table_->viewport()->update();
 }
 
+bool PageList::LeaveByTab(bool forward) {
+    // The next (or previous) control of the window's tab order outside the list.
+    QWidget* w = table_;
+    for (int steps = 0; steps < kMaxFocusChainSteps; ++steps) {
+        w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (w == nullptr || w == table_) return false;
+        if (w == this || isAncestorOf(w) || w->window() != window()) continue;
+        if ((w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && w->isVisible() && w->isEnabled() &&
+            w->focusProxy() == nullptr) {
+            w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool PageList::eventFilter(QObject* watched, QEvent* event) {
     if (watched == table_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        if (plain && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+            const bool forward =
+                key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier);
+            if (LeaveByTab(forward)) return true;
+        }
         if (!key->text().isEmpty()) {
             const QChar typed = key->text().at(0);
             emit keyPressed(typed.unicode());

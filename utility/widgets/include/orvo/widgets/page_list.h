@@ -79,6 +79,9 @@ class PageList : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Tab / Shift+Tab: the focus goes to the next / previous control of the
+    // window; false when there is none.
+    bool LeaveByTab(bool forward);
     QTableWidgetItem* itemAt(int row, int col, bool create);
     void moveCurrent();
     void applyHighlight();

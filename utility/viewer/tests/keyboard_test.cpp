@@ -1,0 +1,260 @@
+// The window under the operator's keys and its close button, with real
+// message boxes: Return goes to the focused push button (EXIT while none has
+// the focus), Tab leaves the page list, closing while a cheque is read keeps
+// that cheque, and what cannot be written or used is said.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+
+#include "orvo/testing/qt_test_main.h"
+#include "orvo/widgets/page_list.h"
+#include "viewer_fixture.h"
+
+using namespace orvo::viewer;
+using fixture::BoxCloser;
+using fixture::ById;
+using orvo::sim::TheScanner;
+
+class KeyboardTest : public QObject {
+    Q_OBJECT
+
+  private:
+    fixture::CountingDriver driver_;
+    std::unique_ptr<MainDialog> dialog_;
+    QString out_;
+
+    MainDialog* Dialog() { return dialog_.get(); }
+    orvo::widgets::PageList* List() {
+        return ById<orvo::widgets::PageList>(Dialog(), id::kPageList);
+    }
+    QString Status() { return ById<QLabel>(Dialog(), id::kStatusText)->text(); }
+
+    // A new, active window with profile Check and A.tif in a new output
+    // directory.
+    void Open() {
+        e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0));
+        out_ = fixture::OutputDir();
+        dialog_ = std::make_unique<MainDialog>(driver_);
+        dialog_->InitDialog();
+        dialog_->show();
+        dialog_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Dialog()));
+        ById<QComboBox>(Dialog(), id::kProfile)->setEditText("Check");
+        fixture::SaveAs(Dialog(), out_ + "A.tif");
+    }
+
+    void Focus(int control) {
+        QWidget* w = ById<QWidget>(Dialog(), control);
+        w->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), w);
+    }
+
+  private slots:
+    void initTestCase() {
+        fixture::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0));
+        SetMessageHandler({});  // the real message boxes
+    }
+    void init() { fixture::g_endCalls = 0; }
+    void cleanup() {
+        dialog_.reset();
+        SetSavePathHandler({});
+    }
+
+    void returnPressesTheFocusedButton() {
+        // Where the focus is, the key, and what follows: the save-as dialog,
+        // a batch, the settings question for an empty profile box, or the
+        // end of the program (EXIT, the default while no other push button
+        // has the focus).
+        enum class Then { SaveDialog, Batch, ProfileMissing, Exit };
+        struct Case {
+            int focus;
+            Qt::Key key;
+            Then then;
+        };
+        const Case cases[] = {
+            {id::kSave, Qt::Key_Return, Then::SaveDialog},
+            {id::kScan, Qt::Key_Return, Then::Batch},
+            {id::kScan, Qt::Key_Enter, Then::Batch},
+            {id::kScan, Qt::Key_Space, Then::Batch},
+            {id::kSetting, Qt::Key_Return, Then::ProfileMissing},
+            {id::kStartNumber, Qt::Key_Return, Then::Exit},
+            {id::kProfile, Qt::Key_Return, Then::Exit},
+            {id::kExit, Qt::Key_Return, Then::Exit},
+        };
+        for (const Case& c : cases) {
+            TheScanner().SetScenario(e2e::FastScenario(1));
+            Open();
+            if (c.then == Then::ProfileMissing) {
+                ById<QComboBox>(Dialog(), id::kProfile)->setEditText(QString());
+            }
+            int saveDialogs = 0;
+            SetSavePathHandler([&saveDialogs](QWidget*, const SaveRequest&) {
+                ++saveDialogs;
+                return QString();
+            });
+            QSignalSpy finished(Dialog(), &QDialog::finished);
+            BoxCloser closer;
+            Focus(c.focus);
+            QTest::keyClick(QApplication::focusWidget(), c.key);
+            switch (c.then) {
+                case Then::SaveDialog:
+                    QCOMPARE(saveDialogs, 1);
+                    break;
+                case Then::Batch:
+                    QTRY_COMPARE_WITH_TIMEOUT(List()->rows(), 2, 20000);
+                    QTRY_VERIFY_WITH_TIMEOUT(!Dialog()->scanning(), 20000);
+                    break;
+                case Then::ProfileMissing:
+                    QTRY_COMPARE(closer.texts.size(), 1);
+                    QVERIFY2(closer.texts[0].contains("no profile to set"),
+                             qPrintable(closer.texts[0]));
+                    break;
+                case Then::Exit:
+                    QCOMPARE(finished.count(), 1);
+                    break;
+            }
+            QVERIFY(closer.stuck.isEmpty());
+            if (c.then != Then::Exit) QCOMPARE(finished.count(), 0);
+            if (c.then != Then::ProfileMissing) QVERIFY(closer.texts.isEmpty());
+            SetSavePathHandler({});
+        }
+    }
+
+    void tabLeavesThePageList() {
+        TheScanner().SetScenario(e2e::FastScenario(2));
+        Open();
+        fixture::ScanAndWait(Dialog());
+        QCOMPARE(List()->rows(), 4);
+        QWidget* table = List()->table();
+        for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+            table->setFocus(Qt::MouseFocusReason);
+            QTRY_COMPARE(QApplication::focusWidget(), table);
+            // The arrow keys move between the cells ...
+            List()->setRow(0);
+            List()->setCol(0);
+            QTest::keyClick(table, Qt::Key_Down);
+            QCOMPARE(List()->row(), 1);
+            // ... Tab and Shift+Tab go on to the next control.
+            QTest::keyClick(table, key);
+            QTRY_VERIFY2(QApplication::focusWidget() != table,
+                         qPrintable(QApplication::focusWidget()->objectName()));
+            QVERIFY(!List()->isAncestorOf(QApplication::focusWidget()));
+        }
+    }
+
+    void theWindowFitsASmallScreenAndGrowsItsList() {
+        Open();
+        // Room for the window's frame and title bar on a 1024x768 screen.
+        QVERIFY(Dialog()->width() <= 1024 && Dialog()->height() <= 768 - 40);
+        QVERIFY(Dialog()->minimumSizeHint().height() <= Dialog()->height());
+        const int rowsShown = List()->table()->viewport()->height();
+        Dialog()->resize(1400, 1000);
+        QTRY_VERIFY(List()->table()->viewport()->height() > rowsShown + 20);
+    }
+
+    void closingWhileAChequeIsReadKeepsIt() {
+        // Slow blocks: the second cheque takes a while to be read; the third
+        // would come much later.
+        orvo::sim::Scenario scenario = e2e::FastScenario(3);
+        scenario.latency.blockMs = 3000;
+        scenario.documents[2].pauseBeforeMs = 600000;
+        TheScanner().SetScenario(scenario);
+        Open();
+        QSignalSpy finished(Dialog(), &QDialog::finished);
+        BoxCloser closer;
+        fixture::Click(Dialog(), id::kScan);
+        QTRY_COMPARE_WITH_TIMEOUT(List()->rows(), 2, 30000);
+        // The scanner offers the second cheque's data: it is being read.
+        QTRY_COMPARE_WITH_TIMEOUT(TheScanner().DocumentsAnnounced(), 2, 30000);
+        QCOMPARE(List()->rows(), 2);
+        Dialog()->close();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+        QVERIFY2(closer.texts.isEmpty(), qPrintable(closer.texts.join('|')));
+        QCOMPARE(fixture::Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "A000002F.tif",
+                                                    "A000002R.tif", "micr.txt", "quality.txt"}));
+        const QList<QByteArray> records = fixture::ReadFile(out_ + "micr.txt").split('\n');
+        QCOMPARE(records.size(), 3);  // two records, each ending in CR LF
+        QVERIFY(records[0].startsWith("0000001"));
+        QVERIFY(records[1].startsWith("0000002"));
+        QCOMPARE(TheScanner().DocumentsAnnounced(), 2);
+        QCOMPARE(fixture::g_endCalls, 1);
+    }
+
+    void whatCannotBeWrittenOrUsedIsSaid() {
+        // quality.txt that cannot take lines: refused at SCAN; the same
+        // when it goes bad during a batch: one warning at the end, every
+        // cheque saved.
+        TheScanner().SetScenario(e2e::FastScenario(3));
+        Open();
+        QVERIFY(QDir().mkdir(out_ + "quality.txt"));
+        {
+            BoxCloser closer;
+            fixture::ScanAndWait(Dialog());
+            QTRY_COMPARE(closer.texts.size(), 1);
+            QVERIFY2(
+                closer.texts[0].startsWith("The batch was not started:\n\n" + out_ + "quality.txt"),
+                qPrintable(closer.texts[0]));
+            QCOMPARE(List()->rows(), 0);
+        }
+        QVERIFY(QDir().rmdir(out_ + "quality.txt"));
+        {
+            orvo::sim::Scenario scenario = e2e::FastScenario(3);
+            scenario.documents[0].pauseBeforeMs = 1500;
+            TheScanner().SetScenario(scenario);
+            BoxCloser closer;
+            fixture::Click(Dialog(), id::kScan);
+            QVERIFY(QDir().mkdir(out_ + "quality.txt"));  // after the check, before the cheques
+            QTRY_VERIFY_WITH_TIMEOUT(!Dialog()->scanning(), 30000);
+            QTRY_COMPARE(closer.texts.size(), 1);
+            QVERIFY2(closer.texts[0].startsWith("warning: ") &&
+                         closer.texts[0].contains("cheque 1 has no line in quality.txt") &&
+                         closer.texts[0].contains("and 2 more cheque(s)"),
+                     qPrintable(closer.texts[0]));
+            QCOMPARE(List()->rows(), 6);
+            QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 3);
+            QCOMPARE(Status(), QString("Scanning finished."));
+            QVERIFY(QDir().rmdir(out_ + "quality.txt"));
+        }
+        // Every document number taken: the question suggests none.
+        e2e::WriteText((out_ + "A9999999F.tif").toStdString(), "earlier");
+        ById<QLineEdit>(Dialog(), id::kStartNumber)->setText("1");
+        {
+            BoxCloser closer;
+            closer.cancel = true;
+            fixture::Click(Dialog(), id::kScan);
+            QTRY_COMPARE(closer.texts.size(), 1);
+            QVERIFY2(closer.texts[0].contains("No number is left unused in this location") &&
+                         !closer.texts[0].contains("10000000"),
+                     qPrintable(closer.texts[0]));
+            QVERIFY(!Dialog()->scanning());
+        }
+        // SAVE into a folder that is not there is refused at once.
+        {
+            BoxCloser closer;
+            fixture::SaveAs(Dialog(), out_ + "missing/B.tif");
+            QTRY_COMPARE(closer.texts.size(), 1);
+            QVERIFY2(closer.texts[0].startsWith(out_ + "missing: "), qPrintable(closer.texts[0]));
+            QCOMPARE(ById<QLineEdit>(Dialog(), id::kPrefixText)->text(), out_ + "A");
+        }
+        // A profile name OrvoScan.ini does not hold scans with "Default".
+        TheScanner().SetScenario(e2e::FastScenario(0));
+        QVERIFY(QFile::remove(out_ + "A9999999F.tif"));
+        ById<QComboBox>(Dialog(), id::kProfile)->setEditText("Nameless");
+        ById<QLineEdit>(Dialog(), id::kStartNumber)->setText("10");
+        {
+            BoxCloser closer;
+            fixture::Click(Dialog(), id::kScan);
+            QTRY_VERIFY_WITH_TIMEOUT(!Dialog()->scanning(), 30000);
+            // An empty feeder is named.
+            QCOMPARE(Status(), QString("Scanning finished. No cheque in the feeder. Profile "
+                                       "\"Nameless\" is not in OrvoScan.ini: the \"Default\" "
+                                       "settings apply."));
+        }
+    }
+};
+
+ORVO_QT_TEST(KeyboardTest);
+#include "keyboard_test.moc"
