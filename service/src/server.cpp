@@ -160,6 +160,7 @@ void SetUpServer(httplib::Server& server, Service& service) {
     AddScannerRoutes(routes, service);
     AddBatchRoutes(routes, service);
     AddClientRoutes(routes, service);
+    AddDriverRoutes(routes, service);
 }
 
 }  // namespace orvoscand

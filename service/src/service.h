@@ -115,6 +115,7 @@ class Routes {
 void AddScannerRoutes(Routes& routes, Service& service);  // routes_scanner.cpp
 void AddBatchRoutes(Routes& routes, Service& service);    // routes_batches.cpp
 void AddClientRoutes(Routes& routes, Service& service);   // routes_client.cpp
+void AddDriverRoutes(Routes& routes, Service& service);   // routes_driver.cpp
 
 // Milliseconds of a steady clock, for idle times.
 int64_t NowMs();

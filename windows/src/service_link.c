@@ -18,7 +18,7 @@
 
 /* The service when ORVOSCAN_SERVICE does not name another one. */
 #ifndef ORVO_DEFAULT_SERVICE_PORT
-#define ORVO_DEFAULT_SERVICE_PORT 8723
+#define ORVO_DEFAULT_SERVICE_PORT 6570
 #endif
 
 enum { CONNECT_WAIT_MS = 3000, SEND_WAIT_MS = 10000, MAX_TOKEN = 512 };
