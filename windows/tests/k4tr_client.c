@@ -8,7 +8,8 @@
  *
  * MODE: "init" (start the driver only), "file" (a batch through
  * OrvoScan_GetOneImage into OUTDIR), "memory" (a batch through
- * OrvoScan_GetOneImageBufPtr, each page's bytes written to OUTDIR). */
+ * OrvoScan_GetOneImageBufPtr, each page's bytes written to OUTDIR), "batch"
+ * (the one, then the other). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
     const char* mode;
     int init;
     if (argc < 4) {
-        fprintf(stderr, "usage: k4tr_client LIBRARY init|file|memory OUTDIR [PROFILE [FORMAT]]\n");
+        fprintf(stderr, "usage: k4tr_client LIBRARY init|file|memory|batch OUTDIR [PROFILE [FORMAT]]\n");
         return 2;
     }
     mode = argv[2];
@@ -124,7 +125,14 @@ int main(int argc, char** argv) {
         for (i = 0; i < 12; ++i) printf(" %d", qa[i]);
         printf("\n");
         printf("format=%d\n", k.OrvoScan_ImageFormat(argc > 5 ? atoi(argv[5]) : 0));
-        batch(mode, argv[3], argc > 4 ? argv[4] : "Check");
+        const char* profile = argc > 4 ? argv[4] : "Check";
+        if (strcmp(mode, "batch") == 0) {
+            /* The same batch to files, then through the in-memory page. */
+            batch("file", argv[3], profile);
+            batch("memory", argv[3], profile);
+        } else {
+            batch(mode, argv[3], profile);
+        }
     }
     printf("end=%d\n", k.OrvoScan_End());
     return 0;
