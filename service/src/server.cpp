@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -95,6 +96,10 @@ ListenSocket BindSocket(const ListenAddress& address, std::string* error) {
 }
 
 bool SocketServer::ServeOn(int fd) {
+    // Answers go out at once, head and body (K4TR.dll makes a call per
+    // page); accepted connections take this from the listening socket.
+    const int noDelay = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     svr_sock_ = fd;
     return listen_after_bind();
 }

@@ -29,6 +29,7 @@ static int g_started;           /* WSAStartup done */
 static char g_address[64];      /* "127.0.0.1:PORT" */
 static struct sockaddr_in g_to; /* where the service listens */
 static char g_session[40];      /* this process's session with the service */
+static char g_token[MAX_TOKEN]; /* the service's token as last read */
 
 void link_attach(void) {
     InitializeCriticalSection(&g_lock);
@@ -117,6 +118,10 @@ static int configure(int refreshAddress, char* token, size_t tokenCap, char* why
     if (refreshAddress)
         snprintf(g_address, sizeof g_address, "%s:%u", inet_ntoa(g_to.sin_addr),
                  (unsigned)ntohs(g_to.sin_port));
+    if (!refreshAddress && g_token[0]) {
+        snprintf(token, tokenCap, "%s", g_token);
+        return 0;
+    }
     if (!host_env("XDG_RUNTIME_DIR", runtime, sizeof runtime) || runtime[0] != '/') {
         set_why(why, whyCap, "XDG_RUNTIME_DIR is not set: the service's token cannot be found");
         return -1;
@@ -135,6 +140,7 @@ static int configure(int refreshAddress, char* token, size_t tokenCap, char* why
             return -1;
         }
     }
+    if (refreshAddress) snprintf(g_token, sizeof g_token, "%s", token);
     if (!g_session[0]) {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
@@ -195,25 +201,21 @@ static int send_all(SOCKET s, const char* data, size_t len) {
 }
 
 /* Receives into buf up to `cap` bytes before `deadline` (GetTickCount64):
- * the count, 0 at the end of the connection, -1 on error, -2 too late. */
+ * the count, 0 at the end of the connection, -1 on error, -2 too late, -3
+ * nothing yet (look again). */
 static int recv_until(SOCKET s, char* buf, int cap, ULONGLONG deadline) {
-    fd_set readable;
-    struct timeval wait;
     ULONGLONG now = GetTickCount64();
-    ULONGLONG left;
+    DWORD wait;
     int got;
     if (now >= deadline) return -2;
-    left = deadline - now;
-    if (left > 1000) left = 1000; /* look again every second */
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    wait.tv_sec = (long)(left / 1000);
-    wait.tv_usec = (long)(left % 1000) * 1000;
-    got = select(0, &readable, NULL, NULL, &wait);
-    if (got == 0) return GetTickCount64() >= deadline ? -2 : -3;
-    if (got < 0) return -1;
+    /* A blocking receive bounded by the socket's own time-out, looked at
+     * again at least every second. */
+    wait = (DWORD)(deadline - now > 1000 ? 1000 : deadline - now);
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&wait, sizeof wait);
     got = recv(s, buf, cap, 0);
-    return got < 0 ? -1 : got;
+    if (got >= 0) return got;
+    if (WSAGetLastError() == WSAETIMEDOUT) return GetTickCount64() >= deadline ? -2 : -3;
+    return -1;
 }
 
 /* One exchange on `s`. Returns 0, -1 (failed; why says so), or -4 when the
@@ -302,7 +304,10 @@ int link_post(const char* path, const char* body, unsigned waitMs, link_reply* r
     /* The program's thread uses the kept connection; a call from another
      * thread while it is busy gets a connection of its own. */
     owner = TryEnterCriticalSection(&g_lock);
-    if (configure(owner || !g_address[0], token, sizeof token, why, whyCap) != 0) {
+    /* Address and token are read again for every new connection (a service
+     * restarted with a new token is found); a kept one goes on with them. */
+    if (configure((owner && g_kept == INVALID_SOCKET) || !g_address[0], token, sizeof token, why,
+                  whyCap) != 0) {
         if (owner) LeaveCriticalSection(&g_lock);
         return -1;
     }
@@ -324,7 +329,7 @@ int link_post(const char* path, const char* body, unsigned waitMs, link_reply* r
         if (s == INVALID_SOCKET) break;
         result = exchange(s, request, (size_t)requestLen, body, bodyLen, waitMs, reply, &keep, why,
                           whyCap);
-        if (owner && result == 0 && keep) {
+        if (owner && result == 0 && keep && reply->status != 401) {
             g_kept = s;
         } else {
             closesocket(s);

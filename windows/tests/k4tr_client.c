@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
     const char* mode;
     int init;
     if (argc < 4) {
-        fprintf(stderr, "usage: k4tr_client LIBRARY init|file|memory|batch OUTDIR [PROFILE [FORMAT]]\n");
+        fprintf(stderr,
+                "usage: k4tr_client LIBRARY init|file|memory|batch OUTDIR [PROFILE [FORMAT]]\n");
         return 2;
     }
     mode = argv[2];

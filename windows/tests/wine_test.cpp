@@ -46,13 +46,12 @@ struct Ran {
 
 // Runs argv with `env` added, in `cwd`, its output collected.
 Ran RunProgram(const std::vector<std::string>& argv, const Env& env, const std::string& cwd = {},
-        std::chrono::milliseconds bound = std::chrono::seconds(90)) {
+               std::chrono::milliseconds bound = std::chrono::seconds(90)) {
     const std::string dir = e2e::MakeTempDir("k4tr-run");
-    const pid_t pid =
-        orvo::testing::StartProgram(argv, dir + "out", dir + "err", [&env, &cwd] {
-            for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        });
+    const pid_t pid = orvo::testing::StartProgram(argv, dir + "out", dir + "err", [&env, &cwd] {
+        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    });
     Ran ran;
     ran.code = orvo::testing::WaitChild(pid, bound).code;
     // Windows programs end their lines with CR LF.
@@ -96,9 +95,10 @@ void SetUpWine() {
         // whole program.
         const Ran usage = RunProgram({c.wine, c.client}, e, {}, std::chrono::seconds(120));
         if (usage.code == 2) {
-            RunProgram({c.wine == "/usr/lib/wine/wine" ? "/usr/bin/wineserver" : "/usr/lib/wine/wineserver64",
-                 "-p"},
-                e);
+            RunProgram({c.wine == "/usr/lib/wine/wine" ? "/usr/bin/wineserver"
+                                                       : "/usr/lib/wine/wineserver64",
+                        "-p"},
+                       e);
             g_wine = {"", c.wine, e, c.client, c.cdecl, c.dll, c.cdeclDll};
             return;
         }
@@ -125,18 +125,20 @@ class Service {
                 {"ORVOSCAN_ASPI", "sim"},
                 {"ORVOSCAN_SIM_SCENARIO", kScenarios + scenario}};
         out_ = root_ + "service.out";
-        pid_ = orvo::testing::StartProgram(
-            {ORVO_SERVICE, "--listen", "127.0.0.1:0", "--no-system-config", "--config",
-             root_ + "none.conf"},
-            out_, root_ + "service.err", [this] {
-                for (const auto& [k, v] : env_) setenv(k.c_str(), v.c_str(), 1);
-            });
+        pid_ = orvo::testing::StartProgram({ORVO_SERVICE, "--listen", "127.0.0.1:0",
+                                            "--no-system-config", "--config", root_ + "none.conf"},
+                                           out_, root_ + "service.err", [this] {
+                                               for (const auto& [k, v] : env_)
+                                                   setenv(k.c_str(), v.c_str(), 1);
+                                           });
         const std::regex listening(R"(listening on (http://127\.0\.0\.1:[0-9]+)/)");
         for (int i = 0; i < 200 && url_.empty(); ++i) {
             std::smatch m;
             const std::string text = ReadText(out_);
-            if (std::regex_search(text, m, listening)) url_ = m[1];
-            else std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (std::regex_search(text, m, listening))
+                url_ = m[1];
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
     ~Service() { Kill(); }
@@ -168,15 +170,16 @@ class Service {
 std::string SettingsIni() {
     auto keys = [](int mode) {
         return std::vector<std::pair<std::string, std::string>>{
-            {"Side", "1"},         {"ScanWidth", "1728"},   {"Resolution", "0"},
-            {"ScanMode1", std::to_string(mode)}, {"CompressMode", "0"}, {"BWSlice1", "128"},
+            {"Side", "1"},         {"ScanWidth", "1728"},
+            {"Resolution", "0"},   {"ScanMode1", std::to_string(mode)},
+            {"CompressMode", "0"}, {"BWSlice1", "128"},
             {"ScanLines1", "800"}};
     };
-    return e2e::Ini({{"Default", keys(0)},
-                     {"Check", keys(0)},
-                     {"Gray", keys(4)},
-                     {"Misc", {{"MicrDetect", "1"}, {"ImageFileFormat", "0"},
-                               {"GrayTifCompress", "1"}}}});
+    return e2e::Ini(
+        {{"Default", keys(0)},
+         {"Check", keys(0)},
+         {"Gray", keys(4)},
+         {"Misc", {{"MicrDetect", "1"}, {"ImageFileFormat", "0"}, {"GrayTifCompress", "1"}}}});
 }
 
 class WineDll : public ::testing::Test {
@@ -185,9 +188,9 @@ class WineDll : public ::testing::Test {
     static void TearDownTestSuite() {
         if (g_wine.why.empty())
             RunProgram({g_wine.wine == "/usr/lib/wine/wine" ? "/usr/bin/wineserver"
-                                                     : "/usr/lib/wine/wineserver64",
-                 "-k"},
-                g_wine.env);
+                                                            : "/usr/lib/wine/wineserver64",
+                        "-k"},
+                       g_wine.env);
     }
     void SetUp() override {
         if (!g_wine.why.empty()) GTEST_SKIP() << g_wine.why;
@@ -199,8 +202,9 @@ class WineDll : public ::testing::Test {
     Ran Native(const Service& service, const std::string& mode, const std::string& profile,
                const std::string& format, std::string* outDir) {
         *outDir = e2e::MakeTempDir("k4tr-native");
-        return RunProgram({ORVO_NATIVE_CLIENT, ORVO_BUILD_SYSTEM_DIR "/libK4TR.so", mode, *outDir, profile, format},
-                   service.env());
+        return RunProgram({ORVO_NATIVE_CLIENT, ORVO_BUILD_SYSTEM_DIR "/libK4TR.so", mode, *outDir,
+                           profile, format},
+                          service.env());
     }
     // The Windows client's, in either convention; `relative`: the pages go
     // to ".", the client's working directory.
@@ -208,9 +212,9 @@ class WineDll : public ::testing::Test {
                 const std::string& profile, const std::string& format, const std::string& outDir,
                 bool relative = false) {
         return RunProgram({g_wine.wine, cdecl ? g_wine.cdeclClient : g_wine.stdcallClient,
-                    WinPath(cdecl ? g_wine.cdeclDll : g_wine.stdcallDll), mode,
-                    relative ? "." : WinPath(outDir), profile, format},
-                   service.WineEnv(), outDir);
+                           WinPath(cdecl ? g_wine.cdeclDll : g_wine.stdcallDll), mode,
+                           relative ? "." : WinPath(outDir), profile, format},
+                          service.WineEnv(), outDir);
     }
 
     static void ExpectSameFiles(const std::string& a, const std::string& b) {
@@ -234,16 +238,18 @@ TEST_F(WineDll, BatchesAsTheNativeDriver) {
         bool cdecl, relative;
         int pages;
     };
-    for (const Case& c : {Case{"Check", "0", false, false, 20}, Case{"Gray", "1", true, true, 20}}) {
+    for (const Case& c :
+         {Case{"Check", "0", false, false, 20}, Case{"Gray", "1", true, true, 20}}) {
         std::string nativeDir, wineDir = e2e::MakeTempDir("k4tr-wine-out");
         const Ran native = Native(service, "batch", c.profile, c.format, &nativeDir);
-        const Ran windows = Windows(service, c.cdecl, "batch", c.profile, c.format, wineDir,
-                                    c.relative);
+        const Ran windows =
+            Windows(service, c.cdecl, "batch", c.profile, c.format, wineDir, c.relative);
         SCOPED_TRACE(c.profile + (c.cdecl ? " __cdecl" : " __stdcall"));
         ASSERT_EQ(native.code, 0) << native.out;
         ASSERT_EQ(windows.code, 0) << windows.out;
         EXPECT_EQ(windows.out, native.out);
-        EXPECT_NE(native.out.find("init=0\nversion=QXS.1.00.00.71QS.03.04.28\n"), std::string::npos);
+        EXPECT_NE(native.out.find("init=0\nversion=QXS.1.00.00.71QS.03.04.28\n"),
+                  std::string::npos);
         EXPECT_NE(native.out.find("pages=" + std::to_string(c.pages) + "\nlast=-3\n"),
                   std::string::npos)
             << native.out;
