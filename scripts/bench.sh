@@ -168,3 +168,6 @@ echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The desktop utility's table (Qt, offscreen).
 "$root/scripts/bench-viewer.sh"
+
+# K4TR.dll under Wine against the native driver.
+"$root/scripts/bench-windows.sh"

@@ -20,7 +20,15 @@ PACKAGES=(
   python3-sane          # a SANE client in Python in the backend's tests
   dpkg-dev file         # the Debian package (CPack: dpkg-shlibdeps)
   lintian desktop-file-utils man-db  # checks of the package, its desktop entry and man pages
+  gcc-mingw-w64-i686 gcc-mingw-w64-x86-64-win32  # K4TR.dll for Windows programs (and its 64-bit test build)
+  wine wine32:i386 wine64  # the Windows test client of K4TR.dll (wine64 where 32-bit programs cannot run)
 )
+
+# wine32 comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture (wine32)" >&2
+  if [[ $(id -u) -ne 0 ]]; then sudo dpkg --add-architecture i386; else dpkg --add-architecture i386; fi
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
