@@ -15,7 +15,8 @@ void AddClientRoutes(Routes& routes, Service& service) {
     routes.Get(
         R"(/demo\.js)",
         [&service](const Call& call) {
-            if (!service.config.demo) return call.Error(404, "the demo page is served with --demo only");
+            if (!service.config.demo)
+                return call.Error(404, "the demo page is served with --demo only");
             call.response.set_content(std::string(kDemoScript), "text/javascript; charset=utf-8");
         },
         Access::Public);

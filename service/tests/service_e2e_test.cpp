@@ -8,7 +8,9 @@
 namespace orvoscand_e2e {
 namespace {
 
-std::string Page(const fs::path& path) { return ReadText(path.string()); }
+std::string Page(const fs::path& path) {
+    return ReadText(path.string());
+}
 
 std::set<std::string> Files(const fs::path& dir) {
     std::set<std::string> names;
@@ -41,7 +43,8 @@ TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
     // The MICR lines as orvoscan recorded them ("%07d%1d" and the line).
     std::vector<std::string> micr;
     std::istringstream records(Page(viaTool / "micr.txt"));
-    for (std::string line; std::getline(records, line);) micr.push_back(line.substr(8, line.size() - 9));
+    for (std::string line; std::getline(records, line);)
+        micr.push_back(line.substr(8, line.size() - 9));
     ASSERT_EQ(micr.size(), 3u);
     for (int n = 1; n <= 3; ++n) {
         const SseEvent& e = events[static_cast<std::size_t>(n - 1)];
@@ -154,7 +157,8 @@ TEST_F(ServiceTest, OneProgramAtATime) {
     timeScale_ = "1";
     const std::string node = (dir_ / "sg-node").string();
     Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
-                 "defaultStack": 6, "deviceNode": ")" + node + R"("})");
+                 "defaultStack": 6, "deviceNode": ")" +
+             node + R"("})");
     Start();
     fs::create_directories(dir_ / "tool-out");
     const pid_t tool = orvo::testing::StartProgram(
@@ -205,48 +209,103 @@ TEST_F(ServiceTest, Refusals) {
     const std::vector<Case> cases = {
         {"no token", "GET", "/v1/scanner", "", {}, 401, "Authorization"},
         {"wrong token", "GET", "/v1/scanner", "", {{"Authorization", "Bearer 00"}}, 401, ""},
-        {"rebinding Host", "GET", "/v1/scanner", "",
-         {{"Authorization", bearer}, {"Host", "attacker.example:" + std::to_string(port_)}}, 403,
+        {"rebinding Host",
+         "GET",
+         "/v1/scanner",
+         "",
+         {{"Authorization", bearer}, {"Host", "attacker.example:" + std::to_string(port_)}},
+         403,
          "Host"},
-        {"other origin", "GET", "/v1/scanner", "", {{"Origin", "https://evil.example"}}, 403,
+        {"other origin",
+         "GET",
+         "/v1/scanner",
+         "",
+         {{"Origin", "https://evil.example"}},
+         403,
          "evil.example"},
-        {"malformed JSON", "POST", "/v1/batches", "{\"profile\": ", {{"Authorization", bearer}},
-         400, "JSON"},
+        {"malformed JSON",
+         "POST",
+         "/v1/batches",
+         "{\"profile\": ",
+         {{"Authorization", bearer}},
+         400,
+         "JSON"},
         {"no object", "POST", "/v1/batches", "[1,2]", {{"Authorization", bearer}}, 400, "JSON"},
-        {"huge body", "POST", "/v1/batches", std::string(200 * 1024, ' '),
-         {{"Authorization", bearer}}, 413, "large"},
+        {"huge body",
+         "POST",
+         "/v1/batches",
+         std::string(200 * 1024, ' '),
+         {{"Authorization", bearer}},
+         413,
+         "large"},
         {"unknown path", "GET", "/v1/nothing", "", {{"Authorization", bearer}}, 404, ""},
-        {"unknown profile", "POST", "/v1/batches", R"({"profile": "Nope"})",
-         {{"Authorization", bearer}}, 404, "Nope"},
-        {"bad start number", "POST", "/v1/batches", R"({"profile": "Check", "startNumber": -1})",
-         {{"Authorization", bearer}}, 422, "startNumber"},
-        {"relative outputDir", "POST", "/v1/batches",
-         R"({"profile": "Check", "outputDir": "scans"})", {{"Authorization", bearer}}, 422,
+        {"unknown profile",
+         "POST",
+         "/v1/batches",
+         R"({"profile": "Nope"})",
+         {{"Authorization", bearer}},
+         404,
+         "Nope"},
+        {"bad start number",
+         "POST",
+         "/v1/batches",
+         R"({"profile": "Check", "startNumber": -1})",
+         {{"Authorization", bearer}},
+         422,
+         "startNumber"},
+        {"relative outputDir",
+         "POST",
+         "/v1/batches",
+         R"({"profile": "Check", "outputDir": "scans"})",
+         {{"Authorization", bearer}},
+         422,
          "absolute"},
-        {"outputDir outside home", "POST", "/v1/batches",
-         R"({"profile": "Check", "outputDir": ")" + (home_ / "scans" / ".." / ".." / "..").string() +
-             R"("})",
-         {{"Authorization", bearer}}, 422, "not below"},
-        {"hidden outputDir", "POST", "/v1/batches",
+        {"outputDir outside home",
+         "POST",
+         "/v1/batches",
+         R"({"profile": "Check", "outputDir": ")" +
+             (home_ / "scans" / ".." / ".." / "..").string() + R"("})",
+         {{"Authorization", bearer}},
+         422,
+         "not below"},
+        {"hidden outputDir",
+         "POST",
+         "/v1/batches",
          R"({"profile": "Check", "outputDir": ")" + (home_ / ".ssh").string() + R"("})",
-         {{"Authorization", bearer}}, 422, "hidden"},
-        {"refused profile value", "PUT", "/v1/profiles/Check", R"({"ScanWidth": 9999})",
-         {{"Authorization", bearer}}, 422, "ScanWidth=9999"},
-        {"unknown batch", "GET", "/v1/batches/00000000000000000000000000000000", "",
-         {{"Authorization", bearer}}, 404, "no such batch"},
-        {"traversal in batch id", "GET", "/v1/batches/..%2f..%2ftoken", "",
-         {{"Authorization", bearer}}, 404, ""},
+         {{"Authorization", bearer}},
+         422,
+         "hidden"},
+        {"refused profile value",
+         "PUT",
+         "/v1/profiles/Check",
+         R"({"ScanWidth": 9999})",
+         {{"Authorization", bearer}},
+         422,
+         "ScanWidth=9999"},
+        {"unknown batch",
+         "GET",
+         "/v1/batches/00000000000000000000000000000000",
+         "",
+         {{"Authorization", bearer}},
+         404,
+         "no such batch"},
+        {"traversal in batch id",
+         "GET",
+         "/v1/batches/..%2f..%2ftoken",
+         "",
+         {{"Authorization", bearer}},
+         404,
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         httplib::Client client("127.0.0.1", port_);
         httplib::Headers headers = c.headers;
         if (headers.find("Host") == headers.end()) headers.emplace("Host", own);
-        httplib::Result r = c.method == "GET"    ? client.Get(c.path, headers)
-                            : c.method == "POST" ? client.Post(c.path, headers, c.body,
-                                                               "application/json")
-                                                 : client.Put(c.path, headers, c.body,
-                                                              "application/json");
+        httplib::Result r = c.method == "GET" ? client.Get(c.path, headers)
+                            : c.method == "POST"
+                                ? client.Post(c.path, headers, c.body, "application/json")
+                                : client.Put(c.path, headers, c.body, "application/json");
         ASSERT_TRUE(r);
         EXPECT_EQ(r->status, c.status) << r->body;
         const json body = Body(r);

@@ -71,7 +71,8 @@ class ServiceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         const char* build = std::getenv("ORVOSCAN_SYSTEM_DIR");
-        const fs::path buildSys = build && *build ? fs::path(build) : fs::path(ORVOSCAND).parent_path();
+        const fs::path buildSys =
+            build && *build ? fs::path(build) : fs::path(ORVOSCAND).parent_path();
         fs::create_directories(sys_);
         fs::create_directories(runtime_);
         fs::permissions(runtime_, fs::perms::owner_all);
@@ -110,9 +111,9 @@ class ServiceTest : public ::testing::Test {
 
     // Starts orvoscand and waits until it listens; its port in port_.
     void Start(std::vector<std::string> args = {}) {
-        std::vector<std::string> argv = {ORVOSCAND, "--listen", "127.0.0.1:0",
-                                         "--no-system-config", "--config",
-                                         (dir_ / "orvoscand.conf").string()};
+        std::vector<std::string> argv = {ORVOSCAND,     "--listen",
+                                         "127.0.0.1:0", "--no-system-config",
+                                         "--config",    (dir_ / "orvoscand.conf").string()};
         argv.insert(argv.end(), args.begin(), args.end());
         fs::remove(dir_ / "service.out");
         pid_ = orvo::testing::StartProgram(argv, dir_ / "service.out", dir_ / "service.err",
@@ -121,7 +122,7 @@ class ServiceTest : public ::testing::Test {
         const auto deadline = std::chrono::steady_clock::now() + 20s;
         for (;;) {
             const std::string out =
-            fs::exists(dir_ / "service.out") ? ReadText(dir_ / "service.out") : "";
+                fs::exists(dir_ / "service.out") ? ReadText(dir_ / "service.out") : "";
             const auto at = out.find("http://127.0.0.1:");
             if (at != std::string::npos && out.find('\n', at) != std::string::npos) {
                 port_ = std::stoi(out.substr(at + 17));
@@ -170,20 +171,18 @@ class ServiceTest : public ::testing::Test {
     }
     // Reads the batch's event stream to its end (or `stopAfter` cheques:
     // then the connection is dropped).
-    std::vector<SseEvent> Events(const std::string& id, long lastEventId = 0,
-                                 int stopAfter = -1) {
+    std::vector<SseEvent> Events(const std::string& id, long lastEventId = 0, int stopAfter = -1) {
         auto c = Client();
         httplib::Headers h;
         if (lastEventId > 0) h.emplace("Last-Event-ID", std::to_string(lastEventId));
         std::string text;
         int cheques = 0;
-        c.Get(("/v1/batches/" + id + "/events").c_str(), h,
-              [&](const char* data, std::size_t n) {
-                  text.append(data, n);
-                  cheques = 0;
-                  for (const SseEvent& e : ParseEvents(text)) cheques += e.name == "cheque";
-                  return stopAfter < 0 || cheques < stopAfter;
-              });
+        c.Get(("/v1/batches/" + id + "/events").c_str(), h, [&](const char* data, std::size_t n) {
+            text.append(data, n);
+            cheques = 0;
+            for (const SseEvent& e : ParseEvents(text)) cheques += e.name == "cheque";
+            return stopAfter < 0 || cheques < stopAfter;
+        });
         return ParseEvents(text);
     }
 
