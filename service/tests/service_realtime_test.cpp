@@ -13,10 +13,6 @@
 namespace orvoscand_e2e {
 namespace {
 
-std::string Page(const fs::path& path) {
-    return ReadText(path.string());
-}
-
 std::set<std::string> Files(const fs::path& dir) {
     std::set<std::string> names;
     if (!fs::exists(dir)) return names;
