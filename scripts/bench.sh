@@ -166,6 +166,10 @@ for r in rows:
 PY
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
+# The scanning service against orvoscan scan on the same stack.
+"$root/scripts/build.sh" bench --target bench_service >/dev/null
+"$build/service/bench_service" "$build/sysdir/orvoscand" "$build/sysdir/orvoscan" "$build/sysdir"
+
 # The desktop utility's table (Qt, offscreen).
 "$root/scripts/bench-viewer.sh"
 

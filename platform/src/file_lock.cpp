@@ -1,5 +1,6 @@
 #include "orvo/platform/file_lock.h"
 
+#include <dirent.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -24,6 +25,43 @@ bool SameFile(const std::string& field, const struct stat& st) {
     return devMajor == major(st.st_dev) && devMinor == minor(st.st_dev) && inode == st.st_ino;
 }
 
+// The process with an open file whose lock line (in its fdinfo) names the
+// file of `st`: open-file-description locks carry no pid in /proc/locks.
+// Only processes this user may look into are found. 0 when none is.
+long ProcessHoldingLockOn(const struct stat& st) {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return 0;
+    long found = 0;
+    int looked = 0;
+    while (dirent* p = readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(p->d_name, &end, 10);
+        if (end == p->d_name || *end != '\0' || pid <= 0) continue;
+        const std::string fdinfo = std::string("/proc/") + p->d_name + "/fdinfo";
+        DIR* fds = opendir(fdinfo.c_str());
+        if (fds == nullptr) continue;
+        while (dirent* f = readdir(fds)) {
+            if (f->d_name[0] == '.' || ++looked > 100000) continue;
+            std::ifstream info(fdinfo + "/" + f->d_name);
+            std::string line;
+            while (std::getline(info, line)) {
+                if (line.rfind("lock:", 0) != 0 || line.find("->") != std::string::npos) continue;
+                std::istringstream fields(line.substr(5));
+                std::string number, kind, mode, access, lockPid, file;
+                if (fields >> number >> kind >> mode >> access >> lockPid >> file &&
+                    SameFile(file, st)) {
+                    found = pid;
+                }
+            }
+            if (found != 0) break;
+        }
+        closedir(fds);
+        if (found != 0) break;
+    }
+    closedir(proc);
+    return found;
+}
+
 std::string ProgramName(long pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
@@ -43,7 +81,7 @@ LockState TryLockExclusive(int fd) {
 }
 
 std::string LockHolder(int fd) {
-    struct stat st {};
+    struct stat st{};
     if (fd >= 0 && fstat(fd, &st) == 0) {
         // Lines like "1: FLOCK  ADVISORY  WRITE 1234 00:06:3 0 EOF"; waiters
         // are listed with "->" and hold nothing.
@@ -55,8 +93,10 @@ std::string LockHolder(int fd) {
             std::string number, kind, mode, access, file;
             long pid = 0;
             if (!(fields >> number >> kind >> mode >> access >> pid >> file)) continue;
-            if (kind != "FLOCK" || pid <= 0) continue;
+            if (kind != "FLOCK" && kind != "POSIX" && kind != "OFDLCK") continue;
             if (!SameFile(file, st)) continue;
+            if (pid <= 0) pid = ProcessHoldingLockOn(st);
+            if (pid <= 0) continue;
             const std::string name = ProgramName(pid);
             return "pid " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
         }

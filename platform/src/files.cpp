@@ -37,7 +37,7 @@ int OpenRegularFile(const std::string& path, int flags, int mode) {
     const int fd =
         open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, static_cast<mode_t>(mode));
     if (fd < 0) return -1;
-    struct stat st {};
+    struct stat st{};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = errno;
         close(fd);
@@ -62,7 +62,7 @@ FileReplacement::FileReplacement(std::string path, Options options)
     // hands on its permission bits: a symbolic link in its place (another
     // user's link to a file of open mode) or another user's file never
     // does, and the new file gets the mode the umask gives.
-    struct stat old {};
+    struct stat old{};
     const bool replaces = lstat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
                           (options_.keepOwner || old.st_uid == geteuid());
 
@@ -89,7 +89,7 @@ FileReplacement::FileReplacement(std::string path, Options options)
     }
     if (!replaces) return;
     if (options_.keepOwner) {
-        struct stat now {};
+        struct stat now{};
         if (fstat(fd_, &now) != 0) {
             Fail(errno);
             return;
@@ -193,33 +193,33 @@ ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::s
         if (errno == ENOENT) return ReadResult::Missing;
         return errno == EINVAL ? ReadResult::NotRegular : ReadResult::Failed;
     }
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        close(fd);
-        return ReadResult::Failed;
-    }
-    if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
-        close(fd);
-        return ReadResult::TooLarge;
-    }
+    const ReadResult result = ReadOpenFile(fd, maxBytes, data);
+    close(fd);
+    return result;
+}
+
+ReadResult ReadOpenFile(int fd, std::size_t maxBytes, std::string& data) {
+    data.clear();
+    struct stat st{};
+    if (fstat(fd, &st) != 0) return ReadResult::Failed;
+    if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes) return ReadResult::TooLarge;
     char chunk[65536];
     for (;;) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
+        const ssize_t n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(data.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
-            close(fd);
+            data.clear();
             return ReadResult::Failed;
         }
         if (n == 0) break;
         // A file that grows while it is read stops at the bound.
         if (data.size() + static_cast<std::size_t>(n) > maxBytes) {
-            close(fd);
             data.clear();
             return ReadResult::TooLarge;
         }
         data.append(chunk, static_cast<std::size_t>(n));
     }
-    close(fd);
     return ReadResult::Ok;
 }
 

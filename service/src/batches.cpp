@@ -12,17 +12,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "measures_json.h"
 #include "orvo/platform/profile.h"
 #include "orvo/quality/check.h"
 #include "orvo/quality/limits.h"
 #include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/driver_messages.h"
 #include "orvo/scanrun/exported_driver.h"
+#include "orvo/scanrun/output_lock.h"
 #include "orvo/scanrun/page_naming.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvo/scanrun/scan_run.h"
 #include "orvoscan.h"
-#include "quality_command.h"
 #include "scanner.h"
 
 namespace orvoscand {
@@ -400,6 +401,10 @@ void BatchList::Run(std::shared_ptr<Batch> batch, BatchRequest request,
     sr::ScanRun run(scanner.driver(), setup);
 
     const sr::StartCheck check = run.Check();
+    if (check.problem == sr::StartProblem::OutputInUse) {
+        refuse(409, check.message);
+        return;
+    }
     if (check.problem == sr::StartProblem::PageExists) {
         refuse(409, check.message + "; the next free start number is " +
                         std::to_string(check.continueNumber));
@@ -430,6 +435,8 @@ void BatchList::Run(std::shared_ptr<Batch> batch, BatchRequest request,
         const sr::RunOutcome& outcome = run.outcome();
         if (outcome.driverResult == ORVOSCAN_ERR_BUSY) {
             refuse(409, "the scanner is in use by " + scanner.Holder());
+        } else if (outcome.refusal == sr::StartProblem::OutputInUse) {
+            refuse(409, outcome.problem);
         } else if (outcome.refusal != sr::StartProblem::None) {
             refuse(422, outcome.problem);
         } else if (!outcome.driverMessage.empty()) {
@@ -483,9 +490,7 @@ void BatchList::Run(std::shared_ptr<Batch> batch, BatchRequest request,
             const char* side = page.name.front ? "front" : "rear";
             PageRef ref{page.name.path, page.report.measures.width, page.report.measures.height};
             if (page.error.empty()) {
-                json m;
-                orvoscan::AddMeasures(page.report, m);
-                measures[side] = m;
+                measures[side] = MeasuresJson(page.report);
                 for (q::Defect d : page.report.defects) {
                     const std::string name = q::DefectName(d);
                     if (std::find(defects.begin(), defects.end(), name) == defects.end())

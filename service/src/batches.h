@@ -19,15 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "request.h"
 #include "service.h"
 
 namespace orvoscand {
-
-struct BatchRequest {
-    std::string profile;
-    int startNumber = 1;
-    std::string outputDir;  // empty: the pages stay in the spool only
-};
 
 struct Event {
     int64_t id = 0;  // 1, 2, ... within the batch

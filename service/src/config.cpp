@@ -9,6 +9,10 @@
 #include <cerrno>
 #include <cstring>
 
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+
 namespace orvoscand {
 
 namespace {
@@ -148,55 +152,69 @@ bool ParseOrigin(const std::string& text, std::string* normalised) {
 
 bool ApplyConfigText(const std::string& text, const std::string& name, Config* config,
                      std::string* error) {
-    std::size_t start = 0;
-    int lineNo = 0;
     auto fail = [&](const std::string& why) {
-        *error = name + ":" + std::to_string(lineNo) + ": " + why;
+        *error = name + ": " + why;
         return false;
     };
-    while (start <= text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = Trim(text.substr(start, end - start));
-        start = end + 1;
-        ++lineNo;
-        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
-        if (line.front() == '[' && line.back() == ']') continue;  // a section title: ignored
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) return fail("\"" + line + "\" is no Key=Value line");
-        const std::string key = Lower(Trim(line.substr(0, eq)));
-        const std::string value = Trim(line.substr(eq + 1));
-        if (key == "listen") {
-            ListenAddress address;
-            if (!ParseListenAddress(value, &address))
-                return fail("Listen=" + value + " is no ADDRESS:PORT");
-            config->listen.push_back(address);
-        } else if (key == "alloworigin") {
-            if (value.empty()) continue;
-            std::string origin;
-            if (!ParseOrigin(value, &origin))
-                return fail("AllowOrigin=" + value + " is no origin like https://host[:port]");
-            if (std::find(config->allowOrigins.begin(), config->allowOrigins.end(), origin) ==
-                config->allowOrigins.end())
-                config->allowOrigins.push_back(origin);
-        } else if (key == "allowremote") {
-            if (!ParseYesNo(value, &config->allowRemote))
-                return fail("AllowRemote=" + value + " is neither yes nor no");
-        } else if (key == "idleexitseconds") {
-            if (!ParseCount(value, 86400 * 365, &config->idleExitSeconds))
-                return fail("IdleExitSeconds=" + value + " is no number of seconds");
-        } else if (key == "retentionminutes") {
-            if (!ParseCount(value, 60 * 24 * 365, &config->retentionMinutes))
-                return fail("RetentionMinutes=" + value + " is no number of minutes");
-        } else if (key == "reconnectgraceseconds") {
-            if (!ParseCount(value, 3600, &config->reconnectGraceSeconds))
-                return fail("ReconnectGraceSeconds=" + value + " is no number of seconds");
-        } else if (key == "outputroot") {
-            if (!value.empty() && value.front() != '/')
-                return fail("OutputRoot=" + value + " is no absolute path");
-            config->outputRoot = value;
-        } else {
-            return fail("unknown key \"" + Trim(line.substr(0, eq)) + "\"");
+    if (text.find('\0') != std::string::npos) return fail("holds a zero byte");
+    // Keys may repeat (AllowOrigin=, Listen=); they stand before any section
+    // title or under [orvoscand].
+    CSimpleIniA ini(false, true, false);
+    if (ini.LoadData(text) < 0) return fail("cannot be read as Key=Value lines");
+    CSimpleIniA::TNamesDepend sections;
+    ini.GetAllSections(sections);
+    sections.sort(CSimpleIniA::Entry::LoadOrder());
+    for (const auto& section : sections) {
+        const std::string title = section.pItem;
+        if (!title.empty() && Lower(title) != "orvoscand")
+            return fail("unknown section [" + title + "]");
+        CSimpleIniA::TNamesDepend keys;
+        ini.GetAllKeys(section.pItem, keys);
+        keys.sort(CSimpleIniA::Entry::LoadOrder());
+        std::string done;  // keys already taken (GetAllKeys lists each once per value)
+        for (const auto& k : keys) {
+            const std::string key = Lower(k.pItem);
+            if (done.find("|" + key + "|") != std::string::npos) continue;
+            done += "|" + key + "|";
+            CSimpleIniA::TNamesDepend values;
+            ini.GetAllValues(section.pItem, k.pItem, values);
+            values.sort(CSimpleIniA::Entry::LoadOrder());
+            for (const auto& v : values) {
+                const std::string value = Trim(v.pItem);
+                if (key == "listen") {
+                    ListenAddress address;
+                    if (!ParseListenAddress(value, &address))
+                        return fail("Listen=" + value + " is no ADDRESS:PORT");
+                    config->listen.push_back(address);
+                } else if (key == "alloworigin") {
+                    if (value.empty()) continue;
+                    std::string origin;
+                    if (!ParseOrigin(value, &origin))
+                        return fail("AllowOrigin=" + value +
+                                    " is no origin like https://host[:port]");
+                    if (std::find(config->allowOrigins.begin(), config->allowOrigins.end(),
+                                  origin) == config->allowOrigins.end())
+                        config->allowOrigins.push_back(origin);
+                } else if (key == "allowremote") {
+                    if (!ParseYesNo(value, &config->allowRemote))
+                        return fail("AllowRemote=" + value + " is neither yes nor no");
+                } else if (key == "idleexitseconds") {
+                    if (!ParseCount(value, 86400 * 365, &config->idleExitSeconds))
+                        return fail("IdleExitSeconds=" + value + " is no number of seconds");
+                } else if (key == "retentionminutes") {
+                    if (!ParseCount(value, 60 * 24 * 365, &config->retentionMinutes))
+                        return fail("RetentionMinutes=" + value + " is no number of minutes");
+                } else if (key == "reconnectgraceseconds") {
+                    if (!ParseCount(value, 3600, &config->reconnectGraceSeconds))
+                        return fail("ReconnectGraceSeconds=" + value + " is no number of seconds");
+                } else if (key == "outputroot") {
+                    if (!value.empty() && value.front() != '/')
+                        return fail("OutputRoot=" + value + " is no absolute path");
+                    config->outputRoot = value;
+                } else {
+                    return fail("unknown key \"" + std::string(k.pItem) + "\"");
+                }
+            }
         }
     }
     return true;

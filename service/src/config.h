@@ -1,7 +1,8 @@
-// orvoscand's configuration: one file of "Key=Value" lines ('#' starts a
-// comment line), read from /etc/orvoscan/orvoscand.conf and then from
-// $XDG_CONFIG_HOME/orvoscan/orvoscand.conf (a later file adds origins and
-// addresses and replaces single values), then the command line.
+// orvoscand's configuration: one file of "Key=Value" lines (read with
+// SimpleIni; '#' or ';' starts a comment line, keys may repeat and stand
+// before any section title or under [orvoscand]), read from /etc/orvoscan/orvoscand.conf and then
+// from $XDG_CONFIG_HOME/orvoscan/orvoscand.conf (a later file adds origins and addresses and
+// replaces single values), then the command line.
 //
 //     Listen=127.0.0.1:6570        address and port; repeatable
 //     AllowOrigin=https://teller.example   repeatable; exact scheme://host[:port]
@@ -46,8 +47,9 @@ bool ParseOrigin(const std::string& text, std::string* normalised);
 // Whether a host name or address is a loopback one.
 bool IsLoopbackHost(const std::string& host);
 
-// Applies the text of one configuration file to `config`. Every line that is
-// not understood is an error: false, with "<name>:<line>: <reason>" in *error.
+// Applies the text of one configuration file to `config`. Every key or value
+// that is not understood is an error: false, with "<name>: <reason>" in
+// *error.
 bool ApplyConfigText(const std::string& text, const std::string& name, Config* config,
                      std::string* error);
 // Reads and applies a file; a missing file is no error.

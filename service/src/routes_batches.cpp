@@ -72,40 +72,11 @@ int64_t LastEventId(const httplib::Request& request) {
 
 void AddBatchRoutes(Routes& routes, Service& service) {
     routes.Post(R"(/v1/batches)", [&service](const Call& call) {
-        json body;
-        if (!call.BodyObject(&body)) return;
         BatchRequest request;
-        const json profile = body.value("profile", json());
-        if (!profile.is_string() || profile.get<std::string>().empty() ||
-            profile.get<std::string>().size() > 64) {
-            call.Error(422, "\"profile\" must name a profile");
+        std::string error;
+        if (const int status = ParseBatchRequest(call.request.body, &request, &error)) {
+            call.Error(status, error);
             return;
-        }
-        request.profile = profile.get<std::string>();
-        if (body.contains("startNumber")) {
-            const json& n = body["startNumber"];
-            if (!n.is_number_integer() || n.get<int64_t>() < 0 || n.get<int64_t>() > 9999999) {
-                call.Error(422, "\"startNumber\" must be a number 0-9999999");
-                return;
-            }
-            request.startNumber = static_cast<int>(n.get<int64_t>());
-        }
-        if (body.contains("outputDir") && !body["outputDir"].is_null()) {
-            if (!body["outputDir"].is_string()) {
-                call.Error(422, "\"outputDir\" must be a path");
-                return;
-            }
-            request.outputDir = body["outputDir"].get<std::string>();
-            if (request.outputDir.empty()) {
-                call.Error(422, "\"outputDir\" must be a path");
-                return;
-            }
-        }
-        for (const auto& [key, value] : body.items()) {
-            if (key != "profile" && key != "startNumber" && key != "outputDir") {
-                call.Error(422, "unknown field \"" + key + "\"");
-                return;
-            }
         }
         const StartAnswer answer = service.batches->Start(request, call.caller);
         if (answer.status != 201) {

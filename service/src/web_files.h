@@ -7,5 +7,6 @@ namespace orvoscand {
 
 extern const std::string_view kClientScript;  // orvoscan.js
 extern const std::string_view kDemoPage;      // index.html
+extern const std::string_view kDemoScript;    // demo.js
 
 }  // namespace orvoscand

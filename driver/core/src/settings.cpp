@@ -84,12 +84,15 @@ bool StoreEntries(const std::vector<ProfileEntry>& entries, const std::string& f
     return false;
 }
 
-// The write-backs of a load store only what the file does not already hold,
-// so that loading a profile from a file nobody may write works silently; and
-// only while the key still holds what was read, so that a value another
-// program stores meanwhile is not replaced.
-void StoreIntIfChanged(const std::string& section, const std::string& key, int value,
+// The write-backs of a load store only a value the rounding changed: a key
+// that already reads as the value (also a missing one whose default it is)
+// is left alone, so that loading a profile never edits a shipped file and
+// works silently from a file nobody may write; and a value is stored only
+// while the key still holds what was read, so that a value another program
+// stores meanwhile is not replaced.
+void StoreIntIfChanged(const std::string& section, const std::string& key, int value, int read,
                        const std::string& file) {
+    if (value == read) return;
     const std::string text = std::to_string(value);
     const std::string now = ProfileString(section, key, "", 64, file);
     if (now != text) StoreEntries({ProfileEntry{section, key, text, now}}, file);
@@ -136,19 +139,21 @@ void LoadProfile(const std::string& profile, const std::string& file, Settings& 
     settings.Resolution = ProfileInt(section, "Resolution", 0, file);
     settings.LeftOffset = ProfileInt(section, "LeftOffset", 0, file);
     settings.TopMargin = ProfileInt(section, "TopMargin", 0, file);
-    settings.ScanWidth = ProfileInt(section, "ScanWidth", 0, file);
+    const int readWidth = ProfileInt(section, "ScanWidth", 0, file);
+    settings.ScanWidth = readWidth;
     if (settings.Resolution == 0 || settings.Resolution == 1) {
         settings.ScanWidth = RoundScanWidth(settings.ScanWidth);
     }
-    StoreIntIfChanged(section, "ScanWidth", settings.ScanWidth, file);
+    StoreIntIfChanged(section, "ScanWidth", settings.ScanWidth, readWidth, file);
 
     for (int i = 0; i < 3; ++i) {
         const std::string n = std::to_string(i + 1);
         settings.ScanMode[i] = ProfileInt(section, "ScanMode" + n, 0, file);
         settings.BWSlice[i] = ProfileInt(section, "BWSlice" + n, 0, file);
-        settings.ScanLines[i] = ProfileInt(section, "ScanLines" + n, 0, file);
-        if (settings.Resolution == 1) settings.ScanLines[i] = RoundScanLines(settings.ScanLines[i]);
-        StoreIntIfChanged(section, "ScanLines" + n, settings.ScanLines[i], file);
+        const int readLines = ProfileInt(section, "ScanLines" + n, 0, file);
+        settings.ScanLines[i] = readLines;
+        if (settings.Resolution == 1) settings.ScanLines[i] = RoundScanLines(readLines);
+        StoreIntIfChanged(section, "ScanLines" + n, settings.ScanLines[i], readLines, file);
     }
 
     settings.CompressMode = ProfileInt(section, "CompressMode", 0, file);

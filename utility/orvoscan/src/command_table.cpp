@@ -151,6 +151,7 @@ void PrintUsage(std::FILE* out) {
                  "  6    output error: a page file or micr.txt record not written, micr.txt\n"
                  "       unusable, pages of an earlier run in the way, document numbers used up\n"
                  "  7    quality: a page file could not be read (the others are checked)\n"
+                 "  8    the output is in use by another scan run (named); nothing was fed\n"
                  "  130  interrupted\n");
 }
 

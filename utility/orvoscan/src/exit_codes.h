@@ -12,6 +12,7 @@ enum ExitCode {
     kExitDevice = 5,    // the scanner reported a device error (jam, double feed, ...)
     kExitOutput = 6,    // a page file or record not written, micr.txt unusable, pages in the way
     kExitUnreadable = 7,    // quality: a page file could not be read
+    kExitOutputInUse = 8,   // another run (of any program) writes into the output now
     kExitInterrupted = 130  // stopped by SIGINT or SIGTERM
 };
 

@@ -11,6 +11,7 @@
 
 #include "command_table.h"
 #include "exit_codes.h"
+#include "orvo/platform/dirs.h"
 #include "orvo/platform/profile.h"
 #include "orvo/scanrun/cheque_quality.h"
 #include "orvo/scanrun/driver_messages.h"
@@ -73,6 +74,8 @@ const char* ProblemName(sr::StartProblem problem) {
             return "micrFile";
         case sr::StartProblem::PageExists:
             return "pageExists";
+        case sr::StartProblem::OutputInUse:
+            return "outputInUse";
     }
     return "none";
 }
@@ -115,7 +118,14 @@ int Refuse(const sr::StartCheck& check, Console& console) {
                   {"continueStart", check.continueNumber}};
     if (!check.existingPage.empty()) event["existingPage"] = check.existingPage;
     console.Event(event);
-    return check.problem == sr::StartProblem::Settings ? kExitSettings : kExitOutput;
+    switch (check.problem) {
+        case sr::StartProblem::Settings:
+            return kExitSettings;
+        case sr::StartProblem::OutputInUse:
+            return kExitOutputInUse;
+        default:
+            return kExitOutput;
+    }
 }
 
 // Front pages an earlier run left without their record or their rear page.
@@ -233,13 +243,18 @@ int RunScan(sr::Driver& driver, const ScanOptions& options, Console& console,
                                            : sr::ImageFormatForExtension(setup.location.extension);
     // A format that cannot be stored in OrvoScan.ini still holds for this run.
     if (format >= 0 && driver.ImageFormat(format) == ORVOSCAN_ERR_SETTINGS) {
-        console.Error(
-            "warning: the output format could not be stored in OrvoScan.ini (the "
-            "driver's log.txt says why); this run uses it all the same");
-        console.Event({{"event", "warning"}, {"formatNotStored", format}});
+        std::string traceDir = orvo::platform::Env("ORVOSCAN_TRACE_DIR");
+        if (traceDir.empty()) traceDir = orvo::platform::ExistingPrivateTempDir();
+        const std::string why = sr::LastSettingsWriteFailure(traceDir);
+        console.Error("warning: the output format could not be stored in OrvoScan.ini" +
+                      (why.empty() ? std::string() : " (" + why + ")") +
+                      "; this run uses it all the same");
+        console.Event({{"event", "warning"}, {"formatNotStored", format}, {"reason", why}});
     }
 
-    if (!run.Start()) {
+    const bool started = run.Start();
+    if (signals) signals->Settle();
+    if (!started) {
         const sr::RunOutcome& outcome = run.outcome();
         if (outcome.end == sr::RunEnd::Stopped) {
             console.Error("interrupted before the batch started");
@@ -459,6 +474,15 @@ int ScanCommand(int argc, char** argv, Console& console) {
         return ExitForInit(initResult);
     }
     options.settingsFile = sr::SettingsFilePath(sr::DriverSystemDir());
+    // A settings file that cannot be read is named with the reason, not as
+    // one without the profile.
+    std::string settingsText, unreadable;
+    if (!orvo::platform::ReadProfileText(options.settingsFile, settingsText, &unreadable)) {
+        out.Error(unreadable);
+        out.Event({{"event", "error"}, {"stage", "profile"}, {"message", unreadable}});
+        driver.End();
+        return kExitSettings;
+    }
     if (strcasecmp(options.profile.c_str(), "MISC") == 0 ||
         !SectionExists(options.settingsFile, options.profile)) {
         out.Error("no profile \"" + options.profile + "\" in " + options.settingsFile);

@@ -73,6 +73,10 @@ void StopSignals::Detach() {
 
 void StopSignals::Take() {
     const int count = received_.fetch_add(1) + 1;
+    if (!settled_.load()) {
+        Say("orvoscan: interrupted before the batch started\n");
+        ::_exit(130);
+    }
     if (count >= 3) {
         Say("orvoscan: interrupted three times; ending at once\n");
         ::_exit(130);

@@ -1,6 +1,9 @@
 // Ctrl-C (SIGINT), SIGTERM and SIGHUP during a scan. The signals are blocked
 // in every thread and taken by one thread of their own, which may call the
-// driver (a signal handler may not): the first signal ends the run before
+// driver (a signal handler may not). Until the batch has started (the driver
+// starting, the settings read, waits for another program's write among them)
+// a signal ends the program at once with status 130: nothing has been fed or
+// written yet. From then on the first signal ends the run before
 // the next cheque and cuts short a wait for it at once, the second also cuts
 // short a wait for the rear page of the cheque in progress, the third ends
 // the program at once with status 130.
@@ -32,6 +35,9 @@ class StopSignals {
     // at once.
     void Attach(orvo::scanrun::ScanRun* run);
     void Detach();
+    // The batch has started (or was refused): from now on signals go to the
+    // run instead of ending the program at once.
+    void Settle() { settled_.store(true); }
 
     int received() const { return received_.load(); }
 
@@ -45,6 +51,7 @@ class StopSignals {
     std::mutex mutex_;
     orvo::scanrun::ScanRun* run_ = nullptr;
     std::atomic<int> received_{0};
+    std::atomic<bool> settled_{false};
 };
 
 }  // namespace orvoscan

@@ -37,7 +37,7 @@ struct FileIdentity {
 
 FileIdentity Identify(const std::string& path) {
     FileIdentity id;
-    struct stat st {};
+    struct stat st{};
     if (::stat(path.c_str(), &st) != 0) return id;
     id.exists = true;
     id.regular = S_ISREG(st.st_mode);
@@ -82,7 +82,7 @@ StartCheck CheckStart(const RunSetup& setup) {
     }
 
     const std::string dir = PagesDirectory(setup.location);
-    struct stat st {};
+    struct stat st{};
     if (::stat(dir.c_str(), &st) != 0) {
         refuse(StartProblem::OutputDirectory, dir + ": " + std::strerror(errno));
     } else if (!S_ISDIR(st.st_mode)) {
@@ -153,10 +153,23 @@ bool ScanRun::Start() {
             return false;
         }
     }
+    // One run at a time into an output: another one there is refused at once,
+    // and the checks below hold until this run ends.
+    outputLock_ = std::make_unique<OutputLock>(PagesDirectory(setup_.location));
+    if (outputLock_->state() == OutputLock::State::Busy) {
+        outcome_.refusal = StartProblem::OutputInUse;
+        End(none, RunEnd::NotStarted, 0, outputLock_->message());
+        return false;
+    }
     const StartCheck check = CheckStart(setup_);
     if (check.problem != StartProblem::None) {
         outcome_.refusal = check.problem;
         End(none, RunEnd::NotStarted, 0, check.message);
+        return false;
+    }
+    if (outputLock_->state() != OutputLock::State::Held) {
+        outcome_.refusal = StartProblem::OutputDirectory;
+        End(none, RunEnd::NotStarted, 0, outputLock_->message());
         return false;
     }
     // micr.txt is opened before the first cheque is fed.
@@ -186,6 +199,7 @@ PageStep ScanRun::End(PageStep step, RunEnd end, int driverResult, std::string p
     }
     outcome_.problem = std::move(problem);
     if (started_) driver_.EndBatch();
+    if (outputLock_) outputLock_->Release();
     return step;
 }
 

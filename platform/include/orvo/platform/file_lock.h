@@ -15,8 +15,9 @@ enum class LockState {
 // Takes the exclusive lock on the file of `fd` without waiting.
 LockState TryLockExclusive(int fd);
 
-// Who holds a lock on the file of `fd`, as "pid 1234 (orvoscan)"; "another
-// process" when the system does not tell.
+// Who holds a lock (flock, POSIX or open-file-description) on the file of
+// `fd`, as "pid 1234 (orvoscan)"; "another process" when the system does not
+// tell.
 std::string LockHolder(int fd);
 
 }  // namespace orvo::platform

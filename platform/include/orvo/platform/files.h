@@ -27,6 +27,10 @@ enum class ReadResult {
 // is checked before anything is read).
 ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& data);
 
+// The same for a file already open for reading (from its start, whatever the
+// descriptor's offset).
+ReadResult ReadOpenFile(int fd, std::size_t maxBytes, std::string& data);
+
 // The new content of a file, written where nobody sees it and put in place
 // whole by Commit(). The data go to an unnamed file in the target's directory
 // (O_TMPFILE), linked in only when complete, so a killed process leaves

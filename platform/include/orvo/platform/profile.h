@@ -3,7 +3,9 @@
 // ASCII case, sections listed in file order, integers read as optional sign and
 // leading digits, defaults for missing or empty values, text cut to the
 // caller's buffer size, other bytes kept as they are. Every call reads the file
-// afresh (only a regular file: a FIFO or device is refused at once).
+// afresh (only a regular file: a FIFO or device is refused at once, and so is
+// a file larger than kMaxProfileFileSize or holding a zero byte: a read
+// gives the defaults, ReadProfileText the reason).
 //
 // Sections whose names differ only in letter case count as one: a key is
 // found in the first of them (in file order) that holds it. A write changes
@@ -11,11 +13,13 @@
 // goes after the last key of the first such section, a new section at the
 // end): every other line, section, comment and blank line stays as it was.
 //
-// Programs take turns on a settings file: a write holds the file's lock
-// (flock on the file itself, also when it is rewritten in place) from its
-// read to its replacement, and a read holds it shared, so that writers of
+// Programs take turns on a settings file: a write holds the file's write lock
+// (an open-file-description lock on the file opened for writing, also when it
+// is rewritten in place) from its read to its replacement, so that writers of
 // different keys in different processes never drop each other's change. A
-// lock held longer than 10 s by another process is not waited for further.
+// read takes no lock, so nobody who can only read the file can make anyone
+// wait; it waits only while a writer rewrites the file in place, at most
+// 10 s, and not again in that process while the same writer still holds it.
 #pragma once
 
 #include <optional>
@@ -44,10 +48,12 @@ std::string ProfileString(const std::string& section, const std::string& key,
 // A symbolic link is followed to its file and stays a link. Where the
 // directory allows it the file is replaced atomically, keeping its owner,
 // group and permission bits; otherwise (a file writable in a directory that
-// is not) it is rewritten in place, the new content first recorded in a
-// journal in the writer's private directory, so that a rewrite cut short is
-// completed by the next read or write. On failure false is returned, the
-// reason (with the path) in *error.
+// is not) it is rewritten in place, the old and new content first recorded in
+// a journal in the writer's private directory, and room for a longer content
+// made before the old one is overwritten: a write that fails (a full disk)
+// leaves the file as it was, and a rewrite cut short by the end of the
+// process is completed by the next read or write unless the file was changed
+// since. On failure false is returned, the reason (with the path) in *error.
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file,
                         std::string* error = nullptr);

@@ -33,6 +33,9 @@
 // ends, the driver batch has been ended (OrvoScan_EndBatch) already.
 //
 // The rules:
+// - One run at a time per output directory (orvo/scanrun/output_lock.h):
+//   Start() refuses at once, naming the holder, while another run of any
+//   program writes there.
 // - Before the batch: the profile holds only values the scanner and the
 //   page writers take (orvo/core/profile_values.h, as the driver checks); the
 //   start number is 0-9999999; the pages' directory exists; the longest page
@@ -53,6 +56,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -60,6 +64,7 @@
 #include "orvo/scanrun/driver.h"
 #include "orvo/scanrun/micr_file.h"
 #include "orvo/scanrun/micr_record.h"
+#include "orvo/scanrun/output_lock.h"
 #include "orvo/scanrun/output_survey.h"
 #include "orvo/scanrun/page_naming.h"
 
@@ -83,6 +88,7 @@ enum class StartProblem {
     PageName,         // page names of the run would be longer than the file system takes
     MicrFile,         // micr.txt is no regular file, or cannot be written or created
     PageExists,       // a page file the run would write exists (overwrite not allowed)
+    OutputInUse,      // another run (of any program) writes into the same directory now
 };
 
 struct StartCheck {
@@ -178,6 +184,7 @@ class ScanRun {
     Driver& driver_;
     RunSetup setup_;
     MicrFile micrFile_;
+    std::unique_ptr<OutputLock> outputLock_;  // from Start() to the end of the run
     MicrStatistics statistics_;
     RunOutcome outcome_;
     bool started_ = false;

@@ -34,3 +34,13 @@ std::string RefusedProfileValue(const std::string& settingsFile, const std::stri
 int StoredImageFormat(const std::string& settingsFile);
 
 }  // namespace orvo::scanrun
+
+namespace orvo::scanrun {
+
+// Why the driver could not store a setting just now, from the last
+// "settings not written" line of its log.txt in `traceDir` (the driver's
+// trace directory: ORVOSCAN_TRACE_DIR, else the user's private directory):
+// the file and the reason. Empty when the log does not say.
+std::string LastSettingsWriteFailure(const std::string& traceDir);
+
+}  // namespace orvo::scanrun
