@@ -21,7 +21,8 @@
 #define ORVO_DEFAULT_SERVICE_PORT 6570
 #endif
 
-enum { CONNECT_WAIT_MS = 3000, SEND_WAIT_MS = 10000, MAX_TOKEN = 512 };
+/* A receive looks at the call's deadline at least every RECEIVE_LOOK_MS. */
+enum { CONNECT_WAIT_MS = 3000, SEND_WAIT_MS = 10000, RECEIVE_LOOK_MS = 1000, MAX_TOKEN = 512 };
 
 static CRITICAL_SECTION g_lock;
 static SOCKET g_kept = INVALID_SOCKET;
@@ -183,8 +184,9 @@ static SOCKET open_connection(char* why, size_t whyCap) {
     ioctlsocket(s, FIONBIO, &blocking);
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char*)&one, sizeof one);
     {
-        DWORD sendWait = SEND_WAIT_MS;
+        DWORD sendWait = SEND_WAIT_MS, receiveWait = RECEIVE_LOOK_MS;
         setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, (const char*)&sendWait, sizeof sendWait);
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&receiveWait, sizeof receiveWait);
     }
     return s;
 }
@@ -204,14 +206,10 @@ static int send_all(SOCKET s, const char* data, size_t len) {
  * the count, 0 at the end of the connection, -1 on error, -2 too late, -3
  * nothing yet (look again). */
 static int recv_until(SOCKET s, char* buf, int cap, ULONGLONG deadline) {
-    ULONGLONG now = GetTickCount64();
-    DWORD wait;
     int got;
-    if (now >= deadline) return -2;
-    /* A blocking receive bounded by the socket's own time-out, looked at
-     * again at least every second. */
-    wait = (DWORD)(deadline - now > 1000 ? 1000 : deadline - now);
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&wait, sizeof wait);
+    if (GetTickCount64() >= deadline) return -2;
+    /* A blocking receive bounded by the socket's own time-out of a second
+     * (set when the connection was made). */
     got = recv(s, buf, cap, 0);
     if (got >= 0) return got;
     if (WSAGetLastError() == WSAETIMEDOUT) return GetTickCount64() >= deadline ? -2 : -3;
