@@ -97,8 +97,11 @@ bool ValidSession(const std::string& session) {
 
 }  // namespace
 
-DriverCalls::DriverCalls(std::mutex& driverLock, std::string scratchDir)
-    : driverLock_(driverLock), scratchDir_(std::move(scratchDir)) {
+DriverCalls::DriverCalls(std::mutex& driverLock, std::string scratchDir,
+                         std::function<int()> ensureStarted)
+    : driverLock_(driverLock),
+      scratchDir_(std::move(scratchDir)),
+      ensureStarted_(std::move(ensureStarted)) {
     if (!scratchDir_.empty() && scratchDir_.back() != '/') scratchDir_ += '/';
     worker_ = std::thread([this] { Work(); });
 }
@@ -197,6 +200,7 @@ DriverReply DriverCalls::Run(const std::string& call, const std::string& session
             return Refuse(409, holder_.empty() ? "the scanner is in use by a batch of the service"
                                                : "the driver is in use by another program");
     }
+    if (call != "init" && ensureStarted_) ensureStarted_();
     json out = json::object();
     if (call == "init") {
         out["result"] = OrvoScan_Init();

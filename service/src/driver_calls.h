@@ -28,7 +28,11 @@ class DriverCalls {
   public:
     // `driverLock`: the service's lock of the driver. `scratchDir`: a
     // private directory where the driver writes a page file to be read back.
-    DriverCalls(std::mutex& driverLock, std::string scratchDir);
+    // `ensureStarted` starts the service's driver when it has not started
+    // (called with the lock held, before every call but "init"): a service
+    // started anew by its socket between two calls of a program, after it
+    // ended when idle, goes on with a started driver.
+    DriverCalls(std::mutex& driverLock, std::string scratchDir, std::function<int()> ensureStarted);
     ~DriverCalls();
     DriverCalls(const DriverCalls&) = delete;
     DriverCalls& operator=(const DriverCalls&) = delete;
@@ -55,6 +59,7 @@ class DriverCalls {
 
     std::mutex& driverLock_;
     std::string scratchDir_;
+    std::function<int()> ensureStarted_;
 
     std::mutex mutex_;  // everything below
     std::condition_variable wake_;

@@ -10,7 +10,9 @@ namespace orvoscand {
 
 void AddDriverRoutes(Routes& routes, Service& service) {
     // Lives as long as the server's handlers that hold it.
-    auto calls = std::make_shared<DriverCalls>(service.scanner->mutex(), service.spoolDir);
+    auto calls =
+        std::make_shared<DriverCalls>(service.scanner->mutex(), service.spoolDir,
+                                      [&service] { return service.scanner->EnsureStarted(); });
     routes.Post(R"(/v1/driver/([a-z-]{1,40}))", [calls, &service](const Call& call) {
         const DriverReply reply = calls->Call(
             call.Match(1), call.request.get_header_value("Orvo-Session"), call.request.body);

@@ -26,7 +26,9 @@ void RunSteps(orvoscand::DriverCalls& calls, const std::vector<Step>& steps) {
 
 TEST(DriverCalls, OneProgramAtATime) {
     std::mutex driverLock;
-    orvoscand::DriverCalls calls(driverLock, ::testing::TempDir());
+    int starts = 0;
+    orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(),
+                                 [&starts] { return ++starts, 0; });
     RunSteps(calls, {
                         {"version", "a", "", 200, "QXS.1.00.00.71QS.03.04.28"},
                         {"version", "b", "", 409, "in use by another program"},
@@ -35,6 +37,7 @@ TEST(DriverCalls, OneProgramAtATime) {
                         {"end-batch", "a", "", 200, "\"result\":0"},  // not the holder: nothing
                         {"end", "b", "", 200, "\"result\":0"},
                     });
+    EXPECT_EQ(starts, 4);  // the service's driver is started before each call that ran
     // The service's own batch holds the driver.
     std::lock_guard<std::mutex> batch(driverLock);
     RunSteps(calls, {{"version", "c", "", 409, "in use by a batch of the service"}});
@@ -42,7 +45,7 @@ TEST(DriverCalls, OneProgramAtATime) {
 
 TEST(DriverCalls, Refusals) {
     std::mutex driverLock;
-    orvoscand::DriverCalls calls(driverLock, ::testing::TempDir());
+    orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(), {});
     RunSteps(calls, {
                         {"version", "", "", 400, "Orvo-Session"},
                         {"version", "a b", "", 400, "Orvo-Session"},
