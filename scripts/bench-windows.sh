@@ -42,7 +42,7 @@ if ! starts; then
     exit 0
   fi
 fi
-"$wineserver" -p >/dev/null 2>&1 </dev/null || true
+"$wineserver" -p30 >/dev/null 2>&1 </dev/null || true
 
 "$build/sysdir/orvoscand" --listen 127.0.0.1:0 --no-system-config --config "$work/none.conf" \
   >"$work/service.out" 2>"$work/service.err" &

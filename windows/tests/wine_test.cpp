@@ -92,12 +92,13 @@ void SetUpWine() {
         Env e = env;
         if (!c.loader.empty()) e["WINELOADER"] = c.loader;
         // The first start makes the prefix; the server then stays for the
-        // whole program.
+        // whole program (and 30 s after its last client, should the program end
+        // without stopping it).
         const Ran usage = RunProgram({c.wine, c.client}, e, {}, std::chrono::seconds(120));
         if (usage.code == 2) {
             RunProgram({c.wine == "/usr/lib/wine/wine" ? "/usr/bin/wineserver"
                                                        : "/usr/lib/wine/wineserver64",
-                        "-p"},
+                        "-p30"},
                        e);
             g_wine = {"", c.wine, e, c.client, c.cdecl, c.dll, c.cdeclDll};
             return;
