@@ -210,6 +210,12 @@ TEST_F(ServiceTest, Refusals) {
     EXPECT_EQ(Body(r)["key"], "ScanWidth");
     EXPECT_EQ(Body(r)["range"], "1-2592");
     EXPECT_EQ(Body(Client().Get("/v1/profiles/Check"))["settings"]["ScanWidth"], 1728);
+    // A value taken is stored and answered with the profile's settings.
+    r = Client().Put("/v1/profiles/Check", R"({"settings": {"BWSlice1": 100}})",
+                     "application/json");
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(Body(r)["settings"]["BWSlice1"], 100);
+    EXPECT_EQ(Body(r)["settings"]["ScanWidth"], 1728);
     // A value stored by another program that the scanner cannot take stops the
     // batch before anything is fed.
     WriteSettings("");
