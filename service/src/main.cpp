@@ -184,7 +184,7 @@ int Main(int argc, char** argv) {
                 Usage(stdout);
                 return kExitOk;
             default:
-                Usage(stderr);
+                std::fputs("Try 'orvoscand --help'.\n", stderr);
                 return kExitUsage;
         }
     }
