@@ -37,15 +37,29 @@ json StoredValue(const std::string& text) {
     if (text.empty()) return nullptr;
     std::size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
     if (i < text.size() && text.size() - i <= 10 &&
-        std::all_of(
-            text.begin() + static_cast<long>(i), text.end(),
-            [](char c) { return c >= '0' && c <= '9'; }))
+        std::all_of(text.begin() + static_cast<long>(i), text.end(),
+                    [](char c) { return c >= '0' && c <= '9'; }))
         return std::stoll(text);
     return text;
 }
 
 std::string Read(const std::string& file, const std::string& section, const std::string& key) {
     return orvo::platform::ProfileString(section, key, "", 256, file);
+}
+
+// The profile's keys and those of section Misc as stored.
+json ProfileJson(const std::string& file, const std::string& name) {
+    json settings = json::object();
+    json misc = json::object();
+    for (const pv::KeyRule& rule : pv::kKeyRules) {
+        const std::string key(rule.key);
+        if (rule.misc) {
+            misc[key] = StoredValue(Read(file, "Misc", key));
+        } else {
+            settings[key] = StoredValue(Read(file, name, key));
+        }
+    }
+    return {{"name", name}, {"settings", settings}, {"misc", misc}};
 }
 
 }  // namespace
@@ -80,17 +94,7 @@ void AddScannerRoutes(Routes& routes, Service& service) {
             call.Error(404, "no profile \"" + name + "\" in " + file);
             return;
         }
-        json settings = json::object();
-        json misc = json::object();
-        for (const pv::KeyRule& rule : pv::kKeyRules) {
-            const std::string key(rule.key);
-            if (rule.misc) {
-                misc[key] = StoredValue(Read(file, "Misc", key));
-            } else {
-                settings[key] = StoredValue(Read(file, name, key));
-            }
-        }
-        call.Json(200, {{"name", name}, {"settings", settings}, {"misc", misc}});
+        call.Json(200, ProfileJson(file, name));
     });
 
     routes.Put(R"(/v1/profiles/([^/]+))", [&service](const Call& call) {
@@ -143,7 +147,7 @@ void AddScannerRoutes(Routes& routes, Service& service) {
             call.Error(500, error);
             return;
         }
-        call.Json(200, {{"name", name}, {"stored", entries.size()}});
+        call.Json(200, ProfileJson(service.scanner->SettingsFile(), name));
     });
 }
 

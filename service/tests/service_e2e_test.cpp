@@ -210,6 +210,12 @@ TEST_F(ServiceTest, Refusals) {
     EXPECT_EQ(Body(r)["key"], "ScanWidth");
     EXPECT_EQ(Body(r)["range"], "1-2592");
     EXPECT_EQ(Body(Client().Get("/v1/profiles/Check"))["settings"]["ScanWidth"], 1728);
+    // A value taken is stored and answered with the profile's settings.
+    r = Client().Put("/v1/profiles/Check", R"({"settings": {"BWSlice1": 100}})",
+                     "application/json");
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(Body(r)["settings"]["BWSlice1"], 100);
+    EXPECT_EQ(Body(r)["settings"]["ScanWidth"], 1728);
     // A value stored by another program that the scanner cannot take stops the
     // batch before anything is fed.
     WriteSettings("");
@@ -237,6 +243,46 @@ TEST_F(ServiceTest, Refusals) {
     EXPECT_EQ(id.size(), 32u);
     EXPECT_EQ(Client().Get("/v1/batches/" + id)->status, 404);
     EXPECT_EQ(Client("https://teller.example").Get("/v1/batches/" + id)->status, 200);
+}
+
+// What keeps the service from starting, each with exit status 1 and the
+// reason; a wrong option is status 2.
+TEST_F(ServiceTest, RefusesToStart) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* config;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--listen", "0.0.0.0:0"}, "", 1, "not a loopback address"},
+        {{}, "Listen=192.0.2.1:0\n", 1, "AllowRemote=yes"},
+        {{}, "AllowOrigins=https://x.example\n", 1, "unknown key \"AllowOrigins\""},
+        {{"--allow-origin", "teller.example"}, "", 2, "--allow-origin teller.example"},
+        {{"--listen", "127.0.0.1"}, "", 2, "no ADDRESS:PORT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        Config(c.config);
+        std::vector<std::string> argv = {ORVOSCAND, "--no-system-config", "--config",
+                                         (dir_ / "orvoscand.conf").string()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const pid_t pid = orvo::testing::StartProgram(
+            argv, dir_ / "refused.out", dir_ / "refused.err", [this] { Environment(); });
+        EXPECT_EQ(orvo::testing::WaitChild(pid, 30s).code, c.code);
+        EXPECT_NE(ReadText(dir_ / "refused.err").find(c.message), std::string::npos)
+            << ReadText(dir_ / "refused.err");
+    }
+    // One service per user: a second one names the first.
+    Config("");
+    Start();
+    const pid_t second = orvo::testing::StartProgram(
+        {ORVOSCAND, "--no-system-config", "--listen", "127.0.0.1:0"}, dir_ / "second.out",
+        dir_ / "second.err", [this] { Environment(); });
+    EXPECT_EQ(orvo::testing::WaitChild(second, 30s).code, 1);
+    EXPECT_NE(ReadText(dir_ / "second.err").find("orvoscand serves this user already"),
+              std::string::npos)
+        << ReadText(dir_ / "second.err");
 }
 
 }  // namespace
