@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -61,7 +62,8 @@ void AddState(json& out) {
 std::optional<std::vector<unsigned char>> ReadPage(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    struct stat st {};
+    struct stat st;
+    std::memset(&st, 0, sizeof st);
     std::optional<std::vector<unsigned char>> bytes;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxPageFile) {
         std::vector<unsigned char> data(static_cast<std::size_t>(st.st_size));

@@ -51,7 +51,10 @@ static void* find(const char* name) {
 #endif
 
 #define ORVO_POINTER(type, name, params) type(ORVO_CALL* name) params;
-static struct { ORVO_EXPORTS(ORVO_POINTER) } k;
+typedef struct {
+    ORVO_EXPORTS(ORVO_POINTER)
+} exports;
+static exports k;
 
 #define ORVO_LOAD(type, name, params)                          \
     if ((*(void**)& k.name = find(#name)) == NULL) {           \
