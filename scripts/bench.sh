@@ -37,5 +37,12 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 python3 "$root/scripts/bench_table.py" "$out/decode.json" "$out/driver.json" "$out/quality.json"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
+# The scanning service against orvoscan scan on the same stack.
+"$root/scripts/build.sh" bench --target bench_service >/dev/null
+"$build/service/bench_service" "$build/sysdir/orvoscand" "$build/sysdir/orvoscan" "$build/sysdir"
+
 # The desktop utility's table (Qt, offscreen).
 "$root/scripts/bench-viewer.sh"
+
+# K4TR.dll under Wine against the native driver.
+"$root/scripts/bench-windows.sh"

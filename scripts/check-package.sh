@@ -64,6 +64,10 @@ for f in usr/include/orvoscan.h "usr/lib/$(gcc -print-multiarch)/pkgconfig/orvos
   grep -qE " \./$f( |$)" "$scratch/dev-files.txt" || fail "orvoscan-dev lacks /$f"
   ! grep -qE " \./$f( |$)" "$scratch/runtime-files.txt" || fail "orvoscan holds /$f"
 done
+# Windows programs under Wine: K4TR.dll in both calling conventions.
+for f in windows/K4TR.dll windows/cdecl/K4TR.dll; do
+  [[ -f $sysdir/$f ]] || fail "orvoscan lacks $sysdir/$f"
+done
 grep -qx "Exec=/usr/bin/orvo_viewer -Automation" "$tree/usr/share/dbus-1/services/com.orvodata.OrvoViewer.service" ||
   fail "no D-Bus activation file for the installed orvo_viewer"
 for f in /etc/orvoscan/OrvoScan.ini /etc/sane.d/orvoscan.conf /etc/sane.d/dll.d/orvoscan; do

@@ -9,6 +9,8 @@ PACKAGES=(
   nlohmann-json3-dev    # scenario files of the virtual scanner
   libsimpleini-dev      # the limits file of the image quality checks
   libleptonica-dev      # image quality checks: the content's angle (skew)
+  libcpp-httplib-dev libsystemd-dev libpng-dev  # the scanning service orvoscand
+  chromium chromium-driver python3-selenium     # the demo page's test in headless Chromium
   libgtest-dev          # tests
   libbenchmark-dev      # benchmarks
   valgrind              # instruction counts of the benchmarks (scripts/bench-instructions.sh)
@@ -21,7 +23,15 @@ PACKAGES=(
   python3-sane          # a SANE client in Python in the backend's tests
   dpkg-dev file         # the Debian package (CPack: dpkg-shlibdeps)
   lintian desktop-file-utils man-db  # checks of the package, its desktop entry and man pages
+  gcc-mingw-w64-i686 gcc-mingw-w64-x86-64-win32  # K4TR.dll for Windows programs (and its 64-bit test build)
+  wine wine32:i386 wine64  # the Windows test client of K4TR.dll (wine64 where 32-bit programs cannot run)
 )
+
+# wine32 comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture (wine32)" >&2
+  if [[ $(id -u) -ne 0 ]]; then sudo dpkg --add-architecture i386; else dpkg --add-architecture i386; fi
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,0 +1,221 @@
+// orvoscand over HTTP against the virtual scanner, where cheques come at the
+// pace of real time or the service is restarted: how batches end, cancelling,
+// the scanner shared with orvoscan, a client that goes away, a killed service.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <set>
+#include <sstream>
+
+#include "service_fixture.h"
+
+namespace orvoscand_e2e {
+namespace {
+
+std::set<std::string> Files(const fs::path& dir) {
+    std::set<std::string> names;
+    if (!fs::exists(dir)) return names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// How a batch ends, with the driver's message.
+TEST_F(ServiceTest, EndReasons) {
+    struct Case {
+        const char* scenario;
+        const char* reason;
+        int cheques;
+        const char* message;
+    };
+    const Case cases[] = {
+        {R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
+             "documents": [{}, {}, {"jam": "jam1"}, {}]})",
+         "jam", 2, "JAM1 error"},
+        {R"({"terminateAtFirstPoll": true})", "feeder-empty", 0, ""},
+        {R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
+             "documents": [{}, {"jam": "doubleFeed"}]})",
+         "double-feed", 1, "Double feed error"},
+    };
+    Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        Scenario(c.scenario);
+        // The scenario is read when the ASPI layer starts: a service per case.
+        Stop();
+        Start();
+        const std::string id = Post({{"profile", "Check"}});
+        const std::vector<SseEvent> events = Events(id);
+        ASSERT_FALSE(events.empty());
+        const json end = events.back().data;
+        EXPECT_EQ(end["reason"], c.reason);
+        EXPECT_EQ(end["cheques"], c.cheques);
+        EXPECT_NE(end["message"].get<std::string>().find(c.message), std::string::npos)
+            << end["message"];
+    }
+}
+
+// DELETE while a cheque comes in: that cheque is delivered whole, then the
+// batch ends; nothing torn is left in the spool.
+TEST_F(ServiceTest, CancelCompletesTheChequeInProgress) {
+    timeScale_ = "1";
+    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
+                 "defaultStack": 10})");
+    Start();
+    const std::string id = Post({{"profile", "Check"}});
+    ASSERT_EQ(Events(id, 0, 1).size(), 1u);
+    auto r = Client().Delete("/v1/batches/" + id);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 202);
+    const std::vector<SseEvent> events = Events(id);
+    const json end = events.back().data;
+    EXPECT_EQ(end["reason"], "cancelled");
+    EXPECT_LT(end["cheques"].get<int>(), 10);
+    const int cheques = end["cheques"];
+    EXPECT_EQ(static_cast<int>(events.size()), cheques + 1);
+    const fs::path spool = runtime_ / "orvoscan" / "batches" / id;
+    std::set<std::string> pages;
+    for (const std::string& name : Files(spool))
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".tif") pages.insert(name);
+    EXPECT_EQ(static_cast<int>(pages.size()), 2 * cheques);
+    // DELETE of the ended batch removes its pages.
+    r = Client().Delete("/v1/batches/" + id);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 204);
+    EXPECT_FALSE(fs::exists(spool));
+    EXPECT_EQ(Client().Get("/v1/batches/" + id)->status, 404);
+}
+
+// The scanner is used by one program at a time: a batch request while
+// orvoscan scans gets 409 naming it, and orvoscan is refused while the
+// service scans.
+TEST_F(ServiceTest, OneProgramAtATime) {
+    timeScale_ = "1";
+    const std::string node = (dir_ / "sg-node").string();
+    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
+                 "defaultStack": 6, "deviceNode": ")" +
+             node + R"("})");
+    Start();
+    fs::create_directories(dir_ / "tool-out");
+    const pid_t tool = orvo::testing::StartProgram(
+        {ORVOSCAN_TOOL, "scan", "--profile", "Check", "--output",
+         (dir_ / "tool-out" / "A.tif").string()},
+        dir_ / "tool.out", dir_ / "tool.err", [this] { Environment(); });
+    // Once orvoscan has its first page it holds the scanner.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!fs::exists(dir_ / "tool-out" / "micr.txt") ||
+           ReadText(dir_ / "tool-out" / "micr.txt").empty()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(10ms);
+    }
+    auto r = Client().Post("/v1/batches", R"({"profile": "Check"})", "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 409);
+    EXPECT_NE(Body(r)["error"].get<std::string>().find("orvoscan"), std::string::npos) << r->body;
+    kill(tool, SIGINT);
+    orvo::testing::WaitChild(tool, 60s);
+
+    const std::string id = Post({{"profile", "Check"}});
+    ASSERT_EQ(Events(id, 0, 1).size(), 1u);
+    const pid_t refused = orvo::testing::StartProgram(
+        {ORVOSCAN_TOOL, "scan", "--profile", "Check", "--output",
+         (dir_ / "tool-out" / "B.tif").string()},
+        dir_ / "tool2.out", dir_ / "tool2.err", [this] { Environment(); });
+    EXPECT_NE(orvo::testing::WaitChild(refused, 60s).code, 0);
+    EXPECT_NE(ReadText(dir_ / "tool2.err").find("Scanner in use"), std::string::npos)
+        << ReadText(dir_ / "tool2.err");
+    Client().Delete("/v1/batches/" + id);
+}
+
+// A client that goes away mid-batch: the batch ends after the cheque in
+// progress, with every cheque whole in micr.txt.
+TEST_F(ServiceTest, ClientThatGoesAwayEndsTheBatch) {
+    timeScale_ = "1";
+    Config("ReconnectGraceSeconds=1\n");
+    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
+                 "defaultStack": 20})");
+    fs::create_directories(home_ / "scans");
+    Start();
+    const std::string id = Post({{"profile", "Check"}, {"outputDir", (home_ / "scans").string()}});
+    ASSERT_EQ(Events(id, 0, 1).size(), 1u);  // then the connection is dropped
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    json batch;
+    do {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(50ms);
+        batch = Body(Client().Get("/v1/batches/" + id));
+    } while (batch["state"] != "ended");
+    EXPECT_EQ(batch["end"]["reason"], "disconnected");
+    const int cheques = batch["end"]["cheques"];
+    EXPECT_LT(cheques, 20);
+    const std::string micr = ReadText(home_ / "scans" / "micr.txt");
+    EXPECT_EQ(std::count(micr.begin(), micr.end(), '\n'), cheques);
+    EXPECT_TRUE(micr.empty() || micr.substr(micr.size() - 2) == "\r\n");
+}
+
+// kill -9 during a batch: the next start frees the scanner and empties the
+// spool.
+TEST_F(ServiceTest, KilledServiceLeavesNothingBehind) {
+    timeScale_ = "1";
+    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
+                 "defaultStack": 20, "deviceNode": ")" +
+             (dir_ / "sg-node").string() + R"("})");
+    Start();
+    const std::string id = Post({{"profile", "Check"}});
+    ASSERT_EQ(Events(id, 0, 1).size(), 1u);
+    EXPECT_EQ(Stop(SIGKILL), 128 + SIGKILL);
+    EXPECT_TRUE(fs::exists(runtime_ / "orvoscan" / "batches" / id));
+    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
+                 "defaultStack": 2, "deviceNode": ")" +
+             (dir_ / "sg-node").string() + R"("})");
+    Start();
+    EXPECT_TRUE(Files(runtime_ / "orvoscan" / "batches").empty());
+    const std::string again = Post({{"profile", "Check"}});
+    EXPECT_EQ(Events(again).back().data["reason"], "feeder-empty");
+    // A clean stop removes the token and the pages.
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_FALSE(fs::exists(runtime_ / "orvoscan" / "token"));
+    EXPECT_TRUE(Files(runtime_ / "orvoscan" / "batches").empty());
+}
+
+// Started through its socket unit, it serves the socket systemd passes and
+// ends itself once idle.
+TEST_F(ServiceTest, SocketActivatedServiceEndsWhenIdle) {
+    Config("IdleExitSeconds=1\n");
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(fd, 8), 0);
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    port_ = ntohs(address.sin_port);
+    pid_ = orvo::testing::StartProgram(
+        {ORVOSCAND, "--no-system-config", "--config", (dir_ / "orvoscand.conf").string()},
+        dir_ / "service.out", dir_ / "service.err", [this, fd] {
+            Environment();
+            dup2(fd, 3);
+            setenv("LISTEN_FDS", "1", 1);
+            setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+        });
+    close(fd);
+    const fs::path token = runtime_ / "orvoscan" / "token";
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!fs::exists(token)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadText(dir_ / "service.err");
+        std::this_thread::sleep_for(10ms);
+    }
+    token_ = ReadText(token);
+    token_.pop_back();
+    auto r = Client().Get("/v1/scanner");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(orvo::testing::WaitChild(pid_, 20s).code, 0);
+    pid_ = -1;
+    EXPECT_NE(ReadText(dir_ / "service.err").find("idle"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvoscand_e2e

@@ -1,0 +1,63 @@
+// The service's driver calls for K4TR.dll: one program at a time, refusals.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver_calls.h"
+
+namespace {
+
+struct Step {
+    std::string call, session, body;
+    int status;
+    std::string contains;  // in the answer
+};
+
+void RunSteps(orvoscand::DriverCalls& calls, const std::vector<Step>& steps) {
+    for (const Step& s : steps) {
+        const orvoscand::DriverReply reply = calls.Call(s.call, s.session, s.body);
+        EXPECT_EQ(reply.status, s.status) << s.call << " by " << s.session << ": " << reply.json;
+        EXPECT_NE(reply.json.find(s.contains), std::string::npos)
+            << s.call << " by " << s.session << ": " << reply.json;
+    }
+}
+
+TEST(DriverCalls, OneProgramAtATime) {
+    std::mutex driverLock;
+    int starts = 0;
+    orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(),
+                                 [&starts] { return ++starts, 0; });
+    RunSteps(calls, {
+                        {"version", "a", "", 200, "QXS.1.00.00.71QS.03.04.28"},
+                        {"version", "b", "", 409, "in use by another program"},
+                        {"end", "a", "", 200, "\"result\":0"},
+                        {"version", "b", "", 200, "QXS."},
+                        {"end-batch", "a", "", 200, "\"result\":0"},  // not the holder: nothing
+                        {"end", "b", "", 200, "\"result\":0"},
+                    });
+    EXPECT_EQ(starts, 4);  // the service's driver is started before each call that ran
+    // The service's own batch holds the driver.
+    std::lock_guard<std::mutex> batch(driverLock);
+    RunSteps(calls, {{"version", "c", "", 409, "in use by a batch of the service"}});
+}
+
+TEST(DriverCalls, Refusals) {
+    std::mutex driverLock;
+    orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(), {});
+    RunSteps(calls, {
+                        {"version", "", "", 400, "Orvo-Session"},
+                        {"version", "a b", "", 400, "Orvo-Session"},
+                        {"version", std::string(65, 'a'), "", 400, "Orvo-Session"},
+                        {"version", "a", "[1]", 400, "no JSON object"},
+                        {"version", "a", "{", 400, "no JSON object"},
+                        {"image-format", "a", "{\"format\":\"0\"}", 400, "format"},
+                        {"start-batch", "a", "{}", 400, "profile"},
+                        {"setup", "a", "{\"profile\":7}", 400, "profile"},
+                        {"save-settings-qa", "a", "{\"qa\":\"AAAAAAAAAAAA\"}", 400, "10 bytes"},
+                        {"format-disk", "a", "", 404, "no driver call"},
+                    });
+}
+
+}  // namespace
