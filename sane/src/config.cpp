@@ -1,10 +1,10 @@
-#include "config.h"
+#include "orvo/sane/config.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sstream>
 
-#include "log.h"
+#include "orvo/sane/log.h"
 #include "orvo/platform/files.h"
 
 namespace orvo::sane {

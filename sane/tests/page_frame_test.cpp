@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "orvo/testing/temp_dir.h"
-#include "page_frame.h"
+#include "orvo/sane/page_frame.h"
 
 namespace orvo::sane {
 namespace {

@@ -15,7 +15,7 @@
 #include "orvo/testing/child.h"
 #include "orvo/testing/files.h"
 #include "orvo/testing/temp_dir.h"
-#include "private_settings.h"
+#include "orvo/sane/private_settings.h"
 
 namespace orvo::sane {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "orvoscan.h"
-#include "status.h"
+#include "orvo/sane/status.h"
 
 namespace orvo::sane {
 namespace {
