@@ -67,7 +67,8 @@ SANE_Word Nearest(const SANE_Word* list, SANE_Word value) {
 // What SANE_Fixed values may differ from the millimetres they stand for.
 constexpr double kSlackMm = 1e-3;
 
-// Millimetres as a frontend sees them.
+// Millimetres as a frontend sees them, cut as SANE_FIX cuts them (what
+// frontends send for the same millimetres is then taken as exact).
 SANE_Fixed Fixed(double mm) {
     return SANE_FIX(mm);
 }
@@ -540,11 +541,16 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
             const SANE_Word dpi = Take(word, Nearest(kResolutionList, *word), &flags);
             // A profile's code that already gives this resolution is kept.
             if (units.dpi != dpi) {
+                // The same area in the new unit: whole pixels, halves up.
                 const int code = CodeForDpi(dpi);
-                const int lines = settings_.scanLines;
-                settings_.scanWidth =
-                    WidthForMm(MmOfDots(settings_.scanWidth, units.pixelsPerInch), code);
-                settings_.scanLines = LinesForMm(MmOfLines(lines, settings_.resolution), code);
+                const ResolutionUnits to = UnitsOf(code);
+                auto rescaled = [](int count, int from, int into) {
+                    return (count * into + from / 2) / from;
+                };
+                settings_.scanWidth = WidthOfPixels(
+                    rescaled(settings_.scanWidth, units.pixelsPerInch, to.pixelsPerInch), code);
+                settings_.scanLines = LinesOfRows(
+                    rescaled(settings_.scanLines - 1, units.linesPerInch, to.linesPerInch), code);
                 settings_.resolution = code;
                 ClampToPage();
             }

@@ -79,6 +79,14 @@ int LinesForMm(double mm, int code) {
     return BoundedLines(DotsOfMm(bounded, UnitsOf(code).linesPerInch) + 1, code);
 }
 
+int WidthOfPixels(int pixels, int code) {
+    return BoundedWidth(pixels, code);
+}
+
+int LinesOfRows(int rows, int code) {
+    return BoundedLines(rows + 1, code);
+}
+
 double MmOfLines(int lines, int code) {
     return MmOfDots(lines - 1, UnitsOf(code).linesPerInch);
 }

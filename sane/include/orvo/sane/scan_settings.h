@@ -96,6 +96,10 @@ int WidthForMm(double mm, int code);
 // up to that edge and the first line, which the driver never hands over
 // (multiples of 3 at code 1), within the bounds.
 int LinesForMm(double mm, int code);
+// ScanWidth for `pixels` scanned, ScanLines1 for `rows` delivered at `code`:
+// rounded and bounded as above.
+int WidthOfPixels(int pixels, int code);
+int LinesOfRows(int rows, int code);
 // The bottom edge of ScanLines1 `lines` in millimetres (the rows delivered).
 double MmOfLines(int lines, int code);
 
