@@ -4,8 +4,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "orvo/sane/log.h"
 #include "orvo/platform/files.h"
+#include "orvo/sane/log.h"
 
 namespace orvo::sane {
 

@@ -137,7 +137,8 @@ int LinesWithin(double mm, double limitMm, int code) {
     const int perInch = UnitsOf(code).linesPerInch;
     int lines = LinesForMm(std::min(mm, limitMm), code);
     const int step = code == 1 ? 3 : 1;
-    while (lines - step > DotsAt(kMinDots100, perInch) && MmOfLines(lines, code) > limitMm + kSlackMm)
+    while (lines - step > DotsAt(kMinDots100, perInch) &&
+           MmOfLines(lines, code) > limitMm + kSlackMm)
         lines -= step;
     return lines;
 }
@@ -334,7 +335,8 @@ void Options::SelectProfile(const std::string& name) {
     // Without a length of its own: the starter profiles' length when a fixed
     // length is asked for.
     if (settings_.scanLines == 0)
-        settings_.scanLines = LinesForMm(MmOfDots(kDefaultLengthDots100, 100), settings_.resolution);
+        settings_.scanLines =
+            LinesForMm(MmOfDots(kDefaultLengthDots100, 100), settings_.resolution);
     tlX_ = 0;
     tlY_ = 0;
     pageWidth_ = Fixed(MmOfDots(kMaxWidthDots100, 100));

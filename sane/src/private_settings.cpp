@@ -13,10 +13,10 @@
 #include <cstring>
 #include <vector>
 
-#include "orvo/sane/log.h"
 #include "orvo/platform/dirs.h"
 #include "orvo/platform/files.h"
 #include "orvo/platform/profile.h"
+#include "orvo/sane/log.h"
 
 namespace orvo::sane {
 

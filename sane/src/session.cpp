@@ -10,14 +10,14 @@
 #include <system_error>
 #include <vector>
 
-#include "orvo/sane/log.h"
 #include "orvo/platform/profile.h"
+#include "orvo/sane/log.h"
+#include "orvo/sane/status.h"
 #include "orvo/scanrun/driver_messages.h"
 #include "orvo/scanrun/micr_record.h"
 #include "orvo/scanrun/page_naming.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvoscan.h"
-#include "orvo/sane/status.h"
 
 namespace orvo::sane {
 

@@ -114,7 +114,7 @@ TEST_F(OptionsTest, ChoosingAProfileReloadsEverything) {
     EXPECT_EQ(GetString(kOptMode), "Gray");
     EXPECT_EQ(GetWord(kOptResolution), 100);
     EXPECT_NEAR(Mm(GetWord(kOptBrX)), 203.2, kFixedSlack);  // 800 pixels at 100 dpi
-    EXPECT_EQ(options_.settings().scanMode, 3);  // 16 levels kept
+    EXPECT_EQ(options_.settings().scanMode, 3);             // 16 levels kept
     // Set again: read again (the file may have changed).
     ASSERT_EQ(SetString(kOptProfile, "Gray", &info), SANE_STATUS_GOOD);
     EXPECT_EQ(reads_["Gray"], 2);
@@ -259,8 +259,8 @@ TEST_F(OptionsTest, TheScanAreaWithinTheDocument) {
         double tlX, tlY, brX;
         int left, top, pixels, lines, scanWidth;
     } cases[] = {
-        {0, 0, 219.456, 0, 0, 1728, 200, 1728},      {12.7, 6.35, 219.456, 100, 50, 1628, 150, 1728},
-        {12.73, 0, 101.6, 100, 0, 700, 200, 800},    {150, 0, 101.6, 736, 0, 64, 200, 800},
+        {0, 0, 219.456, 0, 0, 1728, 200, 1728},   {12.7, 6.35, 219.456, 100, 50, 1628, 150, 1728},
+        {12.73, 0, 101.6, 100, 0, 700, 200, 800}, {150, 0, 101.6, 736, 0, 64, 200, 800},
         {0, 30, 219.456, 0, 136, 1728, 64, 1728},
     };
     for (const auto& c : cases) {
@@ -326,7 +326,9 @@ TEST_F(OptionsTest, TheDocumentLengthEndsWholeChequesThere) {
         bool autoLength;
         int longestRows;
     } cases[] = {
-        {200, 100, true, 787}, {300, 25.4, true, 300}, {100, 335.28, true, 1320},
+        {200, 100, true, 787},
+        {300, 25.4, true, 300},
+        {100, 335.28, true, 1320},
         {200, 100, false, 0},
     };
     for (const auto& c : cases) {
@@ -362,10 +364,8 @@ TEST_F(OptionsTest, DoubleFeedEndorserAndSide) {
         std::string pattern;
         SANE_Status status;
     } patterns[] = {
-        {"$Y-$M-$D #$N", SANE_STATUS_GOOD},
-        {std::string(35, 'x'), SANE_STATUS_GOOD},
-        {std::string(36, 'x'), SANE_STATUS_INVAL},
-        {"PAID\n[Check]\nSide=0", SANE_STATUS_INVAL},
+        {"$Y-$M-$D #$N", SANE_STATUS_GOOD},        {std::string(35, 'x'), SANE_STATUS_GOOD},
+        {std::string(36, 'x'), SANE_STATUS_INVAL}, {"PAID\n[Check]\nSide=0", SANE_STATUS_INVAL},
         {"tab\there", SANE_STATUS_INVAL},
     };
     for (const auto& p : patterns) {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "orvo/testing/temp_dir.h"
 #include "orvo/sane/page_frame.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo::sane {
 namespace {

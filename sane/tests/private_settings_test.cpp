@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "orvo/platform/profile.h"
+#include "orvo/sane/private_settings.h"
 #include "orvo/testing/child.h"
 #include "orvo/testing/files.h"
 #include "orvo/testing/temp_dir.h"
-#include "orvo/sane/private_settings.h"
 
 namespace orvo::sane {
 namespace {

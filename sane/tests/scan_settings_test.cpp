@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "orvo/testing/temp_dir.h"
 #include "orvo/sane/scan_settings.h"
+#include "orvo/testing/temp_dir.h"
 
 namespace orvo::sane {
 namespace {
@@ -39,11 +39,10 @@ TEST(ScanSettings, MillimetresAreTwentyFivePointFourToTheInch) {
         double mm;
         int code, width, lines;  // ScanWidth (whole bytes), ScanLines1 (rows + the first line)
     } cases[] = {
-        {25.4, 0, 200, 201},     {25.4, 2, 104, 101},     {25.4, 4, 304, 301},
-        {50.8, 4, 600, 601},     {25.4, 1, 200, 303},      // code 1: lines in threes
-        {219.456, 0, 1728, 1729}, {216, 0, 1704, 1702},   // the track: 8.64 inches
-        {219.456, 4, 2592, 2593}, {1000, 0, 1728, 2640}, {-3, 0, 64, 65},
-        {1000, 2, 864, 1320},
+        {25.4, 0, 200, 201},      {25.4, 2, 104, 101},   {25.4, 4, 304, 301}, {50.8, 4, 600, 601},
+        {25.4, 1, 200, 303},                             // code 1: lines in threes
+        {219.456, 0, 1728, 1729}, {216, 0, 1704, 1702},  // the track: 8.64 inches
+        {219.456, 4, 2592, 2593}, {1000, 0, 1728, 2640}, {-3, 0, 64, 65},     {1000, 2, 864, 1320},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.mm << " mm at code " << c.code);

@@ -98,7 +98,8 @@ TEST_F(ScanimageTest, ShowsItsOptions) {
          {"--profile Check|Gray|Gray16|Wide [Check]", "--source ADF Front|ADF Duplex [ADF Duplex]",
           "--mode Lineart|Gray [Lineart]", "--resolution 100|200|300dpi [200]",
           // 25.4 mm to the inch, steps of one pixel at 200 dpi (eight across).
-          "-l 0..211.328mm (in steps of 0.126999) [0]", "-t 0..327.152mm (in steps of 0.126999) [0]",
+          "-l 0..211.328mm (in steps of 0.126999) [0]",
+          "-t 0..327.152mm (in steps of 0.126999) [0]",
           "-x 8.12799..219.456mm (in steps of 1.01599) [219.456]",
           "-y 8.12799..335.153mm (in steps of 0.126999) [25.273]",
           "--page-width 8.12799..219.456mm (in steps of 0.126999) [219.456]",
@@ -212,8 +213,8 @@ TEST_F(ScanimageTest, AnInchSquareIsTheResolutionInPixels) {
         fs::remove_all(world_.out);
         fs::create_directories(world_.out);
         const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "ADF Front",
-                              "--resolution", std::to_string(dpi), "--auto-length=no", "-l",
-                              "25.4", "-t", "25.4", "-x", "25.4", "-y", "25.4"});
+                              "--resolution", std::to_string(dpi), "--auto-length=no", "-l", "25.4",
+                              "-t", "25.4", "-x", "25.4", "-y", "25.4"});
         EXPECT_EQ(r.code, 0) << r.err;
         ASSERT_EQ(Pages(), 1) << r.err;
         EXPECT_EQ(Page(1).width, dpi);

@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "orvo/sane/options.h"
-#include "orvo/scanrun/driver.h"
 #include "orvo/sane/page_frame.h"
 #include "orvo/sane/private_settings.h"
+#include "orvo/scanrun/driver.h"
 
 namespace orvo::sane {
 
