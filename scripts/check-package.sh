@@ -88,22 +88,9 @@ for lib in liborvosim libtiff libjson; do
   [[ $aspi_links != *"$lib"* ]] || fail "libwnaspi32.so links $lib"
 done
 
-# The stack of the virtual scanner: three two-sided cheques, no waiting.
-cat >"$work/stack.json" <<'JSON'
-{"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0}, "defaultStack": 3}
-JSON
-cat >"$work/client.c" <<'C'
-/* A C client of the installed driver: starts it, stores the raw format. */
-#include <orvoscan.h>
-#include <stdio.h>
-int main(void) {
-    int init = OrvoScan_Init();
-    printf("version %s, start %d\n", OrvoScan_Version(), init);
-    if (init != ORVOSCAN_OK) return 1;
-    if (OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW) != 1) return 1;
-    return OrvoScan_End();
-}
-C
+# The stack of the virtual scanner and a C client.
+. "$(dirname "$0")/operator-files.sh"
+operator_files "$work"
 pc_env=(PKG_CONFIG_SYSROOT_DIR="$tree" PKG_CONFIG_LIBDIR="$libdir/pkgconfig")
 pc_flags=$(env "${pc_env[@]}" pkg-config --cflags --libs orvoscan)
 echo "   pkg-config --cflags --libs orvoscan: $pc_flags"
