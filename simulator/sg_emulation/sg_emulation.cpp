@@ -1,6 +1,6 @@
 // The Linux SCSI generic driver emulated in user space, for tests (never
 // installed). Preloaded (LD_PRELOAD), this library takes over open, close and
-// ioctl(SG_IO) for the device nodes of a fake tree (orvo/testing/sg_tree.h)
+// ioctl(SG_IO) for the device nodes of a fake tree (orvo/sgemu/sg_tree.h)
 // and answers every SG_IO with the virtual scanner's device model, reported
 // in sg_io_hdr_t as the kernel's sg driver reports it. Every other file and
 // request goes on to the C library untouched.
@@ -27,7 +27,7 @@
 
 #include "orvo/sim/aspi_backend.h"
 #include "orvo/sim/scanner.h"
-#include "orvo/testing/sg_tree.h"
+#include "orvo/sgemu/sg_tree.h"
 #include "wnaspi32.h"
 
 namespace {
@@ -113,9 +113,9 @@ class Nodes {
         RealClose()(fd);
         if (n <= 0) return std::nullopt;
         const auto address =
-            orvo::testing::sg::ParseNodeText(std::string(text, static_cast<std::size_t>(n)));
+            orvo::sgemu::ParseNodeText(std::string(text, static_cast<std::size_t>(n)));
         if (!address) return std::nullopt;
-        const auto adapter = orvo::testing::sg::AdapterOfHost(address->host);
+        const auto adapter = orvo::sgemu::AdapterOfHost(address->host);
         if (!adapter || *adapter > 255 || address->target > 255 || address->lun > 255) {
             return std::nullopt;
         }

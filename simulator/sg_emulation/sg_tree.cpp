@@ -1,4 +1,4 @@
-#include "orvo/testing/sg_tree.h"
+#include "orvo/sgemu/sg_tree.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace orvo::testing::sg {
+namespace orvo::sgemu {
 
 namespace {
 
@@ -67,4 +67,4 @@ void LayTree(const std::string& root, const orvo::sim::Scenario& scenario) {
     }
 }
 
-}  // namespace orvo::testing::sg
+}  // namespace orvo::sgemu

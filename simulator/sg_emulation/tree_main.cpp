@@ -7,7 +7,7 @@
 #include <string>
 
 #include "orvo/sim/scenario.h"
-#include "orvo/testing/sg_tree.h"
+#include "orvo/sgemu/sg_tree.h"
 
 int main(int argc, char** argv) {
     if (argc != 2 || std::string(argv[1]) == "--help") {
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
                                              ? orvo::sim::LoadScenarioFile(file)
                                              : orvo::sim::DefaultScenario();
     try {
-        orvo::testing::sg::LayTree(argv[1], scenario);
+        orvo::sgemu::LayTree(argv[1], scenario);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orvo_sg_tree: %s\n", e.what());
         return 1;

@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "orvo/aspi/layer.h"
-#include "orvo/testing/sg_tree.h"
+#include "orvo/sgemu/sg_tree.h"
 #include "orvo/testing/temp_dir.h"
 #include "orvo/testing/time_scale.h"
 
@@ -151,7 +151,7 @@ bool OverSg() {
 std::map<std::string, std::string> AspiEnvironment(const orvo::sim::Scenario& scenario) {
     if (!OverSg()) return {{"ORVOSCAN_ASPI", "sim"}};
     const std::string root = MakeTempDir("orvo-sg-tree");
-    orvo::testing::sg::LayTree(root, scenario);
+    orvo::sgemu::LayTree(root, scenario);
     return {{"ORVOSCAN_ASPI", "sg"}, {"ORVOSCAN_SYSFS_ROOT", root}, {"ORVOSCAN_DEV_ROOT", root}};
 }
 

@@ -1,5 +1,5 @@
 // The driver interface over the exports of the libK4TR.so the program is
-// linked with (link target orvo_scanrun_exports), and where that library keeps
+// linked with (link target orvo_driver_client), and where that library keeps
 // its system directory.
 #pragma once
 

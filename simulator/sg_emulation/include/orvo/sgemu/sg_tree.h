@@ -11,7 +11,7 @@
 
 #include "orvo/sim/scenario.h"
 
-namespace orvo::testing::sg {
+namespace orvo::sgemu {
 
 // A device's address as the kernel knows it.
 struct ScsiAddress {
@@ -39,4 +39,4 @@ std::optional<ScsiAddress> ParseNodeText(const std::string& text);
 // sg0 on the last adapter. Throws std::runtime_error when it cannot.
 void LayTree(const std::string& root, const orvo::sim::Scenario& scenario);
 
-}  // namespace orvo::testing::sg
+}  // namespace orvo::sgemu
