@@ -106,13 +106,20 @@ TEST(ScanSettings, ProfilesLoadByTheDriversRules) {
     const testing::TempDir temp("orvo-sane-settings");
     const fs::path file = temp / "OrvoScan.ini";
     std::ofstream(file) << "[Default]\nSide=0\nScanWidth=800\n"
-                           "[Check]\nscanmode1=4\nResolution=2\nBWSlice1=77\n";
+                           "[Check]\nscanmode1=4\nResolution=2\nBWSlice1=77\n"
+                           "[Misc]\nDFDetect=2\nEndorser=1\nSerialNo=99\n"
+                           "EndorserFormat=$Y-$M-$D #$N and more than 35 characters\n";
     ScanSettings c = LoadProfile(file, "Check");
     EXPECT_EQ(c.side, 1);  // missing key: the driver's default
     EXPECT_EQ(c.scanMode, 4);
     EXPECT_EQ(c.resolution, 2);
     EXPECT_EQ(c.bwSlice, 77);
     EXPECT_EQ(c.scanWidth, 0);
+    // Section Misc, for every profile; the pattern as the driver reads it.
+    EXPECT_EQ(c.dfDetect, 2);
+    EXPECT_EQ(c.endorser, 1);
+    EXPECT_EQ(c.serialNo, 99);
+    EXPECT_EQ(c.endorserFormat, "$Y-$M-$D #$N and more than 35 chara");
     // Section names must match byte for byte, otherwise "Default" is used.
     ScanSettings d = LoadProfile(file, "check");
     EXPECT_EQ(d.side, 0);
