@@ -3,6 +3,7 @@
 // is ended then. The program adopts the orphans of its children (a child
 // subreaper), so a daemon's own children count as well.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -11,14 +12,30 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace orvo::testing {
 namespace {
+
+// A small file of /proc, read with read(2): a process may end while it is
+// read (ESRCH), which gives what was read, possibly nothing.
+std::string ReadProc(const std::string& path) {
+    std::string text;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || text.size() > 65536) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return text;
+}
 
 struct Child {
     pid_t pid = 0;
@@ -35,8 +52,7 @@ std::vector<Child> Children() {
         char* end = nullptr;
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
-        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::string text = ReadProc("/proc/" + std::string(entry->d_name) + "/stat");
         // "pid (comm) state ppid ...": comm may hold spaces and parentheses.
         const std::size_t close = text.rfind(')');
         if (close == std::string::npos) continue;
@@ -51,8 +67,7 @@ std::vector<Child> Children() {
 }
 
 std::string CommandLine(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = ReadProc("/proc/" + std::to_string(pid) + "/cmdline");
     for (char& c : text) {
         if (c == '\0') c = ' ';
     }
