@@ -7,7 +7,8 @@
 # current user - the installed programs run on the virtual scanner: orvoscan
 # info, a short scan, a setting changed through the driver, a C client built
 # with pkg-config, orvo_viewer --help, the SANE backend through scanimage.
-# Then the man pages (man -l), the desktop entry and lintian (no errors).
+# Then the man pages (man -l), the desktop entry and lintian (no errors, no
+# hardening tags).
 # A pristine system with apt: scripts/check-pristine-install.sh.
 #   scripts/check-package.sh orvoscan_*.deb orvoscan-dev_*.deb
 set -euo pipefail
@@ -174,7 +175,9 @@ desktop-file-validate "$tree"/usr/share/applications/*.desktop
 
 echo "== lintian"
 lintian_ok=1
-lintian --fail-on error --tag-display-limit 0 "$deb" "$dev" >"$scratch/lintian.txt" 2>&1 || lintian_ok=0
+lintian --fail-on error -I --tag-display-limit 0 "$deb" "$dev" >"$scratch/lintian.txt" 2>&1 || lintian_ok=0
 grep -v "^running with root privileges" "$scratch/lintian.txt" || true
 ((lintian_ok)) || fail "lintian reports errors"
+# Built with Debian's hardening flags: no hardening tag, not even for information.
+! grep -q ": hardening-" "$scratch/lintian.txt" || fail "lintian finds binaries without hardening"
 echo "check-package: $(basename "$deb") and $(basename "$dev") install and run"
