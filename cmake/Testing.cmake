@@ -8,8 +8,9 @@ endif()
 
 # Test code is compiled without optimisation in every build: it is the product
 # code that the normal build tests optimised, and unoptimised test code
-# compiles in half the time.
-set(ORVO_TEST_COMPILE_OPTIONS -O0)
+# compiles in half the time (without _FORTIFY_SOURCE, which needs
+# optimisation).
+set(ORVO_TEST_COMPILE_OPTIONS -O0 -U_FORTIFY_SOURCE)
 
 # Adds a GoogleTest program and registers each of its tests with ctest.
 #   orvo_add_test(NAME name [UNIT] SOURCES a.cpp ... LIBS lib ... LABELS label ...)
@@ -18,7 +19,8 @@ set(ORVO_TEST_COMPILE_OPTIONS -O0)
 # registered as one test, since a sanitized process takes some 60 ms of CPU to
 # start and end, which hundreds of small cases would pay again and again.
 # Every test program links the shared test support (tests/support,
-# orvo/testing/...).
+# orvo/testing/...), and fails a test that leaves a process it started
+# running (tests/support/src/leftover_processes.cpp).
 # Every label is kept: "threads" marks the programs the ThreadSanitizer run
 # takes, "gui" those with Qt, "slow" those that run in real time (normal
 # build only).
@@ -29,8 +31,8 @@ function(orvo_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_compile_options(${T_NAME} PRIVATE ${ORVO_TEST_COMPILE_OPTIONS})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} orvo_test_support GTest::gtest GTest::gtest_main
-                                          Threads::Threads)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} orvo_test_support orvo_test_leftovers
+                                          GTest::gtest GTest::gtest_main Threads::Threads)
   if(T_UNIT AND ORVO_SANITIZE)
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     # COST: a whole program starts before the single cases.

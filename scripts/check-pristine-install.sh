@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the built packages on a pristine Debian 12 system and uses them as
-# an operator would. A fresh root is made with mmdebstrap (variant apt) from
-# this machine's configured apt sources; inside it (chroot):
+# Installs the built packages on a pristine Debian system and uses them as an
+# operator would. A fresh root of the suite (default: this machine's release,
+# e.g. bookworm for Debian 12, trixie for Debian 13) is made with mmdebstrap
+# (variant apt), from this machine's configured apt sources for its own
+# release, from deb.debian.org for another; inside it (chroot):
 #   apt install ./orvoscan_*.deb ./orvoscan-dev_*.deb (with their recommends)
 #   as the operator "operator1" in the group scanner, on the virtual scanner:
 #     orvoscan info, a scan, scanimage -L and a batch, a C client built with
@@ -11,14 +13,25 @@
 #     settings in /etc, nothing of ours in the operator's home.
 # Needs root, mmdebstrap (installed when missing) and Debian's mirrors through
 # the configured apt sources; takes some minutes and is not part of CI.
-#   scripts/check-pristine-install.sh [orvoscan_*.deb orvoscan-dev_*.deb]
-# Default: the packages in build/package/ (scripts/package.sh).
+#   scripts/check-pristine-install.sh [--suite SUITE] [orvoscan_*.deb orvoscan-dev_*.deb]
+# Default: the packages in build/package/ (scripts/package.sh). Packages are
+# built for the release they were built on (1.0.0~deb12u1, 1.0.0~deb13u1):
+# check each on its own suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/operator-files.sh
 fail() {
   echo "check-pristine-install: $*" >&2
   exit 1
 }
+this_suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+suite=$this_suite
+if [[ ${1:-} == --suite ]]; then
+  (($# >= 2)) || fail "--suite needs a name (bookworm, trixie)"
+  suite=$2
+  shift 2
+fi
+[[ $suite =~ ^[a-z]+$ ]] || fail "no suite given and none known for this machine (--suite trixie)"
 ((EUID == 0)) || fail "run as root (mmdebstrap and chroot)"
 if (($#)); then
   debs=("$@")
@@ -42,16 +55,21 @@ cleanup() {
 trap cleanup EXIT
 step() { echo "== $*"; }
 
-# This machine's apt sources, as files mmdebstrap reads.
+# This machine's apt sources, as files mmdebstrap reads, for its own release;
+# Debian's mirror for another.
 sources=()
-for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-  [[ -s $f ]] && grep -qv '^\s*\(#\|$\)' "$f" && sources+=("$f")
-done
-((${#sources[@]})) || fail "no apt sources configured"
+if [[ $suite == "$this_suite" ]]; then
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [[ -s $f ]] && grep -qv '^\s*\(#\|$\)' "$f" && sources+=("$f")
+  done
+  ((${#sources[@]})) || fail "no apt sources configured"
+else
+  sources=(http://deb.debian.org/debian)
+fi
 
-step "a fresh Debian 12 root (mmdebstrap --variant=apt, sources: ${sources[*]})"
+step "a fresh $suite root (mmdebstrap --variant=apt, sources: ${sources[*]})"
 start=$SECONDS
-mmdebstrap --quiet --variant=apt --include=debian-archive-keyring bookworm "$root" "${sources[@]}"
+mmdebstrap --quiet --variant=apt --include=debian-archive-keyring "$suite" "$root" "${sources[@]}"
 echo "   made in $((SECONDS - start)) s: $(chroot "$root" dpkg-query -W | wc -l) packages"
 for m in dev proc; do
   mount --bind "/$m" "$root/$m"
@@ -79,18 +97,7 @@ echo "   saned (sane-utils): $(in_root id saned)"
 step "an operator in the group scanner"
 in_root useradd --create-home --groups scanner operator1
 home=/home/operator1
-cat >"$root$home/stack.json" <<'JSON'
-{"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0}, "defaultStack": 3}
-JSON
-cat >"$root$home/client.c" <<'C'
-#include <orvoscan.h>
-#include <stdio.h>
-int main(void) {
-    int init = OrvoScan_Init();
-    printf("driver %s, OrvoScan_Init %d\n", OrvoScan_Version(), init);
-    return init == ORVOSCAN_OK ? OrvoScan_End() : 1;
-}
-C
+operator_files "$root$home"
 in_root chown -R operator1:operator1 "$home"
 as_operator() {
   chroot --userspec=operator1:operator1 --groups=scanner "$root" env -i \
@@ -140,4 +147,4 @@ done <"$scratch/ours.txt"
 leftovers=$(cd "$root$home" && find . -path "*orvo*" -o -path "*dbus-1*")
 [[ -z $leftovers ]] || fail "left in the operator's home: $leftovers"
 echo "   no file of the packages left ($(wc -l <"$scratch/ours.txt") paths checked), /etc/orvoscan gone, nothing of ours in $home"
-echo "check-pristine-install: $(cd "$root/tmp/debs" && echo *.deb) install, run and purge cleanly on Debian 12"
+echo "check-pristine-install: $(cd "$root/tmp/debs" && echo *.deb) install, run and purge cleanly on $suite"

@@ -14,8 +14,8 @@ PACKAGES=(
   libgtest-dev          # tests
   libbenchmark-dev      # benchmarks
   valgrind              # instruction counts of the benchmarks (scripts/bench-instructions.sh)
-  clang libclang-rt-14-dev  # fuzz targets (libFuzzer)
-  clang-format          # source format check
+  clang libclang-rt-dev  # fuzz targets (libFuzzer) and the sanitizer runtimes
+  clang-format-19 git   # source format check: one clang-format version on every release
   qt6-base-dev          # desktop utility and the driver's dialogs (Qt 6 Widgets, D-Bus, Test)
   fonts-nanum           # a font with Hangul for the Korean texts of the utility
   dbus                  # a session bus for the utility's automation test (dbus-run-session)

@@ -2,6 +2,7 @@
 // pages: coded bilevel and gray page data, and whole page files with the
 // batch settings they were scanned with.
 //   orvo_fuzz_seeds <corpus dir>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -83,10 +84,10 @@ int main(int argc, char** argv) {
             // the data; the 8-bit gray target takes a table selector first
             // (0: the usual tables).
             const int bits = orvo::sim::SideBitsPerPixel(w);
-            std::vector<uint8_t> shaped;
-            if (bits == 8) shaped.push_back(0x00);
-            shaped.push_back(0xF0);
-            shaped.insert(shaped.end(), data.begin(), data.end());
+            const std::size_t prefix = bits == 8 ? 2 : 1;
+            std::vector<uint8_t> shaped(prefix + data.size(), 0x00);
+            shaped[prefix - 1] = 0xF0;
+            std::copy(data.begin(), data.end(), shaped.begin() + static_cast<long>(prefix));
             const char* target = bits == 1   ? "decode_mh_page_fuzz/"
                                  : bits == 4 ? "gray4_fast_vs_reference_fuzz/"
                                              : "gray8_fast_vs_reference_fuzz/";

@@ -12,16 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
-#include "log.h"
 #include "orvo/platform/dirs.h"
+#include "orvo/sane/config.h"
+#include "orvo/sane/log.h"
+#include "orvo/sane/private_settings.h"
+#include "orvo/sane/session.h"
+#include "orvo/sane/status.h"
 #include "orvo/scanrun/driver_messages.h"
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvoscan.h"
-#include "private_settings.h"
-#include "session.h"
-#include "status.h"
 
 #ifndef ORVO_SANE_CONFIG_DIR
 #define ORVO_SANE_CONFIG_DIR "/etc/sane.d"

@@ -1,11 +1,11 @@
-#include "config.h"
+#include "orvo/sane/config.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sstream>
 
-#include "log.h"
 #include "orvo/platform/files.h"
+#include "orvo/sane/log.h"
 
 namespace orvo::sane {
 

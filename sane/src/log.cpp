@@ -1,4 +1,4 @@
-#include "log.h"
+#include "orvo/sane/log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "orvo/sane/options.h"
 
 #include <sane/saneopts.h>
 #include <strings.h>
@@ -19,6 +19,9 @@ SANE_String_Const kSourceList[] = {kAdfFront, kAdfDuplex, nullptr};
 SANE_String_Const kOldSourceList[] = {"Front", "Duplex", nullptr};
 SANE_String_Const kModeList[] = {SANE_VALUE_SCAN_MODE_LINEART, SANE_VALUE_SCAN_MODE_GRAY, nullptr};
 const SANE_Word kResolutionList[] = {3, 100, 200, 300};
+// The settings dialog's names of the modes, in the order of their values.
+SANE_String_Const kDoubleFeedList[] = {"Off", "Mode 1", "Mode 2", nullptr};
+SANE_String_Const kEndorserList[] = {"Off", "Mode 1", "Mode 2", "Mode 3", nullptr};
 
 constexpr SANE_Int kSelectable = SANE_CAP_SOFT_SELECT | SANE_CAP_SOFT_DETECT;
 
@@ -61,8 +64,48 @@ SANE_Word Nearest(const SANE_Word* list, SANE_Word value) {
     return best;
 }
 
-SANE_Fixed Millimetres(int count, int perMm) {
-    return SANE_FIX(static_cast<double>(count) / perMm);
+// What SANE_Fixed values may differ from the millimetres they stand for.
+constexpr double kSlackMm = 1e-3;
+
+// Millimetres as a frontend sees them, cut as SANE_FIX cuts them (what
+// frontends send for the same millimetres is then taken as exact).
+SANE_Fixed Fixed(double mm) {
+    return SANE_FIX(mm);
+}
+
+// `mm` on whole dots at `perInch`.
+SANE_Fixed OnDots(SANE_Fixed mm, int perInch) {
+    return Fixed(MmOfDots(DotsOfMm(SANE_UNFIX(mm), perInch), perInch));
+}
+
+// The smallest step of a length at `perInch`: one dot, or `dots`.
+SANE_Word Quantum(int perInch, int dots = 1) {
+    return Fixed(MmOfDots(dots, perInch));
+}
+
+// Takes `taken` for the frontend's value: rewrites it and says so
+// (SANE_INFO_INEXACT) when it differs from what was asked.
+SANE_Word Take(SANE_Word* value, SANE_Word taken, SANE_Int* flags) {
+    if (taken != *value) {
+        *value = taken;
+        *flags |= SANE_INFO_INEXACT;
+    }
+    return taken;
+}
+
+void Choice(SANE_Option_Descriptor& d, const char* name, const char* title, const char* desc,
+            SANE_String_Const const* list) {
+    std::size_t longest = 0;
+    for (int i = 0; list[i] != nullptr; ++i) longest = std::max(longest, std::strlen(list[i]));
+    d.name = name;
+    d.title = title;
+    d.desc = desc;
+    d.type = SANE_TYPE_STRING;
+    d.unit = SANE_UNIT_NONE;
+    d.size = static_cast<SANE_Int>(longest + 1);
+    d.cap = kSelectable;
+    d.constraint_type = SANE_CONSTRAINT_STRING_LIST;
+    d.constraint.string_list = list;
 }
 
 void Length(SANE_Option_Descriptor& d, const char* name, const char* title, const char* desc,
@@ -78,26 +121,25 @@ void Length(SANE_Option_Descriptor& d, const char* name, const char* title, cons
     d.constraint.range = range;
 }
 
-// Pixels per mm across the track in the pages delivered (code 1 widens by 1.5).
-int FramePixelsPerMm(int code) {
-    const int perMm = UnitsOf(code).pixelsPerMm;
-    return code == 1 ? perMm * 3 / 2 : perMm;
-}
-
 // ScanWidth for `mm`, not past `limitMm` (whole groups of 8 pixels).
 int WidthWithin(double mm, double limitMm, int code) {
-    const int perMm = UnitsOf(code).pixelsPerMm;
+    const int perInch = UnitsOf(code).pixelsPerInch;
     int width = WidthForMm(std::min(mm, limitMm), code);
-    while (width - 8 >= kMinMm * perMm && width > limitMm * perMm + 1e-6) width -= 8;
+    while (width - 8 >= DotsAt(kMinDots100, perInch) &&
+           MmOfDots(width, perInch) > limitMm + kSlackMm) {
+        width -= 8;
+    }
     return width;
 }
 
 // ScanLines1 for `mm`, not past `limitMm` (multiples of 3 at code 1).
 int LinesWithin(double mm, double limitMm, int code) {
-    const int perMm = UnitsOf(code).linesPerMm;
+    const int perInch = UnitsOf(code).linesPerInch;
     int lines = LinesForMm(std::min(mm, limitMm), code);
     const int step = code == 1 ? 3 : 1;
-    while (lines - step >= kMinMm * perMm && lines > limitMm * perMm + 1e-6) lines -= step;
+    while (lines - step > DotsAt(kMinDots100, perInch) &&
+           MmOfLines(lines, code) > limitMm + kSlackMm)
+        lines -= step;
     return lines;
 }
 
@@ -181,8 +223,6 @@ void Options::InitOptions() {
 
     Group(d[kOptGroupGeometry], SANE_TITLE_GEOMETRY);
 
-    pageWidthRange_ = {SANE_FIX(kMinMm), SANE_FIX(kMaxWidthMm), 0};
-    pageHeightRange_ = {SANE_FIX(kMinMm), SANE_FIX(kMaxLengthMm), 0};
     Length(d[kOptTlX], SANE_NAME_SCAN_TL_X, SANE_TITLE_SCAN_TL_X,
            "Left edge of the scan area, from the edge of the track.", &tlXRange_);
     Length(d[kOptTlY], SANE_NAME_SCAN_TL_Y, SANE_TITLE_SCAN_TL_Y,
@@ -199,7 +239,9 @@ void Options::InitOptions() {
            "Height of the largest document across the track; the scan area lies within it.",
            &pageWidthRange_);
     Length(d[kOptPageHeight], SANE_NAME_PAGE_HEIGHT, SANE_TITLE_PAGE_HEIGHT,
-           "Length of the longest document; the scan area lies within it.", &pageHeightRange_);
+           "Length of the longest document; the scan area lies within it. With the whole "
+           "cheque length, a longer document is ended there.",
+           &pageHeightRange_);
 
     d[kOptAutoLength].name = "auto-length";
     d[kOptAutoLength].title = "Whole cheque length";
@@ -243,6 +285,48 @@ void Options::InitOptions() {
     d[kOptMicr].size = kMicrValueSize;
     d[kOptMicr].cap = SANE_CAP_SOFT_DETECT;
     d[kOptMicr].constraint_type = SANE_CONSTRAINT_NONE;
+
+    d[kOptSide].name = "side";
+    d[kOptSide].title = "Duplex side";
+    d[kOptSide].desc =
+        "Which side of the cheque the frame just started is (read-only): false the front, "
+        "true the rear.";
+    d[kOptSide].type = SANE_TYPE_BOOL;
+    d[kOptSide].unit = SANE_UNIT_NONE;
+    d[kOptSide].size = sizeof(SANE_Word);
+    d[kOptSide].cap = SANE_CAP_SOFT_DETECT;
+    d[kOptSide].constraint_type = SANE_CONSTRAINT_NONE;
+
+    Choice(d[kOptDoubleFeed], "df-detect", "Double feed detection",
+           "How the scanner detects two cheques fed at once (its modes 1 and 2); a double feed "
+           "ends the stack with an error. Shared by every profile.",
+           kDoubleFeedList);
+    Choice(d[kOptEndorser], "endorser", "Endorser",
+           "Whether the scanner prints the endorser pattern on every cheque (its modes 1 to 3). "
+           "Shared by every profile.",
+           kEndorserList);
+
+    serialRange_ = {0, kMaxSerialNo, 1};
+    d[kOptEndorserValue].name = "endorser-val";
+    d[kOptEndorserValue].title = "Endorser serial number";
+    d[kOptEndorserValue].desc = "The serial number the endorser prints on the first cheque.";
+    d[kOptEndorserValue].type = SANE_TYPE_INT;
+    d[kOptEndorserValue].unit = SANE_UNIT_NONE;
+    d[kOptEndorserValue].size = sizeof(SANE_Word);
+    d[kOptEndorserValue].cap = kSelectable;
+    d[kOptEndorserValue].constraint_type = SANE_CONSTRAINT_RANGE;
+    d[kOptEndorserValue].constraint.range = &serialRange_;
+
+    d[kOptEndorserString].name = "endorser-string";
+    d[kOptEndorserString].title = "Endorser pattern";
+    d[kOptEndorserString].desc =
+        "What the endorser prints: text with $Y, $M, $D (the date), $N (the serial number) "
+        "and $$; at most 35 characters, no control characters.";
+    d[kOptEndorserString].type = SANE_TYPE_STRING;
+    d[kOptEndorserString].unit = SANE_UNIT_NONE;
+    d[kOptEndorserString].size = kMaxEndorserFormat + 1;
+    d[kOptEndorserString].cap = kSelectable;
+    d[kOptEndorserString].constraint_type = SANE_CONSTRAINT_NONE;
 }
 
 void Options::SelectProfile(const std::string& name) {
@@ -251,32 +335,45 @@ void Options::SelectProfile(const std::string& name) {
     // Without a length of its own: the starter profiles' length when a fixed
     // length is asked for.
     if (settings_.scanLines == 0)
-        settings_.scanLines = LinesForMm(kDefaultLengthMm, settings_.resolution);
+        settings_.scanLines =
+            LinesForMm(MmOfDots(kDefaultLengthDots100, 100), settings_.resolution);
     tlX_ = 0;
     tlY_ = 0;
-    pageWidth_ = SANE_FIX(kMaxWidthMm);
-    pageHeight_ = SANE_FIX(kMaxLengthMm);
+    pageWidth_ = Fixed(MmOfDots(kMaxWidthDots100, 100));
+    pageHeight_ = Fixed(MmOfDots(kMaxLengthDots100, 100));
     ClampToPage();
     UpdateActivity();
 }
 
-// Holds the scan area within the document size, and the ranges to it.
+// Holds the scan area within the document size, everything on whole pixels
+// of the resolution, and the ranges to it.
 void Options::ClampToPage() {
+    const int code = settings_.resolution;
+    const ResolutionUnits units = UnitsOf(code);
+    const int across = FramePixelsPerInch(code);
+    const SANE_Fixed minMm = Fixed(MmOfDots(kMinDots100, 100));
+    pageWidthRange_ = {minMm, Fixed(MmOfDots(kMaxWidthDots100, 100)), Quantum(across)};
+    pageHeightRange_ = {minMm, Fixed(MmOfDots(kMaxLengthDots100, 100)),
+                        Quantum(units.linesPerInch)};
+    pageWidth_ = std::clamp(OnDots(pageWidth_, across), pageWidthRange_.min, pageWidthRange_.max);
+    pageHeight_ = std::clamp(OnDots(pageHeight_, units.linesPerInch), pageHeightRange_.min,
+                             pageHeightRange_.max);
     const double width = SANE_UNFIX(pageWidth_);
     const double height = SANE_UNFIX(pageHeight_);
-    tlXRange_ = {0, pageWidth_ - SANE_FIX(kMinMm), 0};
-    tlYRange_ = {0, pageHeight_ - SANE_FIX(kMinMm), 0};
-    widthRange_ = {SANE_FIX(kMinMm), pageWidth_, 0};
-    lengthRange_ = {SANE_FIX(kMinMm), pageHeight_, 0};
-    tlX_ = std::min(tlX_, tlXRange_.max);
-    tlY_ = std::min(tlY_, tlYRange_.max);
-    const ResolutionUnits units = UnitsOf(settings_.resolution);
-    if (settings_.scanWidth > width * units.pixelsPerMm + 1e-6) {
-        settings_.scanWidth = WidthWithin(width, width, settings_.resolution);
-    }
-    if (settings_.scanLines > height * units.linesPerMm + 1e-6) {
-        settings_.scanLines = LinesWithin(height, height, settings_.resolution);
-    }
+    if (MmOfDots(settings_.scanWidth, units.pixelsPerInch) > width + kSlackMm)
+        settings_.scanWidth = WidthWithin(width, width, code);
+    if (MmOfLines(settings_.scanLines, code) > height + kSlackMm)
+        settings_.scanLines = LinesWithin(height, height, code);
+    tlXRange_ = {0, OnDots(pageWidth_ - minMm, across), Quantum(across)};
+    tlYRange_ = {0, OnDots(pageHeight_ - minMm, units.linesPerInch), Quantum(units.linesPerInch)};
+    widthRange_ = {Fixed(MmOfDots(WidthForMm(0, code), units.pixelsPerInch)),
+                   Fixed(MmOfDots(WidthWithin(width, width, code), units.pixelsPerInch)),
+                   Quantum(units.pixelsPerInch, 8)};
+    lengthRange_ = {Fixed(MmOfLines(LinesForMm(0, code), code)),
+                    Fixed(MmOfLines(LinesWithin(height, height, code), code)),
+                    Quantum(units.linesPerInch, code == 1 ? 3 : 1)};
+    tlX_ = std::min(OnDots(tlX_, across), tlXRange_.max);
+    tlY_ = std::min(OnDots(tlY_, units.linesPerInch), tlYRange_.max);
 }
 
 ScanSettings Options::settings() const {
@@ -288,16 +385,17 @@ ScanSettings Options::settings() const {
 FrameCrop Options::Crop() const {
     const ScanSettings s = settings();
     const FrameShape f = PredictFrame(s);
-    const int perMm = FramePixelsPerMm(s.resolution);
-    const int linesPerMm = UnitsOf(s.resolution).linesPerMm;
+    const int across = FramePixelsPerInch(s.resolution);
+    const int along = UnitsOf(s.resolution).linesPerInch;
     FrameCrop crop;
-    // The scan area is at least kMinMm wide and long: a top-left corner past
-    // the bottom-right one gives the last kMinMm before it.
-    const auto left = static_cast<int>(std::lround(SANE_UNFIX(tlX_) * perMm));
-    crop.leftPixels = std::clamp(left, 0, std::max(0, f.pixelsPerLine - kMinMm * perMm));
-    const auto top = static_cast<int>(std::lround(SANE_UNFIX(tlY_) * linesPerMm));
-    crop.topRows = f.lines > 0 ? std::clamp(top, 0, std::max(0, f.lines - kMinMm * linesPerMm))
-                               : std::max(0, top);
+    if (autoLength_) crop.longestRows = DotsOfMm(SANE_UNFIX(pageHeight_), along);
+    const int rows = f.lines > 0 ? f.lines : crop.longestRows;
+    // The scan area is at least the smallest one wide and long: a top-left
+    // corner past the bottom-right one gives the last of those before it.
+    crop.leftPixels = std::clamp(DotsOfMm(SANE_UNFIX(tlX_), across), 0,
+                                 std::max(0, f.pixelsPerLine - DotsAt(kMinDots100, across)));
+    crop.topRows = std::clamp(DotsOfMm(SANE_UNFIX(tlY_), along), 0,
+                              std::max(0, rows - DotsAt(kMinDots100, along)));
     return crop;
 }
 
@@ -307,6 +405,8 @@ void Options::UpdateActivity() {
         cap = active ? (cap & ~SANE_CAP_INACTIVE) : (cap | SANE_CAP_INACTIVE);
     };
     activate(kOptThreshold, !IsGray(settings_));
+    activate(kOptEndorserValue, settings_.endorser != 0);
+    activate(kOptEndorserString, settings_.endorser != 0);
 }
 
 void Options::SetMicr(const std::string& value) {
@@ -365,9 +465,9 @@ SANE_Status Options::Get(SANE_Int index, void* value) const {
         case kOptTlY:
             return word(tlY_);
         case kOptBrX:
-            return word(Millimetres(settings_.scanWidth, units.pixelsPerMm));
+            return word(Fixed(MmOfDots(settings_.scanWidth, units.pixelsPerInch)));
         case kOptBrY:
-            return word(Millimetres(settings_.scanLines, units.linesPerMm));
+            return word(Fixed(MmOfLines(settings_.scanLines, settings_.resolution)));
         case kOptPageWidth:
             return word(pageWidth_);
         case kOptPageHeight:
@@ -378,6 +478,16 @@ SANE_Status Options::Get(SANE_Int index, void* value) const {
             return word(settings_.bwSlice);
         case kOptMicr:
             return text(micr_);
+        case kOptSide:
+            return word(rear_ ? SANE_TRUE : SANE_FALSE);
+        case kOptDoubleFeed:
+            return text(kDoubleFeedList[settings_.dfDetect]);
+        case kOptEndorser:
+            return text(kEndorserList[settings_.endorser]);
+        case kOptEndorserValue:
+            return word(settings_.serialNo);
+        case kOptEndorserString:
+            return text(settings_.endorserFormat);
         default:
             return SANE_STATUS_INVAL;
     }
@@ -404,6 +514,10 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
     }
     SANE_Word* word = static_cast<SANE_Word*>(value);
     const ResolutionUnits units = UnitsOf(settings_.resolution);
+    // A value held to its option's range, on whole pixels of the resolution.
+    auto onRange = [word, &flags](SANE_Fixed& target, const SANE_Range& range, int perInch) {
+        target = Take(word, std::clamp(OnDots(*word, perInch), range.min, range.max), &flags);
+    };
     switch (index) {
         case kOptProfile:
             SelectProfile(profiles_[static_cast<std::size_t>(listed)]);
@@ -426,77 +540,87 @@ SANE_Status Options::Set(SANE_Int index, void* value, SANE_Int* info) {
             break;
         }
         case kOptResolution: {
-            const SANE_Word dpi = Nearest(kResolutionList, *word);
-            if (dpi != *word) {
-                *word = dpi;
-                flags |= SANE_INFO_INEXACT;
-            }
+            const SANE_Word dpi = Take(word, Nearest(kResolutionList, *word), &flags);
             // A profile's code that already gives this resolution is kept.
             if (units.dpi != dpi) {
+                // The same area in the new unit: whole pixels, halves up.
                 const int code = CodeForDpi(dpi);
-                auto mm = [](int count, int perMm) { return count / static_cast<double>(perMm); };
+                const ResolutionUnits to = UnitsOf(code);
+                auto rescaled = [](int count, int from, int into) {
+                    return (count * into + from / 2) / from;
+                };
+                settings_.scanWidth = WidthOfPixels(
+                    rescaled(settings_.scanWidth, units.pixelsPerInch, to.pixelsPerInch), code);
+                settings_.scanLines = LinesOfRows(
+                    rescaled(settings_.scanLines - 1, units.linesPerInch, to.linesPerInch), code);
                 settings_.resolution = code;
-                settings_.scanWidth = WidthForMm(mm(settings_.scanWidth, units.pixelsPerMm), code);
-                settings_.scanLines = LinesForMm(mm(settings_.scanLines, units.linesPerMm), code);
                 ClampToPage();
             }
             flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
             break;
         }
-        case kOptBrX:
+        case kOptBrX: {
+            settings_.scanWidth =
+                WidthWithin(SANE_UNFIX(*word), SANE_UNFIX(pageWidth_), settings_.resolution);
+            Take(word, Fixed(MmOfDots(settings_.scanWidth, units.pixelsPerInch)), &flags);
+            flags |= SANE_INFO_RELOAD_PARAMS;
+            break;
+        }
         case kOptBrY: {
-            const bool across = index == kOptBrX;
-            const double mm = SANE_UNFIX(*word);
-            int& count = across ? settings_.scanWidth : settings_.scanLines;
-            const int perMm = across ? units.pixelsPerMm : units.linesPerMm;
-            count = across ? WidthWithin(mm, SANE_UNFIX(pageWidth_), settings_.resolution)
-                           : LinesWithin(mm, SANE_UNFIX(pageHeight_), settings_.resolution);
-            const SANE_Fixed taken = Millimetres(count, perMm);
-            if (taken != *word) {
-                *word = taken;
-                flags |= SANE_INFO_INEXACT;
-            }
+            settings_.scanLines =
+                LinesWithin(SANE_UNFIX(*word), SANE_UNFIX(pageHeight_), settings_.resolution);
+            Take(word, Fixed(MmOfLines(settings_.scanLines, settings_.resolution)), &flags);
             flags |= SANE_INFO_RELOAD_PARAMS;
             break;
         }
         case kOptTlX:
-        case kOptTlY: {
-            const SANE_Range& range = index == kOptTlX ? tlXRange_ : tlYRange_;
-            const SANE_Fixed v = std::clamp(*word, range.min, range.max);
-            if (v != *word) {
-                *word = v;
-                flags |= SANE_INFO_INEXACT;
-            }
-            (index == kOptTlX ? tlX_ : tlY_) = v;
+            onRange(tlX_, tlXRange_, FramePixelsPerInch(settings_.resolution));
             flags |= SANE_INFO_RELOAD_PARAMS;
             break;
-        }
+        case kOptTlY:
+            onRange(tlY_, tlYRange_, units.linesPerInch);
+            flags |= SANE_INFO_RELOAD_PARAMS;
+            break;
         case kOptPageWidth:
-        case kOptPageHeight: {
-            const SANE_Range& range = index == kOptPageWidth ? pageWidthRange_ : pageHeightRange_;
-            const SANE_Fixed v = std::clamp(*word, range.min, range.max);
-            if (v != *word) {
-                *word = v;
-                flags |= SANE_INFO_INEXACT;
-            }
-            (index == kOptPageWidth ? pageWidth_ : pageHeight_) = v;
+            onRange(pageWidth_, pageWidthRange_, FramePixelsPerInch(settings_.resolution));
             ClampToPage();
             flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
             break;
-        }
+        case kOptPageHeight:
+            onRange(pageHeight_, pageHeightRange_, units.linesPerInch);
+            ClampToPage();
+            flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
+            break;
         case kOptAutoLength: {
             if (*word != SANE_TRUE && *word != SANE_FALSE) return SANE_STATUS_INVAL;
             autoLength_ = *word == SANE_TRUE;
             flags |= SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS;
             break;
         }
-        case kOptThreshold: {
-            const SANE_Word v = std::clamp<SANE_Word>(*word, 0, 255);
-            if (v != *word) {
-                *word = v;
-                flags |= SANE_INFO_INEXACT;
+        case kOptThreshold:
+            settings_.bwSlice = Take(word, std::clamp<SANE_Word>(*word, 0, 255), &flags);
+            break;
+        case kOptDoubleFeed:
+            settings_.dfDetect = listed;
+            break;
+        case kOptEndorser:
+            settings_.endorser = listed;
+            UpdateActivity();
+            flags |= SANE_INFO_RELOAD_OPTIONS;
+            break;
+        case kOptEndorserValue:
+            settings_.serialNo = Take(word, std::clamp<SANE_Word>(*word, 0, kMaxSerialNo), &flags);
+            break;
+        case kOptEndorserString: {
+            // The option's size bounds what a frontend passes; a control
+            // character would end the settings file's line.
+            const char* text = static_cast<const char*>(value);
+            const std::string pattern(text, strnlen(text, kMaxEndorserFormat + 1));
+            if (pattern.size() > kMaxEndorserFormat ||
+                EndorserFormatLength(pattern) != pattern.size()) {
+                return SANE_STATUS_INVAL;
             }
-            settings_.bwSlice = v;
+            settings_.endorserFormat = pattern;
             break;
         }
         default:

@@ -1,4 +1,4 @@
-#include "page_frame.h"
+#include "orvo/sane/page_frame.h"
 
 #include <tiffio.h>
 
@@ -118,6 +118,14 @@ void CropFrame(Frame* frame, int leftPixels, int topRows) {
     f.bytesPerLine = bytesPerLine;
     f.lines = lines;
     f.data = std::move(out);
+}
+
+bool EndFrameAt(Frame* frame, int rows) {
+    const int keep = std::max(rows, 1);
+    if (frame->lines <= keep) return false;
+    frame->lines = keep;
+    frame->data.resize(static_cast<std::size_t>(frame->bytesPerLine) * keep);
+    return true;
 }
 
 }  // namespace orvo::sane

@@ -1,4 +1,4 @@
-#include "private_settings.h"
+#include "orvo/sane/private_settings.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,10 +13,10 @@
 #include <cstring>
 #include <vector>
 
-#include "log.h"
 #include "orvo/platform/dirs.h"
 #include "orvo/platform/files.h"
 #include "orvo/platform/profile.h"
+#include "orvo/sane/log.h"
 
 namespace orvo::sane {
 
@@ -183,6 +183,10 @@ bool PrivateSettings::Prepare(const std::string& realSettingsFile, const std::st
         {p, "ScanWidth", std::to_string(s.scanWidth)},
         {p, "ScanLines1", std::to_string(s.scanLines)},
         {p, "BWSlice1", std::to_string(s.bwSlice)},
+        {"Misc", "DFDetect", std::to_string(s.dfDetect)},
+        {"Misc", "Endorser", std::to_string(s.endorser)},
+        {"Misc", "SerialNo", std::to_string(s.serialNo)},
+        {"Misc", "EndorserFormat", s.endorserFormat},
         // The backend reads the driver's TIFF page files, uncompressed gray.
         {"Misc", "ImageFileFormat", "0"},
         {"Misc", "GrayTifCompress", "0"},

@@ -1,4 +1,4 @@
-#include "session.h"
+#include "orvo/sane/session.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -10,14 +10,14 @@
 #include <system_error>
 #include <vector>
 
-#include "log.h"
 #include "orvo/platform/profile.h"
+#include "orvo/sane/log.h"
+#include "orvo/sane/status.h"
 #include "orvo/scanrun/driver_messages.h"
 #include "orvo/scanrun/micr_record.h"
 #include "orvo/scanrun/page_naming.h"
 #include "orvo/scanrun/run_settings.h"
 #include "orvoscan.h"
-#include "status.h"
 
 namespace orvo::sane {
 
@@ -229,6 +229,14 @@ SANE_Status Session::Start() {
 }
 
 // Waits for the next side of the batch and loads it whole.
+//
+// The side comes as the page file the driver writes (uncompressed, in this
+// process's private directory, removed at once), not as the driver's
+// in-memory page (OrvoScan_GetOneImageBufPtr): that call leaves the MICR text
+// of the cheque untouched, hands pages of resolution code 1 over without
+// their widening and sizes uncompressed pages by ScanLines1 rather than by
+// what was scanned, so a frontend would get other pages, and no MICR line,
+// than orvoscan and orvo_viewer store for the same cheque.
 SANE_Status Session::TakePage() {
     const std::string path = private_.PageFile();
     std::remove(path.c_str());
@@ -270,7 +278,17 @@ SANE_Status Session::TakePage() {
         EndBatch();
         return SANE_STATUS_IO_ERROR;
     }
+    if (crop_.longestRows > 0) {
+        const int rows = frame.lines;
+        if (EndFrameAt(&frame, crop_.longestRows)) {
+            Log(kLogWarning,
+                "page %d: the document is longer than the page height: ended after %d of its "
+                "%d rows",
+                pageIndex_, crop_.longestRows, rows);
+        }
+    }
     CropFrame(&frame, crop_.leftPixels, crop_.topRows);
+    options_.SetRear(!front);
     Log(kLogStep, "page %d (%s): %d x %d, depth %d", pageIndex_, front ? "front" : "rear",
         frame.pixelsPerLine, frame.lines, frame.depth);
     frame_ = std::move(frame);

@@ -1,4 +1,4 @@
-#include "status.h"
+#include "orvo/sane/status.h"
 
 #include "orvoscan.h"
 

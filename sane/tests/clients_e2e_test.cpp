@@ -8,7 +8,9 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,10 +52,14 @@ bool SanedListens() {
 
 class ClientsTest : public ::testing::Test {
   protected:
+    // saned and the children it forked for its connections end with the
+    // test (the test program adopts orphans: they are reaped here).
     ~ClientsTest() override {
-        if (saned_ > 0) {
-            kill(saned_, SIGTERM);
-            orvo::testing::WaitChild(saned_, 20s);
+        if (saned_ <= 0) return;
+        kill(-saned_, SIGTERM);
+        orvo::testing::WaitChild(saned_, 20s);
+        kill(-saned_, SIGKILL);
+        while (waitpid(-saned_, nullptr, 0) > 0 || errno == EINTR) {
         }
     }
 
@@ -62,6 +68,10 @@ class ClientsTest : public ::testing::Test {
     pid_t Start(const std::string& name, const std::vector<std::string>& argv, bool server) {
         return orvo::testing::StartProgram(
             argv, world_.dir / (name + ".out"), world_.dir / (name + ".err"), [&] {
+                // A group of its own, which ends with it; killed should the
+                // test end first.
+                setpgid(0, 0);
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
                 for (const auto& [key, value] : world_.Env()) setenv(key.c_str(), value.c_str(), 1);
                 if (!server) setenv("SANE_CONFIG_DIR", (world_.dir / "client").c_str(), 1);
                 // The instrumented backend in programs that are not (sanitizer builds).

@@ -9,7 +9,7 @@
 
 #include <chrono>
 
-#include "config.h"
+#include "orvo/sane/config.h"
 #include "orvo/testing/child.h"
 #include "orvo/testing/temp_dir.h"
 

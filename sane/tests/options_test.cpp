@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "options.h"
+#include "orvo/sane/options.h"
 
 namespace orvo::sane {
 namespace {
@@ -20,6 +20,12 @@ ScanSettings Profile(int side, int mode, int resolution, int width, int lines) {
     s.scanLines = lines;
     return s;
 }
+
+// Millimetres of an option value; SANE_Fixed holds them to 1/65536.
+double Mm(SANE_Word w) {
+    return SANE_UNFIX(w);
+}
+constexpr double kFixedSlack = 1e-4;
 
 class OptionsTest : public ::testing::Test {
   protected:
@@ -53,7 +59,7 @@ class OptionsTest : public ::testing::Test {
     }
 
     std::map<std::string, ScanSettings> profiles_ = {
-        {"Check", Profile(1, 0, 0, 1728, 200)},
+        {"Check", Profile(1, 0, 0, 1728, 201)},  // 200 rows: an inch
         {"Gray", Profile(0, 3, 2, 800, 400)},
         {"Wide", Profile(0, 1, 1, 1000, 100)},  // width rounded up to 1000; lines to 102
         {"Whole", Profile(1, 0, 0, 1728, 0)},   // no scan length: every cheque's own
@@ -70,8 +76,8 @@ TEST_F(OptionsTest, TheInitialProfileIsLoaded) {
     EXPECT_EQ(GetString(kOptSource), "ADF Duplex");
     EXPECT_EQ(GetString(kOptMode), "Lineart");
     EXPECT_EQ(GetWord(kOptResolution), 200);
-    EXPECT_EQ(GetWord(kOptBrX), SANE_FIX(216));
-    EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(25));
+    EXPECT_NEAR(Mm(GetWord(kOptBrX)), 219.456, kFixedSlack);  // 1728 pixels
+    EXPECT_NEAR(Mm(GetWord(kOptBrY)), 25.4, kFixedSlack);
     EXPECT_EQ(GetWord(kOptNumOptions), kOptCount);
     EXPECT_EQ(GetString(kOptMicr), "");
 }
@@ -107,8 +113,8 @@ TEST_F(OptionsTest, ChoosingAProfileReloadsEverything) {
     EXPECT_EQ(GetString(kOptSource), "ADF Front");
     EXPECT_EQ(GetString(kOptMode), "Gray");
     EXPECT_EQ(GetWord(kOptResolution), 100);
-    EXPECT_EQ(GetWord(kOptBrX), SANE_FIX(200));
-    EXPECT_EQ(options_.settings().scanMode, 3);  // 16 levels kept
+    EXPECT_NEAR(Mm(GetWord(kOptBrX)), 203.2, kFixedSlack);  // 800 pixels at 100 dpi
+    EXPECT_EQ(options_.settings().scanMode, 3);             // 16 levels kept
     // Set again: read again (the file may have changed).
     ASSERT_EQ(SetString(kOptProfile, "Gray", &info), SANE_STATUS_GOOD);
     EXPECT_EQ(reads_["Gray"], 2);
@@ -159,10 +165,10 @@ TEST_F(OptionsTest, ResolutionKeepsTheScanAreaInMillimetres) {
     EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
     EXPECT_EQ(options_.settings().resolution, 4);
     EXPECT_EQ(options_.settings().scanWidth, 2592);
-    EXPECT_EQ(options_.settings().scanLines, 300);
+    EXPECT_EQ(options_.settings().scanLines, 301);
     SANE_Parameters p = options_.Parameters();
     EXPECT_EQ(p.pixels_per_line, 2592);
-    EXPECT_EQ(p.lines, 299);
+    EXPECT_EQ(p.lines, 300);
     // Not in the list: the nearest.
     ASSERT_EQ(SetWord(kOptResolution, 120, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(lastWord_, 100);
@@ -184,18 +190,18 @@ TEST_F(OptionsTest, AProfilesCodeForTheSameResolutionIsKept) {
 TEST_F(OptionsTest, ScanAreaIsRoundedAndBounded) {
     SANE_Int info = 0;
     ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
-    ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(100), &info), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(101.6), &info), SANE_STATUS_GOOD);
     EXPECT_EQ(info, SANE_INFO_RELOAD_PARAMS);
     EXPECT_EQ(options_.Parameters().pixels_per_line, 800);
     EXPECT_EQ(options_.Parameters().bytes_per_line, 100);
     ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(100.3), &info), SANE_STATUS_GOOD);
     EXPECT_EQ(info, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT);
-    EXPECT_EQ(lastWord_, SANE_FIX(101));
+    EXPECT_NEAR(Mm(lastWord_), 100.584, kFixedSlack);  // 790 pixels, up to 792
     ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(500), &info), SANE_STATUS_GOOD);
-    EXPECT_EQ(lastWord_, SANE_FIX(216));
+    EXPECT_NEAR(Mm(lastWord_), 219.456, kFixedSlack);
     ASSERT_EQ(SetWord(kOptBrY, SANE_FIX(2), &info), SANE_STATUS_GOOD);
-    EXPECT_EQ(lastWord_, SANE_FIX(8));
-    EXPECT_EQ(options_.Parameters().lines, 63);
+    EXPECT_NEAR(Mm(lastWord_), 8.128, kFixedSlack);
+    EXPECT_EQ(options_.Parameters().lines, 64);
 }
 
 TEST_F(OptionsTest, ReadOnlyAndStructuralOptionsRefuseChanges) {
@@ -231,31 +237,31 @@ TEST_F(OptionsTest, EveryChequeToItsOwnLengthUnlessAFixedLengthIsAskedFor) {
     ASSERT_EQ(SetWord(kOptResolution, 300, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.settings().scanLines, 0);
     // Off: the bottom edge; a profile without a length has the starter
-    // profiles' 100 mm.
+    // profiles' 4 inches.
     ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
-    EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(100));
-    EXPECT_EQ(options_.Parameters().lines, 1199);
-    ASSERT_EQ(SetWord(kOptBrY, SANE_FIX(50), &info), SANE_STATUS_GOOD);
+    EXPECT_NEAR(Mm(GetWord(kOptBrY)), 101.6, kFixedSlack);
+    EXPECT_EQ(options_.Parameters().lines, 1200);
+    ASSERT_EQ(SetWord(kOptBrY, SANE_FIX(50.8), &info), SANE_STATUS_GOOD);
     ASSERT_EQ(SetWord(kOptAutoLength, SANE_TRUE, &info), SANE_STATUS_GOOD);
     EXPECT_EQ(options_.settings().scanLines, 0);
     ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
-    EXPECT_EQ(options_.settings().scanLines, 600);
+    EXPECT_EQ(options_.settings().scanLines, 601);
     EXPECT_EQ(SetWord(kOptAutoLength, 2, &info), SANE_STATUS_INVAL);
 }
 
 TEST_F(OptionsTest, TheScanAreaWithinTheDocument) {
     SANE_Int info = 0;
     ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
-    // Check: 216 x 25 mm at 8 per mm. A corner past the far edges gives the
-    // last 8 mm before them; the scanner scans from the edges all the same.
+    // Check: 1728 x 200 pixels at 200 dpi. A corner past the far edges gives
+    // the last 64 pixels before them; the scanner scans from the edges all the same.
     const struct {
         double tlX, tlY, brX;
-        int left, top, pixels, lines;
+        int left, top, pixels, lines, scanWidth;
     } cases[] = {
-        {0, 0, 216, 0, 0, 1728, 199},     {10, 5, 216, 80, 40, 1648, 159},
-        {10.06, 0, 100, 80, 0, 720, 199}, {150, 0, 100, 736, 0, 64, 199},
-        {0, 30, 216, 0, 135, 1728, 64},
+        {0, 0, 219.456, 0, 0, 1728, 200, 1728},   {12.7, 6.35, 219.456, 100, 50, 1628, 150, 1728},
+        {12.73, 0, 101.6, 100, 0, 700, 200, 800}, {150, 0, 101.6, 736, 0, 64, 200, 800},
+        {0, 30, 219.456, 0, 136, 1728, 64, 1728},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(SetWord(kOptBrX, SANE_FIX(c.brX), &info), SANE_STATUS_GOOD);
@@ -266,22 +272,115 @@ TEST_F(OptionsTest, TheScanAreaWithinTheDocument) {
         EXPECT_EQ(options_.Parameters().pixels_per_line, c.pixels) << c.tlX;
         EXPECT_EQ(options_.Parameters().bytes_per_line, (c.pixels + 7) / 8) << c.tlX;
         EXPECT_EQ(options_.Parameters().lines, c.lines) << c.tlY;
-        EXPECT_EQ(options_.settings().scanWidth, static_cast<int>(c.brX * 8)) << c.brX;
+        EXPECT_EQ(options_.settings().scanWidth, c.scanWidth) << c.brX;
     }
     // The document size bounds the corners and edges, and its ranges follow.
-    ASSERT_EQ(SetWord(kOptPageHeight, SANE_FIX(20), &info), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetWord(kOptPageHeight, SANE_FIX(20.32), &info), SANE_STATUS_GOOD);
     EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS);
-    EXPECT_EQ(GetWord(kOptBrY), SANE_FIX(20));
-    EXPECT_EQ(GetWord(kOptTlY), SANE_FIX(12));
-    EXPECT_EQ(options_.Descriptor(kOptTlY)->constraint.range->max, SANE_FIX(12));
+    EXPECT_NEAR(Mm(GetWord(kOptBrY)), 20.32, kFixedSlack);
+    EXPECT_NEAR(Mm(GetWord(kOptTlY)), 12.192, kFixedSlack);
+    EXPECT_NEAR(Mm(options_.Descriptor(kOptTlY)->constraint.range->max), 12.192, kFixedSlack);
     ASSERT_EQ(SetWord(kOptTlX, SANE_FIX(300), &info), SANE_STATUS_GOOD);
-    EXPECT_EQ(lastWord_, SANE_FIX(208));
+    EXPECT_NEAR(Mm(lastWord_), 211.328, kFixedSlack);
     EXPECT_EQ(info, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT);
-    // Code 1 pages are widened: the corner counts 12 pixels per mm of them.
+    // Code 1 pages are widened: the corner counts 300 pixels per inch of them.
     ASSERT_EQ(SetString(kOptProfile, "Wide", &info), SANE_STATUS_GOOD);
     EXPECT_EQ(GetWord(kOptTlX), 0);  // a profile brings its own area
-    ASSERT_EQ(SetWord(kOptTlX, SANE_FIX(10), &info), SANE_STATUS_GOOD);
-    EXPECT_EQ(options_.Parameters().pixels_per_line, 1500 - 120);
+    ASSERT_EQ(SetWord(kOptTlX, SANE_FIX(25.4), &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(options_.Parameters().pixels_per_line, 1500 - 300);
+}
+
+// An inch is as many pixels as the resolution says, in every direction, and
+// the ranges step by whole pixels.
+TEST_F(OptionsTest, AnInchSquareIsTheResolutionInPixels) {
+    SANE_Int info = 0;
+    ASSERT_EQ(SetWord(kOptAutoLength, SANE_FALSE, &info), SANE_STATUS_GOOD);
+    for (const SANE_Word dpi : {100, 200, 300}) {
+        SCOPED_TRACE(dpi);
+        ASSERT_EQ(SetWord(kOptResolution, dpi, &info), SANE_STATUS_GOOD);
+        for (const int option : {kOptTlX, kOptTlY}) {
+            ASSERT_EQ(SetWord(option, SANE_FIX(25.4), &info), SANE_STATUS_GOOD);
+            EXPECT_EQ(info & SANE_INFO_INEXACT, 0);
+            EXPECT_NEAR(Mm(options_.Descriptor(option)->constraint.range->quant), 25.4 / dpi,
+                        kFixedSlack);
+        }
+        for (const int option : {kOptBrX, kOptBrY})
+            ASSERT_EQ(SetWord(option, SANE_FIX(50.8), &info), SANE_STATUS_GOOD);
+        EXPECT_EQ(options_.Crop().leftPixels, dpi);
+        EXPECT_EQ(options_.Crop().topRows, dpi);
+        EXPECT_EQ(options_.Parameters().pixels_per_line, dpi);
+        EXPECT_EQ(options_.Parameters().lines, dpi);
+        // The widest area: the 1728 pixels at 200 dpi of the track.
+        EXPECT_NEAR(Mm(options_.Descriptor(kOptPageWidth)->constraint.range->max), 219.456,
+                    kFixedSlack);
+    }
+}
+
+// With every cheque to its own length, the document length is the longest
+// frame delivered; without, the bottom edge ends every page.
+TEST_F(OptionsTest, TheDocumentLengthEndsWholeChequesThere) {
+    SANE_Int info = 0;
+    const struct {
+        SANE_Word dpi;
+        double pageHeight;
+        bool autoLength;
+        int longestRows;
+    } cases[] = {
+        {200, 100, true, 787},
+        {300, 25.4, true, 300},
+        {100, 335.28, true, 1320},
+        {200, 100, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pageHeight);
+        ASSERT_EQ(SetWord(kOptResolution, c.dpi, &info), SANE_STATUS_GOOD);
+        ASSERT_EQ(SetWord(kOptAutoLength, c.autoLength, &info), SANE_STATUS_GOOD);
+        ASSERT_EQ(SetWord(kOptPageHeight, SANE_FIX(c.pageHeight), &info), SANE_STATUS_GOOD);
+        EXPECT_EQ(options_.Crop().longestRows, c.longestRows);
+    }
+}
+
+// The double-feed and endorser settings come from the profile's file and
+// go to the scan; the frame's side is read-only.
+TEST_F(OptionsTest, DoubleFeedEndorserAndSide) {
+    profiles_["Check"].dfDetect = 2;
+    profiles_["Check"].endorser = 0;
+    profiles_["Check"].serialNo = 41;
+    profiles_["Check"].endorserFormat = "PAID $N";
+    SANE_Int info = 0;
+    ASSERT_EQ(SetString(kOptProfile, "Check", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(GetString(kOptDoubleFeed), "Mode 2");
+    EXPECT_EQ(GetString(kOptEndorser), "Off");
+    EXPECT_FALSE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptEndorserString)->cap));
+    ASSERT_EQ(SetString(kOptDoubleFeed, "Off", &info), SANE_STATUS_GOOD);
+    ASSERT_EQ(SetString(kOptEndorser, "mode 3", &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(info, SANE_INFO_RELOAD_OPTIONS | SANE_INFO_INEXACT);
+    EXPECT_TRUE(SANE_OPTION_IS_ACTIVE(options_.Descriptor(kOptEndorserString)->cap));
+    EXPECT_EQ(SetString(kOptDoubleFeed, "Mode 3", &info), SANE_STATUS_INVAL);
+    ASSERT_EQ(SetWord(kOptEndorserValue, 20000000, &info), SANE_STATUS_GOOD);
+    EXPECT_EQ(lastWord_, 16777215);
+    // One line of the settings file, at most 35 characters.
+    const struct {
+        std::string pattern;
+        SANE_Status status;
+    } patterns[] = {
+        {"$Y-$M-$D #$N", SANE_STATUS_GOOD},        {std::string(35, 'x'), SANE_STATUS_GOOD},
+        {std::string(36, 'x'), SANE_STATUS_INVAL}, {"PAID\n[Check]\nSide=0", SANE_STATUS_INVAL},
+        {"tab\there", SANE_STATUS_INVAL},
+    };
+    for (const auto& p : patterns) {
+        EXPECT_EQ(SetString(kOptEndorserString, p.pattern, &info), p.status) << p.pattern;
+    }
+    const ScanSettings taken = options_.settings();
+    EXPECT_EQ(taken.dfDetect, 0);
+    EXPECT_EQ(taken.endorser, 3);
+    EXPECT_EQ(taken.serialNo, 16777215);
+    EXPECT_EQ(taken.endorserFormat, std::string(35, 'x'));
+    // The side of the frame: set by the scan, never by a frontend.
+    EXPECT_EQ(GetWord(kOptSide), SANE_FALSE);
+    options_.SetRear(true);
+    EXPECT_EQ(GetWord(kOptSide), SANE_TRUE);
+    EXPECT_EQ(SetWord(kOptSide, SANE_FALSE, &info), SANE_STATUS_INVAL);
 }
 
 TEST_F(OptionsTest, SourceKeepsAProfilesTwoSidedValue) {

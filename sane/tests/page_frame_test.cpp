@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "orvo/sane/page_frame.h"
 #include "orvo/testing/temp_dir.h"
-#include "page_frame.h"
 
 namespace orvo::sane {
 namespace {

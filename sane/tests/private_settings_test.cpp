@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "orvo/platform/profile.h"
+#include "orvo/sane/private_settings.h"
 #include "orvo/testing/child.h"
 #include "orvo/testing/files.h"
 #include "orvo/testing/temp_dir.h"
-#include "private_settings.h"
 
 namespace orvo::sane {
 namespace {
@@ -70,8 +70,16 @@ TEST_F(PrivateSettingsTest, LinksTheDriverAndTablesAndCopiesTheSettings) {
     s.side = 0;
     s.scanMode = 4;
     s.scanWidth = 1024;
+    s.dfDetect = 2;
+    s.endorser = 3;
+    s.serialNo = 77;
+    s.endorserFormat = "PAID $N";
     ASSERT_TRUE(p.Prepare((real_ / "OrvoScan.ini").string(), "Check", s, &error)) << error;
     const std::string copy = p.SettingsFile();
+    EXPECT_EQ(platform::ProfileInt("Misc", "DFDetect", 9, copy), 2);
+    EXPECT_EQ(platform::ProfileInt("Misc", "Endorser", 9, copy), 3);
+    EXPECT_EQ(platform::ProfileInt("Misc", "SerialNo", 9, copy), 77);
+    EXPECT_EQ(platform::ProfileString("Misc", "EndorserFormat", "", 36, copy), "PAID $N");
     EXPECT_EQ(platform::ProfileInt("Check", "Side", 9, copy), 0);
     EXPECT_EQ(platform::ProfileInt("Check", "ScanMode1", 9, copy), 4);
     EXPECT_EQ(platform::ProfileInt("Check", "ScanWidth", 9, copy), 1024);

@@ -86,8 +86,13 @@ TEST_F(SaneApiTest, TheMicrLineOfEveryChequeAndTheFramesAsScanned) {
     for (int doc = 0; doc < 3; ++doc) {
         for (bool front : {true, false}) {
             ASSERT_EQ(sane_start(handle_), SANE_STATUS_GOOD) << doc;
-            // The rear keeps the line of its front.
+            // The rear keeps the line of its front, and says it is the rear.
             EXPECT_EQ(Micr(), expected[doc]) << doc << front;
+            SANE_Word rear = -1;
+            EXPECT_EQ(sane_control_option(handle_, Find(handle_, "side"), SANE_ACTION_GET_VALUE,
+                                          &rear, nullptr),
+                      SANE_STATUS_GOOD);
+            EXPECT_EQ(rear, front ? SANE_FALSE : SANE_TRUE) << doc;
             SANE_Parameters p{};
             const std::vector<uint8_t> bytes = ReadFrame(&p);
             ASSERT_EQ(bytes.size(), static_cast<std::size_t>(p.bytes_per_line) * p.lines);

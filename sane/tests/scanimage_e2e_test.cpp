@@ -19,11 +19,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A page of `height` lines, 256 pixels wide, with a pattern.
-std::string Pbm(int height) {
-    std::string text = "P4\n256 " + std::to_string(height) + "\n";
+// A page of `height` lines, `width` pixels wide (whole bytes), with a pattern.
+std::string Pbm(int height, int width = 256) {
+    std::string text = "P4\n" + std::to_string(width) + " " + std::to_string(height) + "\n";
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < 32; ++x)
+        for (int x = 0; x < width / 8; ++x)
             text.push_back(static_cast<char>((x * 7 + y) % 5 ? 0x3C : 0xA5));
     }
     return text;
@@ -96,10 +96,19 @@ TEST_F(ScanimageTest, ShowsItsOptions) {
     EXPECT_EQ(r.code, 0) << r.err;
     for (const char* line :
          {"--profile Check|Gray|Gray16|Wide [Check]", "--source ADF Front|ADF Duplex [ADF Duplex]",
-          "--mode Lineart|Gray [Lineart]", "--resolution 100|200|300dpi [200]", "-l 0..208mm [0]",
-          "-t 0..322mm [0]", "-x 8..216mm [216]", "-y 8..330mm [25]", "--page-width 8..216mm [216]",
-          "--page-height 8..330mm [330]", "--auto-length[=(yes|no)] [yes]",
-          "--threshold 0..255 (in steps of 1) [128]", "--micr <string> [] [read-only]"}) {
+          "--mode Lineart|Gray [Lineart]", "--resolution 100|200|300dpi [200]",
+          // 25.4 mm to the inch, steps of one pixel at 200 dpi (eight across).
+          "-l 0..211.328mm (in steps of 0.126999) [0]",
+          "-t 0..327.152mm (in steps of 0.126999) [0]",
+          "-x 8.12799..219.456mm (in steps of 1.01599) [219.456]",
+          "-y 8.12799..335.153mm (in steps of 0.126999) [25.273]",
+          "--page-width 8.12799..219.456mm (in steps of 0.126999) [219.456]",
+          "--page-height 8.12799..335.28mm (in steps of 0.126999) [335.28]",
+          "--auto-length[=(yes|no)] [yes]", "--threshold 0..255 (in steps of 1) [128]",
+          "--micr <string> [] [read-only]", "--side[=(yes|no)] [no] [read-only]",
+          "--df-detect Off|Mode 1|Mode 2 [Mode 1]", "--endorser Off|Mode 1|Mode 2|Mode 3 [Off]",
+          "--endorser-val 0..16777215 (in steps of 1) [inactive]",
+          "--endorser-string <string> [inactive]"}) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     }
 }
@@ -137,7 +146,7 @@ TEST_F(ScanimageTest, GrayBatchAsScanned) {
     }
     WriteText(world_.dir / "gray.pgm", pgm);
     const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "Front", "--mode",
-                          "Gray", "-x", "128", "-y", "12.5", "--auto-length=no"});
+                          "Gray", "-x", "130.048", "-y", "12.573", "--auto-length=no"});
     EXPECT_EQ(r.code, 0) << r.err;
     ASSERT_EQ(Pages(), 2) << r.err;
     for (int n = 1; n <= 2; ++n) {
@@ -172,10 +181,10 @@ TEST_F(ScanimageTest, EveryChequeToItsOwnLengthWithinTheScanArea) {
     WriteText(world_.dir / "short.pbm", Pbm(90));
     const struct {
         std::vector<std::string> area;
-        int left, top;  // pixels and rows left out, at 8 per mm
+        int left, top;  // pixels and rows left out, at 200 per inch
     } cases[] = {
-        {{"-x", "216", "-y", "330"}, 0, 0},  // the largest, as simple-scan
-        {{"-l", "10", "-t", "5", "-x", "20.5", "-y", "330"}, 80, 40},  // a corner of its own
+        {{"-x", "219.456", "-y", "330"}, 0, 0},  // the largest, as simple-scan
+        {{"-l", "10", "-t", "5", "-x", "20.5", "-y", "330"}, 79, 39},  // a corner of its own
         {{"-l", "1.125", "-x", "100"}, 9, 0},                          // a corner within a byte
     };
     for (const auto& c : cases) {
@@ -192,6 +201,58 @@ TEST_F(ScanimageTest, EveryChequeToItsOwnLengthWithinTheScanArea) {
         ExpectSameAsScanned(Page(1), world_.Record(0, true), false, c.left, c.top);
         ExpectSameAsScanned(Page(2), world_.Record(1, true), false, c.left, c.top);
     }
+}
+
+// An inch from the corner of the track, an inch square: as many pixels as
+// the resolution says, as frontends and the page files count them.
+TEST_F(ScanimageTest, AnInchSquareIsTheResolutionInPixels) {
+    world_.Scenario(FastScenario(R"([{"front": "square.pbm"}])"));
+    WriteText(world_.dir / "square.pbm", Pbm(700, 704));
+    for (const int dpi : {100, 200, 300}) {
+        SCOPED_TRACE(dpi);
+        fs::remove_all(world_.out);
+        fs::create_directories(world_.out);
+        const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "ADF Front",
+                              "--resolution", std::to_string(dpi), "--auto-length=no", "-l", "25.4",
+                              "-t", "25.4", "-x", "25.4", "-y", "25.4"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        ASSERT_EQ(Pages(), 1) << r.err;
+        EXPECT_EQ(Page(1).width, dpi);
+        EXPECT_EQ(Page(1).height, dpi);
+        ExpectSameAsScanned(Page(1), world_.Record(0, true), false, dpi, dpi);
+    }
+}
+
+// Every cheque to its own length, but none longer than the page height:
+// longer ones end there, and the log says so.
+TEST_F(ScanimageTest, ThePageHeightEndsLongerCheques) {
+    world_.Scenario(FastScenario(R"([{"front": "long.pbm"}, {"front": "short.pbm"}])"));
+    WriteText(world_.dir / "long.pbm", Pbm(150));
+    WriteText(world_.dir / "short.pbm", Pbm(90));
+    setenv("SANE_DEBUG_ORVOSCAN", "3", 1);
+    const struct {
+        std::string pageHeight;
+        int longRows, shortRows;
+        bool logged;
+    } cases[] = {
+        {"12.7", 100, 89, true},  // half an inch at 200 dpi
+        {"10", 79, 79, true},
+        {"335.28", 149, 89, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pageHeight);
+        fs::remove_all(world_.out);
+        fs::create_directories(world_.out);
+        const Result r = Run({"-d", "orvoscan", "--batch=cheque%04d.pnm", "--source", "ADF Front",
+                              "--page-height", c.pageHeight});
+        EXPECT_EQ(r.code, 0) << r.err;
+        ASSERT_EQ(Pages(), 2) << r.err;
+        EXPECT_EQ(Page(1).height, c.longRows);
+        EXPECT_EQ(Page(2).height, c.shortRows);
+        EXPECT_EQ(r.err.find("longer than the page height") != std::string::npos, c.logged)
+            << r.err;
+    }
+    unsetenv("SANE_DEBUG_ORVOSCAN");
 }
 
 TEST_F(ScanimageTest, AScannerInUseByAnotherProgramIsBusy) {

@@ -1,8 +1,8 @@
 // Driver results as a SANE frontend sees them.
 #include <gtest/gtest.h>
 
+#include "orvo/sane/status.h"
 #include "orvoscan.h"
-#include "status.h"
 
 namespace orvo::sane {
 namespace {

@@ -3,6 +3,7 @@
 // where the scenario puts it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 

@@ -3,6 +3,8 @@
 // RTC search at the place the coder put it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "orvo/sim/side_data.h"
 
 namespace orvo::sim {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFileInfo>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +117,15 @@ int main(int argc, char** argv) {
         if (automationObject->Register(&error)) {
             QObject::connect(automationObject.get(), &orvo::viewer::Automation::holdChanged,
                              &dialog, &orvo::viewer::MainDialog::SetAutomationHold);
+            // Started by the bus, the program ends with it (a bus that ends
+            // leaves no client to serve).
+            auto* busWatch = new QTimer(&app);
+            QObject::connect(busWatch, &QTimer::timeout, &app, [] {
+                if (QDBusConnection::sessionBus().isConnected()) return;
+                std::fprintf(stderr, "orvo_viewer: the session bus has ended; ending too\n");
+                QApplication::exit(0);
+            });
+            busWatch->start(1000);
         } else {
             std::fprintf(stderr, "orvo_viewer: running without automation: %s\n",
                          error.toLocal8Bit().constData());

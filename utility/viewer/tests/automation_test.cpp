@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingReply>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <csignal>
@@ -34,6 +35,16 @@ QDBusMessage Await(QDBusConnection& client, const QDBusMessage& call) {
     }
     pending.waitForFinished();
     return pending.reply();
+}
+
+// Whether the process `pid` runs (an ended one its parent has not reaped yet
+// does not).
+bool Running(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close >= 0 && text.mid(close + 2, 1) != "Z";
 }
 
 }  // namespace
@@ -167,16 +178,20 @@ class AutomationTest : public QObject {
         if (!bus->activatableServiceNames().value().contains(kAutomationService)) {
             QSKIP("this session bus does not offer activation from the user's data directory");
         }
-        QDBusConnection client = NewClient();
-        const QDBusMessage reply =
-            Await(client, Call(QString::fromLatin1(kAutomationService), "Acquire"));
-        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
-        // The started program is ours to end.
-        const uint pid = bus->servicePid(reply.service()).value();
+        // The bus starts the program for the name; its unique name is the
+        // name's owner (asked of the bus: replies need not carry a sender).
+        const QString service = QString::fromLatin1(kAutomationService);
+        QVERIFY(bus->startService(service).isValid());
+        const QString owner = bus->serviceOwner(service).value();
+        QVERIFY(!owner.isEmpty());
+        const uint pid = bus->servicePid(owner).value();
         QVERIFY(pid > 0);
-        QCOMPARE(Await(client, Call(reply.service(), "Release")).type(),
-                 QDBusMessage::ReplyMessage);
+        QDBusConnection client = NewClient();
+        QCOMPARE(Await(client, Call(owner, "Acquire")).type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(Await(client, Call(owner, "Release")).type(), QDBusMessage::ReplyMessage);
+        // The started program is ours to end, and it ends.
         ::kill(static_cast<pid_t>(pid), SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!Running(static_cast<pid_t>(pid)), 20000);
         QDBusConnection::disconnectFromBus(client.name());
     }
 };

@@ -26,4 +26,7 @@ bool ReadPageFile(const std::string& path, Frame* frame, std::string* error);
 // frame; at least one column and one row stay.
 void CropFrame(Frame* frame, int leftPixels, int topRows);
 
+// Ends a frame after `rows` rows (at least one); true when it was longer.
+bool EndFrameAt(Frame* frame, int rows);
+
 }  // namespace orvo::sane

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "scan_settings.h"
+#include "orvo/sane/scan_settings.h"
 
 namespace orvo::sane {
 
@@ -31,8 +31,9 @@ class PrivateSettings {
     std::string PageFile() const { return dir_ + "page.tif"; }
 
     // Copies the operator's OrvoScan.ini afresh (none: an empty file) and
-    // writes `settings` into section `profile` of the copy, and the page file
-    // format the backend reads (uncompressed TIFF) into section "Misc". The
+    // writes `settings` into section `profile` of the copy (the double-feed
+    // and endorser settings into section "Misc"), and the page file format
+    // the backend reads (uncompressed TIFF) into section "Misc". The
     // operator's file is read as the driver reads it: only a regular file of
     // at most 16 MiB without a zero byte; anything else is refused at once,
     // the reason in `error`.

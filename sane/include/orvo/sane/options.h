@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "scan_settings.h"
+#include "orvo/sane/scan_settings.h"
 
 namespace orvo::sane {
 
@@ -32,6 +32,11 @@ enum OptionIndex {
     kOptThreshold,
     kOptGroupCheque,
     kOptMicr,
+    kOptSide,
+    kOptDoubleFeed,
+    kOptEndorser,
+    kOptEndorserValue,
+    kOptEndorserString,
     kOptCount
 };
 
@@ -39,10 +44,12 @@ enum OptionIndex {
 inline constexpr int kMicrValueSize = 48;
 
 // What the frontend gets of every page the scanner scans: the columns left of
-// the scan area and the rows above it are dropped.
+// the scan area and the rows above it are dropped; with the whole cheque
+// length, a page longer than the longest document is ended there.
 struct FrameCrop {
     int leftPixels = 0;
     int topRows = 0;
+    int longestRows = 0;  // rows from the leading edge; 0: no limit
 };
 
 class Options {
@@ -73,6 +80,8 @@ class Options {
     // unreadable characters) followed by the MICR characters.
     void SetMicr(const std::string& value);
     const std::string& micr() const { return micr_; }
+    // The read-only side of the frame delivered: false the front, true the rear.
+    void SetRear(bool rear) { rear_ = rear; }
 
   private:
     void InitOptions();
@@ -88,13 +97,14 @@ class Options {
     std::string profile_;
     ScanSettings settings_;
     std::string micr_;
+    bool rear_ = false;
     // settings_.scanWidth is the right edge, settings_.scanLines the bottom
     // edge (never 0); the top-left corner and the document size in mm.
     bool autoLength_ = true;
     SANE_Fixed tlX_ = 0;
     SANE_Fixed tlY_ = 0;
-    SANE_Fixed pageWidth_ = SANE_FIX(kMaxWidthMm);
-    SANE_Fixed pageHeight_ = SANE_FIX(kMaxLengthMm);
+    SANE_Fixed pageWidth_ = 0;
+    SANE_Fixed pageHeight_ = 0;
     SANE_Option_Descriptor descriptors_[kOptCount] = {};
     SANE_Range tlXRange_{};
     SANE_Range tlYRange_{};
@@ -103,6 +113,7 @@ class Options {
     SANE_Range pageWidthRange_{};
     SANE_Range pageHeightRange_{};
     SANE_Range thresholdRange_{};
+    SANE_Range serialRange_{};
 };
 
 }  // namespace orvo::sane

@@ -30,10 +30,10 @@
 #include <thread>
 #include <vector>
 
-#include "options.h"
+#include "orvo/sane/options.h"
+#include "orvo/sane/page_frame.h"
+#include "orvo/sane/private_settings.h"
 #include "orvo/scanrun/driver.h"
-#include "page_frame.h"
-#include "private_settings.h"
 
 namespace orvo::sane {
 
