@@ -41,7 +41,7 @@ namespace {
 // other programs do).
 std::string TempBase() {
     std::string base = Env("TMPDIR");
-    struct stat st {};
+    struct stat st{};
     if (base.empty() || base.front() != '/' || stat(base.c_str(), &st) != 0 ||
         !S_ISDIR(st.st_mode)) {
         base = "/tmp";
@@ -57,7 +57,7 @@ std::string PrivateDirPath() {
 
 // The checks a private directory must pass.
 bool Acceptable(const std::string& dir, std::string* error) {
-    struct stat st {};
+    struct stat st{};
     if (lstat(dir.c_str(), &st) != 0) {
         SetError(error, "cannot inspect " + dir + ": " + std::strerror(errno));
         return false;
@@ -130,8 +130,8 @@ std::string SystemDirOfLibrary(const std::string& libraryFile) {
     const std::string dir = libraryFile.substr(0, slash + 1);
     const std::string own =
         dir + "orvoscan/" + UnversionedLibraryName(libraryFile.substr(slash + 1));
-    struct stat library {};
-    struct stat installed {};
+    struct stat library{};
+    struct stat installed{};
     if (stat(libraryFile.c_str(), &library) == 0 && stat(own.c_str(), &installed) == 0 &&
         library.st_dev == installed.st_dev && library.st_ino == installed.st_ino) {
         return dir + "orvoscan/";

@@ -81,7 +81,7 @@ LockState TryLockExclusive(int fd) {
 }
 
 std::string LockHolder(int fd) {
-    struct stat st {};
+    struct stat st{};
     if (fd >= 0 && fstat(fd, &st) == 0) {
         // Lines like "1: FLOCK  ADVISORY  WRITE 1234 00:06:3 0 EOF"; waiters
         // are listed with "->" and hold nothing.

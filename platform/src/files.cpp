@@ -37,7 +37,7 @@ int OpenRegularFile(const std::string& path, int flags, int mode) {
     const int fd =
         open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, static_cast<mode_t>(mode));
     if (fd < 0) return -1;
-    struct stat st {};
+    struct stat st{};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = errno;
         close(fd);
@@ -62,7 +62,7 @@ FileReplacement::FileReplacement(std::string path, Options options)
     // hands on its permission bits: a symbolic link in its place (another
     // user's link to a file of open mode) or another user's file never
     // does, and the new file gets the mode the umask gives.
-    struct stat old {};
+    struct stat old{};
     const bool replaces = lstat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
                           (options_.keepOwner || old.st_uid == geteuid());
 
@@ -89,7 +89,7 @@ FileReplacement::FileReplacement(std::string path, Options options)
     }
     if (!replaces) return;
     if (options_.keepOwner) {
-        struct stat now {};
+        struct stat now{};
         if (fstat(fd_, &now) != 0) {
             Fail(errno);
             return;
@@ -200,7 +200,7 @@ ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes, std::s
 
 ReadResult ReadOpenFile(int fd, std::size_t maxBytes, std::string& data) {
     data.clear();
-    struct stat st {};
+    struct stat st{};
     if (fstat(fd, &st) != 0) return ReadResult::Failed;
     if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
     if (static_cast<unsigned long long>(st.st_size) > maxBytes) return ReadResult::TooLarge;

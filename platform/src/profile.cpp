@@ -71,7 +71,7 @@ LoadResult Judge(ReadResult read, const std::string& file, std::string& data, st
 std::string ResolveTarget(const std::string& file, std::string* error) {
     std::string path = file;
     for (int hop = 0; hop < 40; ++hop) {
-        struct stat st {};
+        struct stat st{};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
         char buf[PATH_MAX];
         const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
@@ -106,7 +106,7 @@ bool StoreFile(const std::string& target, const std::string& old, const std::str
         return false;
     }
     const int e = file.error();
-    struct stat st {};
+    struct stat st{};
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && (e == EACCES || e == EPERM || e == EROFS)) {
         return profile_journal::RewriteInPlace(target, old, data, error);

@@ -51,7 +51,7 @@ std::string PendingJournal(const std::string& target) {
     const std::string dir = ExistingPrivateTempDir();
     if (dir.empty()) return {};
     const std::string journal = dir + JournalName(target);
-    struct stat st {};
+    struct stat st{};
     return ::lstat(journal.c_str(), &st) == 0 ? journal : std::string();
 }
 

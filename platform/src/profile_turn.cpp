@@ -28,7 +28,7 @@ std::string ParentOf(const std::string& path) {
 }
 
 struct flock WholeFile(short type) {
-    struct flock lock {};
+    struct flock lock{};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
@@ -155,7 +155,7 @@ WriteTurn::Result WriteTurn::Take(const std::string& target) {
                 ::close(dir);
                 return Result::kTimedOut;
             }
-            struct stat st {};
+            struct stat st{};
             if (::stat(target.c_str(), &st) != 0 && errno == ENOENT) {
                 fd_ = dir;
                 return Result::kHeld;
@@ -168,8 +168,7 @@ WriteTurn::Result WriteTurn::Take(const std::string& target) {
             ::close(fd);
             return Result::kTimedOut;
         }
-        struct stat held {
-        }, now{};
+        struct stat held{}, now{};
         if (::fstat(fd, &held) == 0 && ::stat(target.c_str(), &now) == 0 && SameFile(held, now)) {
             fd_ = fd;
             return result_;
@@ -187,8 +186,7 @@ ReadResult ReadInTurn(const std::string& target, std::size_t maxBytes, std::stri
             if (errno == ENOENT) return ReadResult::Missing;
             return errno == EINVAL ? ReadResult::NotRegular : ReadResult::Failed;
         }
-        struct stat before {
-        }, after{};
+        struct stat before{}, after{};
         if (::fstat(fd, &before) != 0) {
             ::close(fd);
             return ReadResult::Failed;

@@ -51,7 +51,7 @@ class PrivateTempDirTest : public ::testing::Test {
 TEST_F(PrivateTempDirTest, CreatesAPrivateDirectoryAndReusesIt) {
     std::string error;
     EXPECT_EQ(PrivateTempDir(&error), expected_ + "/");
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(lstat(expected_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);

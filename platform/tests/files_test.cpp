@@ -90,7 +90,7 @@ TEST_F(FilesTest, ReplacementUnnamedAndNamed) {
             ASSERT_TRUE(WriteAll(file.fd(), "replaced", 8));
             ASSERT_TRUE(file.Commit());
         }
-        struct stat st {};
+        struct stat st{};
         ASSERT_EQ(stat((dir_ + "kept").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0640u);
         EXPECT_EQ(testing::ReadText(dir_ + "kept"), "replaced");
@@ -128,7 +128,7 @@ TEST_F(FilesTest, ReplacedLinkGivesNoPermissionBits) {
         ASSERT_TRUE(file.Commit());
     }
     umask(mask);
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(lstat((dir_ + "A000001F.tif").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0644u);

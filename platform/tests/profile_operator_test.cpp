@@ -100,7 +100,7 @@ TEST_F(OperatorSettings, WriteSucceedsInADirectoryTheOperatorCannotWrite) {
               }),
               0);
     EXPECT_EQ(ReadText(file_), expected);
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, user_.uid);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -168,7 +168,7 @@ TEST_F(OperatorSettings, RootWritingTheOperatorsFileLeavesItTheOperators) {
     ASSERT_EQ(chown(file_.c_str(), user_.uid, user_.gid), 0);
     ASSERT_EQ(chmod(file_.c_str(), 0600), 0);
     ASSERT_TRUE(WriteProfileString("Misc", "ImageFileFormat", "2", file_));
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, user_.uid);
     EXPECT_EQ(st.st_gid, user_.gid);
@@ -198,7 +198,7 @@ TEST_F(OperatorSettings, LinkedFileIsWrittenWhereTheLinkLeads) {
                   return WriteProfileString("Misc", "ImageFileFormat", "1", file_) ? 0 : 1;
               }),
               0);
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(lstat(file_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ReadText(real), "[Misc]\nImageFileFormat=1\n");
@@ -236,7 +236,7 @@ TEST_F(OperatorSettings, FifoIsRefusedWithoutWaiting) {
                   },
                   std::chrono::seconds(10)),
               0);
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(lstat(file_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }

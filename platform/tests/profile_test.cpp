@@ -174,7 +174,7 @@ TEST_F(ProfileTest, FailedWriteLeavesOldFileWhole) {
     const std::string old = "[Default]\nSide=1\nScanWidth=1700\n";
     Put(old);
     // The file size limit makes the write of the replacement fail half way.
-    struct rlimit saved {};
+    struct rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit tiny = saved;
@@ -208,7 +208,7 @@ TEST_F(ProfileTest, UnreadableTargetIsNotReplaced) {
     ASSERT_EQ(::mkdir(file_.c_str(), 0700), 0);
     EXPECT_FALSE(WriteProfileString("Misc", "K", "1", file_));
     EXPECT_EQ(ProfileInt("Misc", "K", 5, file_), 5);
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(::stat(file_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
@@ -221,7 +221,7 @@ TEST_F(ProfileTest, WriteThroughSymbolicLinkKeepsTheLink) {
     }
     ASSERT_EQ(::symlink(real.c_str(), file_.c_str()), 0);
     ASSERT_TRUE(WriteProfileString("Misc", "B", "2", file_));
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(::lstat(file_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ProfileInt("Misc", "B", 0, real), 2);
@@ -255,7 +255,7 @@ TEST_F(ProfileTest, ReplacementKeepsFileMode) {
     Put("[Misc]\nA=1\n");
     ASSERT_EQ(::chmod(file_.c_str(), 0640), 0);
     ASSERT_TRUE(WriteProfileString("Misc", "A", "2", file_));
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(::stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }

@@ -47,7 +47,7 @@ pid_t OwnerOf(const char* name) {
 int OpenLocked(const std::string& dir) {
     const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return -1;
-    struct stat st {};
+    struct stat st{};
     if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0 ||
         flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
@@ -134,7 +134,7 @@ bool PrivateSettings::Create(const std::string& realDir, const std::string& driv
     const std::string real = platform::WithTrailingSlash(realDir);
     for (const char* table : kTables) {
         // A missing table is the driver's to report when it starts.
-        struct stat st {};
+        struct stat st{};
         if (stat((real + table).c_str(), &st) != 0) continue;
         if (symlink((real + table).c_str(), (dir_ + table).c_str()) != 0) {
             const bool ok = Fail(error, std::string("cannot link ") + table + " into " + dir);

@@ -52,12 +52,10 @@ TEST(Config, TheFirstDirectoryWithTheFileWins) {
     // A FIFO in the first directory is passed over at once (the child would
     // be ended after 10 s if it waited for a writer).
     ASSERT_EQ(mkfifo((a / "orvoscan.conf").c_str(), 0600), 0);
-    EXPECT_EQ(testing::RunInChild(
-                  [&] {
-                      return ReadConfig({a.string(), b.string()}).profile == "B";
-                  },
-                  std::chrono::seconds(10)),
-              1);
+    EXPECT_EQ(
+        testing::RunInChild([&] { return ReadConfig({a.string(), b.string()}).profile == "B"; },
+                            std::chrono::seconds(10)),
+        1);
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST_F(PrivateSettingsTest, LinksTheDriverAndTablesAndCopiesTheSettings) {
     ASSERT_TRUE(p.Create(real_.string(), (real_ / "libK4TR.so").string(), &error)) << error;
     const fs::path dir = Parent() / ("sane-" + std::to_string(getpid()));
     EXPECT_EQ(p.dir(), dir.string() + "/");
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(stat(dir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_EQ(ReadText(dir / "libK4TR.so"), "driver");

@@ -148,7 +148,7 @@ std::string ResolveOutputDir(const std::string& requested, const std::string& ro
         *error = "outputDir " + requested + " lies in a hidden directory";
         return {};
     }
-    struct stat st {};
+    struct stat st{};
     if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         *error = "outputDir " + requested + " is not a directory";
         return {};

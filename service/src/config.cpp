@@ -227,7 +227,7 @@ bool ApplyConfigFile(const std::string& path, Config* config, std::string* error
         *error = path + ": " + std::strerror(errno);
         return false;
     }
-    struct stat st {};
+    struct stat st{};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         *error = path + ": not a regular file";

@@ -70,7 +70,7 @@ std::string SpoolDirectory(std::string* error) {
         *error = "cannot make " + dir + ": " + std::strerror(errno);
         return {};
     }
-    struct stat st {};
+    struct stat st{};
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
         *error = dir + " is not a directory of this user";
         return {};

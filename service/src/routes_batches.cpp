@@ -31,7 +31,7 @@ bool ReadPage(const std::string& path, std::string* data, std::string* error) {
         *error = std::strerror(errno);
         return false;
     }
-    struct stat st {};
+    struct stat st{};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxPageBytes) {
         close(fd);
         *error = "not a page file";

@@ -12,27 +12,27 @@ void AddClientRoutes(Routes& routes, Service& service) {
     };
     routes.Get(R"(/client/orvoscan\.js)", client, Access::Public);
     routes.Get(R"(/orvoscan\.js)", client, Access::Public);
-    routes.Get(R"(/demo\.js)",
-               [&service](const Call& call) {
-                   if (!service.config.demo)
-                       return call.Error(404, "the demo page is served with --demo only");
-                   call.response.set_content(std::string(kDemoScript),
-                                             "text/javascript; charset=utf-8");
-               },
-               Access::Public);
-    routes.Get(R"(/(index\.html)?)",
-               [&service](const Call& call) {
-                   if (!service.config.demo) {
-                       call.Error(404, "the demo page is served with --demo only");
-                       return;
-                   }
-                   call.response.set_header(
-                       "Content-Security-Policy",
-                       "default-src 'self'; connect-src *; img-src * blob: data:; "
-                       "style-src 'self' 'unsafe-inline'; frame-ancestors 'none'");
-                   call.response.set_content(std::string(kDemoPage), "text/html; charset=utf-8");
-               },
-               Access::Public);
+    routes.Get(
+        R"(/demo\.js)",
+        [&service](const Call& call) {
+            if (!service.config.demo)
+                return call.Error(404, "the demo page is served with --demo only");
+            call.response.set_content(std::string(kDemoScript), "text/javascript; charset=utf-8");
+        },
+        Access::Public);
+    routes.Get(
+        R"(/(index\.html)?)",
+        [&service](const Call& call) {
+            if (!service.config.demo) {
+                call.Error(404, "the demo page is served with --demo only");
+                return;
+            }
+            call.response.set_header("Content-Security-Policy",
+                                     "default-src 'self'; connect-src *; img-src * blob: data:; "
+                                     "style-src 'self' 'unsafe-inline'; frame-ancestors 'none'");
+            call.response.set_content(std::string(kDemoPage), "text/html; charset=utf-8");
+        },
+        Access::Public);
 }
 
 }  // namespace orvoscand

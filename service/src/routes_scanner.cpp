@@ -37,8 +37,9 @@ json StoredValue(const std::string& text) {
     if (text.empty()) return nullptr;
     std::size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
     if (i < text.size() && text.size() - i <= 10 &&
-        std::all_of(text.begin() + static_cast<long>(i), text.end(),
-                    [](char c) { return c >= '0' && c <= '9'; }))
+        std::all_of(
+            text.begin() + static_cast<long>(i), text.end(),
+            [](char c) { return c >= '0' && c <= '9'; }))
         return std::stoll(text);
     return text;
 }

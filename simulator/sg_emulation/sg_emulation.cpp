@@ -25,9 +25,9 @@
 #include <thread>
 #include <unordered_map>
 
+#include "orvo/sgemu/sg_tree.h"
 #include "orvo/sim/aspi_backend.h"
 #include "orvo/sim/scanner.h"
-#include "orvo/sgemu/sg_tree.h"
 #include "wnaspi32.h"
 
 namespace {

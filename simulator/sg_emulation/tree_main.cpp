@@ -6,8 +6,8 @@
 #include <exception>
 #include <string>
 
-#include "orvo/sim/scenario.h"
 #include "orvo/sgemu/sg_tree.h"
+#include "orvo/sim/scenario.h"
 
 int main(int argc, char** argv) {
     if (argc != 2 || std::string(argv[1]) == "--help") {

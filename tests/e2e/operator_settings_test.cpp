@@ -89,7 +89,7 @@ TEST_F(OperatorFormat, ChosenFormatIsStoredAndHoldsForTheBatch) {
               }),
               0);
     EXPECT_NE(e2e::ReadText(settings_).find("ImageFileFormat=1"), std::string::npos);
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(stat(settings_.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, user_.uid);
     EXPECT_EQ(st.st_mode & 07777, 0644u);

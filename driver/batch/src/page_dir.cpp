@@ -110,7 +110,7 @@ int OpenLocked(const std::string& path, bool* busy) {
     *busy = false;
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return -1;
-    struct stat st {};
+    struct stat st{};
     if (fstat(fd, &st) != 0 || !Private(st)) {
         close(fd);
         return -1;
@@ -145,9 +145,9 @@ std::string ProcessPageDir(const std::string& tempDir, std::string* error) {
     std::lock_guard lock(own.mutex);
     const pid_t pid = getpid();
     if (own.fd >= 0 && own.pid == pid && own.tempDir == tempDir) {
-        struct stat st {};
+        struct stat st{};
         // Still there under its name (nobody removed it behind our back).
-        struct stat held {};
+        struct stat held{};
         if (lstat(own.path.c_str(), &st) == 0 && fstat(own.fd, &held) == 0 &&
             st.st_ino == held.st_ino && st.st_dev == held.st_dev) {
             return own.path;
@@ -238,9 +238,9 @@ void RemovePagesAtProcessEnd() {
     std::call_once(once, [] {
         std::atexit(RemoveAtExit);
         for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-            struct sigaction now {};
+            struct sigaction now{};
             if (sigaction(sig, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) continue;
-            struct sigaction ours {};
+            struct sigaction ours{};
             ours.sa_handler = RemoveOnSignal;
             sigemptyset(&ours.sa_mask);
             ours.sa_flags = SA_RESETHAND;

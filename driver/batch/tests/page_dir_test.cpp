@@ -47,7 +47,7 @@ TEST_F(PageDirTest, OneDirectoryPerProcessClosedToOthers) {
     std::string error;
     const std::string dir = ProcessPageDir(root_, &error);
     EXPECT_EQ(dir, root_ + "batch-" + std::to_string(getpid()) + "/") << error;
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(lstat(dir.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);

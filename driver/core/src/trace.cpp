@@ -59,7 +59,7 @@ struct TraceKeepOpenAccess {
     static void Append(TraceKeepOpen& keep, const std::string& path, const std::string& lines) {
         if (path.empty() || lines.empty()) return;
         if (keep.fd_ >= 0) {
-            struct stat st {};
+            struct stat st{};
             const bool same = path == keep.path_ &&
                               fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                               S_ISREG(st.st_mode) && st.st_dev == keep.device_ &&
@@ -70,7 +70,7 @@ struct TraceKeepOpenAccess {
             const int fd =
                 platform::OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0666);
             if (fd < 0) return;
-            struct stat st {};
+            struct stat st{};
             if (fstat(fd, &st) != 0) {
                 platform::WriteAll(fd, lines.data(), lines.size());
                 close(fd);

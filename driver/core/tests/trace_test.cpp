@@ -83,7 +83,7 @@ TEST(Trace, NeverThroughLinksNorIntoFifos) {
                   std::chrono::seconds(10)),
               0);
     EXPECT_EQ(ReadText(dir + "victim"), "keep");
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(lstat((dir + "thread.txt").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(lstat((dir + "log.txt").c_str(), &st), 0);

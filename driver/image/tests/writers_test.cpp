@@ -308,7 +308,7 @@ TEST_F(Writers, NamesUpToTheFileSystemLimitAndKeptPermissionBits) {
     }
     ASSERT_EQ(chmod(Path("shared.raw").c_str(), 0604), 0);
     ASSERT_TRUE(Save2RAW(Path("shared.raw"), b.data(), b.size()));
-    struct stat st {};
+    struct stat st{};
     ASSERT_EQ(stat(Path("shared.raw").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     EXPECT_EQ(testing::ReadBytes(Path("shared.raw")), b);

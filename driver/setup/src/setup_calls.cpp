@@ -44,7 +44,7 @@ std::string SectionToEdit(const std::string& profile, const std::string& file) {
 // place. A new file needs a writable directory.
 bool SettingsWritable(const std::string& file) {
     if (access(file.c_str(), F_OK) == 0) return access(file.c_str(), R_OK | W_OK) == 0;
-    struct stat st {};
+    struct stat st{};
     if (lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return true;  // the store tells
     const std::size_t slash = file.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : file.substr(0, slash + 1);

@@ -66,9 +66,9 @@ pid_t StartProgram(const std::vector<std::string>& argv, const std::string& out,
 
 void EndAtFileSize(std::size_t bytes) {
     prctl(PR_SET_DUMPABLE, 0);
-    const struct rlimit noCore { 0, 0 };
+    const struct rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
-    const struct rlimit size { bytes, bytes };
+    const struct rlimit size{bytes, bytes};
     setrlimit(RLIMIT_FSIZE, &size);
     std::signal(SIGXFSZ, SIG_DFL);
 }

@@ -43,7 +43,7 @@ std::vector<std::string> DirEntries(const std::string& dir) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st {};
+    struct stat st{};
     return lstat(path.c_str(), &st) == 0;
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 std::string DefaultBase() {
     const char* tmp = std::getenv("TMPDIR");
-    struct stat st {};
+    struct stat st{};
     return tmp != nullptr && *tmp != '\0' && stat(tmp, &st) == 0 && S_ISDIR(st.st_mode) ? tmp
                                                                                         : "/tmp";
 }
@@ -41,7 +41,7 @@ bool RemoveTree(const std::string& path) {
     std::error_code ignored;
     // Make every directory of the tree writable first, the top one too: a
     // test may have taken the write permission away.
-    struct stat st {};
+    struct stat st{};
     if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
     if (S_ISDIR(st.st_mode)) {
         std::filesystem::permissions(path, std::filesystem::perms::owner_all,

@@ -114,7 +114,7 @@ int QualityCommand(int argc, char** argv, Console& console) {
     }
     if (optind >= argc) return UsageError("quality needs page files");
     if (!limitsFile.empty()) {
-        struct stat st {};
+        struct stat st{};
         if (::stat(limitsFile.c_str(), &st) != 0) {
             return UsageError("--limits: no file \"" + limitsFile + "\"");
         }

@@ -168,10 +168,10 @@ class RunReporter {
             const std::vector<std::string>& fronts;
             const char* lack;
             const char* key;
-        } kinds[] = {{check.frontsWithoutRecord, "a record in micr.txt", "frontsWithoutRecord"},
-                     {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"},
-                     {check.chequesWithoutQuality, "a line in quality.txt",
-                      "chequesWithoutQuality"}};
+        } kinds[] = {
+            {check.frontsWithoutRecord, "a record in micr.txt", "frontsWithoutRecord"},
+            {check.frontsWithoutRear, "a rear page", "frontsWithoutRear"},
+            {check.chequesWithoutQuality, "a line in quality.txt", "chequesWithoutQuality"}};
         for (const auto& kind : kinds) {
             const std::vector<std::string>& fronts = kind.fronts;
             if (fronts.empty()) continue;

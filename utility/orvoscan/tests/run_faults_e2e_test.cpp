@@ -133,7 +133,7 @@ TEST_F(RunFaultsTest, SecondRunIntoTheSameOutputIsRefused) {
     const Output ref = Reference();
     ASSERT_EQ(Run(ScanArgs()).code, 0);
     const Output first = ReadOutput(out_);
-    struct stat before {};
+    struct stat before{};
     ASSERT_EQ(stat((out_ / "A000001F.tif").c_str(), &before), 0);
 
     const Result r = Run(ScanArgs());
@@ -142,7 +142,7 @@ TEST_F(RunFaultsTest, SecondRunIntoTheSameOutputIsRefused) {
         << r.err;
     EXPECT_NE(r.err.find("--continue"), std::string::npos);
     EXPECT_NE(r.err.find("--overwrite"), std::string::npos);
-    struct stat after {};
+    struct stat after{};
     ASSERT_EQ(stat((out_ / "A000001F.tif").c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);

@@ -32,7 +32,7 @@ class LockHolder {
                 (setgid(user.gid) != 0 || setuid(user.uid) != 0)) {
                 _exit(100);
             }
-            struct flock lock {};
+            struct flock lock{};
             lock.l_type = kind == Kind::WriteLock ? F_WRLCK : F_RDLCK;
             lock.l_whence = SEEK_SET;
             const bool held = kind == Kind::Flock             ? flock(fd, LOCK_EX) == 0

@@ -169,7 +169,7 @@ void ReadLimitsFile(const std::string& path, Limits* limits, std::vector<std::st
         if (errno != ENOENT) problems->push_back(path + ": " + std::strerror(errno));
         return;
     }
-    struct stat st {};
+    struct stat st{};
     std::string text;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) {
         ::close(fd);

@@ -287,7 +287,7 @@ bool ReadPageFile(const std::string& path, Page* page, std::string* error) {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return Fail(error, path, std::strerror(errno));
-    struct stat st {};
+    struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return Fail(error, path, "not a regular file");

@@ -16,7 +16,7 @@ namespace {
 // Records go to the output directory itself, never through a link another
 // user may have planted there.
 std::string LinkRefused(const std::string& path) {
-    struct stat st {};
+    struct stat st{};
     const std::string to = ::stat(path.c_str(), &st) == 0 ? FileKind(st.st_mode) : "a missing file";
     return "is a symbolic link to " + to +
            ": records are never written through a link (remove it, or choose another output "
@@ -33,7 +33,7 @@ std::string ParentDirectory(const std::string& path) {
 }  // namespace
 
 bool MicrFileAppendable(const std::string& path, std::string* reason) {
-    struct stat st {};
+    struct stat st{};
     if (::lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
             *reason = LinkRefused(path);
@@ -75,7 +75,7 @@ bool MicrFile::Open() {
     if (fd_ >= 0) return true;
     // Named first so that a FIFO or a directory is refused with its kind
     // rather than with what open() happens to say about it.
-    struct stat st {};
+    struct stat st{};
     if (::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return Fail(LinkRefused(path_), 0);
     if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         return Fail("is " + FileKind(st.st_mode) + ", not a regular file", 0);
@@ -114,7 +114,7 @@ bool MicrFile::Append(const std::string& record) {
     error_.clear();
     if (fd_ < 0 && !Open()) return false;
     const std::string data = needsLineEnd_ ? "\r\n" + record : record;
-    struct stat st {};
+    struct stat st{};
     if (::fstat(fd_, &st) != 0) return Fail("cannot be read for its length", errno);
     const off_t before = st.st_size;
 

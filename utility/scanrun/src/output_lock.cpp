@@ -29,7 +29,7 @@ std::string ProgramName() {
 
 std::string UserName() {
     const uid_t uid = geteuid();
-    struct passwd entry {};
+    struct passwd entry{};
     struct passwd* found = nullptr;
     char buffer[1024];
     if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
@@ -42,7 +42,7 @@ std::string UserName() {
 std::string Description() {
     char since[16] = "";
     const std::time_t now = std::time(nullptr);
-    struct tm local {};
+    struct tm local{};
     if (localtime_r(&now, &local) != nullptr)
         std::strftime(since, sizeof since, "%H:%M:%S", &local);
     return "pid " + std::to_string(getpid()) + " (" + ProgramName() + "), user " + UserName() +
@@ -63,7 +63,7 @@ std::string DescriptionIn(int fd) {
 }
 
 struct flock WholeFile(short type) {
-    struct flock lock {};
+    struct flock lock{};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     return lock;
@@ -101,8 +101,7 @@ OutputLock::OutputLock(const std::string& directory) {
                        ": " + std::strerror(error) + ").";
             return;
         }
-        struct stat held {
-        }, named{};
+        struct stat held{}, named{};
         if (fstat(fd, &held) == 0 && lstat(path_.c_str(), &named) == 0 &&
             held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
             const std::string text = Description() + "\n";

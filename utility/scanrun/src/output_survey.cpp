@@ -30,7 +30,7 @@ std::vector<int> ReadRecordNumbers(const std::string& path, std::string* error, 
         }
         return numbers;
     }
-    struct stat st {};
+    struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         *unknown = true;  // the pre-start check names what it is
@@ -124,7 +124,7 @@ OutputSurvey SurveyOutput(const OutputLocation& location) {
     bool qualityUnknown = false;
     const std::string qualityPath = location.directory + "/quality.txt";
     survey.qualityNumbers = ReadRecordNumbers(qualityPath, &qualityError, &qualityUnknown);
-    struct stat st {};
+    struct stat st{};
     survey.qualityKnown = !qualityUnknown && ::stat(qualityPath.c_str(), &st) == 0;
     survey.extension = location.extension;
     return survey;

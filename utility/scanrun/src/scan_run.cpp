@@ -49,7 +49,7 @@ struct FileIdentity {
 
 FileIdentity Identify(const std::string& path) {
     FileIdentity id;
-    struct stat st {};
+    struct stat st{};
     if (::stat(path.c_str(), &st) != 0) return id;
     id.exists = true;
     id.regular = S_ISREG(st.st_mode);
@@ -94,7 +94,7 @@ StartCheck CheckStart(const RunSetup& setup) {
     }
 
     const std::string dir = PagesDirectory(setup.location);
-    struct stat st {};
+    struct stat st{};
     if (::stat(dir.c_str(), &st) != 0) {
         refuse(StartProblem::OutputDirectory, dir + ": " + std::strerror(errno));
     } else if (!S_ISDIR(st.st_mode)) {

@@ -72,7 +72,7 @@ std::string LastSettingsWriteFailure(const std::string& traceDir) {
     const std::string path = platform::WithTrailingSlash(traceDir) + "log.txt";
     const int fd = platform::OpenRegularFile(path, O_RDONLY);
     if (fd < 0) return {};
-    struct stat st {};
+    struct stat st{};
     std::string tail;
     if (fstat(fd, &st) == 0) {
         const std::size_t size = static_cast<std::size_t>(st.st_size);
