@@ -103,14 +103,17 @@ TEST_F(OperatorFormat, UnstorableFormatIsReportedAndStillUsed) {
     EXPECT_EQ(AsOperator([&] {
                   if (OrvoScan_Init() != 0) return 1;
                   if (OrvoScan_ImageFormat(ORVOSCAN_FORMAT_RAW) != ORVOSCAN_ERR_SETTINGS) return 2;
+                  // The reason is in log.txt until the batch start empties it.
+                  if (Log().find("settings not written: cannot write " + settings_) ==
+                      std::string::npos) {
+                      return 4;
+                  }
                   const std::string first = FirstPageBytes(out_ + "front.raw");
                   // Raw pages are the scanner's data, not a TIFF file.
                   return first.size() == 3 && first != "II*" && first != "no page" ? 0 : 3;
               }),
               0);
     EXPECT_NE(e2e::ReadText(settings_).find("ImageFileFormat=0"), std::string::npos);
-    EXPECT_NE(Log().find("settings not written: cannot write " + settings_), std::string::npos)
-        << Log();
 }
 
 }  // namespace
