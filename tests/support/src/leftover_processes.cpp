@@ -2,17 +2,16 @@
 // started is still running after it (its fixture has ended), and that process
 // is ended then. The program adopts the orphans of its children (a child
 // subreaper), so a daemon's own children count as well.
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,20 +19,13 @@
 namespace orvo::testing {
 namespace {
 
-// A small file of /proc, read with read(2): a process may end while it is
-// read (ESRCH), which gives what was read, possibly nothing.
+// A small file of /proc: a process may end while it is read, which gives
+// what was read, possibly nothing.
 std::string ReadProc(const std::string& path) {
-    std::string text;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || text.size() > 65536) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(fd);
+    std::ifstream in(path, std::ios::binary);
+    std::string text(4096, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
     return text;
 }
 
@@ -45,32 +37,27 @@ struct Child {
 // The processes whose parent is this one, from /proc/<pid>/stat.
 std::vector<Child> Children() {
     std::vector<Child> children;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return children;
-    const pid_t self = getpid();
-    while (const dirent* entry = readdir(proc)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
-        const std::string text = ReadProc("/proc/" + std::string(entry->d_name) + "/stat");
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         // "pid (comm) state ppid ...": comm may hold spaces and parentheses.
+        const std::string text = ReadProc("/proc/" + name + "/stat");
         const std::size_t close = text.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream rest(text.substr(close + 1));
         char state = 0;
-        long ppid = 0;
-        if (!(rest >> state >> ppid) || ppid != self) continue;
-        children.push_back({static_cast<pid_t>(pid), state == 'Z'});
+        pid_t ppid = 0;
+        if (!(rest >> state >> ppid) || ppid != getpid()) continue;
+        children.push_back({static_cast<pid_t>(std::stol(name)), state == 'Z'});
     }
-    closedir(proc);
     return children;
 }
 
 std::string CommandLine(pid_t pid) {
     std::string text = ReadProc("/proc/" + std::to_string(pid) + "/cmdline");
-    for (char& c : text) {
-        if (c == '\0') c = ' ';
-    }
+    std::replace(text.begin(), text.end(), '\0', ' ');
     return text.empty() ? "?" : text;
 }
 

@@ -76,12 +76,12 @@ TEST_F(SharedUseTest, SettingsLocksOfOthersNeverStallAScan) {
         {"a process read lock by a user who may only read", LockHolder::Kind::ProcessReadLock},
         {"a writer stopped in its write", LockHolder::Kind::WriteLock},
     };
+    std::vector<std::string> args = ScanArgs();
+    args.push_back("--overwrite");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.who);
         const LockHolder holder(sys_ / "OrvoScan.ini", c.kind, nobody);
         ASSERT_TRUE(holder.held());
-        std::vector<std::string> args = ScanArgs();
-        args.push_back("--overwrite");
         const Result r = Wait(Start(args), 30s);
         EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(Count("F.tif"), 3);
@@ -89,8 +89,6 @@ TEST_F(SharedUseTest, SettingsLocksOfOthersNeverStallAScan) {
     // Ctrl-C ends a run at once while it waits for a stuck writer.
     const LockHolder writer(sys_ / "OrvoScan.ini", LockHolder::Kind::WriteLock, nobody);
     ASSERT_TRUE(writer.held());
-    std::vector<std::string> args = ScanArgs();
-    args.push_back("--overwrite");
     const pid_t pid = Start(args);
     std::this_thread::sleep_for(300ms);
     kill(pid, SIGINT);
@@ -108,17 +106,12 @@ TEST_F(SharedUseTest, SecondRunIntoTheSameOutputIsRefusedAtOnce) {
     const fs::path firstOut = dir_ / "first-stdout";
     fs::rename(dir_ / "stdout", firstOut);
 
-    const struct {
-        const char* how;
-        std::vector<std::string> args;
-    } seconds[] = {
-        {"--continue", {"scan", "-p", "Check", "-o", (out_ / "A.tif").string(), "--continue"}},
-        {"--overwrite", {"scan", "-p", "Check", "-o", (out_ / "A.tif").string(), "--overwrite"}},
-        {"another prefix", {"scan", "-p", "Check", "-o", (out_ / "B.tif").string()}},
-    };
-    for (const auto& second : seconds) {
-        SCOPED_TRACE(second.how);
-        const Result r = Wait(Start(second.args), 20s);
+    for (const auto& [file, option] :
+         {std::pair{"A.tif", "--continue"}, {"A.tif", "--overwrite"}, {"B.tif", ""}}) {
+        SCOPED_TRACE(std::string(file) + " " + option);
+        std::vector<std::string> args = {"scan", "-p", "Check", "-o", (out_ / file).string()};
+        if (*option != '\0') args.push_back(option);
+        const Result r = Wait(Start(args), 20s);
         EXPECT_EQ(r.code, 8) << r.out << r.err;
         EXPECT_NE(
             r.err.find("in use by another scan run: pid " + std::to_string(first) + " (orvoscan)"),
