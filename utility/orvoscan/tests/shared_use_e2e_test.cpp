@@ -150,31 +150,26 @@ TEST_F(SharedUseTest, ScanWithTheStarterSettingsLeavesThemAsShipped) {
 TEST_F(SharedUseTest, UnreadableSettingsFileIsRefusedWithTheReason) {
     const fs::path ini = sys_ / "OrvoScan.ini";
     const std::string valid = ReadText(ini);
+    std::string nulBeforeMisc = valid;
+    nulBeforeMisc.insert(nulBeforeMisc.find("[Misc]"), 1, '\0');
+    // `text` in the settings file, grown to `size` bytes if given.
+    const auto write = [&](const std::string& text, std::uintmax_t size = 0) {
+        std::ofstream(ini) << text;
+        if (size > 0) fs::resize_file(ini, size);
+    };
+    const char* notAFile = "is not a regular file";
     const struct {
         const char* what;
         std::function<void()> make;
         const char* reason;
     } cases[] = {
-        {"a directory", [&] { fs::create_directory(ini); }, "is not a regular file"},
-        {"a FIFO", [&] { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }, "is not a regular file"},
-        {"a link to /dev/zero", [&] { fs::create_symlink("/dev/zero", ini); },
-         "is not a regular file"},
-        {"over 16 MiB",
-         [&] {
-             std::ofstream(ini) << valid;
-             fs::resize_file(ini, 17u << 20);
-         },
-         "larger than 16 MiB"},
+        {"a directory", [&] { fs::create_directory(ini); }, notAFile},
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }, notAFile},
+        {"a link to /dev/zero", [&] { fs::create_symlink("/dev/zero", ini); }, notAFile},
+        {"over 16 MiB", [&] { write(valid, 17u << 20); }, "larger than 16 MiB"},
         {"a zero byte before the profile",
-         [&] { std::ofstream(ini) << std::string("[Default]\nSide=1\n\0", 19) << valid; },
-         "zero byte"},
-        {"a zero byte before [Misc]",
-         [&] {
-             std::string text = valid;
-             text.insert(text.find("[Misc]"), 1, '\0');
-             std::ofstream(ini) << text;
-         },
-         "zero byte"},
+         [&] { write(std::string("[Default]\nSide=1\n\0", 19) + valid); }, "zero byte"},
+        {"a zero byte before [Misc]", [&] { write(nulBeforeMisc); }, "zero byte"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

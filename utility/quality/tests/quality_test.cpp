@@ -149,58 +149,6 @@ TEST(QualityPageTest, EveryStoredFormReadsBackToThePattern) {
     EXPECT_NE(error.find("not a regular file"), std::string::npos);
 }
 
-// A drawn cheque side: 1728 pixels across the track, 728 rows along the
-// feed at 200 dpi (219.5 x 92.5 mm), paper and ink at the given levels, a
-// printed frame 12 pixels in, and rows of words slanted by `skew` degrees.
-struct Drawing {
-    int rows = 728;
-    int paper = 250;
-    int ink = 20;
-    double skew = 0;
-    bool words = true;
-    bool frame = true;
-};
-
-constexpr Drawing kBlank{.words = false, .frame = false};
-
-Page Drawn(const Drawing& d, int bits) {
-    Page page;
-    page.Allocate(1728, d.rows, 8);
-    std::fill(page.pixels.begin(), page.pixels.end(), static_cast<uint8_t>(d.paper));
-    auto put = [&](int x, int y, int v) {
-        if (x >= 0 && y >= 0 && x < page.width && y < page.height)
-            page.row(y)[x] = static_cast<uint8_t>(v);
-    };
-    if (d.frame) {
-        for (int y = 12; y < std::min(d.rows, 716); ++y) {
-            for (int t = 0; t < 4; ++t) put(12 + t, y, d.ink), put(1712 + t, y, d.ink);
-        }
-        for (int x = 12; x < 1716; ++x) {
-            for (int t = 0; t < 4; ++t) put(x, 12 + t, d.ink), put(x, 712 + t, d.ink);
-        }
-    }
-    const double slope = std::tan(d.skew * M_PI / 180.0);
-    for (int line = 0; d.words && line < 8; ++line) {
-        for (int x = 80; x < 1600; ++x) {
-            if ((x / 40) % 4 == 3) continue;  // the gap between words
-            const int y = 80 + 70 * line + static_cast<int>(std::lround((x - 800) * slope));
-            for (int t = 0; t < 14; ++t) {
-                if (t < 3 || t > 10 || x % 9 < 2) put(x, y + t, d.ink);
-            }
-        }
-    }
-    if (bits == 8) return page;
-    Page bilevel;
-    bilevel.Allocate(page.width, page.height, 1);
-    for (int y = 0; y < page.height; ++y) {
-        for (int x = 0; x < page.width; ++x) {
-            if (page.row(y)[x] < 128)
-                bilevel.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-        }
-    }
-    return bilevel;
-}
-
 // A rectangle [x0, x1) x [y0, y1) at a level (bilevel: black below 128),
 // clipped to the page: kEdge reaches the far edge.
 constexpr int kEdge = 1 << 20;
@@ -220,6 +168,52 @@ void Paint(Page& page, const Band& b) {
             }
         }
     }
+}
+
+// A drawn cheque side: 1728 pixels across the track, 728 rows along the
+// feed at 200 dpi (219.5 x 92.5 mm), paper and ink at the given levels, a
+// printed frame 12 pixels in, and rows of words slanted by `skew` degrees.
+struct Drawing {
+    int rows = 728;
+    int paper = 250;
+    int ink = 20;
+    double skew = 0;
+    bool words = true;
+    bool frame = true;
+};
+
+constexpr Drawing kBlank{.words = false, .frame = false};
+
+Page Drawn(const Drawing& d, int bits) {
+    Page page;
+    page.Allocate(1728, d.rows, 8);
+    std::fill(page.pixels.begin(), page.pixels.end(), static_cast<uint8_t>(d.paper));
+    if (d.frame) {
+        Paint(page, {12, 16, 12, 716, d.ink});
+        Paint(page, {1712, 1716, 12, 716, d.ink});
+        Paint(page, {12, 1716, 12, 16, d.ink});
+        Paint(page, {12, 1716, 712, 716, d.ink});
+    }
+    const double slope = std::tan(d.skew * M_PI / 180.0);
+    for (int line = 0; d.words && line < 8; ++line) {
+        for (int x = 80; x < 1600; ++x) {
+            if ((x / 40) % 4 == 3) continue;  // the gap between words
+            const int y = 80 + 70 * line + static_cast<int>(std::lround((x - 800) * slope));
+            for (int t = 0; t < 14; ++t) {
+                if (t < 3 || t > 10 || x % 9 < 2) Paint(page, {x, x + 1, y + t, y + t + 1, d.ink});
+            }
+        }
+    }
+    if (bits == 8) return page;
+    Page bilevel;
+    bilevel.Allocate(page.width, page.height, 1);
+    for (int y = 0; y < page.height; ++y) {
+        for (int x = 0; x < page.width; ++x) {
+            if (page.row(y)[x] < 128)
+                bilevel.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        }
+    }
+    return bilevel;
 }
 
 using Names = std::set<std::string>;
