@@ -103,8 +103,7 @@ TEST_F(SharedUseTest, SecondRunIntoTheSameOutputIsRefusedAtOnce) {
                  "documents": [{}, {"pauseBeforeMs": 600000}]})");
     const pid_t first = Start(ScanArgs());
     ASSERT_TRUE(AwaitOutput("A000001R.tif"));
-    const fs::path firstOut = dir_ / "first-stdout";
-    fs::rename(dir_ / "stdout", firstOut);
+    fs::rename(dir_ / "stdout", dir_ / "first-stdout");  // the later runs' own
 
     for (const auto& [file, option] :
          {std::pair{"A.tif", "--continue"}, {"A.tif", "--overwrite"}, {"B.tif", ""}}) {
