@@ -48,26 +48,35 @@ std::string ScenarioJson(const std::string& tag, int documents, int intervalMs,
     return json + "]}";
 }
 
-struct Client {
-    e2e::StartedClient started;
-    std::string out;  // its page files
-};
-
-// A C client scanning a whole batch in a process of its own, with this
-// process's TMPDIR.
-Client StartBatchClient(const std::string& scenarioJson, const std::string& mode = "batch") {
+// The environment of a C client with a system directory of its own, the
+// scanner of `scenarioJson` and TMPDIR `tmp`.
+std::map<std::string, std::string> ClientEnv(const std::string& scenarioJson,
+                                             const std::string& tmp = g_tmp) {
     const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0));
     e2e::WriteText(dir + "scenario.json", scenarioJson);
-    Client c;
-    c.out = e2e::MakeTempDir("orvo-two-out");
-    c.started = e2e::StartClient(mode, {{"ORVOSCAN_ASPI", "sim"},
-                                        {"ORVOSCAN_SYSTEM_DIR", dir},
-                                        {"ORVOSCAN_TRACE_DIR", dir},
-                                        {"ORVOSCAN_TIME_SCALE", "10"},
-                                        {"ORVOSCAN_SIM_SCENARIO", dir + "scenario.json"},
-                                        {"ORVO_CLIENT_OUT", c.out},
-                                        {"TMPDIR", g_tmp}});
-    return c;
+    return {{"ORVOSCAN_ASPI", "sim"},
+            {"ORVOSCAN_SYSTEM_DIR", dir},
+            {"ORVOSCAN_TRACE_DIR", dir},
+            {"ORVOSCAN_TIME_SCALE", "10"},
+            {"ORVOSCAN_SIM_SCENARIO", dir + "scenario.json"},
+            {"ORVO_CLIENT_OUT", dir},
+            {"TMPDIR", tmp}};
+}
+
+// The scanner's page data files anywhere under `tmp` (every process's page
+// directory in the private directory there).
+int PageDataFiles(const std::string& tmp) {
+    int files = 0;
+    const std::string top = tmp + "orvoscan-" + std::to_string(geteuid());
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.ends_with(".dat") && (name.starts_with("_tmp") || name.starts_with("_err"))) {
+            ++files;
+        }
+    }
+    return files;
 }
 
 // Every page of a run has a MICR line of its own stack, front and rear of
@@ -89,12 +98,13 @@ void ExpectOwnPages(const e2e::ClientRun& run, const std::string& tag, int docum
 TEST(TwoProcesses, VirtualScannersOfTwoProcessesScanSideBySide) {
     // Both batches run at the same time, with the same private directory.
     const int documents = 8;
-    Client a = StartBatchClient(ScenarioJson("A", documents, 300));
-    Client b = StartBatchClient(ScenarioJson("B", documents, 300));
-    const e2e::ClientRun runA = e2e::FinishClient(a.started);
-    const e2e::ClientRun runB = e2e::FinishClient(b.started);
+    const e2e::StartedClient a =
+        e2e::StartClient("batch", ClientEnv(ScenarioJson("A", documents, 300)));
+    const e2e::StartedClient b =
+        e2e::StartClient("batch", ClientEnv(ScenarioJson("B", documents, 300)));
+    const e2e::ClientRun runA = e2e::FinishClient(a);
     ExpectOwnPages(runA, "A", documents);
-    ExpectOwnPages(runB, "B", documents);
+    ExpectOwnPages(e2e::FinishClient(b), "B", documents);
 }
 
 TEST(TwoProcesses, AnotherProcessBatchLeavesThisOnesPagesAlone) {
@@ -110,8 +120,7 @@ TEST(TwoProcesses, AnotherProcessBatchLeavesThisOnesPagesAlone) {
     }
     ASSERT_TRUE(ended);
     // ... when another process of the same user scans a batch of its own.
-    Client b = StartBatchClient(ScenarioJson("B", 3, 0));
-    ExpectOwnPages(e2e::FinishClient(b.started), "B", 3);
+    ExpectOwnPages(e2e::RunClient("batch", ClientEnv(ScenarioJson("B", 3, 0))), "B", 3);
 
     const std::string out = e2e::SystemDir() + "p.raw";
     for (int p = 0; p < 4; ++p) {
@@ -141,16 +150,7 @@ TEST(TwoProcesses, SecondProcessOnTheSameScannerIsRefused) {
     ASSERT_FALSE(firstPage.empty());
 
     // ... and another process wants the same scanner.
-    const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0));
-    e2e::WriteText(dir + "scenario.json", ScenarioJson("B", 2, 0, node));
-    const std::map<std::string, std::string> env = {
-        {"ORVOSCAN_ASPI", "sim"},
-        {"ORVOSCAN_SYSTEM_DIR", dir},
-        {"ORVOSCAN_TRACE_DIR", dir},
-        {"ORVOSCAN_TIME_SCALE", "10"},
-        {"ORVOSCAN_SIM_SCENARIO", dir + "scenario.json"},
-        {"ORVO_CLIENT_OUT", dir},
-        {"TMPDIR", g_tmp}};
+    const std::map<std::string, std::string> env = ClientEnv(ScenarioJson("B", 2, 0, node));
     e2e::ClientRun second = e2e::RunClient("batch", env);
     ASSERT_EQ(second.exitCode, 0);
     EXPECT_EQ(second.values["start"], std::to_string(ORVOSCAN_ERR_BUSY));
@@ -160,7 +160,7 @@ TEST(TwoProcesses, SecondProcessOnTheSameScannerIsRefused) {
     EXPECT_EQ(qa.values["qa_write"], std::to_string(ORVOSCAN_ERR_BUSY));
     EXPECT_EQ(qa.values["qa_dialog"], std::to_string(ORVOSCAN_ERR_BUSY));
     // Its trace names the holder.
-    const std::string text = e2e::ReadText(dir + "log.txt");
+    const std::string text = e2e::ReadText(env.at("ORVOSCAN_TRACE_DIR") + "log.txt");
     EXPECT_NE(text.find("scanner in use by pid " + std::to_string(getpid())), std::string::npos)
         << text;
 
@@ -182,60 +182,27 @@ TEST(TwoProcesses, SecondProcessOnTheSameScannerIsRefused) {
 
 }  // namespace
 
-namespace {
-
-// The scanner's page data files anywhere under `tmp` (every process's page
-// directory in the private directory there).
-int PageDataFiles(const std::string& tmp) {
-    int files = 0;
-    const std::string top = tmp + "orvoscan-" + std::to_string(geteuid());
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.ends_with(".dat") && (name.starts_with("_tmp") || name.starts_with("_err"))) {
-            ++files;
-        }
-    }
-    return files;
-}
-
-}  // namespace
-
 // The page data are a bank customer's cheques: however a program ends its
 // batch or itself, none stays on disk; a killed program's are removed by the
 // next start of the driver.
 TEST(TwoProcesses, NoPageDataStaysAfterTheProgram) {
     const struct {
         const char* mode;
-        int leftAtItsEnd;  // page data files right after the program ended
+        bool kept;  // page data files stay right after the program ended
     } cases[] = {
-        {"batch", 0},                // OrvoScan_EndBatch
-        {"one_page_then_end", 0},    // OrvoScan_End with the batch open
-        {"one_page_then_exit", 0},   // exit() with the batch open
-        {"one_page_then_term", 0},   // SIGTERM with the batch open
-        {"one_page_then_kill", -1},  // SIGKILL: some stay, until the next start
+        {"batch", false},               // OrvoScan_EndBatch
+        {"one_page_then_end", false},   // OrvoScan_End with the batch open
+        {"one_page_then_exit", false},  // exit() with the batch open
+        {"one_page_then_term", false},  // SIGTERM with the batch open
+        {"one_page_then_kill", true},   // SIGKILL: some stay, until the next start
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
         const std::string tmp = e2e::MakeTempDir("orvo-leftover-tmp");
-        const std::string dir = e2e::LaySystemDir(e2e::ChequeIni("Check", 1, 0, 0));
-        e2e::WriteText(dir + "scenario.json", ScenarioJson("L", 4, 0));
-        const std::map<std::string, std::string> env = {
-            {"ORVOSCAN_ASPI", "sim"},
-            {"ORVOSCAN_SYSTEM_DIR", dir},
-            {"ORVOSCAN_TRACE_DIR", dir},
-            {"ORVOSCAN_TIME_SCALE", "10"},
-            {"ORVOSCAN_SIM_SCENARIO", dir + "scenario.json"},
-            {"ORVO_CLIENT_OUT", dir},
-            {"TMPDIR", tmp}};
+        const std::map<std::string, std::string> env = ClientEnv(ScenarioJson("L", 4, 0), tmp);
         const e2e::ClientRun run = e2e::RunClient(c.mode, env);
         EXPECT_EQ(run.values.at("start"), "0");
-        if (c.leftAtItsEnd == 0) {
-            EXPECT_EQ(PageDataFiles(tmp), 0);
-        } else {
-            EXPECT_GT(PageDataFiles(tmp), 0);
-        }
+        EXPECT_EQ(PageDataFiles(tmp) > 0, c.kept);
         // The next start of the driver by this user finds none.
         EXPECT_EQ(e2e::RunClient("init", env).values.at("init"), "0");
         EXPECT_EQ(PageDataFiles(tmp), 0);

@@ -76,12 +76,12 @@ TEST_F(SharedUseTest, SettingsLocksOfOthersNeverStallAScan) {
         {"a process read lock by a user who may only read", LockHolder::Kind::ProcessReadLock},
         {"a writer stopped in its write", LockHolder::Kind::WriteLock},
     };
+    std::vector<std::string> args = ScanArgs();
+    args.push_back("--overwrite");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.who);
         const LockHolder holder(sys_ / "OrvoScan.ini", c.kind, nobody);
         ASSERT_TRUE(holder.held());
-        std::vector<std::string> args = ScanArgs();
-        args.push_back("--overwrite");
         const Result r = Wait(Start(args), 30s);
         EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(Count("F.tif"), 3);
@@ -89,8 +89,6 @@ TEST_F(SharedUseTest, SettingsLocksOfOthersNeverStallAScan) {
     // Ctrl-C ends a run at once while it waits for a stuck writer.
     const LockHolder writer(sys_ / "OrvoScan.ini", LockHolder::Kind::WriteLock, nobody);
     ASSERT_TRUE(writer.held());
-    std::vector<std::string> args = ScanArgs();
-    args.push_back("--overwrite");
     const pid_t pid = Start(args);
     std::this_thread::sleep_for(300ms);
     kill(pid, SIGINT);
@@ -105,20 +103,14 @@ TEST_F(SharedUseTest, SecondRunIntoTheSameOutputIsRefusedAtOnce) {
                  "documents": [{}, {"pauseBeforeMs": 600000}]})");
     const pid_t first = Start(ScanArgs());
     ASSERT_TRUE(AwaitOutput("A000001R.tif"));
-    const fs::path firstOut = dir_ / "first-stdout";
-    fs::rename(dir_ / "stdout", firstOut);
+    fs::rename(dir_ / "stdout", dir_ / "first-stdout");  // the later runs' own
 
-    const struct {
-        const char* how;
-        std::vector<std::string> args;
-    } seconds[] = {
-        {"--continue", {"scan", "-p", "Check", "-o", (out_ / "A.tif").string(), "--continue"}},
-        {"--overwrite", {"scan", "-p", "Check", "-o", (out_ / "A.tif").string(), "--overwrite"}},
-        {"another prefix", {"scan", "-p", "Check", "-o", (out_ / "B.tif").string()}},
-    };
-    for (const auto& second : seconds) {
-        SCOPED_TRACE(second.how);
-        const Result r = Wait(Start(second.args), 20s);
+    for (const auto& [file, option] :
+         {std::pair{"A.tif", "--continue"}, {"A.tif", "--overwrite"}, {"B.tif", ""}}) {
+        SCOPED_TRACE(std::string(file) + " " + option);
+        std::vector<std::string> args = {"scan", "-p", "Check", "-o", (out_ / file).string()};
+        if (*option != '\0') args.push_back(option);
+        const Result r = Wait(Start(args), 20s);
         EXPECT_EQ(r.code, 8) << r.out << r.err;
         EXPECT_NE(
             r.err.find("in use by another scan run: pid " + std::to_string(first) + " (orvoscan)"),
@@ -157,31 +149,26 @@ TEST_F(SharedUseTest, ScanWithTheStarterSettingsLeavesThemAsShipped) {
 TEST_F(SharedUseTest, UnreadableSettingsFileIsRefusedWithTheReason) {
     const fs::path ini = sys_ / "OrvoScan.ini";
     const std::string valid = ReadText(ini);
+    std::string nulBeforeMisc = valid;
+    nulBeforeMisc.insert(nulBeforeMisc.find("[Misc]"), 1, '\0');
+    // `text` in the settings file, grown to `size` bytes if given.
+    const auto write = [&](const std::string& text, std::uintmax_t size = 0) {
+        std::ofstream(ini) << text;
+        if (size > 0) fs::resize_file(ini, size);
+    };
+    const char* notAFile = "is not a regular file";
     const struct {
         const char* what;
         std::function<void()> make;
         const char* reason;
     } cases[] = {
-        {"a directory", [&] { fs::create_directory(ini); }, "is not a regular file"},
-        {"a FIFO", [&] { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }, "is not a regular file"},
-        {"a link to /dev/zero", [&] { fs::create_symlink("/dev/zero", ini); },
-         "is not a regular file"},
-        {"over 16 MiB",
-         [&] {
-             std::ofstream(ini) << valid;
-             fs::resize_file(ini, 17u << 20);
-         },
-         "larger than 16 MiB"},
+        {"a directory", [&] { fs::create_directory(ini); }, notAFile},
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0); }, notAFile},
+        {"a link to /dev/zero", [&] { fs::create_symlink("/dev/zero", ini); }, notAFile},
+        {"over 16 MiB", [&] { write(valid, 17u << 20); }, "larger than 16 MiB"},
         {"a zero byte before the profile",
-         [&] { std::ofstream(ini) << std::string("[Default]\nSide=1\n\0", 19) << valid; },
-         "zero byte"},
-        {"a zero byte before [Misc]",
-         [&] {
-             std::string text = valid;
-             text.insert(text.find("[Misc]"), 1, '\0');
-             std::ofstream(ini) << text;
-         },
-         "zero byte"},
+         [&] { write(std::string("[Default]\nSide=1\n\0", 19) + valid); }, "zero byte"},
+        {"a zero byte before [Misc]", [&] { write(nulBeforeMisc); }, "zero byte"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <functional>
 #include <set>
 
 #include "orvo/quality/check.h"
@@ -150,6 +149,27 @@ TEST(QualityPageTest, EveryStoredFormReadsBackToThePattern) {
     EXPECT_NE(error.find("not a regular file"), std::string::npos);
 }
 
+// A rectangle [x0, x1) x [y0, y1) at a level (bilevel: black below 128),
+// clipped to the page: kEdge reaches the far edge.
+constexpr int kEdge = 1 << 20;
+struct Band {
+    int x0, x1, y0, y1, level;
+};
+
+void Paint(Page& page, const Band& b) {
+    for (int y = std::max(0, b.y0); y < std::min(page.height, b.y1); ++y) {
+        for (int x = std::max(0, b.x0); x < std::min(page.width, b.x1); ++x) {
+            if (!page.bilevel()) {
+                page.row(y)[x] = static_cast<uint8_t>(b.level);
+            } else if (b.level < 128) {
+                page.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            } else {
+                page.row(y)[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+            }
+        }
+    }
+}
+
 // A drawn cheque side: 1728 pixels across the track, 728 rows along the
 // feed at 200 dpi (219.5 x 92.5 mm), paper and ink at the given levels, a
 // printed frame 12 pixels in, and rows of words slanted by `skew` degrees.
@@ -162,21 +182,17 @@ struct Drawing {
     bool frame = true;
 };
 
+constexpr Drawing kBlank{.words = false, .frame = false};
+
 Page Drawn(const Drawing& d, int bits) {
     Page page;
     page.Allocate(1728, d.rows, 8);
     std::fill(page.pixels.begin(), page.pixels.end(), static_cast<uint8_t>(d.paper));
-    auto put = [&](int x, int y, int v) {
-        if (x >= 0 && y >= 0 && x < page.width && y < page.height)
-            page.row(y)[x] = static_cast<uint8_t>(v);
-    };
     if (d.frame) {
-        for (int y = 12; y < std::min(d.rows, 716); ++y) {
-            for (int t = 0; t < 4; ++t) put(12 + t, y, d.ink), put(1712 + t, y, d.ink);
-        }
-        for (int x = 12; x < 1716; ++x) {
-            for (int t = 0; t < 4; ++t) put(x, 12 + t, d.ink), put(x, 712 + t, d.ink);
-        }
+        Paint(page, {12, 16, 12, 716, d.ink});
+        Paint(page, {1712, 1716, 12, 716, d.ink});
+        Paint(page, {12, 1716, 12, 16, d.ink});
+        Paint(page, {12, 1716, 712, 716, d.ink});
     }
     const double slope = std::tan(d.skew * M_PI / 180.0);
     for (int line = 0; d.words && line < 8; ++line) {
@@ -184,7 +200,7 @@ Page Drawn(const Drawing& d, int bits) {
             if ((x / 40) % 4 == 3) continue;  // the gap between words
             const int y = 80 + 70 * line + static_cast<int>(std::lround((x - 800) * slope));
             for (int t = 0; t < 14; ++t) {
-                if (t < 3 || t > 10 || x % 9 < 2) put(x, y + t, d.ink);
+                if (t < 3 || t > 10 || x % 9 < 2) Paint(page, {x, x + 1, y + t, y + t + 1, d.ink});
             }
         }
     }
@@ -200,21 +216,6 @@ Page Drawn(const Drawing& d, int bits) {
     return bilevel;
 }
 
-// Sets pixel (x, y) of either form to a level (bilevel: black below 128).
-void Paint(Page& page, int x0, int x1, int y0, int y1, int level) {
-    for (int y = std::max(0, y0); y < std::min(page.height, y1); ++y) {
-        for (int x = std::max(0, x0); x < std::min(page.width, x1); ++x) {
-            if (!page.bilevel()) {
-                page.row(y)[x] = static_cast<uint8_t>(level);
-            } else if (level < 128) {
-                page.row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-            } else {
-                page.row(y)[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
-            }
-        }
-    }
-}
-
 using Names = std::set<std::string>;
 
 Names NamesOf(const SideReport& side) {
@@ -227,94 +228,41 @@ Names NamesOf(const SideReport& side) {
 // not, and each page whose defect must be called by what is wrong with the
 // cheque.
 TEST(QualityCheckTest, DrawnSidesAreNamedByWhatIsWrong) {
+    // The drawn sides are 728 rows long.
     const struct {
         const char* what;
         int bits;
         Drawing drawing;
-        std::function<void(Page&)> change;
+        std::vector<Band> paint;
         Names defects;
     } cases[] = {
-        {"clean gray", 8, {}, nullptr, {}},
-        {"clean bilevel", 1, {}, nullptr, {}},
-        {"light gray ink at 5 degrees", 8, {.ink = 125, .skew = 5}, nullptr, {"skew"}},
-        {"light gray ink, straight", 8, {.ink = 125}, nullptr, {}},
-        {"gray streak at 160 over the whole length",
-         8,
-         {},
-         [](Page& p) { Paint(p, 700, 702, 0, p.height, 160); },
-         {"streaks"}},
-        {"white streak on a gray page",
-         8,
-         {.paper = 226, .ink = 30},
-         [](Page& p) { Paint(p, 900, 901, 0, p.height, 255); },
-         {"streaks"}},
-        {"streak over 90 % of the length",
-         1,
-         {},
-         [](Page& p) { Paint(p, 500, 502, 0, p.height * 9 / 10, 0); },
-         {"streaks"}},
-        {"streak with a short gap",
-         1,
-         {},
-         [](Page& p) {
-             Paint(p, 500, 502, 0, 300, 0);
-             Paint(p, 500, 502, 330, p.height, 0);
-         },
-         {"streaks"}},
-        {"streak 12 pixels from the edge",
-         1,
-         {.frame = false},
-         [](Page& p) { Paint(p, 1715, 1716, 0, p.height, 0); },
-         {"streaks"}},
-        {"streak beside a long printed line",
-         1,
-         {},
-         [](Page& p) {
-             Paint(p, 1650, 1652, 0, p.height, 0);
-             Paint(p, 1655, 1658, 100, 550, 0);
-         },
-         {"streaks"}},
-        {"streak over 80 % of the length",
-         1,
-         {},
-         [](Page& p) { Paint(p, 500, 502, 0, p.height * 8 / 10, 0); },
-         {}},
-        {"a line at the document's border",
-         1,
-         {.frame = false},
-         [](Page& p) { Paint(p, 2, 4, 0, p.height, 0); },
-         {}},
-        {"black background beside a cut-down cheque",
-         8,
-         {},
-         [](Page& p) { Paint(p, 1100, p.width, 0, p.height, 8); },
-         {"undersize"}},
-        {"29.5 % black, bilevel",
-         1,
-         {},
-         [](Page& p) { Paint(p, 0, p.width, 200, 200 + p.height * 295 / 1000, 0); },
-         {"too-dark"}},
-        {"all black, gray",
-         8,
-         {},
-         [](Page& p) { Paint(p, 0, p.width, 0, p.height, 3); },
-         {"too-dark"}},
-        {"gray mean 190", 8, {.paper = 190, .ink = 10}, nullptr, {"too-dark"}},
-        {"gray mean 213", 8, {.paper = 228, .ink = 10}, nullptr, {}},
-        {"a signature alone, bilevel",
-         1,
-         {.words = false, .frame = false},
-         [](Page& p) { Paint(p, 1000, 1400, 500, 500 + 20, 0); },
-         {"too-light"}},
-        {"two cheques overlapping: 120 mm", 1, {.rows = 945}, nullptr, {"oversize"}},
-        {"104 mm", 1, {.rows = 819}, nullptr, {}},
-        {"torn: 60 mm", 1, {.rows = 472}, nullptr, {"undersize"}},
+        {"clean gray", 8, {}, {}, {}},
+        {"clean bilevel", 1, {}, {}, {}},
+        {"light gray ink at 5 degrees", 8, {.ink = 125, .skew = 5}, {}, {"skew"}},
+        {"light gray ink, straight", 8, {.ink = 125}, {}, {}},
+        {"gray streak at 160, all along", 8, {}, {{700, 702, 0, kEdge, 160}}, {"streaks"}},
+        {"white streak", 8, {.paper = 226, .ink = 30}, {{900, 901, 0, kEdge, 255}}, {"streaks"}},
+        {"streak over 90 %", 1, {}, {{500, 502, 0, 655, 0}}, {"streaks"}},
+        {"streak, gap", 1, {}, {{500, 502, 0, 300, 0}, {500, 502, 330, kEdge, 0}}, {"streaks"}},
+        {"streak 12 px in", 1, {.frame = false}, {{1715, 1716, 0, kEdge, 0}}, {"streaks"}},
+        {"by a line", 1, {}, {{1650, 1652, 0, kEdge, 0}, {1655, 1658, 100, 550, 0}}, {"streaks"}},
+        {"streak over 80 %", 1, {}, {{500, 502, 0, 582, 0}}, {}},
+        {"a line at the document's border", 1, {.frame = false}, {{2, 4, 0, kEdge, 0}}, {}},
+        {"black beside a cut-down cheque", 8, {}, {{1100, kEdge, 0, kEdge, 8}}, {"undersize"}},
+        {"29.5 % black, bilevel", 1, {}, {{0, kEdge, 200, 414, 0}}, {"too-dark"}},
+        {"all black, gray", 8, {}, {{0, kEdge, 0, kEdge, 3}}, {"too-dark"}},
+        {"gray mean 190", 8, {.paper = 190, .ink = 10}, {}, {"too-dark"}},
+        {"gray mean 213", 8, {.paper = 228, .ink = 10}, {}, {}},
+        {"signature alone", 1, kBlank, {{1000, 1400, 500, 520, 0}}, {"too-light"}},
+        {"two cheques overlapping: 120 mm", 1, {.rows = 945}, {}, {"oversize"}},
+        {"104 mm", 1, {.rows = 819}, {}, {}},
+        {"torn: 60 mm", 1, {.rows = 472}, {}, {"undersize"}},
     };
     const Limits limits;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Page page = Drawn(c.drawing, c.bits);
-        if (c.change) c.change(page);
+        for (const Band& b : c.paint) Paint(page, b);
         const ChequeReport report = CheckCheque(limits, &page, nullptr);
         EXPECT_EQ(NamesOf(report.sides[0]), c.defects)
             << "skew " << report.sides[0].measures.skewDegrees << ", ink "
@@ -325,8 +273,8 @@ TEST(QualityCheckTest, DrawnSidesAreNamedByWhatIsWrong) {
 
     // The measures, each on its own axis: a page black only in a 16-column
     // band counts that band as black.
-    Page band = Drawn({.words = false, .frame = false}, 1);
-    Paint(band, 800, 816, 0, band.height, 0);
+    Page band = Drawn(kBlank, 1);
+    Paint(band, {800, 816, 0, kEdge, 0});
     const Measures m = CheckCheque(limits, &band, nullptr).sides[0].measures;
     EXPECT_NEAR(m.blackPercent, 100.0 * 16 / 1728, 1e-9);
     EXPECT_EQ(m.inkPercent, 0.0);
@@ -339,7 +287,7 @@ TEST(QualityCheckTest, DrawnSidesAreNamedByWhatIsWrong) {
     // A front 219 mm across with a rear 152 mm across; lengths along the feed
     // not judged when the scan has a fixed length.
     Page front = Drawn({}, 8), rear = Drawn({.rows = 800}, 8);
-    Paint(rear, 1200, rear.width, 0, rear.height, 0);
+    Paint(rear, {1200, kEdge, 0, kEdge, 0});
     const ChequeReport pair = CheckCheque(limits, &front, &rear);
     EXPECT_EQ(NamesOf(pair.sides[0]), (Names{"length-mismatch", "width-mismatch"}));
     EXPECT_EQ(NamesOf(pair.sides[1]), (Names{"length-mismatch", "width-mismatch"}));

@@ -46,12 +46,6 @@ class KeyboardTest : public QObject {
         fixture::SaveAs(Dialog(), out_ + "A.tif");
     }
 
-    void Focus(int control) {
-        QWidget* w = ById<QWidget>(Dialog(), control);
-        w->setFocus(Qt::TabFocusReason);
-        QTRY_COMPARE(QApplication::focusWidget(), w);
-    }
-
   private slots:
     void initTestCase() {
         fixture::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0));
@@ -97,8 +91,10 @@ class KeyboardTest : public QObject {
             });
             QSignalSpy finished(Dialog(), &QDialog::finished);
             BoxCloser closer;
-            Focus(c.focus);
-            QTest::keyClick(QApplication::focusWidget(), c.key);
+            QWidget* focus = ById<QWidget>(Dialog(), c.focus);
+            focus->setFocus(Qt::TabFocusReason);
+            QTRY_COMPARE(QApplication::focusWidget(), focus);
+            QTest::keyClick(focus, c.key);
             switch (c.then) {
                 case Then::SaveDialog:
                     QCOMPARE(saveDialogs, 1);
