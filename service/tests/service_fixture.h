@@ -94,22 +94,17 @@ class ServiceTest : public ::testing::Test {
         fs::create_directories(home_);
         for (const char* f : {"libK4TR.so", "huffmanw.dat", "huffmanb.dat", "huffmang.dat"})
             fs::create_symlink(buildSys / f, sys_ / f);
-        WriteSettings();
+        const std::string keys =
+            "Side=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\nBWSlice1=128\n"
+            "ScanLines1=800\n";
+        std::ofstream(sys_ / "OrvoScan.ini") << "[Default]\n" + keys + "[Check]\n" + keys +
+                                                    "[Misc]\nEndorser=0\nDFDetect=1\nMicrDetect=1\n"
+                                                    "ImageFileFormat=0\nEndorserFormat=\n";
         Scenario(R"("defaultStack": 3)");
         Config("ReconnectGraceSeconds=30\n");
     }
     void TearDown() override { Stop(); }
 
-    void WriteSettings() {
-        const char* keys =
-            "Side=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\nBWSlice1=128\n"
-            "ScanLines1=800\n";
-        std::ofstream(sys_ / "OrvoScan.ini")
-            << "[Default]\n"
-            << keys << "[Check]\n"
-            << keys << "[Misc]\nEndorser=0\nDFDetect=1\nMicrDetect=1\nImageFileFormat=0\n"
-            << "EndorserFormat=\n";
-    }
     // The virtual scanner's scenario: `members` (JSON object members) and
     // no latency, or (`paced`) a cheque every 150 ms of its clock.
     void Scenario(const std::string& members, bool paced = false) {

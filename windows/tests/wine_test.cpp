@@ -76,10 +76,10 @@ void SetUpWine() {
     const std::string win64 = build + "win64/";
     const std::vector<WineSetup> candidates = {
         {"/usr/lib/wine/wine", "", "/usr/bin/wineserver", build + "win32/k4tr_client.exe",
-         build + "win32/cdecl/k4tr_client.exe", sys + "K4TR.dll", sys + "cdecl/K4TR.dll", env},
+         build + "win32/cdecl/k4tr_client.exe", sys + "K4TR.dll", sys + "cdecl/K4TR.dll", env, ""},
         {"/usr/lib/wine/wine64", "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver64",
          win64 + "k4tr_client.exe", win64 + "k4tr_client.exe", win64 + "K4TR.dll",
-         win64 + "K4TR.dll", env},
+         win64 + "K4TR.dll", env, ""},
     };
     std::string tried;
     for (WineSetup c : candidates) {
@@ -188,13 +188,6 @@ class WineDll : public ::testing::Test {
                           service.WineEnv(), outDir);
     }
 
-    static void ExpectSameFiles(const std::string& a, const std::string& b) {
-        const auto names = DirEntries(a);
-        EXPECT_EQ(names, DirEntries(b));
-        for (const std::string& name : names)
-            EXPECT_EQ(ReadBytes(a + name), ReadBytes(b + name)) << name;
-    }
-
     std::string sysDir_;
 };
 
@@ -246,8 +239,13 @@ TEST_F(WineDll, BatchesAsTheNativeDriver) {
         EXPECT_EQ(windows.out, native.out);
         for (const std::string& part : c.expected)
             EXPECT_NE(native.out.find(part), std::string::npos) << native.out;
-        if (c.files) EXPECT_EQ(DirEntries(nativeDir).size(), c.files);
-        ExpectSameFiles(nativeDir, wineDir);
+        if (c.files) {
+            EXPECT_EQ(DirEntries(nativeDir).size(), c.files);
+        }
+        const auto names = DirEntries(nativeDir);
+        EXPECT_EQ(names, DirEntries(wineDir));
+        for (const std::string& name : names)
+            EXPECT_EQ(ReadBytes(nativeDir + name), ReadBytes(wineDir + name)) << name;
     }
 }
 
