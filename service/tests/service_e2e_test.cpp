@@ -1,7 +1,5 @@
 // orvoscand over HTTP against the virtual scanner: a batch against orvoscan
 // scan, and the requests the service refuses.
-#include <sstream>
-
 #include "service_fixture.h"
 
 namespace orvoscand_e2e {
@@ -16,8 +14,7 @@ TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
                               {"frontDefects": {"skew": 4}}])");
     const fs::path viaService = home_ / "service-out";
     const fs::path viaTool = dir_ / "tool-out";
-    fs::create_directories(viaService);
-    fs::create_directories(viaTool);
+    for (const fs::path& out : {viaService, viaTool}) fs::create_directories(out);
     const pid_t tool =
         Run({ORVOSCAN_TOOL, "scan", "--profile", "Check", "--output", (viaTool / "A.tif").string()},
             "tool");
@@ -72,8 +69,7 @@ TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
 
 // Requests the service refuses, each with a JSON error.
 TEST_F(ServiceTest, Refusals) {
-    fs::create_directories(home_ / "scans");
-    fs::create_directories(home_ / ".ssh");
+    for (const char* sub : {"scans", ".ssh"}) fs::create_directories(home_ / sub);
     Config("AllowOrigin=https://teller.example\nReconnectGraceSeconds=30\n");
     // A value stored by another program that the scanner cannot take.
     std::ofstream(sys_ / "OrvoScan.ini", std::ios::app) << "[Wide]\nScanWidth=4000\n";
