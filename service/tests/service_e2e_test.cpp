@@ -1,40 +1,24 @@
 // orvoscand over HTTP against the virtual scanner: a batch against orvoscan
 // scan, and the requests the service refuses.
-#include <set>
-#include <sstream>
-
 #include "service_fixture.h"
 
 namespace orvoscand_e2e {
 namespace {
 
-std::string Page(const fs::path& path) {
-    return ReadText(path.string());
-}
-
-std::set<std::string> Files(const fs::path& dir) {
-    std::set<std::string> names;
-    if (!fs::exists(dir)) return names;
-    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-    return names;
-}
-
 // A batch through the service writes what `orvoscan scan` writes for the same
 // stack, byte for byte; the events carry each cheque once with its MICR line
 // and the served pages are those files.
 TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
-    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
-                 "documents": [{"micr": "T021000021T 1234567890U 0101"},
-                               {"micr": "T0210?0021T 12_4567890U 0102"},
-                               {"frontDefects": {"skew": 4}}]})");
+    Scenario(R"("documents": [{"micr": "T021000021T 1234567890U 0101"},
+                              {"micr": "T0210?0021T 12_4567890U 0102"},
+                              {"frontDefects": {"skew": 4}}])");
     const fs::path viaService = home_ / "service-out";
     const fs::path viaTool = dir_ / "tool-out";
-    fs::create_directories(viaService);
-    fs::create_directories(viaTool);
-    const pid_t tool = orvo::testing::StartProgram(
-        {ORVOSCAN_TOOL, "scan", "--profile", "Check", "--output", (viaTool / "A.tif").string()},
-        dir_ / "tool.out", dir_ / "tool.err", [this] { Environment(); });
-    ASSERT_EQ(orvo::testing::WaitChild(tool, 60s).code, 0) << ReadText(dir_ / "tool.err");
+    for (const fs::path& out : {viaService, viaTool}) fs::create_directories(out);
+    const pid_t tool =
+        Run({ORVOSCAN_TOOL, "scan", "--profile", "Check", "--output", (viaTool / "A.tif").string()},
+            "tool");
+    ASSERT_EQ(orvo::testing::WaitChild(tool, 60s).code, 0) << Err("tool");
 
     Start();
     const std::string id = Post({{"profile", "Check"}, {"outputDir", viaService.string()}});
@@ -42,7 +26,7 @@ TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
     ASSERT_EQ(events.size(), 4u);
     // The MICR lines as orvoscan recorded them ("%07d%1d" and the line).
     std::vector<std::string> micr;
-    std::istringstream records(Page(viaTool / "micr.txt"));
+    std::istringstream records(ReadText(viaTool / "micr.txt"));
     for (std::string line; std::getline(records, line);)
         micr.push_back(line.substr(8, line.size() - 9));
     ASSERT_EQ(micr.size(), 3u);
@@ -56,11 +40,10 @@ TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
         EXPECT_EQ(e.data["defects"].size() > 0, n == 3) << e.data["defects"];
         for (const char* side : {"front", "rear"}) {
             auto r = Client().Get(e.data[side]["tiff"].get<std::string>());
-            ASSERT_TRUE(r);
-            ASSERT_EQ(r->status, 200);
+            ASSERT_TRUE(r && r->status == 200);
             EXPECT_EQ(r->get_header_value("Content-Type"), "image/tiff");
             const std::string name = e.data[side]["name"].get<std::string>() + ".tif";
-            EXPECT_EQ(r->body, Page(viaTool / name)) << name;
+            EXPECT_EQ(r->body, ReadText(viaTool / name)) << name;
             auto png = Client().Get(e.data[side]["png"].get<std::string>());
             ASSERT_TRUE(png);
             EXPECT_EQ(png->body.substr(1, 3), "PNG");
@@ -72,7 +55,7 @@ TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
     // Every file of the output, micr.txt and quality.txt too, as orvoscan wrote it.
     EXPECT_EQ(Files(viaService), Files(viaTool));
     for (const std::string& name : Files(viaTool))
-        EXPECT_EQ(Page(viaService / name), Page(viaTool / name)) << name;
+        EXPECT_EQ(ReadText(viaService / name), ReadText(viaTool / name)) << name;
 
     // The whole batch as JSON, and a client that reconnects after event 2.
     const json batch = Body(Client().Get("/v1/batches/" + id));
@@ -86,119 +69,63 @@ TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
 
 // Requests the service refuses, each with a JSON error.
 TEST_F(ServiceTest, Refusals) {
-    fs::create_directories(home_ / "scans");
-    fs::create_directories(home_ / ".ssh");
+    for (const char* sub : {"scans", ".ssh"}) fs::create_directories(home_ / sub);
     Config("AllowOrigin=https://teller.example\nReconnectGraceSeconds=30\n");
+    // A value stored by another program that the scanner cannot take.
+    std::ofstream(sys_ / "OrvoScan.ini", std::ios::app) << "[Wide]\nScanWidth=4000\n";
     Start();
-    const std::string own = "127.0.0.1:" + std::to_string(port_);
     struct Case {
         const char* what;
-        std::string method, path, body;
-        httplib::Headers headers;
+        const char* request;  // method and path
         int status;
-        std::string error;  // part of the error text
+        const char* error;  // part of the error text
+        std::string body = "";
+        httplib::Headers headers = {{"Authorization", "TOKEN"}};
     };
-    const std::string bearer = "Bearer " + token_;
+    const auto batch = [](const fs::path& outputDir) {
+        return json{{"profile", "Check"}, {"outputDir", outputDir}}.dump();
+    };
+    const httplib::Headers rebound = {{"Authorization", "TOKEN"},
+                                      {"Host", "attacker.example:" + std::to_string(port_)}};
+    const httplib::Headers evil = {{"Origin", "https://evil.example"}};
     const std::vector<Case> cases = {
-        {"no token", "GET", "/v1/scanner", "", {}, 401, "Authorization"},
-        {"wrong token", "GET", "/v1/scanner", "", {{"Authorization", "Bearer 00"}}, 401, ""},
-        {"rebinding Host",
-         "GET",
-         "/v1/scanner",
-         "",
-         {{"Authorization", bearer}, {"Host", "attacker.example:" + std::to_string(port_)}},
-         403,
-         "Host"},
-        {"other origin",
-         "GET",
-         "/v1/scanner",
-         "",
-         {{"Origin", "https://evil.example"}},
-         403,
-         "evil.example"},
-        {"malformed JSON",
-         "POST",
-         "/v1/batches",
-         "{\"profile\": ",
-         {{"Authorization", bearer}},
-         400,
-         "JSON"},
-        {"no object", "POST", "/v1/batches", "[1,2]", {{"Authorization", bearer}}, 400, "JSON"},
-        {"huge body",
-         "POST",
-         "/v1/batches",
-         std::string(200 * 1024, ' '),
-         {{"Authorization", bearer}},
-         413,
-         "large"},
-        {"unknown path", "GET", "/v1/nothing", "", {{"Authorization", bearer}}, 404, ""},
-        {"unknown profile",
-         "POST",
-         "/v1/batches",
-         R"({"profile": "Nope"})",
-         {{"Authorization", bearer}},
-         404,
-         "Nope"},
-        {"bad start number",
-         "POST",
-         "/v1/batches",
-         R"({"profile": "Check", "startNumber": -1})",
-         {{"Authorization", bearer}},
-         422,
-         "startNumber"},
-        {"relative outputDir",
-         "POST",
-         "/v1/batches",
-         R"({"profile": "Check", "outputDir": "scans"})",
-         {{"Authorization", bearer}},
-         422,
-         "absolute"},
-        {"outputDir outside home",
-         "POST",
-         "/v1/batches",
-         R"({"profile": "Check", "outputDir": ")" +
-             (home_ / "scans" / ".." / ".." / "..").string() + R"("})",
-         {{"Authorization", bearer}},
-         422,
-         "not below"},
-        {"hidden outputDir",
-         "POST",
-         "/v1/batches",
-         R"({"profile": "Check", "outputDir": ")" + (home_ / ".ssh").string() + R"("})",
-         {{"Authorization", bearer}},
-         422,
-         "hidden"},
-        {"refused profile value",
-         "PUT",
-         "/v1/profiles/Check",
-         R"({"ScanWidth": 9999})",
-         {{"Authorization", bearer}},
-         422,
-         "ScanWidth=9999"},
-        {"unknown batch",
-         "GET",
-         "/v1/batches/00000000000000000000000000000000",
-         "",
-         {{"Authorization", bearer}},
-         404,
-         "no such batch"},
-        {"traversal in batch id",
-         "GET",
-         "/v1/batches/..%2f..%2ftoken",
-         "",
-         {{"Authorization", bearer}},
-         404,
-         ""},
+        {"no token", "GET /v1/scanner", 401, "Authorization", "", {}},
+        {"wrong token", "GET /v1/scanner", 401, "", "", {{"Authorization", "Bearer 00"}}},
+        {"rebinding Host", "GET /v1/scanner", 403, "Host", "", rebound},
+        {"other origin", "GET /v1/scanner", 403, "evil.example", "", evil},
+        {"malformed JSON", "POST /v1/batches", 400, "JSON", "{\"profile\": "},
+        {"no object", "POST /v1/batches", 400, "JSON", "[1,2]"},
+        {"huge body", "POST /v1/batches", 413, "large", std::string(200 * 1024, ' ')},
+        {"unknown path", "GET /v1/nothing", 404, ""},
+        {"unknown profile", "POST /v1/batches", 404, "Nope", R"({"profile": "Nope"})"},
+        {"bad start number", "POST /v1/batches", 422, "startNumber",
+         R"({"profile": "Check", "startNumber": -1})"},
+        {"relative outputDir", "POST /v1/batches", 422, "absolute", batch("scans")},
+        {"outputDir outside home", "POST /v1/batches", 422, "not below",
+         batch(home_ / "scans" / ".." / ".." / "..")},
+        {"hidden outputDir", "POST /v1/batches", 422, "hidden", batch(home_ / ".ssh")},
+        {"refused profile value", "PUT /v1/profiles/Check", 422, "ScanWidth=9999",
+         R"({"ScanWidth": 9999})"},
+        {"profile the scanner cannot take", "POST /v1/batches", 422, "ScanWidth=4000",
+         R"({"profile": "Wide"})"},
+        {"unknown batch", "GET /v1/batches/00000000000000000000000000000000", 404, "no such batch"},
+        {"traversal in batch id", "GET /v1/batches/..%2f..%2ftoken", 404, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        httplib::Headers headers;
+        for (const auto& [key, value] : c.headers)
+            headers.emplace(key, value == "TOKEN" ? "Bearer " + token_ : value);
+        if (headers.find("Host") == headers.end())
+            headers.emplace("Host", "127.0.0.1:" + std::to_string(port_));
+        const std::string request = c.request;
+        const std::string method = request.substr(0, request.find(' '));
+        const std::string path = request.substr(method.size() + 1);
         httplib::Client client("127.0.0.1", port_);
-        httplib::Headers headers = c.headers;
-        if (headers.find("Host") == headers.end()) headers.emplace("Host", own);
-        httplib::Result r = c.method == "GET" ? client.Get(c.path, headers)
-                            : c.method == "POST"
-                                ? client.Post(c.path, headers, c.body, "application/json")
-                                : client.Put(c.path, headers, c.body, "application/json");
+        httplib::Result r = method == "GET" ? client.Get(path, headers)
+                            : method == "POST"
+                                ? client.Post(path, headers, c.body, "application/json")
+                                : client.Put(path, headers, c.body, "application/json");
         ASSERT_TRUE(r);
         EXPECT_EQ(r->status, c.status) << r->body;
         const json body = Body(r);
@@ -216,13 +143,6 @@ TEST_F(ServiceTest, Refusals) {
     EXPECT_EQ(r->status, 200);
     EXPECT_EQ(Body(r)["settings"]["BWSlice1"], 100);
     EXPECT_EQ(Body(r)["settings"]["ScanWidth"], 1728);
-    // A value stored by another program that the scanner cannot take stops the
-    // batch before anything is fed.
-    WriteSettings("");
-    std::ofstream(sys_ / "OrvoScan.ini", std::ios::app) << "[Wide]\nScanWidth=4000\n";
-    r = Client().Post("/v1/batches", R"({"profile": "Wide"})", "application/json");
-    EXPECT_EQ(r->status, 422);
-    EXPECT_NE(Body(r)["error"].get<std::string>().find("ScanWidth=4000"), std::string::npos);
 
     // An allowed origin gets CORS headers and its own batches; the token
     // caller does not see them, and the other way round.
@@ -242,17 +162,19 @@ TEST_F(ServiceTest, Refusals) {
     const std::string id = Body(r)["id"];
     EXPECT_EQ(id.size(), 32u);
     EXPECT_EQ(Client().Get("/v1/batches/" + id)->status, 404);
-    EXPECT_EQ(Client("https://teller.example").Get("/v1/batches/" + id)->status, 200);
+    EXPECT_EQ(page.Get("/v1/batches/" + id)->status, 200);
 }
 
 // What keeps the service from starting, each with exit status 1 and the
-// reason; a wrong option is status 2.
+// reason; a wrong option is status 2. One service per user: a second one
+// names the first.
 TEST_F(ServiceTest, RefusesToStart) {
     struct Case {
         std::vector<std::string> args;
         const char* config;
         int code;
         const char* message;
+        bool running = false;  // a service of this user runs already
     };
     const Case cases[] = {
         {{"--listen", "0.0.0.0:0"}, "", 1, "not a loopback address"},
@@ -260,29 +182,15 @@ TEST_F(ServiceTest, RefusesToStart) {
         {{}, "AllowOrigins=https://x.example\n", 1, "unknown key \"AllowOrigins\""},
         {{"--allow-origin", "teller.example"}, "", 2, "--allow-origin teller.example"},
         {{"--listen", "127.0.0.1"}, "", 2, "no ADDRESS:PORT"},
+        {{"--listen", "127.0.0.1:0"}, "", 1, "orvoscand serves this user already", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         Config(c.config);
-        std::vector<std::string> argv = {ORVOSCAND, "--no-system-config", "--config",
-                                         (dir_ / "orvoscand.conf").string()};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        const pid_t pid = orvo::testing::StartProgram(
-            argv, dir_ / "refused.out", dir_ / "refused.err", [this] { Environment(); });
-        EXPECT_EQ(orvo::testing::WaitChild(pid, 30s).code, c.code);
-        EXPECT_NE(ReadText(dir_ / "refused.err").find(c.message), std::string::npos)
-            << ReadText(dir_ / "refused.err");
+        if (c.running) Start();
+        EXPECT_EQ(orvo::testing::WaitChild(Run(Service(c.args), "refused"), 30s).code, c.code);
+        EXPECT_NE(Err("refused").find(c.message), std::string::npos) << Err("refused");
     }
-    // One service per user: a second one names the first.
-    Config("");
-    Start();
-    const pid_t second = orvo::testing::StartProgram(
-        {ORVOSCAND, "--no-system-config", "--listen", "127.0.0.1:0"}, dir_ / "second.out",
-        dir_ / "second.err", [this] { Environment(); });
-    EXPECT_EQ(orvo::testing::WaitChild(second, 30s).code, 1);
-    EXPECT_NE(ReadText(dir_ / "second.err").find("orvoscand serves this user already"),
-              std::string::npos)
-        << ReadText(dir_ / "second.err");
 }
 
 }  // namespace

@@ -15,7 +15,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <functional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,33 +40,46 @@ struct SseEvent {
     json data;
 };
 
-// Splits an event stream's text into its events (comment lines skipped).
+// Splits an event stream's text into its events (comment lines and an
+// incomplete last line skipped).
 inline std::vector<SseEvent> ParseEvents(const std::string& text) {
     std::vector<SseEvent> events;
     SseEvent e;
     std::string data;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos) break;
-        const std::string line = text.substr(start, end - start);
-        start = end + 1;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line) && !in.eof();) {
         if (line.empty()) {
-            if (!e.name.empty()) {
-                e.data = json::parse(data, nullptr, false);
-                events.push_back(e);
-            }
+            if (!e.name.empty())
+                events.push_back({e.id, e.name, json::parse(data, nullptr, false)});
             e = {};
             data.clear();
-        } else if (line.rfind("id: ", 0) == 0) {
+        } else if (line.starts_with("id: ")) {
             e.id = std::stol(line.substr(4));
-        } else if (line.rfind("event: ", 0) == 0) {
+        } else if (line.starts_with("event: ")) {
             e.name = line.substr(7);
-        } else if (line.rfind("data: ", 0) == 0) {
+        } else if (line.starts_with("data: ")) {
             data += line.substr(6);
         }
     }
     return events;
+}
+
+// The names in a directory (none when it does not exist).
+inline std::set<std::string> Files(const fs::path& dir) {
+    std::set<std::string> names;
+    if (!fs::exists(dir)) return names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// Waits at most `bound` for `done`; false when it did not come.
+template <typename Done>
+bool WaitFor(Done done, std::chrono::milliseconds bound = 20s) {
+    for (const auto end = std::chrono::steady_clock::now() + bound; !done();) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
 }
 
 class ServiceTest : public ::testing::Test {
@@ -79,22 +94,25 @@ class ServiceTest : public ::testing::Test {
         fs::create_directories(home_);
         for (const char* f : {"libK4TR.so", "huffmanw.dat", "huffmanb.dat", "huffmang.dat"})
             fs::create_symlink(buildSys / f, sys_ / f);
-        WriteSettings();
-        Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
-                     "defaultStack": 3})");
+        const std::string keys =
+            "Side=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\nBWSlice1=128\n"
+            "ScanLines1=800\n";
+        std::ofstream(sys_ / "OrvoScan.ini") << "[Default]\n" + keys + "[Check]\n" + keys +
+                                                    "[Misc]\nEndorser=0\nDFDetect=1\nMicrDetect=1\n"
+                                                    "ImageFileFormat=0\nEndorserFormat=\n";
+        Scenario(R"("defaultStack": 3)");
         Config("ReconnectGraceSeconds=30\n");
     }
     void TearDown() override { Stop(); }
 
-    void WriteSettings(const std::string& extra = "") {
-        std::ofstream(sys_ / "OrvoScan.ini")
-            << "[Default]\nSide=1\nScanWidth=1728\nResolution=0\nScanMode1=0\nCompressMode=0\n"
-               "BWSlice1=128\nScanLines1=800\n[Check]\nSide=1\nScanWidth=1728\nResolution=0\n"
-               "ScanMode1=0\nCompressMode=0\nBWSlice1=128\nScanLines1=800\n"
-            << extra
-            << "[Misc]\nEndorser=0\nDFDetect=1\nMicrDetect=1\nImageFileFormat=0\nEndorserFormat=\n";
+    // The virtual scanner's scenario: `members` (JSON object members) and
+    // no latency, or (`paced`) a cheque every 150 ms of its clock.
+    void Scenario(const std::string& members, bool paced = false) {
+        std::ofstream(dir_ / "scenario.json")
+            << R"({"latency": {"commandMs": 0, "blockMs": )"
+            << (paced ? R"(5, "documentIntervalMs": 150})" : R"(0, "documentIntervalMs": 0})")
+            << (members.empty() ? "" : ", ") << members << "}";
     }
-    void Scenario(const std::string& text) { std::ofstream(dir_ / "scenario.json") << text; }
     void Config(const std::string& text) { std::ofstream(dir_ / "orvoscand.conf") << text; }
 
     // The environment of the service and of orvoscan runs beside it.
@@ -108,30 +126,40 @@ class ServiceTest : public ::testing::Test {
         setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
         setenv("HOME", home_.c_str(), 1);
     }
+    // Starts a program in that environment, its output in `name`.out and
+    // `name`.err; `setup` runs in the child after the environment is set.
+    pid_t Run(const std::vector<std::string>& argv, const std::string& name,
+              const std::function<void()>& setup = {}) const {
+        return orvo::testing::StartProgram(argv, dir_ / (name + ".out"), dir_ / (name + ".err"),
+                                           [this, &setup] {
+                                               Environment();
+                                               if (setup) setup();
+                                           });
+    }
+    std::string Err(const std::string& name) const { return ReadText(dir_ / (name + ".err")); }
+    // orvoscand with this test's configuration file and `args`.
+    std::vector<std::string> Service(std::vector<std::string> args = {}) const {
+        args.insert(args.begin(), {ORVOSCAND, "--no-system-config", "--config",
+                                   (dir_ / "orvoscand.conf").string()});
+        return args;
+    }
 
     // Starts orvoscand and waits until it listens; its port in port_.
-    void Start(std::vector<std::string> args = {}) {
-        std::vector<std::string> argv = {ORVOSCAND,     "--listen",
-                                         "127.0.0.1:0", "--no-system-config",
-                                         "--config",    (dir_ / "orvoscand.conf").string()};
-        argv.insert(argv.end(), args.begin(), args.end());
+    void Start() {
         fs::remove(dir_ / "service.out");
-        pid_ = orvo::testing::StartProgram(argv, dir_ / "service.out", dir_ / "service.err",
-                                           [this] { Environment(); });
+        pid_ = Run(Service({"--listen", "127.0.0.1:0"}), "service");
         ASSERT_GT(pid_, 0);
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        for (;;) {
-            const std::string out =
-                fs::exists(dir_ / "service.out") ? ReadText(dir_ / "service.out") : "";
+        ASSERT_TRUE(WaitFor([this] {
+            const std::string out = ReadText(dir_ / "service.out");
             const auto at = out.find("http://127.0.0.1:");
-            if (at != std::string::npos && out.find('\n', at) != std::string::npos) {
-                port_ = std::stoi(out.substr(at + 17));
-                break;
-            }
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline)
-                << "orvoscand did not start: " << ReadText(dir_ / "service.err");
-            std::this_thread::sleep_for(10ms);
-        }
+            if (at == std::string::npos || out.find('\n', at) == std::string::npos) return false;
+            port_ = std::stoi(out.substr(at + 17));
+            return true;
+        })) << "orvoscand did not start: "
+            << Err("service");
+        ReadToken();
+    }
+    void ReadToken() {
         token_ = ReadText(runtime_ / "orvoscan" / "token");
         while (!token_.empty() && token_.back() == '\n') token_.pop_back();
     }
@@ -148,13 +176,10 @@ class ServiceTest : public ::testing::Test {
     httplib::Client Client(const std::string& origin = "") const {
         httplib::Client c("127.0.0.1", port_);
         c.set_read_timeout(30, 0);
-        httplib::Headers h;
-        if (origin.empty()) {
-            h.emplace("Authorization", "Bearer " + token_);
-        } else {
-            h.emplace("Origin", origin);
-        }
-        c.set_default_headers(h);
+        if (origin.empty())
+            c.set_default_headers({{"Authorization", "Bearer " + token_}});
+        else
+            c.set_default_headers({{"Origin", origin}});
         return c;
     }
     static json Body(const httplib::Result& r) {
@@ -162,12 +187,10 @@ class ServiceTest : public ::testing::Test {
     }
 
     // Starts a batch (token caller); its id, or "" with a test failure.
-    std::string Post(const json& body, int expect = 201) {
+    std::string Post(const json& body = {{"profile", "Check"}}) {
         auto r = Client().Post("/v1/batches", body.dump(), "application/json");
-        EXPECT_TRUE(r);
-        if (!r) return "";
-        EXPECT_EQ(r->status, expect) << r->body;
-        return r->status == 201 ? Body(r)["id"].get<std::string>() : "";
+        EXPECT_TRUE(r && r->status == 201) << (r ? r->body : "no answer");
+        return r && r->status == 201 ? Body(r)["id"].get<std::string>() : "";
     }
     // Reads the batch's event stream to its end (or `stopAfter` cheques:
     // then the connection is dropped).

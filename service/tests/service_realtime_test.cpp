@@ -5,20 +5,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <set>
-#include <sstream>
-
 #include "service_fixture.h"
 
 namespace orvoscand_e2e {
 namespace {
-
-std::set<std::string> Files(const fs::path& dir) {
-    std::set<std::string> names;
-    if (!fs::exists(dir)) return names;
-    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-    return names;
-}
 
 // How a batch ends, with the driver's message.
 TEST_F(ServiceTest, EndReasons) {
@@ -29,23 +19,17 @@ TEST_F(ServiceTest, EndReasons) {
         const char* message;
     };
     const Case cases[] = {
-        {R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
-             "documents": [{}, {}, {"jam": "jam1"}, {}]})",
-         "jam", 2, "JAM1 error"},
-        {R"({"terminateAtFirstPoll": true})", "feeder-empty", 0, ""},
-        {R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
-             "documents": [{}, {"jam": "doubleFeed"}]})",
-         "double-feed", 1, "Double feed error"},
+        {R"("documents": [{}, {}, {"jam": "jam1"}, {}])", "jam", 2, "JAM1 error"},
+        {R"("terminateAtFirstPoll": true)", "feeder-empty", 0, ""},
+        {R"("documents": [{}, {"jam": "doubleFeed"}])", "double-feed", 1, "Double feed error"},
     };
-    Start();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reason);
-        Scenario(c.scenario);
         // The scenario is read when the ASPI layer starts: a service per case.
+        Scenario(c.scenario);
         Stop();
         Start();
-        const std::string id = Post({{"profile", "Check"}});
-        const std::vector<SseEvent> events = Events(id);
+        const std::vector<SseEvent> events = Events(Post());
         ASSERT_FALSE(events.empty());
         const json end = events.back().data;
         EXPECT_EQ(end["reason"], c.reason);
@@ -59,10 +43,9 @@ TEST_F(ServiceTest, EndReasons) {
 // batch ends; nothing torn is left in the spool.
 TEST_F(ServiceTest, CancelCompletesTheChequeInProgress) {
     timeScale_ = "1";
-    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
-                 "defaultStack": 10})");
+    Scenario(R"("defaultStack": 10)", true);
     Start();
-    const std::string id = Post({{"profile", "Check"}});
+    const std::string id = Post();
     ASSERT_EQ(Events(id, 0, 1).size(), 1u);
     auto r = Client().Delete("/v1/batches/" + id);
     ASSERT_TRUE(r);
@@ -70,14 +53,13 @@ TEST_F(ServiceTest, CancelCompletesTheChequeInProgress) {
     const std::vector<SseEvent> events = Events(id);
     const json end = events.back().data;
     EXPECT_EQ(end["reason"], "cancelled");
-    EXPECT_LT(end["cheques"].get<int>(), 10);
     const int cheques = end["cheques"];
+    EXPECT_LT(cheques, 10);
     EXPECT_EQ(static_cast<int>(events.size()), cheques + 1);
     const fs::path spool = runtime_ / "orvoscan" / "batches" / id;
-    std::set<std::string> pages;
-    for (const std::string& name : Files(spool))
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".tif") pages.insert(name);
-    EXPECT_EQ(static_cast<int>(pages.size()), 2 * cheques);
+    int pages = 0;
+    for (const std::string& name : Files(spool)) pages += fs::path(name).extension() == ".tif";
+    EXPECT_EQ(pages, 2 * cheques);
     // DELETE of the ended batch removes its pages.
     r = Client().Delete("/v1/batches/" + id);
     ASSERT_TRUE(r);
@@ -91,23 +73,17 @@ TEST_F(ServiceTest, CancelCompletesTheChequeInProgress) {
 // service scans.
 TEST_F(ServiceTest, OneProgramAtATime) {
     timeScale_ = "1";
-    const std::string node = (dir_ / "sg-node").string();
-    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
-                 "defaultStack": 6, "deviceNode": ")" +
-             node + R"("})");
+    Scenario(R"("defaultStack": 6, "deviceNode": ")" + (dir_ / "sg-node").string() + "\"", true);
     Start();
     fs::create_directories(dir_ / "tool-out");
-    const pid_t tool = orvo::testing::StartProgram(
-        {ORVOSCAN_TOOL, "scan", "--profile", "Check", "--output",
-         (dir_ / "tool-out" / "A.tif").string()},
-        dir_ / "tool.out", dir_ / "tool.err", [this] { Environment(); });
+    const auto scan = [this](const char* page, const char* name) {
+        return Run({ORVOSCAN_TOOL, "scan", "--profile", "Check", "--output",
+                    (dir_ / "tool-out" / page).string()},
+                   name);
+    };
+    const pid_t tool = scan("A.tif", "tool");
     // Once orvoscan has its first page it holds the scanner.
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!fs::exists(dir_ / "tool-out" / "micr.txt") ||
-           ReadText(dir_ / "tool-out" / "micr.txt").empty()) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        std::this_thread::sleep_for(10ms);
-    }
+    ASSERT_TRUE(WaitFor([this] { return !ReadText(dir_ / "tool-out" / "micr.txt").empty(); }, 30s));
     auto r = Client().Post("/v1/batches", R"({"profile": "Check"})", "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 409);
@@ -115,15 +91,10 @@ TEST_F(ServiceTest, OneProgramAtATime) {
     kill(tool, SIGINT);
     orvo::testing::WaitChild(tool, 60s);
 
-    const std::string id = Post({{"profile", "Check"}});
+    const std::string id = Post();
     ASSERT_EQ(Events(id, 0, 1).size(), 1u);
-    const pid_t refused = orvo::testing::StartProgram(
-        {ORVOSCAN_TOOL, "scan", "--profile", "Check", "--output",
-         (dir_ / "tool-out" / "B.tif").string()},
-        dir_ / "tool2.out", dir_ / "tool2.err", [this] { Environment(); });
-    EXPECT_NE(orvo::testing::WaitChild(refused, 60s).code, 0);
-    EXPECT_NE(ReadText(dir_ / "tool2.err").find("Scanner in use"), std::string::npos)
-        << ReadText(dir_ / "tool2.err");
+    EXPECT_NE(orvo::testing::WaitChild(scan("B.tif", "tool2"), 60s).code, 0);
+    EXPECT_NE(Err("tool2").find("Scanner in use"), std::string::npos) << Err("tool2");
     Client().Delete("/v1/batches/" + id);
 }
 
@@ -132,19 +103,15 @@ TEST_F(ServiceTest, OneProgramAtATime) {
 TEST_F(ServiceTest, ClientThatGoesAwayEndsTheBatch) {
     timeScale_ = "1";
     Config("ReconnectGraceSeconds=1\n");
-    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
-                 "defaultStack": 20})");
+    Scenario(R"("defaultStack": 20)", true);
     fs::create_directories(home_ / "scans");
     Start();
     const std::string id = Post({{"profile", "Check"}, {"outputDir", (home_ / "scans").string()}});
     ASSERT_EQ(Events(id, 0, 1).size(), 1u);  // then the connection is dropped
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
     json batch;
-    do {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        std::this_thread::sleep_for(50ms);
-        batch = Body(Client().Get("/v1/batches/" + id));
-    } while (batch["state"] != "ended");
+    ASSERT_TRUE(WaitFor(
+        [&] { return (batch = Body(Client().Get("/v1/batches/" + id)))["state"] == "ended"; },
+        30s));
     EXPECT_EQ(batch["end"]["reason"], "disconnected");
     const int cheques = batch["end"]["cheques"];
     EXPECT_LT(cheques, 20);
@@ -157,21 +124,17 @@ TEST_F(ServiceTest, ClientThatGoesAwayEndsTheBatch) {
 // spool.
 TEST_F(ServiceTest, KilledServiceLeavesNothingBehind) {
     timeScale_ = "1";
-    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 5, "documentIntervalMs": 150},
-                 "defaultStack": 20, "deviceNode": ")" +
-             (dir_ / "sg-node").string() + R"("})");
+    const std::string node = R"("deviceNode": ")" + (dir_ / "sg-node").string() + "\"";
+    Scenario(R"("defaultStack": 20, )" + node, true);
     Start();
-    const std::string id = Post({{"profile", "Check"}});
+    const std::string id = Post();
     ASSERT_EQ(Events(id, 0, 1).size(), 1u);
     EXPECT_EQ(Stop(SIGKILL), 128 + SIGKILL);
     EXPECT_TRUE(fs::exists(runtime_ / "orvoscan" / "batches" / id));
-    Scenario(R"({"latency": {"commandMs": 0, "blockMs": 0, "documentIntervalMs": 0},
-                 "defaultStack": 2, "deviceNode": ")" +
-             (dir_ / "sg-node").string() + R"("})");
+    Scenario(R"("defaultStack": 2, )" + node);
     Start();
     EXPECT_TRUE(Files(runtime_ / "orvoscan" / "batches").empty());
-    const std::string again = Post({{"profile", "Check"}});
-    EXPECT_EQ(Events(again).back().data["reason"], "feeder-empty");
+    EXPECT_EQ(Events(Post()).back().data["reason"], "feeder-empty");
     // A clean stop removes the token and the pages.
     EXPECT_EQ(Stop(), 0);
     EXPECT_FALSE(fs::exists(runtime_ / "orvoscan" / "token"));
@@ -192,29 +155,21 @@ TEST_F(ServiceTest, SocketActivatedServiceEndsWhenIdle) {
     ASSERT_EQ(listen(fd, 8), 0);
     ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
     port_ = ntohs(address.sin_port);
-    pid_ = orvo::testing::StartProgram(
-        {ORVOSCAND, "--no-system-config", "--config", (dir_ / "orvoscand.conf").string()},
-        dir_ / "service.out", dir_ / "service.err", [this, fd] {
-            Environment();
-            dup2(fd, 3);
-            setenv("LISTEN_FDS", "1", 1);
-            setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
-        });
+    pid_ = Run(Service(), "service", [fd] {
+        dup2(fd, 3);
+        setenv("LISTEN_FDS", "1", 1);
+        setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+    });
     close(fd);
-    const fs::path token = runtime_ / "orvoscan" / "token";
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!fs::exists(token)) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadText(dir_ / "service.err");
-        std::this_thread::sleep_for(10ms);
-    }
-    token_ = ReadText(token);
-    token_.pop_back();
+    ASSERT_TRUE(WaitFor([this] { return fs::exists(runtime_ / "orvoscan" / "token"); }))
+        << Err("service");
+    ReadToken();
     auto r = Client().Get("/v1/scanner");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     EXPECT_EQ(orvo::testing::WaitChild(pid_, 20s).code, 0);
     pid_ = -1;
-    EXPECT_NE(ReadText(dir_ / "service.err").find("idle"), std::string::npos);
+    EXPECT_NE(Err("service").find("idle"), std::string::npos);
 }
 
 }  // namespace

@@ -31,11 +31,11 @@ const std::string kScenarios = ORVO_SCENARIO_DIR "/";
 // How Wine runs here: the 32-bit build, or where a 32-bit Wine cannot start
 // (a kernel without 32-bit support) the same source built for 64 bits.
 struct WineSetup {
-    std::string why;  // empty when Wine runs
-    std::string wine;
-    Env env;
+    std::string wine, loader, server;
     std::string stdcallClient, cdeclClient;
     std::string stdcallDll, cdeclDll;
+    Env env;
+    std::string why;  // empty when Wine runs
 };
 WineSetup g_wine;
 
@@ -69,38 +69,33 @@ std::string WinPath(std::string path) {
 }
 
 void SetUpWine() {
-    const std::string build = ORVO_WINDOWS_BUILD_DIR "/";
-    Env env = {{"WINEPREFIX", e2e::MakeTempDir("k4tr-wine")},
-               {"WINEDEBUG", "-all"},
-               {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe="}};
-    struct Candidate {
-        std::string wine, loader, client, cdecl, dll, cdeclDll;
-    };
-    const std::vector<Candidate> candidates = {
-        {"/usr/lib/wine/wine", "", build + "win32/k4tr_client.exe",
-         build + "win32/cdecl/k4tr_client.exe", ORVO_BUILD_SYSTEM_DIR "/windows/K4TR.dll",
-         ORVO_BUILD_SYSTEM_DIR "/windows/cdecl/K4TR.dll"},
-        {"/usr/lib/wine/wine64", "/usr/lib/wine/wine64", build + "win64/k4tr_client.exe",
-         build + "win64/k4tr_client.exe", build + "win64/K4TR.dll", build + "win64/K4TR.dll"},
+    const std::string build = ORVO_WINDOWS_BUILD_DIR "/", sys = ORVO_BUILD_SYSTEM_DIR "/windows/";
+    const Env env = {{"WINEPREFIX", e2e::MakeTempDir("k4tr-wine")},
+                     {"WINEDEBUG", "-all"},
+                     {"WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe="}};
+    const std::string win64 = build + "win64/";
+    const std::vector<WineSetup> candidates = {
+        {"/usr/lib/wine/wine", "", "/usr/bin/wineserver", build + "win32/k4tr_client.exe",
+         build + "win32/cdecl/k4tr_client.exe", sys + "K4TR.dll", sys + "cdecl/K4TR.dll", env, ""},
+        {"/usr/lib/wine/wine64", "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver64",
+         win64 + "k4tr_client.exe", win64 + "k4tr_client.exe", win64 + "K4TR.dll",
+         win64 + "K4TR.dll", env, ""},
     };
     std::string tried;
-    for (const Candidate& c : candidates) {
-        if (access(c.wine.c_str(), X_OK) != 0 || !e2e::Exists(c.client)) {
+    for (WineSetup c : candidates) {
+        if (access(c.wine.c_str(), X_OK) != 0 || !e2e::Exists(c.stdcallClient)) {
             tried += " " + c.wine + " (not installed or no client built);";
             continue;
         }
-        Env e = env;
-        if (!c.loader.empty()) e["WINELOADER"] = c.loader;
+        if (!c.loader.empty()) c.env["WINELOADER"] = c.loader;
         // The first start makes the prefix; the server then stays for the
         // whole program (and 30 s after its last client, should the program end
         // without stopping it).
-        const Ran usage = RunProgram({c.wine, c.client}, e, {}, std::chrono::seconds(120));
+        const Ran usage =
+            RunProgram({c.wine, c.stdcallClient}, c.env, {}, std::chrono::seconds(120));
         if (usage.code == 2) {
-            RunProgram({c.wine == "/usr/lib/wine/wine" ? "/usr/bin/wineserver"
-                                                       : "/usr/lib/wine/wineserver64",
-                        "-p30"},
-                       e);
-            g_wine = {"", c.wine, e, c.client, c.cdecl, c.dll, c.cdeclDll};
+            RunProgram({c.server, "-p30"}, c.env);
+            g_wine = c;
             return;
         }
         tried += " " + c.wine + " exited with " + std::to_string(usage.code) + ";";
@@ -110,176 +105,159 @@ void SetUpWine() {
 
 // The scanning service of one test: a private runtime directory (token),
 // system directory and scenario of the virtual scanner.
-class Service {
-  public:
+struct Service {
     Service(const std::string& sysDir, const std::string& scenario) {
-        root_ = e2e::MakeTempDir("k4tr-svc");
-        runtime_ = root_ + "run";
-        mkdir(runtime_.c_str(), 0700);
-        mkdir((root_ + "home").c_str(), 0700);
-        mkdir((root_ + "tmp").c_str(), 0700);
-        env_ = {{"XDG_RUNTIME_DIR", runtime_},
-                {"HOME", root_ + "home"},
-                {"TMPDIR", root_ + "tmp"},
-                {"ORVOSCAN_SYSTEM_DIR", sysDir},
-                {"ORVOSCAN_TRACE_DIR", root_ + "tmp"},
-                {"ORVOSCAN_ASPI", "sim"},
-                {"ORVOSCAN_SIM_SCENARIO", kScenarios + scenario}};
-        out_ = root_ + "service.out";
-        pid_ = orvo::testing::StartProgram({ORVO_SERVICE, "--listen", "127.0.0.1:0",
-                                            "--no-system-config", "--config", root_ + "none.conf"},
-                                           out_, root_ + "service.err", [this] {
-                                               for (const auto& [k, v] : env_)
-                                                   setenv(k.c_str(), v.c_str(), 1);
-                                           });
+        for (const char* d : {"run", "home", "tmp"}) mkdir((root + d).c_str(), 0700);
+        env = {{"XDG_RUNTIME_DIR", root + "run"},
+               {"HOME", root + "home"},
+               {"TMPDIR", root + "tmp"},
+               {"ORVOSCAN_SYSTEM_DIR", sysDir},
+               {"ORVOSCAN_TRACE_DIR", root + "tmp"},
+               {"ORVOSCAN_ASPI", "sim"},
+               {"ORVOSCAN_SIM_SCENARIO", kScenarios + scenario}};
+        pid = orvo::testing::StartProgram({ORVO_SERVICE, "--listen", "127.0.0.1:0",
+                                           "--no-system-config", "--config", root + "none.conf"},
+                                          root + "service.out", root + "service.err", [this] {
+                                              for (const auto& [k, v] : env)
+                                                  setenv(k.c_str(), v.c_str(), 1);
+                                          });
         const std::regex listening(R"(listening on (http://127\.0\.0\.1:[0-9]+)/)");
-        for (int i = 0; i < 200 && url_.empty(); ++i) {
+        for (int i = 0; i < 200 && url.empty(); ++i) {
             std::smatch m;
-            const std::string text = ReadText(out_);
-            if (std::regex_search(text, m, listening))
-                url_ = m[1];
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const std::string text = ReadText(root + "service.out");
+            if (std::regex_search(text, m, listening)) url = m[1];
+            std::this_thread::sleep_for(std::chrono::milliseconds(url.empty() ? 50 : 0));
         }
     }
     ~Service() { Kill(); }
     void Kill() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            orvo::testing::WaitChild(pid_, std::chrono::seconds(10));
-        }
-        pid_ = -1;
+        if (pid > 0 && kill(pid, SIGKILL) == 0)
+            orvo::testing::WaitChild(pid, std::chrono::seconds(10));
+        pid = -1;
     }
-    const std::string& url() const { return url_; }
     // The environment of a program of the same user: the native client
     // shares it, the Windows client adds Wine's and the service's address.
-    Env env() const { return env_; }
     Env WineEnv() const {
-        Env e = env_;
+        Env e = env;
         for (const auto& [k, v] : g_wine.env) e[k] = v;
-        e["ORVOSCAN_SERVICE"] = url_;
+        e["ORVOSCAN_SERVICE"] = url;
         return e;
     }
-    std::string traceDir() const { return root_ + "tmp/"; }
 
-  private:
-    std::string root_, runtime_, out_, url_;
-    Env env_;
-    pid_t pid_ = -1;
+    const std::string root = e2e::MakeTempDir("k4tr-svc");
+    std::string url;
+    Env env;
+    pid_t pid = -1;
 };
 
 std::string SettingsIni() {
-    auto keys = [](int mode) {
-        return std::vector<std::pair<std::string, std::string>>{
-            {"Side", "1"},         {"ScanWidth", "1728"},
-            {"Resolution", "0"},   {"ScanMode1", std::to_string(mode)},
-            {"CompressMode", "0"}, {"BWSlice1", "128"},
-            {"ScanLines1", "800"}};
+    const auto keys = [](int mode) {
+        return "Side=1\nScanWidth=1728\nResolution=0\nScanMode1=" + std::to_string(mode) +
+               "\nCompressMode=0\nBWSlice1=128\nScanLines1=800\n";
     };
-    return e2e::Ini(
-        {{"Default", keys(0)},
-         {"Check", keys(0)},
-         {"Gray", keys(4)},
-         {"Misc", {{"MicrDetect", "1"}, {"ImageFileFormat", "0"}, {"GrayTifCompress", "1"}}}});
+    return "[Default]\n" + keys(0) + "[Check]\n" + keys(0) + "[Gray]\n" + keys(4) +
+           "[Misc]\nMicrDetect=1\nImageFileFormat=0\nGrayTifCompress=1\n";
 }
 
 class WineDll : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { SetUpWine(); }
     static void TearDownTestSuite() {
-        if (g_wine.why.empty())
-            RunProgram({g_wine.wine == "/usr/lib/wine/wine" ? "/usr/bin/wineserver"
-                                                            : "/usr/lib/wine/wineserver64",
-                        "-k"},
-                       g_wine.env);
+        if (g_wine.why.empty()) RunProgram({g_wine.server, "-k"}, g_wine.env);
     }
     void SetUp() override {
         if (!g_wine.why.empty()) GTEST_SKIP() << g_wine.why;
         sysDir_ = e2e::LaySystemDir(SettingsIni());
     }
 
-    // The native client's run of `mode` with `profile` and `format`, its
-    // pages in a directory of their own.
-    Ran Native(const Service& service, const std::string& mode, const std::string& profile,
-               const std::string& format, std::string* outDir) {
-        *outDir = e2e::MakeTempDir("k4tr-native");
-        return RunProgram({ORVO_NATIVE_CLIENT, ORVO_BUILD_SYSTEM_DIR "/libK4TR.so", mode, *outDir,
-                           profile, format},
-                          service.env());
-    }
-    // The Windows client's, in either convention; `relative`: the pages go
-    // to ".", the client's working directory.
-    Ran Windows(const Service& service, bool cdecl, const std::string& mode,
-                const std::string& profile, const std::string& format, const std::string& outDir,
-                bool relative = false) {
+    // A client's run of `mode` with `profile` and `format`, its pages in
+    // `outDir` (`relative`: the Windows client writes them to ".", its
+    // working directory).
+    enum class Kind { kNative, kStdcall, kCdecl };
+    static Ran Client(const Service& service, Kind kind, const std::string& mode,
+                      const std::string& outDir, const std::string& profile = "Check",
+                      const std::string& format = "0", bool relative = false) {
+        if (kind == Kind::kNative)
+            return RunProgram({ORVO_NATIVE_CLIENT, ORVO_BUILD_SYSTEM_DIR "/libK4TR.so", mode,
+                               outDir, profile, format},
+                              service.env);
+        const bool cdecl = kind == Kind::kCdecl;
         return RunProgram({g_wine.wine, cdecl ? g_wine.cdeclClient : g_wine.stdcallClient,
                            WinPath(cdecl ? g_wine.cdeclDll : g_wine.stdcallDll), mode,
                            relative ? "." : WinPath(outDir), profile, format},
                           service.WineEnv(), outDir);
     }
 
-    static void ExpectSameFiles(const std::string& a, const std::string& b) {
-        const auto names = DirEntries(a);
-        EXPECT_EQ(names, DirEntries(b));
-        for (const std::string& name : names)
-            EXPECT_EQ(ReadBytes(a + name), ReadBytes(b + name)) << name;
-    }
-
     std::string sysDir_;
 };
 
 // A two-sided bilevel batch into TIFF files and a gray one into bitmaps,
-// each followed by the same batch through the in-memory page: the same
-// pages, MICR texts, row counts, results and device error words.
+// each followed by the same batch through the in-memory page, and a batch
+// that a jam ends with the driver's device error: the same pages, MICR
+// texts, row counts, results and device error words.
 TEST_F(WineDll, BatchesAsTheNativeDriver) {
-    Service service(sysDir_, "fast.json");
-    ASSERT_FALSE(service.url().empty()) << "the service did not start";
     struct Case {
+        const char* scenario;
+        const char* mode;
         std::string profile, format;
-        bool cdecl, relative;
-        int pages;
+        Kind kind;
+        bool relative;
+        std::vector<std::string> expected;  // parts of the clients' output
+        std::size_t files;                  // page files and memory pages (0: unchecked)
     };
-    for (const Case& c :
-         {Case{"Check", "0", false, false, 20}, Case{"Gray", "1", true, true, 20}}) {
-        std::string nativeDir, wineDir = e2e::MakeTempDir("k4tr-wine-out");
-        const Ran native = Native(service, "batch", c.profile, c.format, &nativeDir);
+    const std::string batch = "init=0\nversion=QXS.1.00.00.71QS.03.04.28\n";
+    const Case cases[] = {
+        {"fast.json",
+         "batch",
+         "Check",
+         "0",
+         Kind::kStdcall,
+         false,
+         {batch, "pages=20\nlast=-3\n"},
+         40},
+        {"fast.json", "batch", "Gray", "1", Kind::kCdecl, true, {batch, "pages=20\nlast=-3\n"}, 40},
+        {"jam_at_document_3.json",
+         "file",
+         "Check",
+         "0",
+         Kind::kStdcall,
+         false,
+         {"pages=4\nlast=-100\ndevice_error=0x00000001\n"},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.profile + " " + c.scenario + (c.kind == Kind::kCdecl ? " __cdecl" : ""));
+        Service service(sysDir_, c.scenario);
+        ASSERT_FALSE(service.url.empty()) << "the service did not start";
+        const std::string nativeDir = e2e::MakeTempDir("k4tr-native");
+        const std::string wineDir = e2e::MakeTempDir("k4tr-wine-out");
+        const Ran native = Client(service, Kind::kNative, c.mode, nativeDir, c.profile, c.format);
         const Ran windows =
-            Windows(service, c.cdecl, "batch", c.profile, c.format, wineDir, c.relative);
-        SCOPED_TRACE(c.profile + (c.cdecl ? " __cdecl" : " __stdcall"));
+            Client(service, c.kind, c.mode, wineDir, c.profile, c.format, c.relative);
         ASSERT_EQ(native.code, 0) << native.out;
         ASSERT_EQ(windows.code, 0) << windows.out;
         EXPECT_EQ(windows.out, native.out);
-        EXPECT_NE(native.out.find("init=0\nversion=QXS.1.00.00.71QS.03.04.28\n"),
-                  std::string::npos);
-        EXPECT_NE(native.out.find("pages=" + std::to_string(c.pages) + "\nlast=-3\n"),
-                  std::string::npos)
-            << native.out;
-        EXPECT_EQ(DirEntries(nativeDir).size(), 2u * c.pages);  // page files and memory pages
-        ExpectSameFiles(nativeDir, wineDir);
+        for (const std::string& part : c.expected)
+            EXPECT_NE(native.out.find(part), std::string::npos) << native.out;
+        if (c.files) {
+            EXPECT_EQ(DirEntries(nativeDir).size(), c.files);
+        }
+        const auto names = DirEntries(nativeDir);
+        EXPECT_EQ(names, DirEntries(wineDir));
+        for (const std::string& name : names)
+            EXPECT_EQ(ReadBytes(nativeDir + name), ReadBytes(wineDir + name)) << name;
     }
 }
 
-// A jam ends the batch with the driver's device error; a service that goes
-// away mid-batch ends it with an unknown device error, and a program that
-// finds no service cannot start the driver, the reason in log.txt.
-TEST_F(WineDll, JamAndLostService) {
-    {
-        Service service(sysDir_, "jam_at_document_3.json");
-        ASSERT_FALSE(service.url().empty());
-        std::string nativeDir, wineDir = e2e::MakeTempDir("k4tr-wine-out");
-        const Ran native = Native(service, "file", "Check", "0", &nativeDir);
-        const Ran windows = Windows(service, false, "file", "Check", "0", wineDir);
-        EXPECT_EQ(windows.out, native.out);
-        EXPECT_NE(native.out.find("pages=4\nlast=-100\ndevice_error=0x00000001\n"),
-                  std::string::npos)
-            << native.out;
-        ExpectSameFiles(nativeDir, wineDir);
-    }
+// A service that goes away mid-batch ends it with an unknown device error,
+// and a program that finds no service cannot start the driver, the reason
+// in log.txt.
+TEST_F(WineDll, LostService) {
     Service service(sysDir_, "default.json");  // a cheque every 600 ms
-    ASSERT_FALSE(service.url().empty());
+    ASSERT_FALSE(service.url.empty());
     const std::string wineDir = e2e::MakeTempDir("k4tr-wine-out");
     Ran windows;
-    std::thread client([&] { windows = Windows(service, true, "file", "Check", "0", wineDir); });
+    std::thread client([&] { windows = Client(service, Kind::kCdecl, "file", wineDir); });
     for (int i = 0; i < 600 && !e2e::Exists(wineDir + "page0000.img"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     service.Kill();
@@ -289,10 +267,9 @@ TEST_F(WineDll, JamAndLostService) {
               std::string::npos)
         << windows.out;
 
-    const Ran gone =
-        Windows(service, false, "init", "Check", "0", e2e::MakeTempDir("k4tr-wine-out"));
+    const Ran gone = Client(service, Kind::kStdcall, "init", e2e::MakeTempDir("k4tr-wine-out"));
     EXPECT_NE(gone.out.find("init=-2\n"), std::string::npos) << gone.out;
-    const std::string log = ReadText(service.traceDir() + "log.txt");
+    const std::string log = ReadText(service.root + "tmp/log.txt");
     EXPECT_NE(log.find("K4TR.dll OrvoScan_Init: the scanning service at 127.0.0.1:"),
               std::string::npos)
         << log;
