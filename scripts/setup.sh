@@ -9,7 +9,7 @@ PACKAGES=(
   nlohmann-json3-dev    # scenario files of the virtual scanner
   libsimpleini-dev      # the limits file of the image quality checks
   libleptonica-dev      # image quality checks: the content's angle (skew)
-  libcpp-httplib-dev libsystemd-dev libpng-dev  # the scanning service orvoscand
+  libcpp-httplib-dev libssl-dev libsystemd-dev libpng-dev  # the scanning service orvoscand (httplib calls OpenSSL)
   chromium chromium-driver python3-selenium     # the demo page's test in headless Chromium
   libgtest-dev          # tests
   libbenchmark-dev      # benchmarks
