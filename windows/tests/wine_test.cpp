@@ -140,6 +140,9 @@ struct Service {
     Env WineEnv() const {
         Env e = env;
         for (const auto& [k, v] : g_wine.env) e[k] = v;
+        // Wine's processes keep the environment their server started with:
+        // Wine 10 aborts a program whose TMPDIR differs from its server's.
+        e.erase("TMPDIR");
         e["ORVOSCAN_SERVICE"] = url;
         return e;
     }
