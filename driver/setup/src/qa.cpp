@@ -35,9 +35,14 @@ int QaRead(uint8_t (&block)[12]) {
         if (o == Outcome::TimedOut || o == Outcome::Error || o == Outcome::Cancelled) {
             return kQaFailed;
         }
+        // A clean answer is taken however long it took; the budget only
+        // bounds the repeats of answers that were not clean.
+        if (o == Outcome::Completed) {
+            std::memcpy(block, reply, sizeof reply);
+            return 0;
+        }
         if (platform::TicksSince(start, platform::TickCount()) > kQaReadBudgetMs) return kQaFailed;
         std::memcpy(block, reply, sizeof reply);
-        if (o == Outcome::Completed) return 0;
     }
 }
 
