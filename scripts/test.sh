@@ -3,7 +3,8 @@
 # its tests (beside them the Debian package, checked in a scratch root, and a
 # short run of every fuzz target), the same tests under AddressSanitizer +
 # UndefinedBehaviorSanitizer, then the threaded parts under ThreadSanitizer.
-# Each stage says how long it took.
+# The two sanitizer builds start right after the normal build and run at the
+# lowest priority beside the tests. Each stage says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -35,17 +36,57 @@ scripts/check-format.sh
 
 stage "normal build (RelWithDebInfo)"
 scripts/build.sh default
-# The normal tests mostly wait (one of them on the driver's 25 s clock), so the
-# package check and the fuzz targets run meanwhile; their output follows.
+
+# Ends a background job with everything it started (the builds' compilers).
+stop_tree() {
+  local child
+  for child in $(pgrep -P "$1" 2>/dev/null); do stop_tree "$child"; done
+  kill "$1" 2>/dev/null || true
+}
+background=()
+trap 'for p in "${background[@]}"; do stop_tree "$p"; done' EXIT
+
+# From here on the sanitizer builds run beside the tests at the lowest
+# priority: the tests mostly wait (one of them on the driver's 25 s clock),
+# and the builds take what the tests leave of the cores. Each build leaves
+# its log and its exit status in build/.
+rm -f build/asan-build.status build/tsan-build.status
+(
+  set +e
+  nice -n 19 scripts/build.sh asan >build/asan-build.log 2>&1
+  status=$?
+  echo $status >build/asan-build.status
+  ((status == 0)) || exit
+  nice -n 19 scripts/build.sh tsan >build/tsan-build.log 2>&1
+  echo $? >build/tsan-build.status
+) &
+background+=($!)
+# Waits for one of them (asan or tsan); a failed build ends the run with its log.
+await_build() {
+  local status=build/$1-build.status
+  while [[ ! -f $status ]]; do
+    if ! kill -0 "${background[0]}" 2>/dev/null && [[ ! -f $status ]]; then
+      echo "== the $1 build did not finish" >&2
+      exit 1
+    fi
+    sleep 1
+  done
+  if [[ $(cat "$status") != 0 ]]; then
+    cat "build/$1-build.log"
+    echo "== $1 build failed" >&2
+    exit 1
+  fi
+}
+
 stage "normal tests, with the Debian package and the fuzz targets beside them"
 run_tests default build >build/normal-tests.log 2>&1 &
 normal_tests=$!
-trap 'kill "$normal_tests" 2>/dev/null || true' EXIT
+background+=($normal_tests)
 echo "-- Debian package, unpacked and run as an operator"
 mapfile -t debs < <(scripts/package.sh --built)
 scripts/check-package.sh "${debs[@]}"
 echo "-- fuzz targets, a short run of each (clang, libFuzzer, ASan + UBSan)"
-scripts/fuzz.sh 5
+nice -n 10 scripts/fuzz.sh 5
 echo "-- normal tests"
 if ! wait "$normal_tests"; then
   cat build/normal-tests.log
@@ -54,13 +95,13 @@ if ! wait "$normal_tests"; then
 fi
 sed -n '/tests passed/,$p' build/normal-tests.log
 
-stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
-scripts/build.sh asan
+stage "AddressSanitizer + UndefinedBehaviorSanitizer build (what remains of it)"
+await_build asan
 stage "AddressSanitizer + UndefinedBehaviorSanitizer tests"
 run_tests asan build-asan
 
-stage "ThreadSanitizer build (no Qt parts)"
-scripts/build.sh tsan
+stage "ThreadSanitizer build, no Qt parts (what remains of it)"
+await_build tsan
 stage "ThreadSanitizer tests (label threads)"
 run_tests tsan build-tsan
 
