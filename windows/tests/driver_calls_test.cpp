@@ -25,7 +25,7 @@ void RunSteps(orvoscand::DriverCalls& calls, const std::vector<Step>& steps) {
 }
 
 TEST(DriverCalls, OneProgramAtATime) {
-    std::mutex driverLock;
+    orvoscand::DriverLock driverLock;
     int starts = 0;
     orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(),
                                  [&starts] { return ++starts, 0; });
@@ -39,12 +39,12 @@ TEST(DriverCalls, OneProgramAtATime) {
                     });
     EXPECT_EQ(starts, 4);  // the service's driver is started before each call that ran
     // The service's own batch holds the driver.
-    std::lock_guard<std::mutex> batch(driverLock);
+    std::lock_guard<orvoscand::DriverLock> batch(driverLock);
     RunSteps(calls, {{"version", "c", "", 409, "in use by a batch of the service"}});
 }
 
 TEST(DriverCalls, Refusals) {
-    std::mutex driverLock;
+    orvoscand::DriverLock driverLock;
     orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(), {});
     RunSteps(calls, {
                         {"version", "", "", 400, "Orvo-Session"},
