@@ -104,7 +104,7 @@ DriverCalls::DriverCalls(DriverLock& driverLock, std::string scratchDir,
       scratchDir_(std::move(scratchDir)),
       ensureStarted_(std::move(ensureStarted)) {
     if (!scratchDir_.empty() && scratchDir_.back() != '/') scratchDir_ += '/';
-    watcher_ = std::thread([this] { Watch(); });
+    thread_ = std::thread([this] { Work(); });
 }
 
 DriverCalls::~DriverCalls() {
@@ -113,19 +113,35 @@ DriverCalls::~DriverCalls() {
         stop_ = true;
     }
     changed_.notify_all();
-    watcher_.join();
+    thread_.join();
     // The server's connections have ended: no export runs any more.
     std::lock_guard<std::mutex> lock(mutex_);
     if (!holder_.empty()) Release();
 }
 
-void DriverCalls::Watch() {
+void DriverCalls::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
-        changed_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; });
-        // A program that has gone quiet gives the driver up.
-        if (!stop_ && !holder_.empty() && !busy_ && Idle()) Release();
+        changed_.wait_for(lock, std::chrono::seconds(1),
+                          [this] { return stop_ || dialog_ != nullptr; });
+        if (dialog_ != nullptr) {
+            lock.unlock();
+            (*dialog_)();
+            lock.lock();
+            dialog_ = nullptr;
+            changed_.notify_all();
+        } else if (!stop_ && !holder_.empty() && !busy_ && Idle()) {
+            // A program that has gone quiet gives the driver up.
+            Release();
+        }
     }
+}
+
+void DriverCalls::OnOwnThread(const std::function<void()>& dialog) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    dialog_ = &dialog;
+    changed_.notify_all();
+    changed_.wait(lock, [this, &dialog] { return dialog_ != &dialog; });
 }
 
 bool DriverCalls::Idle() const {
@@ -229,9 +245,13 @@ DriverReply DriverCalls::Run(const std::string& call, const json& body) {
         if (!profile) return Refuse(400, "setup needs {\"profile\": text}");
         // The dialog opens on the service's display; the program's window
         // handle means nothing here.
-        out["result"] = OrvoScan_Setup(nullptr, profile->c_str());
+        int result = 0;
+        OnOwnThread([&result, &profile] { result = OrvoScan_Setup(nullptr, profile->c_str()); });
+        out["result"] = result;
     } else if (call == "setup-qa") {
-        out["result"] = OrvoScan_Setup_Qa(nullptr);
+        int result = 0;
+        OnOwnThread([&result] { result = OrvoScan_Setup_Qa(nullptr); });
+        out["result"] = result;
     } else if (call == "restore-settings-qa") {
         std::array<unsigned char, 12> qa{};
         out["result"] = OrvoScan_RestoreSettingsQa(qa.data());

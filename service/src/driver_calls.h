@@ -6,8 +6,10 @@
 // for a while; meanwhile other programs get 409, and the service's own
 // batches find the scanner busy. The exports run on the connection thread
 // that received the call, one call at a time (the driver sees one client
-// whose calls follow each other); a thread of this class gives up the driver
-// of a program that has gone quiet.
+// whose calls follow each other), except the dialogs: they always run on a
+// thread of this class (Qt's application object of a dialog belongs to the
+// thread that made the first one), which also gives up the driver of a
+// program that has gone quiet.
 #pragma once
 
 #include <chrono>
@@ -52,8 +54,11 @@ class DriverCalls {
 
   private:
     using Clock = std::chrono::steady_clock;
-    // Gives the driver of a program that has gone quiet up.
-    void Watch();
+    // The class's thread: dialogs, and the driver of a program that has
+    // gone quiet given up.
+    void Work();
+    // Runs `dialog` on the class's thread and waits for it.
+    void OnOwnThread(const std::function<void()>& dialog);
     // Whether `session` may use the driver (taking it when free); under
     // mutex_, no export running.
     bool Admit(const std::string& session);
@@ -67,14 +72,15 @@ class DriverCalls {
     std::function<int()> ensureStarted_;
 
     std::mutex mutex_;                 // everything below
-    std::condition_variable changed_;  // stop_ or busy_ changed
+    std::condition_variable changed_;  // stop_, busy_ or dialog_ changed
     bool stop_ = false;
     bool owned_ = false;  // this class holds driverLock_
     std::string holder_;
     Clock::time_point lastUse_{};
     bool inBatch_ = false;
-    bool busy_ = false;  // an export runs
-    std::thread watcher_;
+    bool busy_ = false;                              // an export runs
+    const std::function<void()>* dialog_ = nullptr;  // for the class's thread
+    std::thread thread_;
 };
 
 }  // namespace orvoscand
