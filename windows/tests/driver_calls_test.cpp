@@ -32,12 +32,14 @@ TEST(DriverCalls, OneProgramAtATime) {
     RunSteps(calls, {
                         {"version", "a", "", 200, "QXS.1.00.00.71QS.03.04.28"},
                         {"version", "b", "", 409, "in use by another program"},
+                        // The dialog, on the class's own thread: the driver has not started.
+                        {"setup", "a", "{\"profile\":\"Check\"}", 200, "\"result\":-2"},
                         {"end", "a", "", 200, "\"result\":0"},
                         {"version", "b", "", 200, "QXS."},
                         {"end-batch", "a", "", 200, "\"result\":0"},  // not the holder: nothing
                         {"end", "b", "", 200, "\"result\":0"},
                     });
-    EXPECT_EQ(starts, 4);  // the service's driver is started before each call that ran
+    EXPECT_EQ(starts, 5);  // the service's driver is started before each call that ran
     // The service's own batch holds the driver.
     std::lock_guard<orvoscand::DriverLock> batch(driverLock);
     RunSteps(calls, {{"version", "c", "", 409, "in use by a batch of the service"}});
