@@ -176,10 +176,13 @@ class WineDll : public ::testing::Test {
     void SetUp() override {
         if (!g_wine.why.empty()) GTEST_SKIP() << g_wine.why;
         sysDir_ = e2e::LaySystemDir(SettingsIni());
-        for (const char* dialogs : {"libK4TRRsrc.so", "libK4TRQa.so"})
-            ASSERT_EQ(symlink((ORVO_BUILD_SYSTEM_DIR "/" + std::string(dialogs)).c_str(),
-                              (sysDir_ + dialogs).c_str()),
-                      0);
+        // The dialogs' libraries, where the build has them (Qt).
+        for (const char* dialogs : {"libK4TRRsrc.so", "libK4TRQa.so"}) {
+            const std::string built = ORVO_BUILD_SYSTEM_DIR "/" + std::string(dialogs);
+            if (e2e::Exists(built)) {
+                ASSERT_EQ(symlink(built.c_str(), (sysDir_ + dialogs).c_str()), 0);
+            }
+        }
     }
 
     // A client's run of `mode` with `profile` and `format`, its pages in
@@ -308,10 +311,11 @@ TEST_F(WineDll, BatchesAsTheNativeDriver) {
         for (const std::string& name : names)
             EXPECT_EQ(ReadBytes(nativeDir + name), ReadBytes(wineDir + name)) << name;
         if (std::string(c.mode) == "setup") {
-            // Both programs' dialogs were tried by the driver: the native
-            // one's and, in the service, the Windows one's.
+            // Both programs' dialogs were tried by the driver, which says why
+            // they could not open: the native one's and, in the service, the
+            // Windows one's.
             const std::string log = ReadText(service.root + "tmp/log.txt");
-            for (const std::string dialog : {"Setup: no display", "Setup_Qa: no display"}) {
+            for (const std::string dialog : {"Setup: ", "Setup_Qa: "}) {
                 std::size_t count = 0;
                 for (auto at = log.find(dialog); at != std::string::npos;
                      at = log.find(dialog, at + 1))
