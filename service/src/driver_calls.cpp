@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <utility>
@@ -99,13 +98,13 @@ bool ValidSession(const std::string& session) {
 
 }  // namespace
 
-DriverCalls::DriverCalls(std::mutex& driverLock, std::string scratchDir,
+DriverCalls::DriverCalls(DriverLock& driverLock, std::string scratchDir,
                          std::function<int()> ensureStarted)
     : driverLock_(driverLock),
       scratchDir_(std::move(scratchDir)),
       ensureStarted_(std::move(ensureStarted)) {
     if (!scratchDir_.empty() && scratchDir_.back() != '/') scratchDir_ += '/';
-    worker_ = std::thread([this] { Work(); });
+    thread_ = std::thread([this] { Work(); });
 }
 
 DriverCalls::~DriverCalls() {
@@ -113,38 +112,46 @@ DriverCalls::~DriverCalls() {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
     }
-    wake_.notify_all();
-    worker_.join();
+    changed_.notify_all();
+    thread_.join();
+    // The server's connections have ended: no export runs any more.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!holder_.empty()) Release();
 }
 
 void DriverCalls::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_ || !tasks_.empty(); });
-        if (stop_) break;
-        if (tasks_.empty()) {
+    while (!stop_) {
+        changed_.wait_for(lock, std::chrono::seconds(1),
+                          [this] { return stop_ || dialog_ != nullptr; });
+        if (dialog_ != nullptr) {
+            lock.unlock();
+            (*dialog_)();
+            lock.lock();
+            dialog_ = nullptr;
+            changed_.notify_all();
+        } else if (!stop_ && !holder_.empty() && !busy_ && Idle()) {
             // A program that has gone quiet gives the driver up.
-            if (!holder_.empty() && !busy_ &&
-                Clock::now() - lastUse_ > (inBatch_ ? kIdleInBatch : kIdleOutsideBatch))
-                Release();
-            continue;
+            Release();
         }
-        auto task = std::move(tasks_.front());
-        tasks_.pop_front();
-        busy_ = true;
-        lock.unlock();
-        task();
-        lock.lock();
-        busy_ = false;
-        lastUse_ = Clock::now();
     }
-    if (!holder_.empty()) Release();
+}
+
+void DriverCalls::OnOwnThread(const std::function<void()>& dialog) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    dialog_ = &dialog;
+    changed_.notify_all();
+    changed_.wait(lock, [this, &dialog] { return dialog_ != &dialog; });
+}
+
+bool DriverCalls::Idle() const {
+    return Clock::now() - lastUse_ > (inBatch_ ? kIdleInBatch : kIdleOutsideBatch);
 }
 
 bool DriverCalls::Admit(const std::string& session) {
     if (holder_ == session) return true;
     if (!holder_.empty()) {
-        if (Clock::now() - lastUse_ <= (inBatch_ ? kIdleInBatch : kIdleOutsideBatch)) return false;
+        if (!Idle()) return false;
         Release();
     }
     // The service's own batches hold the same lock for their whole run.
@@ -163,13 +170,13 @@ void DriverCalls::Release() {
 }
 
 DriverReply DriverCalls::Call(const std::string& call, const std::string& session,
-                              const std::string& body) {
+                              const std::string& bodyText) {
     if (!ValidSession(session))
         return Refuse(400, "a driver call needs the header Orvo-Session (1-64 letters or digits)");
     if (call == "end-batch") {
         // The batch's end may come from a second thread of the program while
-        // its first waits for a page on the worker: the driver allows exactly
-        // that call from another thread.
+        // its first waits for a page: the driver allows exactly that call
+        // from another thread.
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (holder_ != session) return Answer(json{{"result", 0}});
@@ -180,29 +187,40 @@ DriverReply DriverCalls::Call(const std::string& call, const std::string& sessio
         inBatch_ = false;
         return Answer(json{{"result", result}});
     }
-    auto done = std::make_shared<std::promise<DriverReply>>();
-    auto reply = done->get_future();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        tasks_.emplace_back(
-            [this, call, session, body, done] { done->set_value(Run(call, session, body)); });
-    }
-    wake_.notify_all();
-    return reply.get();
-}
-
-DriverReply DriverCalls::Run(const std::string& call, const std::string& session,
-                             const std::string& bodyText) {
     const json body = bodyText.empty() ? json::object() : json::parse(bodyText, nullptr, false);
     if (body.is_discarded() || !body.is_object())
         return Refuse(400, "the request body is no JSON object");
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!Admit(session))
+        std::unique_lock<std::mutex> lock(mutex_);
+        // A call of the holding program made while another of its calls runs
+        // (from a second thread of it) waits for that one, as does every
+        // call while a program gives the driver up; another program's call
+        // is refused at once.
+        changed_.wait(lock,
+                      [&] { return stop_ || !busy_ || (!holder_.empty() && holder_ != session); });
+        if (stop_) return Refuse(503, "the service is stopping");
+        if (busy_ || !Admit(session))
             return Refuse(409, holder_.empty() ? "the scanner is in use by a batch of the service"
                                                : "the driver is in use by another program");
+        busy_ = true;
     }
+    // Whatever becomes of the call, the next one may run.
+    struct Done {
+        DriverCalls& calls;
+        ~Done() {
+            {
+                std::lock_guard<std::mutex> lock(calls.mutex_);
+                calls.busy_ = false;
+                calls.lastUse_ = Clock::now();
+            }
+            calls.changed_.notify_all();
+        }
+    } done{*this};
     if (call != "init" && ensureStarted_) ensureStarted_();
+    return Run(call, body);
+}
+
+DriverReply DriverCalls::Run(const std::string& call, const json& body) {
     json out = json::object();
     if (call == "init") {
         out["result"] = OrvoScan_Init();
@@ -227,9 +245,13 @@ DriverReply DriverCalls::Run(const std::string& call, const std::string& session
         if (!profile) return Refuse(400, "setup needs {\"profile\": text}");
         // The dialog opens on the service's display; the program's window
         // handle means nothing here.
-        out["result"] = OrvoScan_Setup(nullptr, profile->c_str());
+        int result = 0;
+        OnOwnThread([&result, &profile] { result = OrvoScan_Setup(nullptr, profile->c_str()); });
+        out["result"] = result;
     } else if (call == "setup-qa") {
-        out["result"] = OrvoScan_Setup_Qa(nullptr);
+        int result = 0;
+        OnOwnThread([&result] { result = OrvoScan_Setup_Qa(nullptr); });
+        out["result"] = result;
     } else if (call == "restore-settings-qa") {
         std::array<unsigned char, 12> qa{};
         out["result"] = OrvoScan_RestoreSettingsQa(qa.data());

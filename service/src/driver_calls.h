@@ -4,18 +4,23 @@
 // its accessors report. A program (named by the session it sends) holds the
 // driver from its first call until OrvoScan_End, or until it has been idle
 // for a while; meanwhile other programs get 409, and the service's own
-// batches find the scanner busy. The exports run on one thread of this
-// class, which holds the service's driver lock for as long as a program
-// holds the driver.
+// batches find the scanner busy. The exports run on the connection thread
+// that received the call, one call at a time (the driver sees one client
+// whose calls follow each other), except the dialogs: they always run on a
+// thread of this class (Qt's application object of a dialog belongs to the
+// thread that made the first one), which also gives up the driver of a
+// program that has gone quiet.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <thread>
+
+#include "driver_lock.h"
 
 namespace orvoscand {
 
@@ -32,7 +37,7 @@ class DriverCalls {
     // (called with the lock held, before every call but "init"): a service
     // started anew by its socket between two calls of a program, after it
     // ended when idle, goes on with a started driver.
-    DriverCalls(std::mutex& driverLock, std::string scratchDir, std::function<int()> ensureStarted);
+    DriverCalls(DriverLock& driverLock, std::string scratchDir, std::function<int()> ensureStarted);
     ~DriverCalls();
     DriverCalls(const DriverCalls&) = delete;
     DriverCalls& operator=(const DriverCalls&) = delete;
@@ -49,28 +54,33 @@ class DriverCalls {
 
   private:
     using Clock = std::chrono::steady_clock;
+    // The class's thread: dialogs, and the driver of a program that has
+    // gone quiet given up.
     void Work();
-    // On the worker: whether `session` may use the driver (taking it when
-    // free); under mutex_.
+    // Runs `dialog` on the class's thread and waits for it.
+    void OnOwnThread(const std::function<void()>& dialog);
+    // Whether `session` may use the driver (taking it when free); under
+    // mutex_, no export running.
     bool Admit(const std::string& session);
-    // On the worker: gives the driver up (ending a batch left running).
+    // Gives the driver up (ending a batch left running); under mutex_.
     void Release();
-    DriverReply Run(const std::string& call, const std::string& session, const std::string& body);
+    bool Idle() const;
+    DriverReply Run(const std::string& call, const nlohmann::json& body);
 
-    std::mutex& driverLock_;
+    DriverLock& driverLock_;
     std::string scratchDir_;
     std::function<int()> ensureStarted_;
 
-    std::mutex mutex_;  // everything below
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
+    std::mutex mutex_;                 // everything below
+    std::condition_variable changed_;  // stop_, busy_ or dialog_ changed
     bool stop_ = false;
-    bool owned_ = false;  // the worker holds driverLock_
+    bool owned_ = false;  // this class holds driverLock_
     std::string holder_;
     Clock::time_point lastUse_{};
     bool inBatch_ = false;
-    bool busy_ = false;  // an export runs
-    std::thread worker_;
+    bool busy_ = false;                              // an export runs
+    const std::function<void()>* dialog_ = nullptr;  // for the class's thread
+    std::thread thread_;
 };
 
 }  // namespace orvoscand

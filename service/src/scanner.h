@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "driver_lock.h"
 #include "orvo/scanrun/driver.h"
 
 namespace orvoscand {
@@ -41,13 +42,13 @@ class Scanner {
     std::string Holder();
 
     orvo::scanrun::Driver& driver() { return *driver_; }
-    std::mutex& mutex() { return mutex_; }
+    DriverLock& mutex() { return mutex_; }
 
   private:
     void Sweep();
 
     std::unique_ptr<orvo::scanrun::Driver> driver_;
-    std::mutex mutex_;  // the driver's calls; a batch holds it for its run
+    DriverLock mutex_;  // the driver's calls; a batch holds it for its run
     bool started_ = false;
     std::mutex infoMutex_;  // what the driver and the last sweep answered
     int initResult_ = 0;

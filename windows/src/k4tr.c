@@ -339,7 +339,7 @@ static int write_page_file(const char* path, const unsigned char* data, long len
 int ORVO_CALL OrvoScan_GetOneImage(const char* path, int* height) {
     answer a;
     char why[WHY_MAX];
-    int result, bad = 0;
+    int result, bad = 0, unwritten = 0;
     long len = 0;
     unsigned char* file;
     if (height) *height = 0;
@@ -348,15 +348,20 @@ int ORVO_CALL OrvoScan_GetOneImage(const char* path, int* height) {
     result = (int)number(&a, "result", RESULT_DEVICE);
     file = bytes(&a, "file", &len, &bad);
     take_state(&a);
-    if (result == 0 && bad) result = RESULT_PAGE_FILE;
-    if (file && write_page_file(path, file, len) != 0) {
+    if (!file) {
+        /* No page file from the driver (or none that arrived whole). */
+        unwritten = 1;
+        if (result == 0) result = RESULT_PAGE_FILE;
+    } else if (write_page_file(path, file, len) != 0) {
         char line[WHY_MAX];
         snprintf(line, sizeof line, "the page file %s could not be written",
                  path ? path : "(none)");
         log_reason("OrvoScan_GetOneImage", line);
         if (result == 0) result = RESULT_PAGE_FILE;
+        unwritten = 1;
     }
-    if (height) *height = (int)number(&a, "rows", 0);
+    /* As the driver: rows only for a page whose file was written. */
+    if (height && !unwritten) *height = (int)number(&a, "rows", 0);
     free(file);
     done(&a);
     return result;

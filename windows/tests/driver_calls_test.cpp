@@ -1,8 +1,10 @@
 // The service's driver calls for K4TR.dll: one program at a time, refusals.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver_calls.h"
@@ -25,26 +27,54 @@ void RunSteps(orvoscand::DriverCalls& calls, const std::vector<Step>& steps) {
 }
 
 TEST(DriverCalls, OneProgramAtATime) {
-    std::mutex driverLock;
+    orvoscand::DriverLock driverLock;
     int starts = 0;
     orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(),
                                  [&starts] { return ++starts, 0; });
     RunSteps(calls, {
                         {"version", "a", "", 200, "QXS.1.00.00.71QS.03.04.28"},
                         {"version", "b", "", 409, "in use by another program"},
+                        // The dialog, on the class's own thread: the driver has not started.
+                        {"setup", "a", "{\"profile\":\"Check\"}", 200, "\"result\":-2"},
                         {"end", "a", "", 200, "\"result\":0"},
                         {"version", "b", "", 200, "QXS."},
                         {"end-batch", "a", "", 200, "\"result\":0"},  // not the holder: nothing
                         {"end", "b", "", 200, "\"result\":0"},
                     });
-    EXPECT_EQ(starts, 4);  // the service's driver is started before each call that ran
+    EXPECT_EQ(starts, 5);  // the service's driver is started before each call that ran
     // The service's own batch holds the driver.
-    std::lock_guard<std::mutex> batch(driverLock);
+    std::lock_guard<orvoscand::DriverLock> batch(driverLock);
     RunSteps(calls, {{"version", "c", "", 409, "in use by a batch of the service"}});
 }
 
+// Calls of one program from several threads (on several connections) reach
+// the driver one at a time; another program is refused meanwhile.
+TEST(DriverCalls, OneCallAtATime) {
+    orvoscand::DriverLock driverLock;
+    std::atomic<int> inside{0}, overlaps{0}, unexpected{0};
+    orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(), [&] {
+        if (++inside > 1) ++overlaps;
+        std::this_thread::yield();
+        --inside;
+        return 0;
+    });
+    RunSteps(calls, {{"version", "a", "", 200, "QXS."}});
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                const int status = calls.Call("version", t == 0 ? "b" : "a", "").status;
+                if (status != (t == 0 ? 409 : 200)) ++unexpected;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(unexpected, 0);
+    EXPECT_EQ(overlaps, 0);
+}
+
 TEST(DriverCalls, Refusals) {
-    std::mutex driverLock;
+    orvoscand::DriverLock driverLock;
     orvoscand::DriverCalls calls(driverLock, ::testing::TempDir(), {});
     RunSteps(calls, {
                         {"version", "", "", 400, "Orvo-Session"},

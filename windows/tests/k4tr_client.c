@@ -9,7 +9,8 @@
  * MODE: "init" (start the driver only), "file" (a batch through
  * OrvoScan_GetOneImage into OUTDIR), "memory" (a batch through
  * OrvoScan_GetOneImageBufPtr, each page's bytes written to OUTDIR), "batch"
- * (the one, then the other). */
+ * (the one, then the other), "setup" (the settings dialog of PROFILE, then
+ * the QA dialog). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -124,11 +125,16 @@ int main(int argc, char** argv) {
     const char* mode;
     int init;
     if (argc < 4) {
-        fprintf(stderr,
-                "usage: k4tr_client LIBRARY init|file|memory|batch OUTDIR [PROFILE [FORMAT]]\n");
+        fprintf(
+            stderr,
+            "usage: k4tr_client LIBRARY init|file|memory|batch|setup OUTDIR [PROFILE [FORMAT]]\n");
         return 2;
     }
     mode = argv[2];
+    /* Fully buffered, written when the client ends: under Wine every write
+     * asks the Wine server several times whether it goes to a console, which
+     * would be counted in the batch's time. */
+    setvbuf(stdout, NULL, _IOFBF, 1 << 16);
     if (!open_library(argv[1])) {
         fprintf(stderr, "k4tr_client: cannot load %s\n", argv[1]);
         return 2;
@@ -145,7 +151,10 @@ int main(int argc, char** argv) {
         printf("\n");
         printf("format=%d\n", k.OrvoScan_ImageFormat(argc > 5 ? atoi(argv[5]) : 0));
         const char* profile = argc > 4 ? argv[4] : "Check";
-        if (strcmp(mode, "batch") == 0) {
+        if (strcmp(mode, "setup") == 0) {
+            printf("setup=%d\n", k.OrvoScan_Setup(NULL, profile));
+            printf("setup_qa=%d\n", k.OrvoScan_Setup_Qa(NULL));
+        } else if (strcmp(mode, "batch") == 0) {
             /* The same batch to files, then through the in-memory page. */
             batch("file", argv[3], profile);
             batch("memory", argv[3], profile);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -114,7 +115,11 @@ struct Service {
                {"ORVOSCAN_SYSTEM_DIR", sysDir},
                {"ORVOSCAN_TRACE_DIR", root + "tmp"},
                {"ORVOSCAN_ASPI", "sim"},
-               {"ORVOSCAN_SIM_SCENARIO", kScenarios + scenario}};
+               {"ORVOSCAN_SIM_SCENARIO", kScenarios + scenario},
+               // No display: a dialog fails to open rather than wait for an
+               // operator.
+               {"QT_QPA_PLATFORM", "xcb"},
+               {"DISPLAY", ""}};
         pid = orvo::testing::StartProgram({ORVO_SERVICE, "--listen", "127.0.0.1:0",
                                            "--no-system-config", "--config", root + "none.conf"},
                                           root + "service.out", root + "service.err", [this] {
@@ -171,72 +176,95 @@ class WineDll : public ::testing::Test {
     void SetUp() override {
         if (!g_wine.why.empty()) GTEST_SKIP() << g_wine.why;
         sysDir_ = e2e::LaySystemDir(SettingsIni());
+        // The dialogs' libraries, where the build has them (Qt).
+        for (const char* dialogs : {"libK4TRRsrc.so", "libK4TRQa.so"}) {
+            const std::string built = ORVO_BUILD_SYSTEM_DIR "/" + std::string(dialogs);
+            if (e2e::Exists(built)) {
+                ASSERT_EQ(symlink(built.c_str(), (sysDir_ + dialogs).c_str()), 0);
+            }
+        }
     }
 
     // A client's run of `mode` with `profile` and `format`, its pages in
-    // `outDir` (`relative`: the Windows client writes them to ".", its
-    // working directory).
+    // `outDir`, which the Windows client names `where`.
     enum class Kind { kNative, kStdcall, kCdecl };
+    enum class Where {
+        kDrive,     // Z:\...
+        kRelative,  // ".", its working directory
+        kUnc,       // \\localhost\SHARE, the share a link in the prefix
+        kNowhere,   // a directory that does not exist (for both clients)
+    };
     static Ran Client(const Service& service, Kind kind, const std::string& mode,
                       const std::string& outDir, const std::string& profile = "Check",
-                      const std::string& format = "0", bool relative = false) {
+                      const std::string& format = "0", Where where = Where::kDrive) {
+        const std::string dir = where == Where::kNowhere ? outDir + "missing" : outDir;
         if (kind == Kind::kNative)
-            return RunProgram({ORVO_NATIVE_CLIENT, ORVO_BUILD_SYSTEM_DIR "/libK4TR.so", mode,
-                               outDir, profile, format},
+            return RunProgram({ORVO_NATIVE_CLIENT, ORVO_BUILD_SYSTEM_DIR "/libK4TR.so", mode, dir,
+                               profile, format},
                               service.env);
+        std::string named = where == Where::kRelative ? "." : WinPath(dir);
+        if (where == Where::kUnc) {
+            // Wine finds \\SERVER\SHARE under dosdevices/unc/SERVER/SHARE.
+            const std::string share = "share" + std::to_string(++shares_);
+            const std::string hosts = g_wine.env.at("WINEPREFIX") + "dosdevices/unc/localhost/";
+            std::filesystem::create_directories(hosts);
+            EXPECT_EQ(symlink(outDir.c_str(), (hosts + share).c_str()), 0) << hosts + share;
+            named = "\\\\localhost\\" + share;
+        }
         const bool cdecl = kind == Kind::kCdecl;
-        return RunProgram({g_wine.wine, cdecl ? g_wine.cdeclClient : g_wine.stdcallClient,
-                           WinPath(cdecl ? g_wine.cdeclDll : g_wine.stdcallDll), mode,
-                           relative ? "." : WinPath(outDir), profile, format},
-                          service.WineEnv(), outDir);
+        return RunProgram(
+            {g_wine.wine, cdecl ? g_wine.cdeclClient : g_wine.stdcallClient,
+             WinPath(cdecl ? g_wine.cdeclDll : g_wine.stdcallDll), mode, named, profile, format},
+            service.WineEnv(), outDir);
     }
 
+    static inline int shares_ = 0;
     std::string sysDir_;
 };
 
 // A two-sided bilevel batch into TIFF files and a gray one into bitmaps,
-// each followed by the same batch through the in-memory page, and a batch
-// that a jam ends with the driver's device error: the same pages, MICR
-// texts, row counts, results and device error words.
+// each followed by the same batch through the in-memory page, a batch that a
+// jam ends with the driver's device error, and the two dialogs where there is
+// no display: the same pages, MICR texts, row counts, results and device
+// error words.
 TEST_F(WineDll, BatchesAsTheNativeDriver) {
     struct Case {
         const char* scenario;
         const char* mode;
         std::string profile, format;
         Kind kind;
-        bool relative;
+        Where where;
         std::vector<std::string> expected;  // parts of the clients' output
         std::size_t files;                  // page files and memory pages (0: unchecked)
     };
     const std::string batch = "init=0\nversion=QXS.1.00.00.71QS.03.04.28\n";
+    using enum Kind;
+    using enum Where;
     const Case cases[] = {
-        {"fast.json",
-         "batch",
-         "Check",
-         "0",
-         Kind::kStdcall,
-         false,
-         {batch, "pages=20\nlast=-3\n"},
-         40},
-        {"fast.json", "batch", "Gray", "1", Kind::kCdecl, true, {batch, "pages=20\nlast=-3\n"}, 40},
+        {"fast.json", "batch", "Check", "0", kStdcall, kDrive, {batch, "pages=20\nlast=-3\n"}, 40},
+        {"fast.json", "batch", "Gray", "1", kCdecl, kRelative, {batch, "pages=20\nlast=-3\n"}, 40},
+        {"fast.json", "file", "Check", "0", kStdcall, kUnc, {"pages=20\nlast=-3\n"}, 20},
+        // A page file that cannot be written: reported, no rows, the batch goes on.
+        {"fast.json", "file", "Check", "0", kCdecl, kNowhere, {"page0019=-12 rows 0\n"}, 0},
         {"jam_at_document_3.json",
          "file",
          "Check",
          "0",
-         Kind::kStdcall,
-         false,
+         kStdcall,
+         kDrive,
          {"pages=4\nlast=-100\ndevice_error=0x00000001\n"},
          0},
+        {"fast.json", "setup", "Check", "0", kStdcall, kDrive, {"setup=-9\nsetup_qa=-11\n"}, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.profile + " " + c.scenario + (c.kind == Kind::kCdecl ? " __cdecl" : ""));
+        SCOPED_TRACE(c.profile + " " + c.scenario + (c.kind == kCdecl ? " __cdecl" : ""));
         Service service(sysDir_, c.scenario);
         ASSERT_FALSE(service.url.empty()) << "the service did not start";
         const std::string nativeDir = e2e::MakeTempDir("k4tr-native");
         const std::string wineDir = e2e::MakeTempDir("k4tr-wine-out");
-        const Ran native = Client(service, Kind::kNative, c.mode, nativeDir, c.profile, c.format);
-        const Ran windows =
-            Client(service, c.kind, c.mode, wineDir, c.profile, c.format, c.relative);
+        const Ran native =
+            Client(service, kNative, c.mode, nativeDir, c.profile, c.format, c.where);
+        const Ran windows = Client(service, c.kind, c.mode, wineDir, c.profile, c.format, c.where);
         ASSERT_EQ(native.code, 0) << native.out;
         ASSERT_EQ(windows.code, 0) << windows.out;
         EXPECT_EQ(windows.out, native.out);
@@ -249,6 +277,15 @@ TEST_F(WineDll, BatchesAsTheNativeDriver) {
         EXPECT_EQ(names, DirEntries(wineDir));
         for (const std::string& name : names)
             EXPECT_EQ(ReadBytes(nativeDir + name), ReadBytes(wineDir + name)) << name;
+        if (std::string(c.mode) == "setup") {
+            // Both programs' dialogs were tried by the driver (the Windows
+            // one's in the service), which says why they could not open.
+            const std::string log = ReadText(service.root + "tmp/log.txt");
+            for (const std::string dialog : {"Setup: ", "Setup_Qa: "}) {
+                const auto first = log.find(dialog);
+                EXPECT_TRUE(first != std::string::npos && first != log.rfind(dialog)) << log;
+            }
+        }
     }
 }
 
