@@ -101,6 +101,7 @@ PageCall::PageCall() {
     std::lock_guard lock(b.callMutex);
     if (b.ending) return;
     ++b.activeCalls;
+    b.pageThread = std::this_thread::get_id();
     admitted_ = true;
 }
 
@@ -142,7 +143,13 @@ int StartBatch(const char* profile) {
     BatchState& b = Batch();
     // A batch that was never ended is ended now, so that its worker never
     // runs on buffers that are replaced below.
-    EndBatch();
+    EndBatchNow();
+    {
+        std::lock_guard lock(b.callMutex);
+        b.pageThread = std::this_thread::get_id();
+        b.closing = false;
+        b.inDocument = false;
+    }
     if (state.tempDir.empty() || state.settingsPath.empty()) return ORVOSCAN_ERR_DRIVER;
 
     // The scanner for this process alone: a batch of another process on it
@@ -277,6 +284,39 @@ int WaitForPage() {
 }
 
 int EndBatch() {
+    BatchState& b = Batch();
+    {
+        std::lock_guard lock(b.callMutex);
+        // Another thread than the one taking the pages, while the batch
+        // runs: the batch closes after the document in progress, and the
+        // page thread ends it once it has taken the pages done until then.
+        if (!b.ending && !b.closing && b.hasWorker && b.pageThread != std::this_thread::get_id()) {
+            b.closing = true;
+            // Waiting for a document: no new one is read.
+            if (!b.inDocument && !b.workerDone.load(std::memory_order_acquire)) {
+                platform::SetEvent(b.stopEvent);
+            }
+            Trace(TraceFile::Log, 0, "batch closing after the document in progress", 0);
+            return 0;
+        }
+    }
+    return EndBatchNow();
+}
+
+bool BeginDocument(BatchState& b) {
+    std::lock_guard lock(b.callMutex);
+    if (b.closing) return false;
+    b.inDocument = true;
+    return true;
+}
+
+bool EndDocument(BatchState& b) {
+    std::lock_guard lock(b.callMutex);
+    b.inDocument = false;
+    return b.closing;
+}
+
+int EndBatchNow() {
     DriverState& state = State();
     BatchState& b = Batch();
     {
@@ -309,6 +349,8 @@ int EndBatch() {
     {
         std::lock_guard lock(b.callMutex);
         b.ending = false;
+        b.closing = false;
+        b.inDocument = false;
         b.callsChanged.notify_all();
     }
     return 0;

@@ -217,8 +217,17 @@ class Worker {
                 return Terminate();
             }
             if (p == Found::Data) {
-                if (!ReadDocument()) return kExitAborted;
-                if (!WriteDocument()) return kExitAborted;
+                // A batch closed by another thread meanwhile reads no new
+                // document; one begun is read and written whole, then the
+                // batch ends.
+                if (!BeginDocument(b_)) return kExitAborted;
+                const bool done = ReadDocument() && WriteDocument();
+                const bool closing = EndDocument(b_);
+                if (!done) return kExitAborted;
+                if (closing) {
+                    T(Page(), "batch closed after the document", 0);
+                    return Terminate();
+                }
                 haveDocument = true;
                 lastDocument = platform::TickCount();
                 pollRestMs_ = kPollRestShortestMs;

@@ -50,6 +50,17 @@ struct BatchState {
     int activeCalls = 0;
     bool ending = false;
     int wakeEvent = -1;  // ends a page call's wait at once; lives as long as the library
+
+    // Under callMutex. The thread that takes the pages: the one that started
+    // the batch, then the one of the last page call.
+    std::thread::id pageThread;
+    // The worker reads or writes a document (from the scanner's data
+    // announcement until its page files are closed).
+    bool inDocument = false;
+    // Another thread of the client ended the batch while it ran: the worker
+    // stops at once while it waits for a document, or after the document it
+    // reads; the page thread takes the pages done until then.
+    bool closing = false;
 };
 
 BatchState& Batch();
@@ -66,7 +77,15 @@ int DeleteBatchFiles(const std::string& tempDir);
 // Batch control, results as the exported functions return them.
 int StartBatch(const char* profile);
 int IsPageLoaded();
+// From the thread that takes the pages (or when nothing runs): ends the batch
+// at once and frees it. From another thread while the batch runs: the batch
+// ends after the document in progress (at once while the worker waits for
+// one), the page thread still takes every page done until then and then
+// learns the end, and frees the batch with its own EndBatch; a second call
+// from another thread ends the batch at once.
 int EndBatch();
+// Ends the batch at once and frees it, from whichever thread.
+int EndBatchNow();
 
 // A page call (OrvoScan_IsPageLoaded, OrvoScan_GetOneImage,
 // OrvoScan_GetOneImageBufPtr) for its whole duration. A call that is not
@@ -99,5 +118,11 @@ inline constexpr WorkerBounds kWorkerBounds{};
 
 // The worker thread's body; returns the exit code (0 normal end, 1 aborted).
 int ScanWorker(BatchState& batch);
+
+// The worker around one document: false from BeginDocument when the batch is
+// closing (the document is not read); EndDocument is true when the batch is
+// closing and the worker is to end now.
+bool BeginDocument(BatchState& batch);
+bool EndDocument(BatchState& batch);
 
 }  // namespace orvo
