@@ -71,19 +71,6 @@ int Polls() {
     return Count(orvo::sim::op::kGetDataBufferStatus);
 }
 
-// Whether the scanner has been asked for a block of its `document`-th
-// document (1 = the first of the batch): the worker reads that document.
-bool ReadingDocument(int document) {
-    int announced = 0;
-    for (const auto& r : TheScanner().CommandLog()) {
-        if (r.opcode == orvo::sim::op::kGetDataBufferStatus && (r.statusByte3 & 0x01) != 0) {
-            ++announced;
-        }
-        if (r.opcode == orvo::sim::op::kReadBuffer && announced == document) return true;
-    }
-    return false;
-}
-
 // The client thread waits in `call` while this thread ends the batch; the
 // wait must end with -3 instead of the scanner's time limits.
 int StopWhileWaiting(Call call) {
@@ -117,6 +104,7 @@ TEST_P(StopFirstDocument, WaitForTheFirstDocumentEndsAtOnce) {
     EXPECT_EQ(OrvoScan_IsPageLoaded(), ORVOSCAN_NO_PAGE);
     EXPECT_EQ(OrvoScan_GetDeviceError(), 0u);
     EXPECT_FALSE(e2e::Exists(e2e::SystemDir() + "stopped.raw"));
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWaitingCall, StopFirstDocument,
@@ -145,6 +133,7 @@ TEST(Stop, WaitDuringTheIdleTimeEndsAtOnce) {
     ASSERT_EQ(OrvoScan_GetOneImage(path.c_str(), &height), 0);
     EXPECT_EQ(StopWhileWaiting(Call::GetOneImage), ORVOSCAN_NO_PAGE);
     EXPECT_EQ(OrvoScan_GetOneImage(path.c_str(), &height), ORVOSCAN_NO_PAGE);
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
 }
 
 TEST(Stop, EndWhileADocumentIsReadHandsItOverWhole) {
@@ -194,7 +183,7 @@ TEST(Stop, EndWhileADocumentIsReadHandsItOverWhole) {
                 ++taken;
             }
         });
-        EXPECT_TRUE(PollFor([&] { return taken.load() >= 2 && ReadingDocument(2); }));
+        EXPECT_TRUE(PollFor([&] { return taken.load() >= 2 && e2e::ReadingDocument(2); }));
         for (int i = 0; i < c.ends; ++i) EXPECT_EQ(OrvoScan_EndBatch(), 0);
         client.join();
         ASSERT_GE(results.size(), 2u);

@@ -449,49 +449,61 @@ TEST_F(ScanRunTest, InterruptBeforeTheStartFeedsNothing) {
     EXPECT_EQ(driver_.EndCalls(), 0);
 }
 
-TEST_F(ScanRunTest, FirstInterruptLetsARearPageFollowItsFront) {
-    AddCheques({"T1", "T2"});
-    driver_.pages[1].waitForEnd = true;  // the rear of cheque 1 is slow
-    ScanRun run(driver_, setup_);
-    ASSERT_TRUE(run.Start());
-    EXPECT_TRUE(run.Next().taken);
-    std::thread stopper([&] {
-        if (!driver_.AwaitWaiting()) return;
-        run.Interrupt();
-        // The first interrupt does not end a rear page's wait; a second does.
-        EXPECT_EQ(driver_.EndCalls(), 0);
-        run.Interrupt();
-    });
-    const PageStep rear = run.Next();
-    stopper.join();
-    EXPECT_TRUE(rear.ended);
-    EXPECT_EQ(run.outcome().end, RunEnd::Stopped);
-    EXPECT_NE(run.outcome().problem.find("Cheque 1 has its front page"), std::string::npos);
-    EXPECT_EQ(run.outcome().nextStartNumber, 2);
-}
-
-TEST_F(ScanRunTest, InterruptAsAFrontPageComesSavesThatChequeNotAtAll) {
-    // The batch is ended under a front page that arrives all the same: its rear
-    // page never comes, so the cheque is not kept in halves.
-    AddCheques({"T1", "T2"});
-    driver_.pages[2].waitForEnd = true;
-    driver_.pages[2].comesAnyway = true;
-    ScanRun run(driver_, setup_);
-    ASSERT_TRUE(run.Start());
-    EXPECT_TRUE(run.Next().taken);
-    EXPECT_TRUE(run.Next().taken);
-    std::thread stopper([&] {
-        if (driver_.AwaitWaiting()) run.Interrupt();
-    });
-    const PageStep front = run.Next();
-    stopper.join();
-    EXPECT_TRUE(front.ended);
-    EXPECT_FALSE(front.taken);
-    EXPECT_FALSE(fs::exists(driver_.requested.back()));
-    EXPECT_EQ(run.outcome().end, RunEnd::Stopped);
-    EXPECT_NE(run.outcome().problem.find("Cheque 2 was being fed"), std::string::npos);
-    EXPECT_EQ(run.outcome().nextStartNumber, 2);
-    EXPECT_EQ(Micr(), "00000010T1\r\n");
+TEST_F(ScanRunTest, AnInterruptedRunTakesWhatTheDriverStillHandsOver) {
+    // Interrupted while the front of cheque 2 is waited for (or, `early`,
+    // between the two pages of cheque 1, with no driver call in progress):
+    // the driver is told at once and the run goes on until it says the end.
+    // What the driver then answers for cheque 2's front, and what is kept.
+    struct Case {
+        const char* what;
+        bool early;
+        bool comes;
+        int result;
+        std::string micr;
+        int next;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"cheque 2 was being read", false, true, 0, "00000010T1\r\n00000020T2\r\n", 3, ""},
+        {"no cheque was being read", false, false, 0, "00000010T1\r\n", 2, ""},
+        {"between pages", true, false, 0, "00000010T1\r\n", 2, ""},
+        {"the scanner failed on cheque 2", false, true, -100, "00000010T1\r\n", 2,
+         "Cheque 2 was being read when the run was interrupted and could not be completed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(dir_ / "micr.txt");
+        FakeDriver driver;
+        driver.pages = {{"T1", true}, {"", true}, {"T2", true}, {"", true}};
+        driver.pages[2].waitForEnd = true;
+        driver.pages[2].comesAnyway = c.comes;
+        driver.pages[2].result = c.result;
+        setup_.overwrite = true;
+        ScanRun run(driver, setup_);
+        ASSERT_TRUE(run.Start());
+        EXPECT_TRUE(run.Next().taken);
+        std::thread stopper;
+        if (c.early) {
+            run.Interrupt();
+            EXPECT_EQ(driver.EndCalls(), 1);
+        } else {
+            stopper = std::thread([&] {
+                if (driver.AwaitWaiting()) run.Interrupt();
+            });
+        }
+        for (int guard = 0; guard < 10 && !run.Next().ended; ++guard) {
+        }
+        if (stopper.joinable()) stopper.join();
+        EXPECT_EQ(run.outcome().end, RunEnd::Stopped);
+        EXPECT_EQ(Micr(), c.micr);
+        EXPECT_EQ(run.outcome().nextStartNumber, c.next);
+        if (c.problem.empty()) {
+            EXPECT_EQ(run.outcome().problem, "");
+        } else {
+            EXPECT_NE(run.outcome().problem.find(c.problem), std::string::npos)
+                << run.outcome().problem;
+        }
+    }
 }
 
 }  // namespace

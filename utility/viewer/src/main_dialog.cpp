@@ -80,9 +80,6 @@ MainDialog::MainDialog(scanrun::Driver& driver, QWidget* parent)
     waitNote_->setSingleShot(true);
     waitNote_->setInterval(kWaitNoteMs);
     connect(waitNote_, &QTimer::timeout, this, &MainDialog::OnWaitNote);
-    closeGrace_ = new QTimer(this);
-    closeGrace_->setSingleShot(true);
-    connect(closeGrace_, &QTimer::timeout, this, &MainDialog::OnCloseGraceOver);
     // Return in the profile box presses the default button, as in the
     // start-number box (the box itself would keep the key).
     ui_->profileCombo->installEventFilter(this);
@@ -404,7 +401,10 @@ void MainDialog::closeEvent(QCloseEvent* event) {
         closeRequested_ = true;
         values_.statusText = QStringLiteral("Closing after the cheque in progress...");
         RefreshDialog();
-        if (awaitingFront_) AwaitCloseDuringFrontWait();
+        // The driver ends the batch after the cheque the scanner is reading,
+        // at once while it waits for one; the pages it still hands over are
+        // saved as usual.
+        if (batch_) batch_->Interrupt();
         return;
     }
     driver_.End();

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <cstdint>
@@ -177,8 +176,6 @@ class MainDialog : public QDialog {
     void OnBatchStarted(bool ok);
     void AskForPage();
     void OnWaitNote();  // the next cheque has not come for a while
-    void AwaitCloseDuringFrontWait();
-    void OnCloseGraceOver();
     void OnBatchStep(const scanrun::PageStep& step);
     void EndBatchRun(bool started);
 
@@ -227,12 +224,8 @@ class MainDialog : public QDialog {
     int batchDpi_ = 0;   // the resolution of the last batch's pages
     int batchBase_ = 0;  // page counter of the batch's first page, minus 1
     QPointer<QWidget> focusBeforeBatch_;
-    QTimer* waitNote_ = nullptr;    // says on the status line that a cheque is awaited
-    bool awaitingFront_ = false;    // the batch thread waits for a front page
-    std::string lastAskedPage_;     // the path of the page asked for last
-    QElapsedTimer frontAsked_;      // since that front page was asked for
-    qint64 lastChequeMs_ = -1;      // how long the last cheque took to come
-    QTimer* closeGrace_ = nullptr;  // a close ends the wait for a front page that is not coming
+    QTimer* waitNote_ = nullptr;  // says on the status line that a cheque is awaited
+    std::string lastAskedPage_;   // the path of the page asked for last
 
     std::unique_ptr<scanrun::ChequeQuality> quality_;
     std::map<QString, QString> qualityByPath_;  // the batch's pages: their defects
