@@ -148,7 +148,7 @@ int StartBatch(const char* profile) {
         std::lock_guard lock(b.callMutex);
         b.pageThread = std::this_thread::get_id();
         b.closing = false;
-        b.inDocument = false;
+        b.phase = BatchState::Phase::Starting;
     }
     if (state.tempDir.empty() || state.settingsPath.empty()) return ORVOSCAN_ERR_DRIVER;
 
@@ -292,8 +292,9 @@ int EndBatch() {
         // page thread ends it once it has taken the pages done until then.
         if (!b.ending && !b.closing && b.hasWorker && b.pageThread != std::this_thread::get_id()) {
             b.closing = true;
-            // Waiting for a document: no new one is read.
-            if (!b.inDocument && !b.workerDone.load(std::memory_order_acquire)) {
+            // Starting: no document can have been fed yet.
+            if (b.phase == BatchState::Phase::Starting &&
+                !b.workerDone.load(std::memory_order_acquire)) {
                 platform::SetEvent(b.stopEvent);
             }
             Trace(TraceFile::Log, 0, "batch closing after the document in progress", 0);
@@ -303,16 +304,25 @@ int EndBatch() {
     return EndBatchNow();
 }
 
+bool Polling(BatchState& b) {
+    std::lock_guard lock(b.callMutex);
+    b.phase = BatchState::Phase::Polling;
+    return !b.closing;
+}
+
 bool BeginDocument(BatchState& b) {
     std::lock_guard lock(b.callMutex);
-    if (b.closing) return false;
-    b.inDocument = true;
+    // The batch is ended at once: nothing more is read.
+    if (b.ending) return false;
+    // The scanner has announced the document, so it has been fed: it is
+    // read and handed over even when the batch is closing.
+    b.phase = BatchState::Phase::Document;
     return true;
 }
 
 bool EndDocument(BatchState& b) {
     std::lock_guard lock(b.callMutex);
-    b.inDocument = false;
+    b.phase = BatchState::Phase::Polling;
     return b.closing;
 }
 
@@ -350,7 +360,7 @@ int EndBatchNow() {
         std::lock_guard lock(b.callMutex);
         b.ending = false;
         b.closing = false;
-        b.inDocument = false;
+        b.phase = BatchState::Phase::Starting;
         b.callsChanged.notify_all();
     }
     return 0;

@@ -54,12 +54,15 @@ struct BatchState {
     // Under callMutex. The thread that takes the pages: the one that started
     // the batch, then the one of the last page call.
     std::thread::id pageThread;
-    // The worker reads or writes a document (from the scanner's data
+    // What the worker does: readies the scanner and starts the feed, polls
+    // for a document, or reads and writes one (from the scanner's data
     // announcement until its page files are closed).
-    bool inDocument = false;
+    enum class Phase { Starting, Polling, Document };
+    Phase phase = Phase::Starting;
     // Another thread of the client ended the batch while it ran: the worker
-    // stops at once while it waits for a document, or after the document it
-    // reads; the page thread takes the pages done until then.
+    // stops at once while it starts, before its next poll while it waits
+    // for a document, or after the document it reads; the page thread takes
+    // the pages done until then.
     bool closing = false;
 };
 
@@ -119,9 +122,12 @@ inline constexpr WorkerBounds kWorkerBounds{};
 // The worker thread's body; returns the exit code (0 normal end, 1 aborted).
 int ScanWorker(BatchState& batch);
 
-// The worker around one document: false from BeginDocument when the batch is
-// closing (the document is not read); EndDocument is true when the batch is
-// closing and the worker is to end now.
+// The worker's phases. Polling: true while it is to poll on (false once the
+// batch is closing). BeginDocument, for a document the scanner has
+// announced: false when the batch is being ended at once (the document is
+// not read); a closing batch still gets it whole. EndDocument: true when the
+// batch is closing and the worker is to end now.
+bool Polling(BatchState& batch);
 bool BeginDocument(BatchState& batch);
 bool EndDocument(BatchState& batch);
 
