@@ -84,6 +84,26 @@ MainDialog::MainDialog(scanrun::Driver& driver, QWidget* parent)
     // start-number box (the box itself would keep the key).
     ui_->profileCombo->installEventFilter(this);
     ConnectCommands();
+    blockedClose_ = std::make_unique<BlockedCloseFilter>(this, [this] {
+        closeWhenUnblocked_ = true;
+        ui_->statusLabel->setText(QStringLiteral("The program ends when the open box is closed."));
+    });
+}
+
+bool MainDialog::event(QEvent* event) {
+    if (event->type() == QEvent::WindowUnblocked && closeWhenUnblocked_) {
+        closeWhenUnblocked_ = false;
+        // Once the code that opened the box has gone on; a box it opens next
+        // closes first.
+        QTimer::singleShot(0, this, [this] {
+            if (QGuiApplication::modalWindow() != nullptr) {
+                closeWhenUnblocked_ = true;
+                return;
+            }
+            close();
+        });
+    }
+    return QDialog::event(event);
 }
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "blocked_close.h"
 #include "dialog_binding.h"
 #include "orvo/scanrun/page_naming.h"
 #include "orvo/scanrun/scan_run.h"
@@ -142,6 +143,7 @@ class MainDialog : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
     void reject() override;  // Escape
     void closeEvent(QCloseEvent* event) override;
 
@@ -218,6 +220,10 @@ class MainDialog : public QDialog {
     bool driverStarted_ = false;
     bool scanning_ = false;
     bool closeRequested_ = false;  // the window was closed during a batch
+    // The close button while a box or dialog of the program was open: the
+    // window closes once none is.
+    std::unique_ptr<BlockedCloseFilter> blockedClose_;
+    bool closeWhenUnblocked_ = false;
     std::unique_ptr<scanrun::ScanRun> run_;
     std::unique_ptr<BatchThread> batch_;  // after run_: it ends before the run goes
     std::unique_ptr<QObject> inputBlocker_;

@@ -3,9 +3,13 @@
 // the focus), Tab leaves the page list, closing while a cheque is read keeps
 // that cheque and closing while one is awaited reads none, and what cannot
 // be written or used is said.
+#include <xcb/xcb.h>
+
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -271,4 +275,103 @@ class KeyboardTest : public QObject {
 };
 
 ORVO_QT_TEST(KeyboardTest);
+
+namespace {
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    const auto cookie =
+        xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+}
+
+// The close request a window manager sends for the title-bar close button:
+// WM_DELETE_WINDOW of WM_PROTOCOLS, sent through the X server to `window`.
+bool SendCloseRequest(xcb_window_t window) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection) != 0) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = Atom(connection, "WM_PROTOCOLS");
+    event.data.data32[0] = Atom(connection, "WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+    // A round trip: the server has handled the request before the
+    // connection closes.
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    const bool sent = xcb_connection_has_error(connection) == 0 && event.type != XCB_ATOM_NONE;
+    xcb_disconnect(connection);
+    return sent;
+}
+
+}  // namespace
+
+// The title-bar close button while a message box is open, on an X server
+// (xvfb-run): the program ends once the box has been closed.
+class CloseButtonTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        if (QGuiApplication::platformName() != "xcb") {
+            QSKIP("needs an X server: runs under xvfb-run (package xvfb), which was not found");
+        }
+        fixture::UseVirtualScanner(e2e::ChequeIni("Check", 1, 0, 0));
+        SetMessageHandler({});
+    }
+
+    void closeUnderAMessageBoxEndsTheProgramOnceTheBoxIsClosed() {
+        fixture::CountingDriver driver;
+        fixture::g_endCalls = 0;
+        MainDialog dialog(driver);
+        dialog.InitDialog();
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        ById<QComboBox>(&dialog, id::kProfile)->setEditText("Check");
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        auto* status = ById<QLabel>(&dialog, id::kStatusText);
+
+        // SCAN before SAVE opens a warning. While it is open the close
+        // request arrives: the window stays and says what follows; Return
+        // closes the box, then the program ends.
+        QString boxText;
+        bool sent = false;
+        bool openWhileBoxOpen = false;
+        int looks = 0;
+        QTimer look;
+        look.setInterval(5);
+        connect(&look, &QTimer::timeout, &dialog, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) return;
+            if (!sent) {
+                boxText = box->text();
+                sent = SendCloseRequest(static_cast<xcb_window_t>(dialog.winId()));
+                if (!sent) box->done(QMessageBox::Ok);
+                return;
+            }
+            // Bounded: a request that is not noticed fails the test.
+            const bool noticed = status->text().startsWith("The program ends");
+            if (!noticed && ++looks < 2000) return;
+            openWhileBoxOpen = noticed && dialog.isVisible() && finished.isEmpty();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        look.start();
+        fixture::Click(&dialog, id::kScan);
+        QVERIFY2(sent, "the close request could not be sent through the X server");
+        QVERIFY2(boxText.contains("SAVE"), qPrintable(boxText));
+        QVERIFY(openWhileBoxOpen);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
+        QCOMPARE(fixture::g_endCalls, 1);
+    }
+};
+
+ORVO_QT_TEST(CloseButtonTest);
 #include "keyboard_test.moc"
