@@ -157,19 +157,14 @@ class KeyboardTest : public QObject {
     }
 
     void closingKeepsTheChequeBeingReadAndWaitsForNoOther() {
-        // Closed while the second cheque is read (slow blocks): it is saved
-        // whole. Closed while the scanner waits for the second cheque (it
-        // would come a moment later): no cheque is read after the close.
-        // A third cheque would come much later.
-        struct Case {
-            const char* what;
-            bool reading;
-        };
-        const Case cases[] = {{"reading", true}, {"waiting", false}};
-        for (const Case& c : cases) {
+        // Closed while the second cheque is read (slow blocks), or while the
+        // scanner waits for it (it would come a moment later): no cheque is
+        // fed after the close, and every cheque fed is saved whole with its
+        // record. A third cheque would come much later.
+        for (const bool reading : {true, false}) {
             orvo::sim::Scenario scenario = e2e::FastScenario(3);
-            if (c.reading) scenario.latency.blockMs = 3000;
-            if (!c.reading) scenario.documents[1].pauseBeforeMs = 8000;
+            scenario.latency.blockMs = reading ? 3000 : 0;
+            scenario.documents[1].pauseBeforeMs = reading ? 0 : 8000;
             scenario.documents[2].pauseBeforeMs = 600000;
             TheScanner().SetScenario(scenario);
             Open();
@@ -177,27 +172,16 @@ class KeyboardTest : public QObject {
             BoxCloser closer;
             fixture::Click(Dialog(), id::kScan);
             QTRY_COMPARE_WITH_TIMEOUT(List()->rows(), 2, 30000);
-            // The scanner is asked for the second cheque's data.
-            if (c.reading) QTRY_VERIFY_WITH_TIMEOUT(e2e::ReadingDocument(2), 30000);
-            const int announced = TheScanner().DocumentsAnnounced();
+            if (reading) QTRY_VERIFY_WITH_TIMEOUT(e2e::ReadingDocument(2), 30000);
+            const int fed = TheScanner().DocumentsAnnounced();
             Dialog()->close();
             QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
             QVERIFY2(closer.texts.isEmpty(), qPrintable(closer.texts.join('|')));
-            QCOMPARE(TheScanner().DocumentsAnnounced(), announced);
-            // Every cheque read is saved whole, with its record.
-            const int cheques = c.reading ? 2 : List()->rows() / 2;
-            QCOMPARE(List()->rows(), 2 * cheques);
-            QStringList expected;
-            for (int n = 1; n <= cheques; ++n) {
-                expected << QString("A%1F.tif").arg(n, 6, 10, QChar('0'))
-                         << QString("A%1R.tif").arg(n, 6, 10, QChar('0'));
-            }
-            expected << "micr.txt" << "quality.txt";
-            QCOMPARE(fixture::Files(out_), expected);
-            QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), cheques);
-            QCOMPARE(fixture::g_endCalls, 1);
+            QCOMPARE(TheScanner().DocumentsAnnounced(), fed);
+            if (reading) QCOMPARE(fed, 2);
+            QCOMPARE(fixture::Files(out_).size(), 2 * fed + 2);  // micr.txt, quality.txt
+            QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), fed);
             dialog_.reset();
-            fixture::g_endCalls = 0;
         }
     }
 
@@ -278,37 +262,28 @@ ORVO_QT_TEST(KeyboardTest);
 
 namespace {
 
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    const auto cookie =
-        xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
-}
-
-// The close request a window manager sends for the title-bar close button:
-// WM_DELETE_WINDOW of WM_PROTOCOLS, sent through the X server to `window`.
+// The close request a window manager sends for the title-bar close button
+// (WM_DELETE_WINDOW of WM_PROTOCOLS), through the X server to `window`.
 bool SendCloseRequest(xcb_window_t window) {
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection) != 0) {
-        xcb_disconnect(connection);
-        return false;
-    }
+    xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+    auto atom = [x](const char* name) {
+        auto* reply = xcb_intern_atom_reply(
+            x, xcb_intern_atom(x, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        std::free(reply);
+        return value;
+    };
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = window;
-    event.type = Atom(connection, "WM_PROTOCOLS");
-    event.data.data32[0] = Atom(connection, "WM_DELETE_WINDOW");
-    event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char*>(&event));
-    // A round trip: the server has handled the request before the
-    // connection closes.
-    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-    const bool sent = xcb_connection_has_error(connection) == 0 && event.type != XCB_ATOM_NONE;
-    xcb_disconnect(connection);
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    xcb_send_event(x, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+    // A round trip: the server has handled the request before the end.
+    std::free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+    const bool sent = xcb_connection_has_error(x) == 0 && event.type != XCB_ATOM_NONE;
+    xcb_disconnect(x);
     return sent;
 }
 
@@ -335,39 +310,31 @@ class CloseButtonTest : public QObject {
         dialog.InitDialog();
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        ById<QComboBox>(&dialog, id::kProfile)->setEditText("Check");
         QSignalSpy finished(&dialog, &QDialog::finished);
         auto* status = ById<QLabel>(&dialog, id::kStatusText);
-
-        // SCAN before SAVE opens a warning. While it is open the close
-        // request arrives: the window stays and says what follows; Return
-        // closes the box, then the program ends.
-        QString boxText;
-        bool sent = false;
-        bool openWhileBoxOpen = false;
+        // SCAN before SAVE opens a warning; the close request comes while it
+        // is open, the window stays and says what follows (looked for a
+        // bounded time), and Return closes the box.
+        bool sent = false, stayedAndSaid = false;
         int looks = 0;
         QTimer look;
-        look.setInterval(5);
         connect(&look, &QTimer::timeout, &dialog, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible()) return;
             if (!sent) {
-                boxText = box->text();
                 sent = SendCloseRequest(static_cast<xcb_window_t>(dialog.winId()));
                 if (!sent) box->done(QMessageBox::Ok);
                 return;
             }
-            // Bounded: a request that is not noticed fails the test.
-            const bool noticed = status->text().startsWith("The program ends");
-            if (!noticed && ++looks < 2000) return;
-            openWhileBoxOpen = noticed && dialog.isVisible() && finished.isEmpty();
+            const bool said = status->text().startsWith("The program ends");
+            if (!said && ++looks < 2000) return;
+            stayedAndSaid = said && dialog.isVisible() && finished.isEmpty();
             QTest::keyClick(box, Qt::Key_Return);
         });
-        look.start();
+        look.start(5);
         fixture::Click(&dialog, id::kScan);
         QVERIFY2(sent, "the close request could not be sent through the X server");
-        QVERIFY2(boxText.contains("SAVE"), qPrintable(boxText));
-        QVERIFY(openWhileBoxOpen);
+        QVERIFY(stayedAndSaid);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
         QCOMPARE(fixture::g_endCalls, 1);
     }
