@@ -91,15 +91,14 @@ MainDialog::MainDialog(scanrun::Driver& driver, QWidget* parent)
 }
 
 bool MainDialog::event(QEvent* event) {
-    if (event->type() == QEvent::WindowUnblocked && closeWhenUnblocked_) {
-        closeWhenUnblocked_ = false;
-        // Once the code that opened the box has gone on; a box it opens next
-        // closes first.
+    if (event->type() == QEvent::WindowUnblocked && closeWhenUnblocked_ && !closeQueued_) {
+        closeQueued_ = true;
+        // Once the code that opened the box has gone on (it starts nothing
+        // new meanwhile); a box it opens next is closed first.
         QTimer::singleShot(0, this, [this] {
-            if (QGuiApplication::modalWindow() != nullptr) {
-                closeWhenUnblocked_ = true;
-                return;
-            }
+            closeQueued_ = false;
+            if (QGuiApplication::modalWindow() != nullptr) return;
+            closeWhenUnblocked_ = false;
             close();
         });
     }

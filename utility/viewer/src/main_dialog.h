@@ -224,6 +224,7 @@ class MainDialog : public QDialog {
     // window closes once none is.
     std::unique_ptr<BlockedCloseFilter> blockedClose_;
     bool closeWhenUnblocked_ = false;
+    bool closeQueued_ = false;
     std::unique_ptr<scanrun::ScanRun> run_;
     std::unique_ptr<BatchThread> batch_;  // after run_: it ends before the run goes
     std::unique_ptr<QObject> inputBlocker_;

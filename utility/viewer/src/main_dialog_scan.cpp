@@ -226,6 +226,9 @@ void MainDialog::OnScan() {
         driver_.ImageFormat(PageFormat());
     }
 
+    // The close button was pressed while a box above was open: the program
+    // ends instead.
+    if (closeWhenUnblocked_) return;
     batchDpi_ = 0;
     batchDpi_ = ScannedDpi();
     // Lock the window for the batch.
