@@ -19,6 +19,7 @@ PACKAGES=(
   qt6-base-dev          # desktop utility and the driver's dialogs (Qt 6 Widgets, D-Bus, Test)
   fonts-nanum           # a font with Hangul for the Korean texts of the utility
   dbus                  # a session bus for the utility's automation test (dbus-run-session)
+  xvfb xauth libxcb1-dev  # an X server for the utility's test of the title-bar close under a message box
   libsane-dev sane-utils  # the SANE backend; scanimage, saned, the dll and net backends for its tests
   python3-sane          # a SANE client in Python in the backend's tests
   dpkg-dev file         # the Debian package (CPack: dpkg-shlibdeps)

@@ -88,6 +88,7 @@ void Session::CancellerLoop() {
             Log(kLogStep, "cancel: ending the batch");
             driver_.EndBatch();
             batchRunning_ = false;
+            batchEndedByStop_ = true;
         } else if (batchRunning_) {
             Log(kLogStep, "cancel after a whole frame: the stack goes on at the next start");
         }
@@ -104,10 +105,12 @@ bool Session::SettleCancel() {
     if (canceller_.joinable()) {
         std::unique_lock lock(mutex_);
         served_.wait(lock, [&] { return cancelsServed_ >= requests || cancellerDone_; });
-        // Without the stop thread the batch is ended here.
-        if (cancellerDone_ && batchRunning_) {
+        // Without the stop thread the batch is ended here; one the stop
+        // thread ended is freed by this thread, which took its pages.
+        if ((cancellerDone_ && batchRunning_) || batchEndedByStop_) {
             driver_.EndBatch();
             batchRunning_ = false;
+            batchEndedByStop_ = false;
         }
     }
     cancelsSeen_ = requests;

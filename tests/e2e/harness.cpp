@@ -160,6 +160,17 @@ void SwitchAspi(const std::string& backend) {
     orvo::aspi::UseBackend(nullptr);
 }
 
+bool ReadingDocument(int document) {
+    int announced = 0;
+    for (const auto& r : orvo::sim::TheScanner().CommandLog()) {
+        if (r.opcode == orvo::sim::op::kGetDataBufferStatus && (r.statusByte3 & 0x01) != 0) {
+            ++announced;
+        }
+        if (r.opcode == orvo::sim::op::kReadBuffer && announced == document) return true;
+    }
+    return false;
+}
+
 std::vector<std::string> Requests(const std::vector<orvo::sim::CommandRecord>& log) {
     std::vector<std::string> requests;
     for (const orvo::sim::CommandRecord& r : log) {

@@ -64,6 +64,9 @@ void SwitchAspi(const std::string& backend);
 // length and, for data, its direction; and how it answered. Polls repeated
 // while no document is ready count once.
 std::vector<std::string> Requests(const std::vector<orvo::sim::CommandRecord>& log);
+// Whether the virtual scanner has been asked for a block of the `document`-th
+// document it announced (1 = the first): the driver reads that document.
+bool ReadingDocument(int document);
 
 // Points this process's driver at a private system directory with `iniText`
 // and at the virtual scanner; call before the first driver call.

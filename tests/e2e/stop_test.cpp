@@ -1,6 +1,8 @@
 // A batch stopped from another thread of the client: OrvoScan_EndBatch while
 // OrvoScan_GetOneImage, OrvoScan_GetOneImageBufPtr or OrvoScan_IsPageLoaded
-// waits. The waiting call returns -3 and nothing is freed under it.
+// waits. A wait for the next document ends at once with -3; a document being
+// read is read and handed over whole first; a second OrvoScan_EndBatch ends
+// at once; nothing is freed under a waiting call.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -59,12 +61,14 @@ bool PollFor(F done) {
     return done();
 }
 
-int Polls() {
+int Count(uint8_t opcode) {
     int n = 0;
-    for (const auto& r : TheScanner().CommandLog()) {
-        n += r.opcode == orvo::sim::op::kGetDataBufferStatus ? 1 : 0;
-    }
+    for (const auto& r : TheScanner().CommandLog()) n += r.opcode == opcode ? 1 : 0;
     return n;
+}
+
+int Polls() {
+    return Count(orvo::sim::op::kGetDataBufferStatus);
 }
 
 // The client thread waits in `call` while this thread ends the batch; the
@@ -100,6 +104,7 @@ TEST_P(StopFirstDocument, WaitForTheFirstDocumentEndsAtOnce) {
     EXPECT_EQ(OrvoScan_IsPageLoaded(), ORVOSCAN_NO_PAGE);
     EXPECT_EQ(OrvoScan_GetDeviceError(), 0u);
     EXPECT_FALSE(e2e::Exists(e2e::SystemDir() + "stopped.raw"));
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWaitingCall, StopFirstDocument,
@@ -128,6 +133,71 @@ TEST(Stop, WaitDuringTheIdleTimeEndsAtOnce) {
     ASSERT_EQ(OrvoScan_GetOneImage(path.c_str(), &height), 0);
     EXPECT_EQ(StopWhileWaiting(Call::GetOneImage), ORVOSCAN_NO_PAGE);
     EXPECT_EQ(OrvoScan_GetOneImage(path.c_str(), &height), ORVOSCAN_NO_PAGE);
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+}
+
+TEST(Stop, EndWhileADocumentIsReadHandsItOverWhole) {
+    // How many blocks the first cheque of the stack takes.
+    TheScanner().SetScenario(e2e::FastScenario(1));
+    ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+    ASSERT_EQ(OrvoScan_IsPageLoaded(), 0);
+    const int firstChequeBlocks = Count(orvo::sim::op::kReadBuffer);
+    EXPECT_EQ(OrvoScan_EndBatch(), 0);
+
+    // Ends from another thread while the second cheque is read (slow
+    // blocks; a third cheque would follow at once), and what the client
+    // thread's page calls answer after the first cheque's two pages.
+    struct Case {
+        const char* what;
+        int ends;
+        bool scannerStops;  // the cheque's second block is never answered
+        std::vector<int> after;
+    };
+    const Case cases[] = {
+        {"one end: that cheque whole, then the end", 1, false, {0, 0, ORVOSCAN_NO_PAGE}},
+        {"a second end: at once", 2, false, {ORVOSCAN_NO_PAGE}},
+        {"the scanner stops answering", 1, true, {ORVOSCAN_ERR_DEVICE}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        orvo::sim::Scenario s = e2e::FastScenario(3);
+        s.latency.blockMs = 800;
+        if (c.scannerStops) {
+            orvo::sim::CommandFault stop;
+            stop.opcode = orvo::sim::op::kReadBuffer;
+            stop.occurrence = firstChequeBlocks + 2;
+            stop.count = 1000;
+            stop.action = orvo::sim::FaultAction::NoCompletion;
+            s.commandFaults.push_back(stop);
+        }
+        TheScanner().SetScenario(s);
+        ASSERT_EQ(OrvoScan_StartBatch("Check"), 0);
+        std::vector<int> results;
+        std::atomic<int> taken{0};
+        std::thread client([&] {
+            const std::string path = e2e::SystemDir() + "read.raw";
+            for (int i = 0; i < 10; ++i) {
+                const int r = Wait(Call::GetOneImage, path);
+                results.push_back(r);
+                if (r != 0) break;
+                ++taken;
+            }
+        });
+        EXPECT_TRUE(PollFor([&] { return taken.load() >= 2 && e2e::ReadingDocument(2); }));
+        for (int i = 0; i < c.ends; ++i) EXPECT_EQ(OrvoScan_EndBatch(), 0);
+        client.join();
+        ASSERT_GE(results.size(), 2u);
+        EXPECT_EQ(std::vector<int>(results.begin() + 2, results.end()), c.after);
+        // No third cheque was fed, and the scanner was told the batch is over.
+        EXPECT_EQ(TheScanner().DocumentsAnnounced(), 2);
+        if (!c.scannerStops) {
+            EXPECT_EQ(TheScanner().CommandLog().back().opcode, orvo::sim::op::kTerminate);
+        } else {
+            EXPECT_EQ(OrvoScan_GetDeviceError(), ORVOSCAN_DEV_UNKNOWN);
+        }
+        EXPECT_EQ(OrvoScan_EndBatch(), 0);
+        EXPECT_EQ(OrvoScan_IsPageLoaded(), ORVOSCAN_NO_PAGE);
+    }
 }
 
 TEST(Stop, EndBatchWhilePagesAreTakenFreesNothingUnderThem) {
@@ -152,6 +222,9 @@ TEST(Stop, EndBatchWhilePagesAreTakenFreesNothingUnderThem) {
             }
         });
         EXPECT_TRUE(PollFor([&] { return taken.load() >= 3; }));
+        // The first end lets the cheque in progress come, the second ends
+        // the batch under the client at once.
+        EXPECT_EQ(OrvoScan_EndBatch(), 0);
         EXPECT_EQ(OrvoScan_EndBatch(), 0);
         client.join();
         ASSERT_FALSE(results.empty());

@@ -101,6 +101,7 @@ PageCall::PageCall() {
     std::lock_guard lock(b.callMutex);
     if (b.ending) return;
     ++b.activeCalls;
+    b.pageThread = std::this_thread::get_id();
     admitted_ = true;
 }
 
@@ -142,7 +143,13 @@ int StartBatch(const char* profile) {
     BatchState& b = Batch();
     // A batch that was never ended is ended now, so that its worker never
     // runs on buffers that are replaced below.
-    EndBatch();
+    EndBatchNow();
+    {
+        std::lock_guard lock(b.callMutex);
+        b.pageThread = std::this_thread::get_id();
+        b.closing = false;
+        b.phase = BatchState::Phase::Starting;
+    }
     if (state.tempDir.empty() || state.settingsPath.empty()) return ORVOSCAN_ERR_DRIVER;
 
     // The scanner for this process alone: a batch of another process on it
@@ -277,6 +284,49 @@ int WaitForPage() {
 }
 
 int EndBatch() {
+    BatchState& b = Batch();
+    {
+        std::lock_guard lock(b.callMutex);
+        // Another thread than the one taking the pages, while the batch
+        // runs: the batch closes after the document in progress, and the
+        // page thread ends it once it has taken the pages done until then.
+        if (!b.ending && !b.closing && b.hasWorker && b.pageThread != std::this_thread::get_id()) {
+            b.closing = true;
+            // Starting: no document can have been fed yet.
+            if (b.phase == BatchState::Phase::Starting &&
+                !b.workerDone.load(std::memory_order_acquire)) {
+                platform::SetEvent(b.stopEvent);
+            }
+            Trace(TraceFile::Log, 0, "batch closing after the document in progress", 0);
+            return 0;
+        }
+    }
+    return EndBatchNow();
+}
+
+bool Polling(BatchState& b) {
+    std::lock_guard lock(b.callMutex);
+    b.phase = BatchState::Phase::Polling;
+    return !b.closing;
+}
+
+bool BeginDocument(BatchState& b) {
+    std::lock_guard lock(b.callMutex);
+    // The batch is ended at once: nothing more is read.
+    if (b.ending) return false;
+    // The scanner has announced the document, so it has been fed: it is
+    // read and handed over even when the batch is closing.
+    b.phase = BatchState::Phase::Document;
+    return true;
+}
+
+bool EndDocument(BatchState& b) {
+    std::lock_guard lock(b.callMutex);
+    b.phase = BatchState::Phase::Polling;
+    return b.closing;
+}
+
+int EndBatchNow() {
     DriverState& state = State();
     BatchState& b = Batch();
     {
@@ -309,6 +359,8 @@ int EndBatch() {
     {
         std::lock_guard lock(b.callMutex);
         b.ending = false;
+        b.closing = false;
+        b.phase = BatchState::Phase::Starting;
         b.callsChanged.notify_all();
     }
     return 0;

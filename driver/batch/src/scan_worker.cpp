@@ -171,12 +171,14 @@ class Worker {
         return true;
     }
 
-    enum class Found { Data, Terminate, Nothing, Abort };
+    enum class Found { Data, Terminate, Nothing, Abort, Closed };
 
-    // One poll cycle of GET DATA BUFFER STATUS.
+    // One poll cycle of GET DATA BUFFER STATUS; none once the batch is
+    // closing (another thread ended it).
     Found PollCycle() {
         const uint32_t start = platform::TickCount();
         for (;;) {
+            if (!Polling(b_)) return Found::Closed;
             std::memset(reply_, 0, sizeof reply_);
             const Outcome o =
                 Exchange([this](SRB_ExecSCSICmd& srb) { BuildGetDataBufferStatus(srb, reply_); },
@@ -212,13 +214,26 @@ class Worker {
         for (;;) {
             const Found p = PollCycle();
             if (p == Found::Abort) return kExitAborted;
+            if (p == Found::Closed) {
+                T(Page(), "batch closed while waiting for a document", 0);
+                return Terminate();
+            }
             if (p == Found::Terminate) {
                 T(Page(), "GetDBStat_Cmd :bTerminate TRUE", 0);
                 return Terminate();
             }
             if (p == Found::Data) {
-                if (!ReadDocument()) return kExitAborted;
-                if (!WriteDocument()) return kExitAborted;
+                // The announced document is read and written whole, also
+                // when another thread closed the batch meanwhile; then the
+                // closed batch ends.
+                if (!BeginDocument(b_)) return kExitAborted;
+                const bool done = ReadDocument() && WriteDocument();
+                const bool closing = EndDocument(b_);
+                if (!done) return kExitAborted;
+                if (closing) {
+                    T(Page(), "batch closed after the document", 0);
+                    return Terminate();
+                }
                 haveDocument = true;
                 lastDocument = platform::TickCount();
                 pollRestMs_ = kPollRestShortestMs;

@@ -61,7 +61,7 @@ ORVOSCAN_API int OrvoScan_Init(void) {
     // The scanner has one request block: a batch still running is ended
     // before discovery talks to the scanner again.
     const orvo::BatchState& batch = orvo::Batch();
-    if (batch.hasWorker && !batch.workerDone.load(std::memory_order_acquire)) orvo::EndBatch();
+    if (batch.hasWorker && !batch.workerDone.load(std::memory_order_acquire)) orvo::EndBatchNow();
     if (state.systemDir.empty() && !SettleSystemDir(state)) return ORVOSCAN_ERR_DRIVER;
     if (state.tempDir.empty()) {
         std::string why;
@@ -100,7 +100,7 @@ ORVOSCAN_API int OrvoScan_Init(void) {
 ORVOSCAN_API int OrvoScan_End(void) {
     orvo::DriverState& state = orvo::State();
     // A batch still open ends here, and no page of it stays on disk.
-    if (orvo::Batch().hasWorker) orvo::EndBatch();
+    if (orvo::Batch().hasWorker) orvo::EndBatchNow();
     orvo::RemoveProcessPageDir();
     state.workImage.reset();
     state.rowBuffer.reset();

@@ -161,12 +161,14 @@ ScanRun::~ScanRun() {
 bool ScanRun::Start() {
     if (started_ || outcome_.end != RunEnd::Running) return false;
     PageStep none;
+    bool stopped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stop_) {
-            End(none, RunEnd::Stopped, 0, std::string());
-            return false;
-        }
+        stopped = stop_;
+    }
+    if (stopped) {
+        End(none, RunEnd::Stopped, 0, std::string());
+        return false;
     }
     // One run at a time into an output: another one there is refused at once,
     // and the checks below hold until this run ends.
@@ -200,6 +202,10 @@ bool ScanRun::Start() {
     }
     started_ = true;
     page_ = FirstPage(setup_.startNumber, setup_.twoSided);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        batchOpen_ = true;
+    }
     return true;
 }
 
@@ -213,6 +219,10 @@ PageStep ScanRun::End(PageStep step, RunEnd end, int driverResult, std::string p
         outcome_.driverMessage = DriverErrorText(driverResult, outcome_.deviceError);
     }
     outcome_.problem = std::move(problem);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        batchOpen_ = false;
+    }
     if (started_) driver_.EndBatch();
     if (outputLock_) outputLock_->Release();
     return step;
@@ -250,9 +260,9 @@ PageStep ScanRun::Next() {
     bool stopped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        stopped = (front && stop_) || endedByInterrupt_;
-        inCall_ = !stopped;
-        callForFront_ = front;
+        // Once the driver has been told (Interrupt), it says when the batch
+        // is over: the pages of a cheque it was reading still come.
+        stopped = front && stop_ && !endedByInterrupt_;
     }
     // The lock is released before End() calls the driver.
     if (stopped) return End(step, RunEnd::Stopped, 0, withRearNote(std::string()));
@@ -263,11 +273,20 @@ PageStep ScanRun::Next() {
     bool interrupted;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        inCall_ = false;
         interrupted = endedByInterrupt_;
     }
     if (result != 0) {
-        if (interrupted) return End(step, RunEnd::Stopped, result, withRearNote(std::string()));
+        if (interrupted && front && result == ORVOSCAN_ERR_DEVICE) {
+            // The scanner failed on the cheque it was reading when the run
+            // was interrupted.
+            return End(step, RunEnd::Stopped, result,
+                       "Cheque " + std::to_string(step.name.number) +
+                           " was being read when the run was interrupted and could not be "
+                           "completed: it was not saved.");
+        }
+        if (interrupted && (result == ORVOSCAN_NO_PAGE || result == ORVOSCAN_ERR_DEVICE)) {
+            return End(step, RunEnd::Stopped, result, withRearNote(std::string()));
+        }
         if (result == ORVOSCAN_NO_PAGE)
             return End(step, RunEnd::Finished, result, withRearNote(""));
         if (result == ORVOSCAN_ERR_PAGE_FILE) {
@@ -275,19 +294,6 @@ PageStep ScanRun::Next() {
                        withRearNote(path + " was not written."));
         }
         return End(step, RunEnd::DriverError, result, withRearNote(std::string()));
-    }
-    if (interrupted && front && setup_.twoSided) {
-        // The interrupt ended the batch just as this cheque's front page came, so its rear
-        // page will never follow. A cheque is saved whole or not at all: the front page this
-        // run has just written goes again, and the cheque is scanned again from here.
-        const std::string cheque = "Cheque " + std::to_string(step.name.number);
-        if (!before.exists && ::unlink(path.c_str()) == 0) {
-            return End(step, RunEnd::Stopped, 0,
-                       cheque + " was being fed when the run was interrupted and was not saved.");
-        }
-        return End(step, RunEnd::Stopped, 0,
-                   cheque + " was being fed when the run was interrupted: its front page " + path +
-                       " was written, but no rear page and no record.");
     }
     if (!WrittenSince(before, path)) {
         // The driver said it wrote the page, but no new file is there.
@@ -324,11 +330,10 @@ void ScanRun::RequestStop() {
 void ScanRun::Interrupt() {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
-    ++interrupts_;
-    // Only a wait for a new cheque is cut short at once; the rear page of a
-    // cheque in progress follows its front within moments, unless the
-    // operator insists.
-    if (inCall_ && !endedByInterrupt_ && (callForFront_ || interrupts_ > 1)) {
+    // The driver ends the batch after the cheque it is reading (at once
+    // while it waits for one) and hands that cheque's pages over first; a
+    // second call ends the batch at once.
+    if (batchOpen_) {
         endedByInterrupt_ = true;
         driver_.EndBatch();
     }

@@ -28,8 +28,8 @@ class BatchThread : public QObject {
   public:
     // `run` must outlive this object.
     explicit BatchThread(scanrun::ScanRun& run, QObject* parent = nullptr);
-    // Ends a wait for a page at once (also for a rear page) and ends the
-    // thread; a run still in progress is left to the ScanRun's destructor.
+    // Ends the batch at once (a wait for a page ends) and ends the thread; a
+    // run still in progress is left to the ScanRun's destructor.
     ~BatchThread() override;
     BatchThread(const BatchThread&) = delete;
     BatchThread& operator=(const BatchThread&) = delete;
@@ -39,8 +39,9 @@ class BatchThread : public QObject {
     // ScanRun::Next() on the thread; answered by stepped(). Asked once per
     // answer, until a step has `ended` set.
     void Next();
-    // ScanRun::Interrupt(): the run ends before the next cheque; a wait for a
-    // new cheque ends at once, a second call also ends a wait for a rear page.
+    // ScanRun::Interrupt(): the batch ends after the cheque the scanner is
+    // reading (at once while it waits for one), whose pages still come as
+    // steps; a second call ends it at once.
     void Interrupt();
 
   signals:

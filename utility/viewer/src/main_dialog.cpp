@@ -80,13 +80,29 @@ MainDialog::MainDialog(scanrun::Driver& driver, QWidget* parent)
     waitNote_->setSingleShot(true);
     waitNote_->setInterval(kWaitNoteMs);
     connect(waitNote_, &QTimer::timeout, this, &MainDialog::OnWaitNote);
-    closeGrace_ = new QTimer(this);
-    closeGrace_->setSingleShot(true);
-    connect(closeGrace_, &QTimer::timeout, this, &MainDialog::OnCloseGraceOver);
     // Return in the profile box presses the default button, as in the
     // start-number box (the box itself would keep the key).
     ui_->profileCombo->installEventFilter(this);
     ConnectCommands();
+    blockedClose_ = std::make_unique<BlockedCloseFilter>(this, [this] {
+        closeWhenUnblocked_ = true;
+        ui_->statusLabel->setText(QStringLiteral("The program ends when the open box is closed."));
+    });
+}
+
+bool MainDialog::event(QEvent* event) {
+    if (event->type() == QEvent::WindowUnblocked && closeWhenUnblocked_ && !closeQueued_) {
+        closeQueued_ = true;
+        // Once the code that opened the box has gone on (it starts nothing
+        // new meanwhile); a box it opens next is closed first.
+        QTimer::singleShot(0, this, [this] {
+            closeQueued_ = false;
+            if (QGuiApplication::modalWindow() != nullptr) return;
+            closeWhenUnblocked_ = false;
+            close();
+        });
+    }
+    return QDialog::event(event);
 }
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
@@ -404,7 +420,10 @@ void MainDialog::closeEvent(QCloseEvent* event) {
         closeRequested_ = true;
         values_.statusText = QStringLiteral("Closing after the cheque in progress...");
         RefreshDialog();
-        if (awaitingFront_) AwaitCloseDuringFrontWait();
+        // The driver ends the batch after the cheque the scanner is reading,
+        // at once while it waits for one; the pages it still hands over are
+        // saved as usual.
+        if (batch_) batch_->Interrupt();
         return;
     }
     driver_.End();

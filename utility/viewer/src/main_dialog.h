@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "blocked_close.h"
 #include "dialog_binding.h"
 #include "orvo/scanrun/page_naming.h"
 #include "orvo/scanrun/scan_run.h"
@@ -143,6 +143,7 @@ class MainDialog : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
     void reject() override;  // Escape
     void closeEvent(QCloseEvent* event) override;
 
@@ -177,8 +178,6 @@ class MainDialog : public QDialog {
     void OnBatchStarted(bool ok);
     void AskForPage();
     void OnWaitNote();  // the next cheque has not come for a while
-    void AwaitCloseDuringFrontWait();
-    void OnCloseGraceOver();
     void OnBatchStep(const scanrun::PageStep& step);
     void EndBatchRun(bool started);
 
@@ -221,18 +220,19 @@ class MainDialog : public QDialog {
     bool driverStarted_ = false;
     bool scanning_ = false;
     bool closeRequested_ = false;  // the window was closed during a batch
+    // The close button while a box or dialog of the program was open: the
+    // window closes once none is.
+    std::unique_ptr<BlockedCloseFilter> blockedClose_;
+    bool closeWhenUnblocked_ = false;
+    bool closeQueued_ = false;
     std::unique_ptr<scanrun::ScanRun> run_;
     std::unique_ptr<BatchThread> batch_;  // after run_: it ends before the run goes
     std::unique_ptr<QObject> inputBlocker_;
     int batchDpi_ = 0;   // the resolution of the last batch's pages
     int batchBase_ = 0;  // page counter of the batch's first page, minus 1
     QPointer<QWidget> focusBeforeBatch_;
-    QTimer* waitNote_ = nullptr;    // says on the status line that a cheque is awaited
-    bool awaitingFront_ = false;    // the batch thread waits for a front page
-    std::string lastAskedPage_;     // the path of the page asked for last
-    QElapsedTimer frontAsked_;      // since that front page was asked for
-    qint64 lastChequeMs_ = -1;      // how long the last cheque took to come
-    QTimer* closeGrace_ = nullptr;  // a close ends the wait for a front page that is not coming
+    QTimer* waitNote_ = nullptr;  // says on the status line that a cheque is awaited
+    std::string lastAskedPage_;   // the path of the page asked for last
 
     std::unique_ptr<scanrun::ChequeQuality> quality_;
     std::map<QString, QString> qualityByPath_;  // the batch's pages: their defects

@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -71,12 +70,6 @@ class BatchInputBlocker : public QObject {
   private:
     const QWidget* window_;
 };
-
-// How long a close waits for the front page of a cheque the scanner may be
-// reading: the first cheque of a batch, and beyond the last cheque's time.
-constexpr qint64 kFirstChequeGraceMs = 3000;
-constexpr qint64 kChequeGraceMs = 1000;
-constexpr qint64 kLongestGraceMs = 60000;
 
 QString FromLocal(const std::string& bytes) {
     return QString::fromLocal8Bit(QByteArray::fromStdString(bytes));
@@ -233,6 +226,9 @@ void MainDialog::OnScan() {
         driver_.ImageFormat(PageFormat());
     }
 
+    // The close button was pressed while a box above was open: the program
+    // ends instead.
+    if (closeWhenUnblocked_) return;
     batchDpi_ = 0;
     batchDpi_ = ScannedDpi();
     // Lock the window for the batch.
@@ -276,12 +272,10 @@ void MainDialog::OnBatchStarted(bool ok) {
     if (!ProfileListed(run_->setup().profile)) values_.statusText += UnlistedProfileNote();
     BeginChequeQuality(run_->setup());
     batchBase_ = run_->page() - 1;
-    lastChequeMs_ = -1;
     AskForPage();
 }
 
 void MainDialog::AskForPage() {
-    if (closeRequested_) run_->RequestStop();
     // The start number shows the document being fed.
     const scanrun::PageName next =
         scanrun::NamePage(location_, run_->setup().twoSided, run_->page());
@@ -289,25 +283,8 @@ void MainDialog::AskForPage() {
     RefreshDialog();
     // A wait for the next cheque that lasts is said on the status line.
     if (next.front && run_->outcome().pagesTaken > 0) waitNote_->start();
-    awaitingFront_ = next.front;
     lastAskedPage_ = next.path;
-    if (next.front) frontAsked_.start();
     batch_->Next();
-}
-
-// Closing while a front page is awaited: the scanner may be reading that
-// cheque already, and its pages come within about the time the last cheque
-// took; when none comes by then, the feeder holds no cheque being read and
-// the wait ends.
-void MainDialog::AwaitCloseDuringFrontWait() {
-    const qint64 expected = lastChequeMs_ < 0 ? kFirstChequeGraceMs
-                                              : lastChequeMs_ + lastChequeMs_ / 2 + kChequeGraceMs;
-    const qint64 left = std::clamp<qint64>(expected - frontAsked_.elapsed(), 0, kLongestGraceMs);
-    closeGrace_->start(static_cast<int>(left));
-}
-
-void MainDialog::OnCloseGraceOver() {
-    if (scanning_ && awaitingFront_ && batch_) batch_->Interrupt();
 }
 
 QString MainDialog::UnlistedProfileNote() const {
@@ -323,9 +300,6 @@ void MainDialog::OnWaitNote() {
 
 void MainDialog::OnBatchStep(const scanrun::PageStep& step) {
     waitNote_->stop();
-    closeGrace_->stop();
-    if (awaitingFront_ && step.taken) lastChequeMs_ = frontAsked_.elapsed();
-    awaitingFront_ = false;
     const scanrun::RunSetup& setup = run_->setup();
     if (step.taken) {
         widgets::PageList* list = ui_->pageList;

@@ -529,7 +529,7 @@ class ScanTest : public QObject {
         }
     }
 
-    void closingDuringABatchEndsItAfterTheChequeInProgress() {
+    void closingDuringABatchKeepsEveryChequeRead() {
         Save("A.tif");
         orvo::sim::Scenario many = e2e::FastScenario(10);
         TheScanner().SetScenario(many);
@@ -543,10 +543,14 @@ class ScanTest : public QObject {
         Scan();
         QCOMPARE(finished.count(), 1);
         QCOMPARE(fixture::g_endCalls, 1);
-        // Whole cheques only: the second was in progress (its front shown).
-        QCOMPARE(Files(out_), (QStringList{"A000001F.tif", "A000001R.tif", "A000002F.tif",
-                                           "A000002R.tif", "micr.txt", "quality.txt"}));
-        QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 2);
+        // Whole cheques only, and none the scanner fed is dropped: this
+        // scanner is quick, the driver may have read more cheques by the
+        // close, and each one is saved.
+        const int fed = TheScanner().DocumentsAnnounced();
+        QVERIFY(fed >= 2);
+        QCOMPARE(Files(out_).size(), 2 * fed + 2);
+        QVERIFY(Files(out_).contains(QString("A%1R.tif").arg(fed, 6, 10, QChar('0'))));
+        QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), fed);
     }
 
     void clicksDuringABatchAreDropped() {

@@ -15,8 +15,9 @@
 // sane_cancel may come from another thread or from a signal handler (as
 // scanimage sends it on Ctrl-C): it only counts the request and wakes the
 // session's stop thread through an eventfd. That thread ends the driver's
-// batch (EndBatch, which makes a waiting page call return at once) and the
-// frontend's thread learns of the stop at its next call.
+// batch (EndBatch: a waiting page call returns at once, or once the cheque
+// the scanner is reading has been read) and the frontend's thread learns of
+// the stop at its next call, drops what came and frees the batch.
 #pragma once
 
 #include <sane/sane.h>
@@ -90,6 +91,9 @@ class Session {
     std::mutex mutex_;
     std::condition_variable served_;
     bool batchRunning_ = false;
+    // The stop thread ended the batch; the frontend's thread, which takes
+    // the pages, frees it at its next call.
+    bool batchEndedByStop_ = false;
     uint64_t cancelsServed_ = 0;
     bool stopping_ = false;
     bool cancellerDone_ = false;

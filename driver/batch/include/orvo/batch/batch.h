@@ -50,6 +50,20 @@ struct BatchState {
     int activeCalls = 0;
     bool ending = false;
     int wakeEvent = -1;  // ends a page call's wait at once; lives as long as the library
+
+    // Under callMutex. The thread that takes the pages: the one that started
+    // the batch, then the one of the last page call.
+    std::thread::id pageThread;
+    // What the worker does: readies the scanner and starts the feed, polls
+    // for a document, or reads and writes one (from the scanner's data
+    // announcement until its page files are closed).
+    enum class Phase { Starting, Polling, Document };
+    Phase phase = Phase::Starting;
+    // Another thread of the client ended the batch while it ran: the worker
+    // stops at once while it starts, before its next poll while it waits
+    // for a document, or after the document it reads; the page thread takes
+    // the pages done until then.
+    bool closing = false;
 };
 
 BatchState& Batch();
@@ -66,7 +80,15 @@ int DeleteBatchFiles(const std::string& tempDir);
 // Batch control, results as the exported functions return them.
 int StartBatch(const char* profile);
 int IsPageLoaded();
+// From the thread that takes the pages (or when nothing runs): ends the batch
+// at once and frees it. From another thread while the batch runs: the batch
+// ends after the document in progress (at once while the worker waits for
+// one), the page thread still takes every page done until then and then
+// learns the end, and frees the batch with its own EndBatch; a second call
+// from another thread ends the batch at once.
 int EndBatch();
+// Ends the batch at once and frees it, from whichever thread.
+int EndBatchNow();
 
 // A page call (OrvoScan_IsPageLoaded, OrvoScan_GetOneImage,
 // OrvoScan_GetOneImageBufPtr) for its whole duration. A call that is not
@@ -99,5 +121,14 @@ inline constexpr WorkerBounds kWorkerBounds{};
 
 // The worker thread's body; returns the exit code (0 normal end, 1 aborted).
 int ScanWorker(BatchState& batch);
+
+// The worker's phases. Polling: true while it is to poll on (false once the
+// batch is closing). BeginDocument, for a document the scanner has
+// announced: false when the batch is being ended at once (the document is
+// not read); a closing batch still gets it whole. EndDocument: true when the
+// batch is closing and the worker is to end now.
+bool Polling(BatchState& batch);
+bool BeginDocument(BatchState& batch);
+bool EndDocument(BatchState& batch);
 
 }  // namespace orvo

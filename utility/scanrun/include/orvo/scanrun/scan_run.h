@@ -175,9 +175,11 @@ class ScanRun {
     // The run ends before the next cheque (a two-sided cheque whose front was
     // taken still gets its rear page). Same thread as Next().
     void RequestStop();
-    // From any other thread (e.g. a signal-handling thread): as RequestStop,
-    // and a wait for the next cheque in progress is ended at once through
-    // the driver's EndBatch. A second call also ends a wait for a rear page.
+    // From any other thread (e.g. a signal-handling thread) once the batch
+    // runs: the driver's EndBatch, which ends the batch after the cheque the
+    // scanner is reading (at once while it waits for one); Next() goes on
+    // taking that cheque's pages and then ends the run. A second call ends
+    // the batch at once. Before the batch runs: as RequestStop.
     void Interrupt();
 
     bool running() const { return outcome_.end == RunEnd::Running && started_; }
@@ -201,9 +203,7 @@ class ScanRun {
     // Shared with Interrupt().
     std::mutex mutex_;
     bool stop_ = false;
-    int interrupts_ = 0;
-    bool inCall_ = false;
-    bool callForFront_ = false;
+    bool batchOpen_ = false;  // from StartBatch to the run's own EndBatch
     bool endedByInterrupt_ = false;
 };
 
