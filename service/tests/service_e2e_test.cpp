@@ -53,8 +53,8 @@ TEST_F(ServiceTest, BatchMatchesOrvoscanAndServesItsPages) {
     EXPECT_EQ(events[3].data["reason"], "feeder-empty");
     EXPECT_EQ(events[3].data["cheques"], 3);
     // Every file of the output, micr.txt and quality.txt too, as orvoscan wrote it.
-    EXPECT_EQ(Files(viaService), Files(viaTool));
-    for (const std::string& name : Files(viaTool))
+    EXPECT_EQ(DirEntries(viaService), DirEntries(viaTool));
+    for (const std::string& name : DirEntries(viaTool))
         EXPECT_EQ(ReadText(viaService / name), ReadText(viaTool / name)) << name;
 
     // The whole batch as JSON, and a client that reconnects after event 2.

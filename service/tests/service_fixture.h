@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -31,6 +30,7 @@ namespace orvoscand_e2e {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using namespace std::chrono_literals;
+using orvo::testing::DirEntries;
 using orvo::testing::ReadText;
 
 // One SSE event as a client receives it.
@@ -62,14 +62,6 @@ inline std::vector<SseEvent> ParseEvents(const std::string& text) {
         }
     }
     return events;
-}
-
-// The names in a directory (none when it does not exist).
-inline std::set<std::string> Files(const fs::path& dir) {
-    std::set<std::string> names;
-    if (!fs::exists(dir)) return names;
-    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-    return names;
 }
 
 // Waits at most `bound` for `done`; false when it did not come.
@@ -106,8 +98,10 @@ class ServiceTest : public ::testing::Test {
     void TearDown() override { Stop(); }
 
     // The virtual scanner's scenario: `members` (JSON object members) and
-    // no latency, or (`paced`) a cheque every 150 ms of its clock.
+    // no latency, or (`paced`) a cheque every 150 ms of a clock in real time,
+    // so that a test can act between cheques.
     void Scenario(const std::string& members, bool paced = false) {
+        if (paced) timeScale_ = "1";
         std::ofstream(dir_ / "scenario.json")
             << R"({"latency": {"commandMs": 0, "blockMs": )"
             << (paced ? R"(5, "documentIntervalMs": 150})" : R"(0, "documentIntervalMs": 0})")
@@ -212,8 +206,7 @@ class ServiceTest : public ::testing::Test {
     const orvo::testing::TempDir temp_{"orvoscand-e2e"};
     const fs::path dir_ = temp_.path();
     const fs::path sys_ = dir_ / "sys", runtime_ = dir_ / "run", home_ = dir_ / "home";
-    // The virtual scanner's clock: fast, unless a test needs cheques to come
-    // at a pace it can act between.
+    // The virtual scanner's clock: fast, unless a scenario is paced.
     std::string timeScale_ = "10";
     pid_t pid_ = -1;
     int port_ = 0;

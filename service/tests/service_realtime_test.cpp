@@ -42,7 +42,6 @@ TEST_F(ServiceTest, EndReasons) {
 // DELETE while a cheque comes in: that cheque is delivered whole, then the
 // batch ends; nothing torn is left in the spool.
 TEST_F(ServiceTest, CancelCompletesTheChequeInProgress) {
-    timeScale_ = "1";
     Scenario(R"("defaultStack": 10)", true);
     Start();
     const std::string id = Post();
@@ -58,7 +57,7 @@ TEST_F(ServiceTest, CancelCompletesTheChequeInProgress) {
     EXPECT_EQ(static_cast<int>(events.size()), cheques + 1);
     const fs::path spool = runtime_ / "orvoscan" / "batches" / id;
     int pages = 0;
-    for (const std::string& name : Files(spool)) pages += fs::path(name).extension() == ".tif";
+    for (const std::string& name : DirEntries(spool)) pages += fs::path(name).extension() == ".tif";
     EXPECT_EQ(pages, 2 * cheques);
     // DELETE of the ended batch removes its pages.
     r = Client().Delete("/v1/batches/" + id);
@@ -72,7 +71,6 @@ TEST_F(ServiceTest, CancelCompletesTheChequeInProgress) {
 // orvoscan scans gets 409 naming it, and orvoscan is refused while the
 // service scans.
 TEST_F(ServiceTest, OneProgramAtATime) {
-    timeScale_ = "1";
     Scenario(R"("defaultStack": 6, "deviceNode": ")" + (dir_ / "sg-node").string() + "\"", true);
     Start();
     fs::create_directories(dir_ / "tool-out");
@@ -101,7 +99,6 @@ TEST_F(ServiceTest, OneProgramAtATime) {
 // A client that goes away mid-batch: the batch ends after the cheque in
 // progress, with every cheque whole in micr.txt.
 TEST_F(ServiceTest, ClientThatGoesAwayEndsTheBatch) {
-    timeScale_ = "1";
     Config("ReconnectGraceSeconds=1\n");
     Scenario(R"("defaultStack": 20)", true);
     fs::create_directories(home_ / "scans");
@@ -123,7 +120,6 @@ TEST_F(ServiceTest, ClientThatGoesAwayEndsTheBatch) {
 // kill -9 during a batch: the next start frees the scanner and empties the
 // spool.
 TEST_F(ServiceTest, KilledServiceLeavesNothingBehind) {
-    timeScale_ = "1";
     const std::string node = R"("deviceNode": ")" + (dir_ / "sg-node").string() + "\"";
     Scenario(R"("defaultStack": 20, )" + node, true);
     Start();
@@ -133,12 +129,12 @@ TEST_F(ServiceTest, KilledServiceLeavesNothingBehind) {
     EXPECT_TRUE(fs::exists(runtime_ / "orvoscan" / "batches" / id));
     Scenario(R"("defaultStack": 2, )" + node);
     Start();
-    EXPECT_TRUE(Files(runtime_ / "orvoscan" / "batches").empty());
+    EXPECT_TRUE(DirEntries(runtime_ / "orvoscan" / "batches").empty());
     EXPECT_EQ(Events(Post()).back().data["reason"], "feeder-empty");
     // A clean stop removes the token and the pages.
     EXPECT_EQ(Stop(), 0);
     EXPECT_FALSE(fs::exists(runtime_ / "orvoscan" / "token"));
-    EXPECT_TRUE(Files(runtime_ / "orvoscan" / "batches").empty());
+    EXPECT_TRUE(DirEntries(runtime_ / "orvoscan" / "batches").empty());
 }
 
 // Started through its socket unit, it serves the socket systemd passes and
