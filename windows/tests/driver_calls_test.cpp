@@ -19,10 +19,10 @@ struct Step {
 
 void RunSteps(orvoscand::DriverCalls& calls, const std::vector<Step>& steps) {
     for (const Step& s : steps) {
+        SCOPED_TRACE(s.call + " by " + s.session);
         const orvoscand::DriverReply reply = calls.Call(s.call, s.session, s.body);
-        EXPECT_EQ(reply.status, s.status) << s.call << " by " << s.session << ": " << reply.json;
-        EXPECT_NE(reply.json.find(s.contains), std::string::npos)
-            << s.call << " by " << s.session << ": " << reply.json;
+        EXPECT_EQ(reply.status, s.status) << reply.json;
+        EXPECT_NE(reply.json.find(s.contains), std::string::npos) << reply.json;
     }
 }
 
