@@ -3,8 +3,6 @@
 // a click, after which the window is unlocked and the profile remembered; and
 // while the driver waits for the next cheque, the window handles what comes
 // to it (a posted event, a close request) before that cheque arrives.
-#include <QComboBox>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSignalSpy>
@@ -12,7 +10,6 @@
 
 #include "orvo/platform/profile.h"
 #include "orvo/testing/qt_test_main.h"
-#include "orvo/widgets/page_list.h"
 #include "viewer_fixture.h"
 
 using namespace orvo::viewer;
@@ -21,30 +18,8 @@ using orvo::sim::TheScanner;
 
 using fixture::BoxCloser;
 
-class BatchUseTest : public QObject {
+class BatchUseTest : public QObject, fixture::Window {
     Q_OBJECT
-
-  private:
-    fixture::CountingDriver driver_;
-    std::unique_ptr<MainDialog> dialog_;
-    QString out_;
-
-    MainDialog* Dialog() { return dialog_.get(); }
-    orvo::widgets::PageList* List() {
-        return ById<orvo::widgets::PageList>(Dialog(), id::kPageList);
-    }
-
-    // A new window on `ini` (no last used profile) with profile Check, SAVE
-    // answered with A.tif in a new output directory.
-    void Open(const std::string& ini) {
-        e2e::WriteSettings(ini);
-        out_ = fixture::OutputDir();
-        dialog_ = std::make_unique<MainDialog>(driver_);
-        dialog_->InitDialog();
-        dialog_->show();
-        ById<QComboBox>(Dialog(), id::kProfile)->setEditText("Check");
-        fixture::SaveAs(Dialog(), out_ + "A.tif");
-    }
 
   private slots:
     void initTestCase() {
@@ -123,8 +98,7 @@ class BatchUseTest : public QObject {
         const std::size_t commands = TheScanner().CommandLog().size();
         QTRY_VERIFY_WITH_TIMEOUT(TheScanner().CommandLog().size() > commands + 2, 10000);
         // The status line says that a cheque is awaited.
-        QTRY_COMPARE_WITH_TIMEOUT(ById<QLabel>(Dialog(), id::kStatusText)->text(),
-                                  QString("Waiting for the next cheque..."), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(), QString("Waiting for the next cheque..."), 10000);
 
         int announcedWhenHandled = -1;
         QMetaObject::invokeMethod(

@@ -15,7 +15,6 @@
 #include <QTableWidget>
 
 #include "orvo/testing/qt_test_main.h"
-#include "orvo/widgets/page_list.h"
 #include "viewer_fixture.h"
 
 using namespace orvo::viewer;
@@ -23,33 +22,14 @@ using fixture::BoxCloser;
 using fixture::ById;
 using orvo::sim::TheScanner;
 
-class KeyboardTest : public QObject {
+namespace {
+// What follows the key: the save-as dialog, a batch, the settings question
+// for an empty profile box, or the end of the program.
+enum Then { kSaveDialog, kBatch, kProfileMissing, kExit };
+}  // namespace
+
+class KeyboardTest : public QObject, fixture::Window {
     Q_OBJECT
-
-  private:
-    fixture::CountingDriver driver_;
-    std::unique_ptr<MainDialog> dialog_;
-    QString out_;
-
-    MainDialog* Dialog() { return dialog_.get(); }
-    orvo::widgets::PageList* List() {
-        return ById<orvo::widgets::PageList>(Dialog(), id::kPageList);
-    }
-    QString Status() { return ById<QLabel>(Dialog(), id::kStatusText)->text(); }
-
-    // A new, active window with profile Check and A.tif in a new output
-    // directory.
-    void Open() {
-        e2e::WriteSettings(e2e::ChequeIni("Check", 1, 0, 0));
-        out_ = fixture::OutputDir();
-        dialog_ = std::make_unique<MainDialog>(driver_);
-        dialog_->InitDialog();
-        dialog_->show();
-        dialog_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(Dialog()));
-        ById<QComboBox>(Dialog(), id::kProfile)->setEditText("Check");
-        fixture::SaveAs(Dialog(), out_ + "A.tif");
-    }
 
   private slots:
     void initTestCase() {
@@ -62,66 +42,52 @@ class KeyboardTest : public QObject {
         SetSavePathHandler({});
     }
 
+    void returnPressesTheFocusedButton_data() {
+        // Where the focus is, the key, and what follows (EXIT is the default
+        // while no other push button has the focus).
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<Qt::Key>("key");
+        QTest::addColumn<int>("then");
+        QTest::newRow("SAVE Return") << int{id::kSave} << Qt::Key_Return << int{kSaveDialog};
+        QTest::newRow("SCAN Return") << int{id::kScan} << Qt::Key_Return << int{kBatch};
+        QTest::newRow("SCAN Enter") << int{id::kScan} << Qt::Key_Enter << int{kBatch};
+        QTest::newRow("SCAN Space") << int{id::kScan} << Qt::Key_Space << int{kBatch};
+        QTest::newRow("SETTING") << int{id::kSetting} << Qt::Key_Return << int{kProfileMissing};
+        QTest::newRow("start number") << int{id::kStartNumber} << Qt::Key_Return << int{kExit};
+        QTest::newRow("profile") << int{id::kProfile} << Qt::Key_Return << int{kExit};
+        QTest::newRow("EXIT") << int{id::kExit} << Qt::Key_Return << int{kExit};
+    }
     void returnPressesTheFocusedButton() {
-        // Where the focus is, the key, and what follows: the save-as dialog,
-        // a batch, the settings question for an empty profile box, or the
-        // end of the program (EXIT, the default while no other push button
-        // has the focus).
-        enum class Then { SaveDialog, Batch, ProfileMissing, Exit };
-        struct Case {
-            int focus;
-            Qt::Key key;
-            Then then;
-        };
-        const Case cases[] = {
-            {id::kSave, Qt::Key_Return, Then::SaveDialog},
-            {id::kScan, Qt::Key_Return, Then::Batch},
-            {id::kScan, Qt::Key_Enter, Then::Batch},
-            {id::kScan, Qt::Key_Space, Then::Batch},
-            {id::kSetting, Qt::Key_Return, Then::ProfileMissing},
-            {id::kStartNumber, Qt::Key_Return, Then::Exit},
-            {id::kProfile, Qt::Key_Return, Then::Exit},
-            {id::kExit, Qt::Key_Return, Then::Exit},
-        };
-        for (const Case& c : cases) {
-            TheScanner().SetScenario(e2e::FastScenario(1));
-            Open();
-            if (c.then == Then::ProfileMissing) {
-                ById<QComboBox>(Dialog(), id::kProfile)->setEditText(QString());
-            }
-            int saveDialogs = 0;
-            SetSavePathHandler([&saveDialogs](QWidget*, const SaveRequest&) {
-                ++saveDialogs;
-                return QString();
-            });
-            QSignalSpy finished(Dialog(), &QDialog::finished);
-            BoxCloser closer;
-            QWidget* focus = ById<QWidget>(Dialog(), c.focus);
-            focus->setFocus(Qt::TabFocusReason);
-            QTRY_COMPARE(QApplication::focusWidget(), focus);
-            QTest::keyClick(focus, c.key);
-            switch (c.then) {
-                case Then::SaveDialog:
-                    QCOMPARE(saveDialogs, 1);
-                    break;
-                case Then::Batch:
-                    QTRY_COMPARE_WITH_TIMEOUT(List()->rows(), 2, 20000);
-                    QTRY_VERIFY_WITH_TIMEOUT(!Dialog()->scanning(), 20000);
-                    break;
-                case Then::ProfileMissing:
-                    QTRY_COMPARE(closer.texts.size(), 1);
-                    QVERIFY2(closer.texts[0].contains("no profile to set"),
-                             qPrintable(closer.texts[0]));
-                    break;
-                case Then::Exit:
-                    QCOMPARE(finished.count(), 1);
-                    break;
-            }
-            QVERIFY(closer.stuck.isEmpty());
-            if (c.then != Then::Exit) QCOMPARE(finished.count(), 0);
-            if (c.then != Then::ProfileMissing) QVERIFY(closer.texts.isEmpty());
-            SetSavePathHandler({});
+        QFETCH(int, focus);
+        QFETCH(Qt::Key, key);
+        QFETCH(int, then);
+        TheScanner().SetScenario(e2e::FastScenario(1));
+        Open();
+        if (then == kProfileMissing) ById<QComboBox>(Dialog(), id::kProfile)->setEditText({});
+        int saveDialogs = 0;
+        SetSavePathHandler([&saveDialogs](QWidget*, const SaveRequest&) {
+            ++saveDialogs;
+            return QString();
+        });
+        QSignalSpy finished(Dialog(), &QDialog::finished);
+        BoxCloser closer;
+        QWidget* widget = ById<QWidget>(Dialog(), focus);
+        widget->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), widget);
+        QTest::keyClick(widget, key);
+        if (then == kBatch) {
+            QTRY_COMPARE_WITH_TIMEOUT(List()->rows(), 2, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(!Dialog()->scanning(), 20000);
         }
+        if (then == kProfileMissing) {
+            const QString box = closer.One();
+            QVERIFY2(box.contains("no profile to set"), qPrintable(box));
+        } else {
+            QVERIFY(closer.texts.isEmpty());
+        }
+        QCOMPARE(saveDialogs, then == kSaveDialog ? 1 : 0);
+        QCOMPARE(finished.count(), then == kExit ? 1 : 0);
+        QVERIFY(closer.stuck.isEmpty());
     }
 
     void tabLeavesThePageList() {
@@ -195,10 +161,9 @@ class KeyboardTest : public QObject {
         {
             BoxCloser closer;
             fixture::ScanAndWait(Dialog());
-            QTRY_COMPARE(closer.texts.size(), 1);
-            QVERIFY2(
-                closer.texts[0].startsWith("The batch was not started:\n\n" + out_ + "quality.txt"),
-                qPrintable(closer.texts[0]));
+            const QString box = closer.One();
+            QVERIFY2(box.startsWith("The batch was not started:\n\n" + out_ + "quality.txt"),
+                     qPrintable(box));
             QCOMPARE(List()->rows(), 0);
         }
         QVERIFY(QDir().rmdir(out_ + "quality.txt"));
@@ -210,11 +175,11 @@ class KeyboardTest : public QObject {
             fixture::Click(Dialog(), id::kScan);
             QVERIFY(QDir().mkdir(out_ + "quality.txt"));  // after the check, before the cheques
             QTRY_VERIFY_WITH_TIMEOUT(!Dialog()->scanning(), 30000);
-            QTRY_COMPARE(closer.texts.size(), 1);
-            QVERIFY2(closer.texts[0].startsWith("warning: ") &&
-                         closer.texts[0].contains("cheque 1 has no line in quality.txt") &&
-                         closer.texts[0].contains("and 2 more cheque(s)"),
-                     qPrintable(closer.texts[0]));
+            const QString box = closer.One();
+            QVERIFY2(box.startsWith("warning: ") &&
+                         box.contains("cheque 1 has no line in quality.txt") &&
+                         box.contains("and 2 more cheque(s)"),
+                     qPrintable(box));
             QCOMPARE(List()->rows(), 6);
             QCOMPARE(fixture::ReadFile(out_ + "micr.txt").count('\n'), 3);
             QCOMPARE(Status(), QString("Scanning finished."));
@@ -227,18 +192,18 @@ class KeyboardTest : public QObject {
             BoxCloser closer;
             closer.cancel = true;
             fixture::Click(Dialog(), id::kScan);
-            QTRY_COMPARE(closer.texts.size(), 1);
-            QVERIFY2(closer.texts[0].contains("No number is left unused in this location") &&
-                         !closer.texts[0].contains("10000000"),
-                     qPrintable(closer.texts[0]));
+            const QString box = closer.One();
+            QVERIFY2(box.contains("No number is left unused in this location") &&
+                         !box.contains("10000000"),
+                     qPrintable(box));
             QVERIFY(!Dialog()->scanning());
         }
         // SAVE into a folder that is not there is refused at once.
         {
             BoxCloser closer;
             fixture::SaveAs(Dialog(), out_ + "missing/B.tif");
-            QTRY_COMPARE(closer.texts.size(), 1);
-            QVERIFY2(closer.texts[0].startsWith(out_ + "missing: "), qPrintable(closer.texts[0]));
+            const QString box = closer.One();
+            QVERIFY2(box.startsWith(out_ + "missing: "), qPrintable(box));
             QCOMPARE(ById<QLineEdit>(Dialog(), id::kPrefixText)->text(), out_ + "A");
         }
         // A profile name OrvoScan.ini does not hold scans with "Default".

@@ -57,52 +57,8 @@ class MainDialogTest : public QObject {
     void everyControlOnceWithItsCaption() {
         auto dialog = Open();
         QCOMPARE(dialog->windowTitle(), QString("QXS-7100 (QV710) Scanning Utility"));
-        const int ids[] = {id::kSave,
-                           id::kSetting,
-                           id::kScan,
-                           id::kQa,
-                           id::kExit,
-                           id::kPageList,
-                           id::kPrefixText,
-                           id::kStartNumber,
-                           id::kProfile,
-                           id::kScanView,
-                           id::kFlip,
-                           id::kFrontView,
-                           id::kRearView,
-                           id::kPixelToPixel,
-                           id::kFitWidth,
-                           id::kFitHeight,
-                           id::kBestFit,
-                           id::kWindowZoom,
-                           id::kScroll,
-                           id::kScrollText,
-                           id::kRotateRight,
-                           id::kRotateLeft,
-                           id::kNameText,
-                           id::kFormatText,
-                           id::kSizeText,
-                           id::kWidthText,
-                           id::kHeightText,
-                           id::kXResolutionText,
-                           id::kYResolutionText,
-                           id::kDeleteAll,
-                           id::kSlideShow,
-                           id::kSlideInterval,
-                           id::kStatistics,
-                           id::kStatusText,
-                           id::kZoomText,
-                           id::kVersionText};
-        for (int control : ids) {
-            int found = 0;
-            for (QWidget* w : dialog->findChildren<QWidget*>()) {
-                if (w->property(kControlIdProperty).toInt() == control) ++found;
-            }
-            QVERIFY2(
-                found == 1,
-                qPrintable(QStringLiteral("control %1 found %2 times").arg(control).arg(found)));
-        }
-        const QList<QPair<int, QString>> captions = {{id::kSave, "SAVE"},
+        // Every control once; a button with its caption.
+        const QList<QPair<int, QString>> controls = {{id::kSave, "SAVE"},
                                                      {id::kSetting, "SETTING"},
                                                      {id::kScan, "SCAN"},
                                                      {id::kQa, "QA"},
@@ -118,9 +74,37 @@ class MainDialogTest : public QObject {
                                                      {id::kRotateRight, "Rotate R"},
                                                      {id::kRotateLeft, "Rotate L"},
                                                      {id::kDeleteAll, "Delete all files"},
-                                                     {id::kSlideShow, "Slide show"}};
-        for (const auto& [control, caption] : captions) {
-            QCOMPARE(ById<QAbstractButton>(dialog.get(), control)->text(), caption);
+                                                     {id::kSlideShow, "Slide show"},
+                                                     {id::kPageList, {}},
+                                                     {id::kPrefixText, {}},
+                                                     {id::kStartNumber, {}},
+                                                     {id::kProfile, {}},
+                                                     {id::kFrontView, {}},
+                                                     {id::kRearView, {}},
+                                                     {id::kScrollText, {}},
+                                                     {id::kNameText, {}},
+                                                     {id::kFormatText, {}},
+                                                     {id::kSizeText, {}},
+                                                     {id::kWidthText, {}},
+                                                     {id::kHeightText, {}},
+                                                     {id::kXResolutionText, {}},
+                                                     {id::kYResolutionText, {}},
+                                                     {id::kSlideInterval, {}},
+                                                     {id::kStatistics, {}},
+                                                     {id::kStatusText, {}},
+                                                     {id::kZoomText, {}},
+                                                     {id::kVersionText, {}}};
+        for (const auto& [control, caption] : controls) {
+            int found = 0;
+            for (QWidget* w : dialog->findChildren<QWidget*>()) {
+                if (w->property(kControlIdProperty).toInt() == control) ++found;
+            }
+            QVERIFY2(
+                found == 1,
+                qPrintable(QStringLiteral("control %1 found %2 times").arg(control).arg(found)));
+            if (!caption.isNull()) {
+                QCOMPARE(ById<QAbstractButton>(dialog.get(), control)->text(), caption);
+            }
         }
         QStringList labels;
         for (QLabel* label : dialog->findChildren<QLabel*>()) {

@@ -7,8 +7,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QList>
 #include <QMessageBox>
 #include <QPointer>
@@ -26,6 +28,7 @@
 #include "message_seam.h"
 #include "orvo/scanrun/exported_driver.h"
 #include "orvo/sim/scanner.h"
+#include "orvo/widgets/page_list.h"
 #include "orvoscan.h"
 
 namespace fixture {
@@ -113,6 +116,32 @@ inline void ScanAndWait(MainDialog* dialog) {
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->scanning(), 60000);
 }
 
+// A test's window: a new, active one on `ini` with profile Check and SAVE
+// answered with A.tif in a new output directory `out_`.
+class Window {
+  protected:
+    CountingDriver driver_;
+    std::unique_ptr<MainDialog> dialog_;
+    QString out_;
+
+    MainDialog* Dialog() const { return dialog_.get(); }
+    orvo::widgets::PageList* List() const {
+        return ById<orvo::widgets::PageList>(Dialog(), orvo::viewer::id::kPageList);
+    }
+    QString Status() const { return ById<QLabel>(Dialog(), orvo::viewer::id::kStatusText)->text(); }
+    void Open(const std::string& ini = e2e::ChequeIni("Check", 1, 0, 0)) {
+        e2e::WriteSettings(ini);
+        out_ = OutputDir();
+        dialog_ = std::make_unique<MainDialog>(driver_);
+        dialog_->InitDialog();
+        dialog_->show();
+        dialog_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Dialog()));
+        ById<QComboBox>(Dialog(), orvo::viewer::id::kProfile)->setEditText("Check");
+        SaveAs(Dialog(), out_ + "A.tif");
+    }
+};
+
 inline QByteArray ReadFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -137,6 +166,13 @@ class BoxCloser : public QObject {
         timer_.setInterval(1);
         connect(&timer_, &QTimer::timeout, this, &BoxCloser::Look);
         timer_.start();
+    }
+
+    // The text of the one box shown (waited for a bounded time), or how many
+    // there were.
+    QString One() {
+        if (QTest::qWaitFor([this] { return texts.size() == 1; })) return texts[0];
+        return QStringLiteral("%1 boxes: %2").arg(texts.size()).arg(texts.join('|'));
     }
 
   private:
