@@ -26,8 +26,13 @@ namespace fs = std::filesystem;
 // Longest wait of any request is 60 s; the device gets a little more so that
 // the caller's time-out comes first. Driver milliseconds: the kernel is given
 // them in real time, so with ORVOSCAN_TIME_SCALE (tests) a device that never
-// answers is given up as much sooner as the caller's waits end sooner.
-constexpr unsigned kSgTimeoutMs = 65000;
+// answers is given up as much sooner as the caller's waits end sooner. The
+// margin is never under half a second of real time: a caller whose thread
+// wakes late on a busy machine must still find its request unanswered, not
+// see the device's time-out as an answer.
+constexpr unsigned kLongestWaitMs = 60000;
+constexpr unsigned kMarginMs = 5000;
+constexpr unsigned kLeastMarginRealMs = 500;
 constexpr unsigned kMaxSense = 255;
 
 bool ParseNumber(const std::string& text, uint64_t* value) {
@@ -208,7 +213,8 @@ Reply SgBackend::execute(const Request& request) {
     hdr.cmdp = cdb.data();
     hdr.mx_sb_len = sizeof sense;
     hdr.sbp = sense;
-    hdr.timeout = platform::RealMs(kSgTimeoutMs);
+    hdr.timeout = platform::RealMs(kLongestWaitMs) +
+                  std::max(platform::RealMs(kMarginMs), kLeastMarginRealMs);
     hdr.dxfer_direction = SG_DXFER_NONE;
     if (request.direction == Direction::In && request.transferLength > 0) {
         dataIn.resize(request.transferLength);
