@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "harness.h"
+#include "orvo/sim/image.h"
 #include "orvo/sim/scanner.h"
 #include "orvoscan.h"
 
@@ -144,9 +146,18 @@ TEST(Stop, EndWhileADocumentIsReadHandsItOverWhole) {
     const int firstChequeBlocks = Count(orvo::sim::op::kReadBuffer);
     EXPECT_EQ(OrvoScan_EndBatch(), 0);
 
-    // Ends from another thread while the second cheque is read (slow
-    // blocks; a third cheque would follow at once), and what the client
-    // thread's page calls answer after the first cheque's two pages.
+    // The second cheque's sides are stripes three dots wide, which code to
+    // many blocks: it is read for a good while, a short block at a time, so
+    // that an end from another thread comes while it is read, and the
+    // scanner is still told of the end soon after that end.
+    auto stripes = std::make_shared<orvo::sim::Image>(1728, 800);
+    for (int y = 0; y < stripes->height; ++y) {
+        for (int x = 0; x < stripes->width; ++x) stripes->at(x, y) = (x / 3) % 2 == 0 ? 0 : 255;
+    }
+
+    // Ends from another thread while the second cheque is read (a third
+    // cheque would follow at once), and what the client thread's page calls
+    // answer after the first cheque's two pages.
     struct Case {
         const char* what;
         int ends;
@@ -161,7 +172,9 @@ TEST(Stop, EndWhileADocumentIsReadHandsItOverWhole) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         orvo::sim::Scenario s = e2e::FastScenario(3);
-        s.latency.blockMs = 800;
+        s.documents[1].front.image = stripes;
+        s.documents[1].rear.image = stripes;
+        s.latency.blockMs = 240;
         if (c.scannerStops) {
             orvo::sim::CommandFault stop;
             stop.opcode = orvo::sim::op::kReadBuffer;
